@@ -1,0 +1,35 @@
+# make build   release build: build/libquillmark.so and build/quillmark
+# make test    the whole suite, built with AddressSanitizer and UBSan, run by CTest
+# make demo    the main job on a demonstration store
+# make bench   benchmarks (release), results also in build/bench.json
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+
+.PHONY: all deps build test demo bench format clean
+
+all: build
+
+deps:
+	@scripts/install-deps.sh
+
+build: deps
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DQM_BUILD_TESTS=OFF -DQM_BUILD_BENCH=ON >/dev/null
+	cmake --build build -j $(JOBS)
+
+test: deps
+	cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DQM_SANITIZE=ON >/dev/null
+	cmake --build build/asan -j $(JOBS)
+	ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:abort_on_error=0 \
+	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+	ctest --test-dir build/asan --output-on-failure -j $(JOBS)
+
+demo: build
+	./build/quillmark demo
+
+bench: build
+	./build/quillmark_bench --benchmark_out=build/bench.json --benchmark_out_format=json
+
+format:
+	find src tests bench -name '*.cc' -o -name '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf build

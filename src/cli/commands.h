@@ -1,0 +1,17 @@
+// Subcommands of the quillmark command. Each takes the arguments after its
+// own name and returns the process exit status.
+#ifndef QUILLMARK_CLI_COMMANDS_H_
+#define QUILLMARK_CLI_COMMANDS_H_
+
+#include <span>
+#include <string_view>
+
+namespace quillmark::cli {
+
+using Args = std::span<const std::string_view>;
+
+int RunDemo(Args args);
+
+}  // namespace quillmark::cli
+
+#endif  // QUILLMARK_CLI_COMMANDS_H_

@@ -1,0 +1,40 @@
+// quillmark: the command-line front of the library.
+#include <cstdio>
+#include <string_view>
+#include <vector>
+
+#include "cli/commands.h"
+
+namespace {
+
+struct Command {
+  std::string_view name;
+  int (*run)(quillmark::cli::Args);
+  std::string_view usage;
+};
+
+constexpr Command kCommands[] = {
+    {"demo", quillmark::cli::RunDemo, "demo                 round trip through the library"},
+};
+
+int Usage(std::FILE* out) {
+  std::fprintf(out, "usage: quillmark <command> [arguments]\n\ncommands:\n");
+  for (const Command& c : kCommands) {
+    std::fprintf(out, "  %.*s\n", static_cast<int>(c.usage.size()), c.usage.data());
+  }
+  return out == stdout ? 0 : 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return Usage(stderr);
+  std::string_view name = argv[1];
+  if (name == "-h" || name == "--help" || name == "help") return Usage(stdout);
+  std::vector<std::string_view> args(argv + 2, argv + argc);
+  for (const Command& c : kCommands) {
+    if (c.name == name) return c.run(args);
+  }
+  std::fprintf(stderr, "quillmark: unknown command '%s'\n", argv[1]);
+  return Usage(stderr);
+}
