@@ -1,0 +1,29 @@
+// Platform-internal access to the OpenSSL objects behind certificate and CRL
+// contexts and to the store cache. Only code under src/platform/ (and tests
+// and benchmarks) may include this header.
+#ifndef QUILLMARK_PLATFORM_CERT_CONTEXT_INTERNAL_H_
+#define QUILLMARK_PLATFORM_CERT_CONTEXT_INTERNAL_H_
+
+#include <openssl/x509.h>
+
+#include <string>
+
+#include "platform/cert_context.h"
+#include "platform/cert_store.h"
+
+namespace quillmark::platform {
+
+// The parsed certificate, owned by the context and valid while it lives.
+// Callers must not modify it.
+X509* CertContextX509(const CertContext& cert);
+
+// The parsed CRL, owned by the context and valid while it lives.
+X509_CRL* CrlContextX509Crl(const CrlContext& crl);
+
+// Forgets every cached store listing and parsed certificate of this process
+// (contexts already handed out stay valid).
+void ClearCertStoreCache();
+
+}  // namespace quillmark::platform
+
+#endif  // QUILLMARK_PLATFORM_CERT_CONTEXT_INTERNAL_H_
