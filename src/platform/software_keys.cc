@@ -1,0 +1,148 @@
+#include "platform/software_keys.h"
+
+#include <errno.h>
+#include <openssl/crypto.h>
+#include <openssl/pem.h>
+#include <openssl/rsa.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/files.h"
+#include "platform/home.h"
+#include "platform/last_error.h"
+#include "platform/sm2.h"
+
+namespace quillmark::platform {
+
+namespace {
+
+bool ValidContainerName(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." && name.size() <= 200 &&
+         name.find('/') == std::string::npos && name.find('\0') == std::string::npos;
+}
+
+// Resolves the folder of |name|; 0 or an error value.
+std::uint32_t ContainerPath(const std::string& name, std::string* path) {
+  if (!ValidContainerName(name)) return kNteBadKeysetParam;
+  std::string home = QuillmarkHome();
+  if (home.empty()) return kNteFail;
+  *path = home + "/keys/" + name;
+  return 0;
+}
+
+class SoftwareContainer : public KeyContainer {
+ public:
+  explicit SoftwareContainer(std::string dir) : dir_(std::move(dir)) {}
+
+  std::uint32_t GetPublicKey(std::uint32_t spec, ossl::PkeyPtr* out) override {
+    ossl::PkeyPtr key;
+    if (std::uint32_t err = LoadPrivateKey(spec, &key)) return err;
+    // Hand out only the public half.
+    unsigned char* der = nullptr;
+    int len = i2d_PUBKEY(key.get(), &der);
+    if (len <= 0) return kNteBadKey;
+    const unsigned char* p = der;
+    out->reset(d2i_PUBKEY(nullptr, &p, len));
+    OPENSSL_free(der);
+    return *out ? 0 : kNteBadKey;
+  }
+
+  std::uint32_t SignDigest(std::uint32_t spec, const EVP_MD* md, ByteSpan digest,
+                           Bytes* signature) override {
+    ossl::PkeyPtr key;
+    if (std::uint32_t err = LoadPrivateKey(spec, &key)) return err;
+    ossl::PkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, key.get(), nullptr));
+    if (ctx == nullptr || EVP_PKEY_sign_init(ctx.get()) <= 0) return kNteFail;
+    if (!IsSm2Key(key.get()) && (EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) <= 0 ||
+                                 EVP_PKEY_CTX_set_signature_md(ctx.get(), md) <= 0)) {
+      return kNteBadAlgId;
+    }
+    size_t len = 0;
+    if (EVP_PKEY_sign(ctx.get(), nullptr, &len, digest.data(), digest.size()) <= 0) {
+      return kNteBadHash;
+    }
+    Bytes out(len);
+    if (EVP_PKEY_sign(ctx.get(), out.data(), &len, digest.data(), digest.size()) <= 0) {
+      return kNteBadHash;
+    }
+    out.resize(len);
+    *signature = std::move(out);
+    return 0;
+  }
+
+  std::uint32_t PutPrivateKey(std::uint32_t spec, EVP_PKEY* key) override {
+    std::string spec_name = KeySpecName(spec);
+    if (spec_name.empty()) return kNteBadKey;
+    ossl::BioPtr bio(BIO_new(BIO_s_secmem()));
+    if (bio == nullptr ||
+        PEM_write_bio_PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr) != 1) {
+      return kNteBadKey;
+    }
+    char* data = nullptr;
+    long len = BIO_get_mem_data(bio.get(), &data);
+    bool ok = WriteFileAtomically(
+        dir_ + "/" + spec_name + ".pem",
+        ByteSpan(reinterpret_cast<const std::uint8_t*>(data), static_cast<size_t>(len)), 0600);
+    return ok ? 0 : kNteFail;
+  }
+
+ private:
+  std::uint32_t LoadPrivateKey(std::uint32_t spec, ossl::PkeyPtr* out) {
+    std::string spec_name = KeySpecName(spec);
+    if (spec_name.empty()) return kNteBadKey;
+    Bytes pem;
+    if (!ReadWholeFile(dir_ + "/" + spec_name + ".pem", &pem)) return kNteNoKey;
+    ossl::BioPtr bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+    out->reset(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr) : nullptr);
+    OPENSSL_cleanse(pem.data(), pem.size());
+    return *out ? 0 : kNteBadKey;
+  }
+
+  std::string dir_;
+};
+
+class SoftwareProvider : public KeyProviderBackend {
+ public:
+  std::uint32_t OpenContainer(const std::string& name,
+                              std::unique_ptr<KeyContainer>* out) override {
+    std::string dir;
+    if (std::uint32_t err = ContainerPath(name, &dir)) return err;
+    if (!IsDirectory(dir)) return kNteBadKeyset;
+    *out = std::make_unique<SoftwareContainer>(dir);
+    return 0;
+  }
+
+  std::uint32_t CreateContainer(const std::string& name,
+                                std::unique_ptr<KeyContainer>* out) override {
+    std::string dir;
+    if (std::uint32_t err = ContainerPath(name, &dir)) return err;
+    std::string keys = dir.substr(0, dir.rfind('/'));
+    if (!MakeDirectories(keys, 0700)) return kNteFail;
+    if (::mkdir(dir.c_str(), 0700) != 0) return errno == EEXIST ? kNteExists : kNteFail;
+    *out = std::make_unique<SoftwareContainer>(dir);
+    return 0;
+  }
+
+  std::uint32_t DeleteContainer(const std::string& name) override {
+    std::string dir;
+    if (std::uint32_t err = ContainerPath(name, &dir)) return err;
+    if (!IsDirectory(dir)) return kNteBadKeyset;
+    for (const std::string& entry : ListDirectory(dir)) RemoveFile(dir + "/" + entry);
+    return ::rmdir(dir.c_str()) == 0 ? 0 : kNteFail;
+  }
+};
+
+}  // namespace
+
+std::string KeySpecName(std::uint32_t spec) {
+  if (spec == kAtKeyExchange) return "exchange";
+  if (spec == kAtSignature) return "signature";
+  return std::string();
+}
+
+std::shared_ptr<KeyProviderBackend> SoftwareKeyProvider() {
+  static const std::shared_ptr<KeyProviderBackend> provider = std::make_shared<SoftwareProvider>();
+  return provider;
+}
+
+}  // namespace quillmark::platform
