@@ -12,6 +12,9 @@ using Args = std::span<const std::string_view>;
 
 int RunDemo(Args args);
 
+// quillmark store list|add|remove ...: certificate-store management.
+int RunStore(Args args);
+
 }  // namespace quillmark::cli
 
 #endif  // QUILLMARK_CLI_COMMANDS_H_

@@ -15,6 +15,8 @@ struct Command {
 
 constexpr Command kCommands[] = {
     {"demo", quillmark::cli::RunDemo, "demo                 round trip through the library"},
+    {"store", quillmark::cli::RunStore,
+     "store SUBCOMMAND ... manage certificate stores (quillmark store help)"},
 };
 
 int Usage(std::FILE* out) {

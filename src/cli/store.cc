@@ -1,0 +1,384 @@
+// quillmark store: list, add and remove certificates and CRLs in the
+// current user's stores.
+//
+// Every failure prints one line on standard error and exits non-zero;
+// nothing is written unless every input was read and understood.
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cli/commands.h"
+#include "platform/cert_context.h"
+#include "platform/cert_store.h"
+#include "platform/cert_text.h"
+#include "platform/files.h"
+#include "platform/last_error.h"
+#include "platform/pem.h"
+#include "platform/utf16.h"
+
+namespace quillmark::cli {
+
+namespace {
+
+namespace pf = quillmark::platform;
+
+constexpr char kUsage[] =
+    "usage: quillmark store list STORE [--json] | add STORE FILE... | remove STORE THUMBPRINT";
+
+int Fail(const std::string& message) {
+  std::fprintf(stderr, "quillmark store: %s\n", message.c_str());
+  return 1;
+}
+
+int UsageError() {
+  std::fprintf(stderr, "quillmark store: %s\n", kUsage);
+  return 2;
+}
+
+std::string Utf8(std::u16string_view text) { return pf::Utf16ToUtf8Lossy(text); }
+
+// Appends a JSON string literal: UTF-16 to UTF-8, quotes, backslashes and
+// control characters escaped, lone surrogates as \uXXXX escapes.
+void AppendJsonString(std::u16string_view text, std::string* out) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  auto escape_unit = [&](char16_t c) {
+    *out += "\\u";
+    for (int shift = 12; shift >= 0; shift -= 4) out->push_back(kHex[(c >> shift) & 0xF]);
+  };
+  out->push_back('"');
+  for (size_t i = 0; i < text.size(); ++i) {
+    char16_t c = text[i];
+    switch (c) {
+      case u'"':
+        *out += "\\\"";
+        continue;
+      case u'\\':
+        *out += "\\\\";
+        continue;
+      case u'\n':
+        *out += "\\n";
+        continue;
+      case u'\r':
+        *out += "\\r";
+        continue;
+      case u'\t':
+        *out += "\\t";
+        continue;
+      case u'\b':
+        *out += "\\b";
+        continue;
+      case u'\f':
+        *out += "\\f";
+        continue;
+      default:
+        break;
+    }
+    if (c < 0x20 || c == 0x7F) {
+      escape_unit(c);
+    } else if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+               text[i + 1] <= 0xDFFF) {
+      *out += Utf8(text.substr(i, 2));
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      escape_unit(c);
+    } else {
+      *out += Utf8(text.substr(i, 1));
+    }
+  }
+  out->push_back('"');
+}
+
+void AppendJsonString(std::string_view ascii, std::string* out) {
+  AppendJsonString(pf::Utf8ToUtf16Lossy(ascii), out);
+}
+
+// Opens a store named on the command line; prints the error itself.
+bool OpenStore(std::string_view name, std::uint32_t extra_flags, pf::CertStore* store,
+               bool* missing) {
+  std::u16string wide;
+  if (missing != nullptr) *missing = false;
+  if (!pf::Utf8ToUtf16(name, &wide)) {
+    Fail("invalid store name '" + std::string(name) + "'");
+    return false;
+  }
+  *store = pf::CertOpenStore(pf::kCertStoreProvSystemW, pf::kDefaultEncoding,
+                             pf::kCertSystemStoreCurrentUser | extra_flags, wide);
+  if (store->is_open()) return true;
+  switch (pf::GetLastError()) {
+    case pf::kErrorInvalidParameter:
+      Fail("invalid store name '" + std::string(name) + "'");
+      break;
+    case pf::kErrorFileNotFound:
+      if (missing != nullptr) {
+        *missing = true;
+        return false;
+      }
+      Fail("no store named '" + std::string(name) + "'");
+      break;
+    default:
+      Fail("cannot open store '" + std::string(name) + "' (home folder not writable)");
+      break;
+  }
+  return false;
+}
+
+std::u16string NameText(ByteSpan name) {
+  std::u16string text;
+  if (!pf::CertNameToStrW(pf::kDefaultEncoding, name, pf::kCertX500NameStr, &text)) return u"";
+  return text;
+}
+
+const char* KeySpecName(std::uint32_t spec) {
+  switch (spec) {
+    case pf::kAtKeyExchange:
+      return "exchange";
+    case pf::kAtSignature:
+      return "signature";
+    default:
+      return "unknown";
+  }
+}
+
+void AppendCertJson(const pf::CertContext& cert, std::string* out) {
+  *out += "{\"thumbprint\":";
+  AppendJsonString(cert.thumbprint(), out);
+  *out += ",\"subject\":";
+  AppendJsonString(NameText(cert.subject_der()), out);
+  *out += ",\"issuer\":";
+  AppendJsonString(NameText(cert.issuer_der()), out);
+  *out += ",\"notBefore\":";
+  AppendJsonString(pf::FormatCertTimeText(cert.not_before()), out);
+  *out += ",\"notAfter\":";
+  AppendJsonString(pf::FormatCertTimeText(cert.not_after()), out);
+  *out += ",\"serial\":";
+  AppendJsonString(pf::FormatSerialText(cert.serial()), out);
+  *out += ",\"key\":";
+  pf::KeyProvInfo info;
+  if (pf::CertGetCertificateContextProperty(cert, pf::kCertKeyProvInfoPropId, &info)) {
+    *out += "{\"container\":";
+    AppendJsonString(info.container, out);
+    *out += ",\"provider\":";
+    AppendJsonString(info.provider, out);
+    *out += ",\"spec\":" + std::to_string(info.key_spec) + "}";
+  } else {
+    *out += "null";
+  }
+  *out += "}";
+}
+
+void AppendCertText(const pf::CertContext& cert, std::string* out) {
+  *out += cert.thumbprint() + "\n";
+  *out += "  subject:  " + Utf8(NameText(cert.subject_der())) + "\n";
+  *out += "  issuer:   " + Utf8(NameText(cert.issuer_der())) + "\n";
+  *out += "  valid:    " + Utf8(pf::FormatCertTimeText(cert.not_before())) + " to " +
+          Utf8(pf::FormatCertTimeText(cert.not_after())) + "\n";
+  *out += "  serial:   " + Utf8(pf::FormatSerialText(cert.serial())) + "\n";
+  pf::KeyProvInfo info;
+  if (pf::CertGetCertificateContextProperty(cert, pf::kCertKeyProvInfoPropId, &info)) {
+    *out += "  key:      " + Utf8(info.container) + " (" + Utf8(info.provider) + ", " +
+            KeySpecName(info.key_spec) + ")\n";
+  }
+}
+
+int RunStoreList(Args args) {
+  bool json = false;
+  std::vector<std::string_view> positional;
+  for (std::string_view a : args) {
+    if (a == "--json") {
+      json = true;
+    } else if (a.size() > 1 && a[0] == '-') {
+      return Fail("unknown option '" + std::string(a) + "'");
+    } else {
+      positional.push_back(a);
+    }
+  }
+  if (positional.size() != 1) return UsageError();
+  pf::CertStore store;
+  bool missing = false;
+  if (!OpenStore(positional[0], pf::kCertStoreOpenExistingFlag, &store, &missing) && !missing) {
+    return 1;
+  }
+  std::string out;
+  if (json) {
+    out = "[";
+    bool first = true;
+    for (pf::CertContextPtr c = store ? pf::CertEnumCertificatesInStore(store, nullptr) : nullptr;
+         c; c = pf::CertEnumCertificatesInStore(store, c)) {
+      out += first ? "\n  " : ",\n  ";
+      first = false;
+      AppendCertJson(*c, &out);
+    }
+    out += first ? "]\n" : "\n]\n";
+  } else if (store) {
+    for (pf::CertContextPtr c = pf::CertEnumCertificatesInStore(store, nullptr); c;
+         c = pf::CertEnumCertificatesInStore(store, c)) {
+      AppendCertText(*c, &out);
+    }
+    for (pf::CrlContextPtr c = pf::CertEnumCRLsInStore(store, nullptr); c;
+         c = pf::CertEnumCRLsInStore(store, c)) {
+      out += "CRL " + c->thumbprint() + "\n";
+      out += "  issuer:   " + Utf8(NameText(c->issuer_der())) + "\n";
+      out += "  updated:  " + Utf8(pf::FormatCertTimeText(c->this_update())) + "\n";
+    }
+  }
+  std::fwrite(out.data(), 1, out.size(), stdout);
+  return std::fflush(stdout) == 0 ? 0 : Fail("cannot write the listing");
+}
+
+// One certificate or CRL read from an input file.
+struct Item {
+  bool is_crl = false;
+  Bytes der;
+  std::string thumbprint;
+};
+
+// Reads every certificate and CRL of a DER or PEM file; prints the error.
+bool ReadItems(const std::string& path, std::vector<Item>* items) {
+  Bytes data;
+  if (pf::IsDirectory(path) || !pf::ReadWholeFile(path, &data)) {
+    Fail("cannot read '" + path + "'");
+    return false;
+  }
+  std::vector<pf::PemBlock> blocks;
+  if (pf::LooksLikePem(data)) {
+    if (!pf::ReadPemBlocks(data, &blocks)) {
+      Fail("'" + path + "' holds a damaged PEM block");
+      return false;
+    }
+  } else {
+    blocks.push_back({"", std::move(data)});
+  }
+  size_t before = items->size();
+  for (pf::PemBlock& block : blocks) {
+    bool want_cert = block.label.empty() || block.label == "CERTIFICATE" ||
+                     block.label == "X509 CERTIFICATE" || block.label == "TRUSTED CERTIFICATE";
+    bool want_crl = block.label.empty() || block.label == "X509 CRL";
+    if (!want_cert && !want_crl) continue;  // keys and other blocks are not ours
+    Item item;
+    if (want_cert) {
+      if (pf::CertContextPtr c =
+              pf::CertCreateCertificateContext(pf::kDefaultEncoding, block.der)) {
+        item.thumbprint = c->thumbprint();
+      }
+    }
+    if (item.thumbprint.empty() && want_crl) {
+      if (pf::CrlContextPtr c = pf::CertCreateCRLContext(pf::kDefaultEncoding, block.der)) {
+        item.is_crl = true;
+        item.thumbprint = c->thumbprint();
+      }
+    }
+    if (item.thumbprint.empty()) {
+      Fail("'" + path + "' is not a certificate or CRL" +
+           (block.label.empty() ? "" : " (damaged " + block.label + " block)"));
+      return false;
+    }
+    item.der = std::move(block.der);
+    items->push_back(std::move(item));
+  }
+  if (items->size() == before) {
+    Fail("'" + path + "' holds no certificate or CRL");
+    return false;
+  }
+  return true;
+}
+
+int RunStoreAdd(Args args) {
+  if (args.size() < 2) return UsageError();
+  std::vector<Item> items;
+  for (std::string_view file : args.subspan(1)) {
+    if (!ReadItems(std::string(file), &items)) return 1;
+  }
+  pf::CertStore store;
+  if (!OpenStore(args[0], 0, &store, nullptr)) return 1;
+  std::string out;
+  for (const Item& item : items) {
+    bool ok = item.is_crl
+                  ? pf::CertAddEncodedCRLToStore(store, pf::kDefaultEncoding, item.der,
+                                                 pf::kCertStoreAddUseExisting, nullptr)
+                  : pf::CertAddEncodedCertificateToStore(store, pf::kDefaultEncoding, item.der,
+                                                         pf::kCertStoreAddUseExisting, nullptr);
+    if (!ok) return Fail("cannot write to store '" + store.name() + "'");
+    out += (item.is_crl ? "crl " : "certificate ") + item.thumbprint + "\n";
+  }
+  std::fwrite(out.data(), 1, out.size(), stdout);
+  return 0;
+}
+
+bool ParseThumbprint(std::string_view text, Bytes* out) {
+  if (text.size() != 40) return false;
+  out->clear();
+  for (size_t i = 0; i < text.size(); i += 2) {
+    int v = 0;
+    for (char c : text.substr(i, 2)) {
+      int d = c >= '0' && c <= '9'   ? c - '0'
+              : c >= 'a' && c <= 'f' ? c - 'a' + 10
+              : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                     : -1;
+      if (d < 0) return false;
+      v = v * 16 + d;
+    }
+    out->push_back(static_cast<std::uint8_t>(v));
+  }
+  return true;
+}
+
+int RunStoreRemove(Args args) {
+  if (args.size() != 2) return UsageError();
+  Bytes sha1;
+  if (!ParseThumbprint(args[1], &sha1)) {
+    return Fail("'" + std::string(args[1]) + "' is not a thumbprint (40 hex digits)");
+  }
+  pf::CertStore store;
+  bool missing = false;
+  if (!OpenStore(args[0], pf::kCertStoreOpenExistingFlag, &store, &missing) && !missing) return 1;
+  std::string thumb = pf::HexUpper(sha1);
+  if (store) {
+    if (pf::CertContextPtr c = pf::CertFindCertificateInStore(
+            store, pf::kDefaultEncoding, 0, pf::kCertFindSha1Hash, ByteSpan(sha1), nullptr)) {
+      if (!pf::CertDeleteCertificateFromStore(c)) {
+        return Fail("cannot remove " + thumb + " from store '" + store.name() + "'");
+      }
+      std::printf("removed certificate %s\n", thumb.c_str());
+      return 0;
+    }
+    for (pf::CrlContextPtr c = pf::CertEnumCRLsInStore(store, nullptr); c;
+         c = pf::CertEnumCRLsInStore(store, c)) {
+      if (c->thumbprint() != thumb) continue;
+      if (!pf::CertDeleteCRLFromStore(c)) {
+        return Fail("cannot remove " + thumb + " from store '" + store.name() + "'");
+      }
+      std::printf("removed crl %s\n", thumb.c_str());
+      return 0;
+    }
+  }
+  return Fail("no certificate or CRL " + thumb + " in store '" + std::string(args[0]) + "'");
+}
+
+struct StoreCommand {
+  std::string_view name;
+  int (*run)(Args);
+};
+
+// Subcommands of quillmark store.
+constexpr StoreCommand kStoreCommands[] = {
+    {"list", RunStoreList},
+    {"add", RunStoreAdd},
+    {"remove", RunStoreRemove},
+};
+
+}  // namespace
+
+int RunStore(Args args) {
+  if (args.empty()) return UsageError();
+  if (args[0] == "help" || args[0] == "--help" || args[0] == "-h") {
+    std::printf("%s\n", kUsage);
+    return 0;
+  }
+  for (const StoreCommand& c : kStoreCommands) {
+    if (c.name == args[0]) return c.run(args.subspan(1));
+  }
+  return Fail("unknown subcommand '" + std::string(args[0]) + "'; " + kUsage);
+}
+
+}  // namespace quillmark::cli
