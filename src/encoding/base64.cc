@@ -7,6 +7,7 @@
 #include <new>
 
 #include "common/status.h"
+#include "encoding/base64_simd.h"
 
 namespace quillmark::encoding {
 namespace {
@@ -172,7 +173,10 @@ int Base64Encode(ByteSpan in, Bytes* out) {
   const std::uint8_t* const in_end = ip + in.size();
   std::uint8_t* o = out->data();
 
-  for (std::size_t lines = in.size() / kLineBytes; lines > 0; --lines) {
+  const std::uint8_t* const lines_end = ip + in.size() / kLineBytes * kLineBytes;
+  internal::EncodeLinesSimd(&ip, in_end, in.size() / kLineBytes, &o);
+  for (std::size_t lines = static_cast<std::size_t>(lines_end - ip) / kLineBytes; lines > 0;
+       --lines) {
     o = EncodeRun(ip, kLineBytes, in_end, o);
     *o++ = '\n';
     ip += kLineBytes;
@@ -201,9 +205,9 @@ int Base64Encode(ByteSpan in, Bytes* out) {
 }
 
 int Base64Decode(ByteSpan text, Bytes* out) {
-  // Every three bytes produced consume at least four bytes of text; one more
-  // byte is the scratch room of the fast stores.
-  const std::size_t bound = text.size() / 4 * 3 + 1;
+  // Every three bytes produced consume at least four bytes of text; the fast
+  // paths store up to 16 bytes more than they commit.
+  const std::size_t bound = text.size() / 4 * 3 + 16;
   if (!ResizeForOverwrite(out, bound)) {
     out->clear();
     return kErrNoMemory;
@@ -212,15 +216,20 @@ int Base64Decode(ByteSpan text, Bytes* out) {
   const std::uint8_t* const end = p + text.size();
   std::uint8_t* const o_begin = out->data();
   std::uint8_t* o = o_begin;
+  const bool simd = internal::Base64SimdEnabled();
 
   for (;;) {
     // Here p stands at a group boundary, where bytes outside the alphabet can
     // be dropped without changing how the following characters group.
     while (p != end && kValue[*p] == kSkip) ++p;
-    while (end - p >= static_cast<std::ptrdiff_t>(kLineChars) && DecodeLineFast(p, o)) {
-      p += kLineChars;
-      o += kLineBytes;
-      while (p != end && kValue[*p] == kSkip) ++p;
+    if (simd) {
+      internal::DecodeLinesSimd(&p, end, &o);
+    } else {
+      while (end - p >= static_cast<std::ptrdiff_t>(kLineChars) && DecodeLineFast(p, o)) {
+        p += kLineChars;
+        o += kLineBytes;
+        while (p != end && kValue[*p] == kSkip) ++p;
+      }
     }
     while (end - p >= 4 && DecodeGroupFast(p, o)) {
       p += 4;

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "common/status.h"
+#include "encoding/base64_simd.h"
 #include "platform/files.h"
 #include "support/test_dirs.h"
 
@@ -84,7 +85,23 @@ void ExpectLaidOut(const std::string& text, const std::string& unbroken) {
   EXPECT_EQ(joined, unbroken);
 }
 
-TEST(Base64Encode, LinesOfSixtyFourWithOneFinalLineFeed) {
+// Every test runs twice: with the vector kernels (where the processor has
+// them) and with the scalar code alone.
+class Base64Test : public ::testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override {
+    if (!internal::SetBase64SimdEnabled(GetParam())) GTEST_SKIP() << "no vector kernels here";
+  }
+  void TearDown() override { internal::SetBase64SimdEnabled(saved_); }
+
+ private:
+  bool saved_ = internal::Base64SimdEnabled();
+};
+
+INSTANTIATE_TEST_SUITE_P(Paths, Base64Test, ::testing::Values(false, true),
+                         [](const auto& p) { return p.param ? "Vector" : "Scalar"; });
+
+TEST_P(Base64Test, EncodeLinesOfSixtyFourWithOneFinalLineFeed) {
   struct {
     std::size_t n;
     std::size_t size;
@@ -113,7 +130,7 @@ TEST(Base64Encode, LinesOfSixtyFourWithOneFinalLineFeed) {
   EXPECT_LT(Base64EncodedSize(kMax / 4), kMax);
 }
 
-TEST(Base64Encode, ReplacesWhateverOutputHeld) {
+TEST_P(Base64Test, EncodeReplacesWhateverOutputHeld) {
   Bytes big(5000, 'x'), small = {1, 2};
   ASSERT_EQ(Base64Encode(AsBytes("abc"), &big), kOk);
   EXPECT_EQ(S(big), "YWJj\n");
@@ -123,7 +140,7 @@ TEST(Base64Encode, ReplacesWhateverOutputHeld) {
   EXPECT_EQ(small[0], '/');
 }
 
-TEST(Base64Decode, GroupsByWhereThePadStands) {
+TEST_P(Base64Test, DecodeGroupsByWhereThePadStands) {
   struct {
     std::string_view text;
     int status;
@@ -161,7 +178,7 @@ TEST(Base64Decode, GroupsByWhereThePadStands) {
   }
 }
 
-TEST(Base64Decode, SkipsEveryByteOutsideTheAlphabet) {
+TEST_P(Base64Test, DecodeSkipsEveryByteOutsideTheAlphabet) {
   int skipped = 0;
   for (int c = 0; c < 256; ++c) {
     if (c == '=' || kAlphabet.find(static_cast<char>(c)) != std::string_view::npos) continue;
@@ -196,7 +213,7 @@ TEST(Base64Decode, SkipsEveryByteOutsideTheAlphabet) {
   }
 }
 
-TEST(Base64, RoundTripsAndMatchesOpenSslAtManyLengths) {
+TEST_P(Base64Test, RoundTripsAndMatchesOpenSslAtManyLengths) {
   std::mt19937 rng(3);
   std::vector<std::size_t> lengths;
   for (std::size_t n = 0; n <= 200; ++n) lengths.push_back(n);
@@ -234,7 +251,7 @@ Bytes Mangle(std::mt19937& rng, Bytes text) {
   return text;
 }
 
-TEST(Base64Decode, AgreesWithReferenceOnMangledAndRandomText) {
+TEST_P(Base64Test, DecodeAgreesWithReferenceOnMangledAndRandomText) {
   std::mt19937 rng(4);
   for (int iter = 0; iter < 4000; ++iter) {
     std::size_t n = iter % 10 == 0 ? rng() % 3000 : rng() % 300;
@@ -261,7 +278,23 @@ TEST(Base64Decode, AgreesWithReferenceOnMangledAndRandomText) {
   }
 }
 
-TEST(Base64Decode, EveryTruncationOfAValidText) {
+TEST_P(Base64Test, DecodeAnyByteAtAnyPlaceOfALongText) {
+  std::mt19937 rng(7);
+  Bytes text;
+  ASSERT_EQ(Base64Encode(RandomBytes(rng, 300), &text), kOk);
+  std::erase(text, '\n');
+  for (int c = 0; c < 256; ++c) {
+    for (std::size_t at = 0; at < 140; ++at) {
+      Bytes input = text, want, got;
+      input.insert(input.begin() + static_cast<std::ptrdiff_t>(at), static_cast<std::uint8_t>(c));
+      int want_status = ReferenceDecode(input, &want);
+      ASSERT_EQ(Base64Decode(input, &got), want_status) << c << " at " << at;
+      ASSERT_EQ(got, want) << c << " at " << at;
+    }
+  }
+}
+
+TEST_P(Base64Test, DecodeEveryTruncationOfAValidText) {
   std::mt19937 rng(5);
   Bytes data = RandomBytes(rng, 170), text;
   ASSERT_EQ(Base64Encode(data, &text), kOk);
@@ -273,7 +306,7 @@ TEST(Base64Decode, EveryTruncationOfAValidText) {
   }
 }
 
-TEST(Base64, InteroperatesWithOpensslCommand) {
+TEST_P(Base64Test, InteroperatesWithOpensslCommand) {
   testing::ScratchDir dir;
   std::mt19937 rng(6);
   Bytes data = RandomBytes(rng, 1000), text;
