@@ -138,18 +138,28 @@ SnapshotPtr LoadSnapshot(const std::string& path, const std::string& store_name,
     FileKind kind = KindOf(name);
     if (kind == FileKind::kOther) continue;
     std::string file = path + "/" + name;
+    const FileEntry* before = nullptr;
     if (old != nullptr) {
       auto it = old->files.find(name);
-      struct stat st;
-      if (it != old->files.end() && ::stat(file.c_str(), &st) == 0 && KeyOf(st) == it->second.key) {
-        snap->files.emplace(std::move(name), it->second);
-        continue;
+      if (it != old->files.end()) {
+        struct stat st;
+        if (::stat(file.c_str(), &st) == 0 && KeyOf(st) == it->second.key) {
+          snap->files.emplace(std::move(name), it->second);
+          continue;
+        }
+        before = &it->second;
       }
     }
     FileEntry entry;
     if (!ReadFileWithKey(file, &data, &entry.key)) continue;
     if (kind == FileKind::kCert) {
-      entry.cert = ParseCertificate(std::move(data), store_name, path, name);
+      // A certificate rewritten with the same bytes keeps its context, and
+      // with it the property everyone holding the context shares.
+      if (before != nullptr && before->cert && std::ranges::equal(before->cert->der(), data)) {
+        entry.cert = before->cert;
+      } else {
+        entry.cert = ParseCertificate(std::move(data), store_name, path, name);
+      }
     } else if (kind == FileKind::kCrl) {
       entry.crl = ParseCrl(std::move(data), store_name, path, name);
     } else {
