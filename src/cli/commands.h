@@ -15,6 +15,10 @@ int RunDemo(Args args);
 // quillmark store list|add|remove ...: certificate-store management.
 int RunStore(Args args);
 
+// quillmark store import|demo: certificates with private keys (store_keys.cc).
+int RunStoreImport(Args args);
+int RunStoreDemo(Args args);
+
 }  // namespace quillmark::cli
 
 #endif  // QUILLMARK_CLI_COMMANDS_H_

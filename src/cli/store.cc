@@ -24,7 +24,9 @@ namespace {
 namespace pf = quillmark::platform;
 
 constexpr char kUsage[] =
-    "usage: quillmark store list STORE [--json] | add STORE FILE... | remove STORE THUMBPRINT";
+    "usage: quillmark store list STORE [--json] | add STORE FILE... | remove STORE THUMBPRINT"
+    " | import STORE (FILE.p12 | --cert CERT --key KEY) [--password P]"
+    " [--key-spec exchange|signature] | demo";
 
 int Fail(const std::string& message) {
   std::fprintf(stderr, "quillmark store: %s\n", message.c_str());
@@ -365,6 +367,8 @@ constexpr StoreCommand kStoreCommands[] = {
     {"list", RunStoreList},
     {"add", RunStoreAdd},
     {"remove", RunStoreRemove},
+    {"import", RunStoreImport},
+    {"demo", RunStoreDemo},
 };
 
 }  // namespace

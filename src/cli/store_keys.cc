@@ -1,0 +1,203 @@
+// quillmark store import and quillmark store demo: certificates that come
+// with private keys.
+//
+// Every failure prints one line on standard error and exits non-zero; the
+// files are read and checked before anything is written.
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cli/commands.h"
+#include "platform/cert_context.h"
+#include "platform/cert_store.h"
+#include "platform/demo_pki.h"
+#include "platform/files.h"
+#include "platform/home.h"
+#include "platform/key_import.h"
+#include "platform/last_error.h"
+#include "platform/utf16.h"
+
+namespace quillmark::cli {
+
+namespace {
+
+namespace pf = quillmark::platform;
+
+constexpr char kImportUsage[] =
+    "usage: quillmark store import STORE (FILE.p12 [--password P] | --cert CERT --key KEY "
+    "[--password P]) [--key-spec exchange|signature]";
+constexpr char kDemoUsage[] = "usage: quillmark store demo";
+
+int Fail(const std::string& message) {
+  std::fprintf(stderr, "quillmark store: %s\n", message.c_str());
+  return 1;
+}
+
+int Usage(const char* usage) {
+  std::fprintf(stderr, "quillmark store: %s\n", usage);
+  return 2;
+}
+
+const char* SpecName(std::uint32_t spec) {
+  return spec == pf::kAtSignature ? "signature" : "exchange";
+}
+
+struct ImportArgs {
+  std::string store;
+  std::string p12;
+  std::string cert;
+  std::string key;
+  std::string password;
+  std::uint32_t key_spec = pf::kAtKeyExchange;
+};
+
+// Parses the arguments; 0, or the exit status after printing the error.
+int ParseImportArgs(Args args, ImportArgs* out) {
+  std::vector<std::string> positional;
+  for (size_t i = 0; i < args.size(); ++i) {
+    std::string_view a = args[i];
+    bool takes_value = a == "--password" || a == "--cert" || a == "--key" || a == "--key-spec";
+    if (takes_value) {
+      if (i + 1 >= args.size()) return Fail("option " + std::string(a) + " needs a value");
+      std::string value(args[++i]);
+      if (a == "--password") {
+        out->password = value;
+      } else if (a == "--cert") {
+        out->cert = value;
+      } else if (a == "--key") {
+        out->key = value;
+      } else if (value == "exchange") {
+        out->key_spec = pf::kAtKeyExchange;
+      } else if (value == "signature") {
+        out->key_spec = pf::kAtSignature;
+      } else {
+        return Fail("unknown key spec '" + value + "' (exchange or signature)");
+      }
+    } else if (a.size() > 1 && a[0] == '-') {
+      return Fail("unknown option '" + std::string(a) + "'");
+    } else {
+      positional.emplace_back(a);
+    }
+  }
+  bool pair = !out->cert.empty() || !out->key.empty();
+  if (positional.empty() || (pair && positional.size() != 1) || (!pair && positional.size() != 2) ||
+      (pair && (out->cert.empty() || out->key.empty()))) {
+    return Usage(kImportUsage);
+  }
+  out->store = positional[0];
+  if (!pair) out->p12 = positional[1];
+  return 0;
+}
+
+bool ReadInput(const std::string& path, Bytes* data) {
+  if (pf::IsDirectory(path) || !pf::ReadWholeFile(path, data)) {
+    Fail("cannot read '" + path + "'");
+    return false;
+  }
+  return true;
+}
+
+// The message for a failed read of the input files.
+std::string ReadErrorText(pf::ImportError error, const ImportArgs& a) {
+  const std::string& key_file = a.p12.empty() ? a.key : a.p12;
+  const std::string& cert_file = a.p12.empty() ? a.cert : a.p12;
+  switch (error) {
+    case pf::ImportError::kNotPkcs12:
+      return "'" + a.p12 + "' is not a PKCS#12 file";
+    case pf::ImportError::kWrongPassword:
+      return a.password.empty() ? "'" + key_file + "' is protected by a password (use --password)"
+                                : "wrong password for '" + key_file + "'";
+    case pf::ImportError::kPkcs12Unreadable:
+      return "cannot decode the contents of '" + a.p12 + "'";
+    case pf::ImportError::kNoPrivateKey:
+      return "'" + key_file + "' holds no private key";
+    case pf::ImportError::kNoCertificate:
+      return "'" + cert_file + "' holds no certificate";
+    case pf::ImportError::kNotCertificate:
+      return "'" + cert_file + "' is not a certificate";
+    case pf::ImportError::kUnsupportedKey:
+      return "the private key in '" + key_file + "' is neither RSA nor SM2";
+    case pf::ImportError::kKeyMismatch:
+      return "the private key in '" + key_file + "' does not match the certificate";
+    default:
+      return "cannot read the certificate and key";
+  }
+}
+
+bool OpenNamedStore(const std::string& name, pf::CertStore* store) {
+  std::u16string wide;
+  if (!pf::Utf8ToUtf16(name, &wide)) {
+    Fail("invalid store name '" + name + "'");
+    return false;
+  }
+  *store = pf::CertOpenStore(pf::kCertStoreProvSystemW, pf::kDefaultEncoding,
+                             pf::kCertSystemStoreCurrentUser, wide);
+  if (store->is_open()) return true;
+  Fail(pf::GetLastError() == pf::kErrorInvalidParameter
+           ? "invalid store name '" + name + "'"
+           : "cannot open store '" + name + "' (home folder not writable)");
+  return false;
+}
+
+std::string SubjectText(const pf::CertContext& cert) {
+  std::u16string text;
+  pf::CertNameToStrW(pf::kDefaultEncoding, cert.subject_der(), pf::kCertX500NameStr, &text);
+  return pf::Utf16ToUtf8Lossy(text);
+}
+
+}  // namespace
+
+int RunStoreImport(Args args) {
+  ImportArgs a;
+  if (int status = ParseImportArgs(args, &a)) return status;
+  pf::CertificateWithKey pair;
+  pf::ImportError error;
+  if (!a.p12.empty()) {
+    Bytes data;
+    if (!ReadInput(a.p12, &data)) return 1;
+    error = pf::ReadPkcs12(data, a.password, &pair);
+  } else {
+    Bytes cert_data, key_data;
+    if (!ReadInput(a.cert, &cert_data) || !ReadInput(a.key, &key_data)) return 1;
+    error = pf::ReadCertificateAndKey(cert_data, key_data, a.password, &pair);
+  }
+  if (error != pf::ImportError::kNone) return Fail(ReadErrorText(error, a));
+
+  pf::CertStore store;
+  if (!OpenNamedStore(a.store, &store)) return 1;
+  pf::CertContextPtr added;
+  switch (pf::ImportCertificateWithKey(store, pair, a.key_spec, &added)) {
+    case pf::ImportError::kNone:
+      break;
+    case pf::ImportError::kKeyStoreFailed:
+      return Fail("cannot write the private key under " + pf::QuillmarkHome() + "/keys");
+    default:
+      return Fail("cannot write to store '" + store.name() + "'");
+  }
+  std::optional<pf::KeyProvInfo> info = added->key_prov_info();
+  std::printf("imported %s into %s: %s (key container %s, %s key)\n", added->thumbprint().c_str(),
+              store.name().c_str(), SubjectText(*added).c_str(),
+              info ? pf::Utf16ToUtf8Lossy(info->container).c_str() : "?", SpecName(a.key_spec));
+  return 0;
+}
+
+int RunStoreDemo(Args args) {
+  if (!args.empty()) return Usage(kDemoUsage);
+  std::vector<pf::DemoItem> items;
+  std::string error;
+  if (!pf::CreateDemoPki(&items, &error)) return Fail("demo: " + error);
+  std::string out = "demonstration PKI made in " + pf::QuillmarkHome() +
+                    " (a previous one there was removed first)\n";
+  for (const pf::DemoItem& item : items) {
+    char head[64];
+    std::snprintf(head, sizeof head, "  %-12s %-16s ", item.store.c_str(), item.role.c_str());
+    out += head + item.thumbprint + "  " + pf::Utf16ToUtf8Lossy(item.name);
+    if (!item.container.empty()) out += "  [" + std::string(SpecName(item.key_spec)) + " key]";
+    out += "\n";
+  }
+  std::fwrite(out.data(), 1, out.size(), stdout);
+  return std::fflush(stdout) == 0 ? 0 : Fail("cannot write the summary");
+}
+
+}  // namespace quillmark::cli
