@@ -13,6 +13,7 @@
 #include "platform/last_error.h"
 #include "platform/sm2.h"
 #include "platform/software_keys.h"
+#include "platform/utf16.h"
 
 namespace quillmark::platform {
 
@@ -24,36 +25,6 @@ constexpr std::uint32_t kKnownAcquireFlags =
 bool Fail(std::uint32_t error) {
   SetLastError(error);
   return false;
-}
-
-// UTF-16 to UTF-8; false on a lone surrogate.
-bool ToUtf8(std::u16string_view in, std::string* out) {
-  out->clear();
-  for (size_t i = 0; i < in.size(); ++i) {
-    char32_t c = in[i];
-    if (c >= 0xD800 && c <= 0xDBFF) {
-      if (i + 1 >= in.size() || in[i + 1] < 0xDC00 || in[i + 1] > 0xDFFF) return false;
-      c = 0x10000 + ((c - 0xD800) << 10) + (in[++i] - 0xDC00);
-    } else if (c >= 0xDC00 && c <= 0xDFFF) {
-      return false;
-    }
-    if (c < 0x80) {
-      out->push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-      out->push_back(static_cast<char>(0xC0 | (c >> 6)));
-      out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      out->push_back(static_cast<char>(0xE0 | (c >> 12)));
-      out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      out->push_back(static_cast<char>(0xF0 | (c >> 18)));
-      out->push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-      out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-  }
-  return true;
 }
 
 bool EqualsIgnoringAsciiCase(std::u16string_view a, std::u16string_view b) {
@@ -159,7 +130,7 @@ bool CryptAcquireContextW(ProvHandle* prov, std::u16string_view container,
       return true;
     }
     std::string name;
-    if (!ToUtf8(container, &name)) return Fail(kNteBadKeysetParam);
+    if (!Utf16ToUtf8(container, &name)) return Fail(kNteBadKeysetParam);
     std::uint32_t err = remove   ? backend->DeleteContainer(name)
                         : create ? backend->CreateContainer(name, &state->container)
                                  : backend->OpenContainer(name, &state->container);

@@ -20,13 +20,14 @@
 
 #include "common/bytes.h"
 #include "platform/key_provider.h"
+#include "platform/last_error.h"
 #include "platform/openssl_ptr.h"
 
 namespace quillmark::platform {
 
 enum class KeyKind { kRsa, kSm2 };
 
-// RSA or SM2, or nullopt-like failure through the bool.
+// The kind of an RSA or SM2 key; false for any other key.
 bool KindOfKey(const EVP_PKEY* key, KeyKind* kind);
 
 class KeyContainer {
@@ -41,6 +42,16 @@ class KeyContainer {
                                    Bytes* signature) = 0;
   // Stores |key| (a private key) as the key of |spec|.
   virtual std::uint32_t PutPrivateKey(std::uint32_t spec, EVP_PKEY* key) = 0;
+  // Unwraps a key encrypted to the key of |spec| with RSA PKCS#1 v1.5 (the
+  // key transport of an envelope); kNteBadData when it does not decrypt.
+  // Containers that cannot do this keep the default, which fails with
+  // kNteBadAlgId.
+  virtual std::uint32_t DecryptKeyTransport(std::uint32_t spec, ByteSpan wrapped, Bytes* key) {
+    (void)spec;
+    (void)wrapped;
+    (void)key;
+    return kNteBadAlgId;
+  }
 };
 
 class KeyProviderBackend {
