@@ -1,0 +1,33 @@
+#include "control/text_convert.h"
+
+#include "common/status.h"
+#include "platform/codepage.h"
+#include "platform/last_error.h"
+
+namespace quillmark::control {
+
+int TextToBytes(std::uint32_t code_page, std::u16string_view text, Bytes* data) {
+  Bytes bytes;
+  std::size_t n =
+      platform::WideCharToMultiByte(code_page, text, platform::TextLength::kNulTerminated, &bytes);
+  if (n == 0) {
+    return platform::GetLastError() == platform::kErrorNotEnoughMemory ? kErrNoMemory
+                                                                       : kErrTextToBytes;
+  }
+  bytes.pop_back();  // the terminator, counted in n
+  data->swap(bytes);
+  return kOk;
+}
+
+int BytesToText(std::uint32_t code_page, ByteSpan bytes, std::u16string* text) {
+  std::u16string converted;
+  std::size_t m = platform::MultiByteToWideChar(code_page, bytes, &converted);
+  if (m == 0) {
+    return platform::GetLastError() == platform::kErrorNotEnoughMemory ? kErrNoMemory
+                                                                       : kErrBytesToText;
+  }
+  text->swap(converted);
+  return kOk;
+}
+
+}  // namespace quillmark::control

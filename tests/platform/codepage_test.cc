@@ -1,0 +1,232 @@
+#include "platform/codepage.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/status.h"
+#include "control/text_convert.h"
+#include "platform/last_error.h"
+
+namespace quillmark::platform {
+namespace {
+
+Bytes H(std::initializer_list<int> v) {
+  Bytes b;
+  for (int x : v) b.push_back(static_cast<std::uint8_t>(x));
+  return b;
+}
+
+Bytes ToBytes(std::uint32_t cp, std::u16string_view text) {
+  Bytes out;
+  std::size_t n = WideCharToMultiByte(cp, text, TextLength::kExact, &out);
+  EXPECT_EQ(n, out.size());
+  return out;
+}
+
+std::u16string ToText(std::uint32_t cp, const Bytes& bytes) {
+  std::u16string out;
+  std::size_t n = MultiByteToWideChar(cp, bytes, &out);
+  EXPECT_EQ(n, out.size());
+  return out;
+}
+
+TEST(CodePage, KnownByteSequencesBothWays) {
+  struct Case {
+    std::uint32_t cp;
+    std::u16string text;
+    Bytes bytes;
+  } cases[] = {
+      {936, u"中文", H({0xD6, 0xD0, 0xCE, 0xC4})},
+      {936, u"é€", H({0xA8, 0xA6, 0x80})},
+      {0, u"中文", H({0xD6, 0xD0, 0xCE, 0xC4})},  // the ANSI code page is 936
+      {3, u"中文", H({0xD6, 0xD0, 0xCE, 0xC4})},
+      {54936, u"中文€😀ÿ한",
+       H({0xD6, 0xD0, 0xCE, 0xC4, 0xA2, 0xE3, 0x94, 0x39, 0xFC, 0x36, 0x81, 0x30, 0x8B, 0x37, 0x83,
+          0x36, 0x84, 0x33})},
+      {950, u"中文€", H({0xA4, 0xA4, 0xA4, 0xE5, 0xA3, 0xE1})},
+      {932, u"日本語ｱ~\\", H({0x93, 0xFA, 0x96, 0x7B, 0x8C, 0xEA, 0xB1, 0x7E, 0x5C})},
+      {949, u"한국어", H({0xC7, 0xD1, 0xB1, 0xB9, 0xBE, 0xEE})},
+      {1252, u"café Ÿ€\u0081", H({0x63, 0x61, 0x66, 0xE9, 0x20, 0x9F, 0x80, 0x81})},
+      {1251, u"Привет", H({0xCF, 0xF0, 0xE8, 0xE2, 0xE5, 0xF2})},
+      {20127, u"ASCII ~!", H({0x41, 0x53, 0x43, 0x49, 0x49, 0x20, 0x7E, 0x21})},
+      {65001, u"中文😀é",
+       H({0xE4, 0xB8, 0xAD, 0xE6, 0x96, 0x87, 0xF0, 0x9F, 0x98, 0x80, 0xC3, 0xA9})},
+      {65001, std::u16string(u"a\0b", 3), H({0x61, 0x00, 0x62})},  // exact counts keep NUL
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.cp);
+    EXPECT_EQ(ToBytes(c.cp, c.text), c.bytes);
+    EXPECT_EQ(ToText(c.cp, c.bytes), c.text);
+  }
+}
+
+TEST(CodePage, EveryByteOf1252SurvivesARoundTrip) {
+  Bytes all;
+  for (int b = 1; b < 256; ++b) all.push_back(static_cast<std::uint8_t>(b));
+  std::u16string text = ToText(1252, all);
+  ASSERT_EQ(text.size(), all.size());
+  EXPECT_EQ(ToBytes(1252, text), all);
+}
+
+TEST(CodePage, CharactersThePageCannotHoldBecomeQuestionMarks) {
+  struct Case {
+    std::uint32_t cp;
+    std::u16string text;
+    std::string bytes;
+  } cases[] = {
+      {936, u"a😀b", "a?b"},  // a surrogate pair is one character
+      {936, u"한ÿ", "??"},
+      {1252, u"a\u0100\u0080中", "a???"},  // no best-fit 'A' for U+0100
+      {20127, u"café", "caf?"},
+      {932, u"한", "?"},
+      // Unpaired surrogates, in every page: a low one alone, a high one at
+      // the end, and a pair in the wrong order.
+      {65001,
+       u"a\xDC00"
+       u"b\xD800",
+       "a?b?"},
+      {65001, u"\xDC00\xD800", "??"},
+      {936, u"\xD800x", "?x"},
+      {54936, u"\xDFFF", "?"},
+      {1252, u"\xD83D", "?"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.cp);
+    Bytes out = ToBytes(c.cp, c.text);
+    EXPECT_EQ(std::string(out.begin(), out.end()), c.bytes);
+  }
+  // GB18030 holds every character, supplementary ones included.
+  std::u16string wide = u"😀𠀀한ÿ\uFFFD";
+  EXPECT_EQ(ToText(54936, ToBytes(54936, wide)), wide);
+  EXPECT_EQ(ToText(65001, ToBytes(65001, wide)), wide);
+}
+
+TEST(CodePage, MalformedBytesBecomeOneReplacementPerByte) {
+  struct Case {
+    std::uint32_t cp;
+    Bytes bytes;
+    std::u16string text;
+  } cases[] = {
+      {65001, H({0xE4, 0xB8, 0x41}), u"\uFFFD\uFFFDA"},                   // truncated sequence
+      {65001, H({0xC0, 0xAF}), u"\uFFFD\uFFFD"},                          // overlong '/'
+      {65001, H({0xE0, 0x80, 0xAF}), u"\uFFFD\uFFFD\uFFFD"},              // overlong, 3 bytes
+      {65001, H({0xED, 0xA0, 0x80}), u"\uFFFD\uFFFD\uFFFD"},              // encoded surrogate
+      {65001, H({0xF4, 0x90, 0x80, 0x80}), u"\uFFFD\uFFFD\uFFFD\uFFFD"},  // above U+10FFFF
+      {65001, H({0x80, 0xFF, 0x61, 0xF0, 0x9F, 0x98}), u"\uFFFD\uFFFDa\uFFFD\uFFFD\uFFFD"},
+      {65001, H({0xF4, 0x8F, 0xBF, 0xBF}), u"\U0010FFFF"},  // the last valid one
+      {936, H({0x41, 0xFF, 0x42}), u"A\uFFFDB"},
+      {936, H({0x41, 0xD6}), u"A\uFFFD"},  // lead byte at the end
+      {936, H({0xD6, 0x0A, 0xD6, 0xD0}), u"\uFFFD\n中"},
+      {932, H({0x82}), u"\uFFFD"},
+      {949, H({0xC7, 0xD1, 0xC7}), u"한\uFFFD"},
+      {20127, H({0x61, 0x80, 0xFF}), u"a\uFFFD\uFFFD"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.cp);
+    EXPECT_EQ(ToText(c.cp, c.bytes), c.text);
+  }
+}
+
+TEST(CodePage, NulTerminatedTextStopsAtTheFirstNulAndCountsTheTerminator) {
+  Bytes out;
+  EXPECT_EQ(
+      WideCharToMultiByte(936, std::u16string(u"中\0cd", 4), TextLength::kNulTerminated, &out), 3u);
+  EXPECT_EQ(out, H({0xD6, 0xD0, 0x00}));
+  EXPECT_EQ(WideCharToMultiByte(65001, std::u16string(1, u'\0'), TextLength::kNulTerminated, &out),
+            1u);
+  EXPECT_EQ(out, H({0x00}));
+  EXPECT_EQ(WideCharToMultiByte(65001, u"", TextLength::kNulTerminated, &out), 1u);
+  EXPECT_EQ(WideCharToMultiByte(1252, u"abc", TextLength::kNulTerminated, &out), 4u);
+  EXPECT_EQ(out, H({'a', 'b', 'c', 0}));
+}
+
+TEST(CodePage, FailuresReturnZeroSetInvalidParameterAndKeepTheOutput) {
+  const Bytes some = H({0x41});
+  for (std::uint32_t cp : {2u, 1200u, 12345u, 65000u, 0xFFFFFFFFu}) {
+    SCOPED_TRACE(cp);
+    SetLastError(kErrorSuccess);
+    Bytes bytes = H({1, 2});
+    EXPECT_EQ(WideCharToMultiByte(cp, u"abc", TextLength::kNulTerminated, &bytes), 0u);
+    EXPECT_EQ(GetLastError(), kErrorInvalidParameter);
+    EXPECT_EQ(bytes, H({1, 2}));
+    SetLastError(kErrorSuccess);
+    std::u16string text = u"keep";
+    EXPECT_EQ(MultiByteToWideChar(cp, some, &text), 0u);
+    EXPECT_EQ(GetLastError(), kErrorInvalidParameter);
+    EXPECT_EQ(text, u"keep");
+    EXPECT_FALSE(IsValidCodePage(cp));
+  }
+  // Empty input fails as the platform's does; success leaves the last error.
+  SetLastError(kErrorSuccess);
+  Bytes bytes;
+  std::u16string text;
+  EXPECT_EQ(WideCharToMultiByte(936, u"", TextLength::kExact, &bytes), 0u);
+  EXPECT_EQ(GetLastError(), kErrorInvalidParameter);
+  SetLastError(kErrorAccessDenied);
+  EXPECT_EQ(MultiByteToWideChar(65001, ByteSpan(), &text), 0u);
+  EXPECT_EQ(GetLastError(), kErrorInvalidParameter);
+  SetLastError(kErrorAccessDenied);
+  EXPECT_EQ(MultiByteToWideChar(936, some, &text), 1u);
+  EXPECT_EQ(GetLastError(), kErrorAccessDenied);
+}
+
+TEST(CodePage, LongTextsAndConcurrentThreadsConvertAlike) {
+  // Each 'ÿ' takes 4 bytes in GB18030: more than the first output guess.
+  std::u16string long_text;
+  std::size_t gb_size = 0;
+  for (int i = 0; i < 20000; ++i) {
+    long_text += (i % 3 == 0 ? u"ÿ" : i % 3 == 1 ? u"中" : u"😀");
+    gb_size += i % 3 == 1 ? 2 : 4;
+  }
+  Bytes gb = ToBytes(54936, long_text);
+  EXPECT_EQ(gb.size(), gb_size);
+  EXPECT_EQ(ToText(54936, gb), long_text);
+
+  const std::u16string samples[] = {u"中文", u"日本語", u"한국어", u"中文€"};
+  const std::uint32_t pages[] = {936, 932, 949, 950};
+  std::vector<std::thread> threads;
+  std::vector<int> mismatches(4, 0);
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 2000; ++i) {
+        std::uint32_t cp = pages[(t + i) % 4];
+        const std::u16string& s = samples[(t + i) % 4];
+        Bytes b;
+        std::u16string back;
+        WideCharToMultiByte(cp, s, TextLength::kExact, &b);
+        MultiByteToWideChar(cp, b, &back);
+        if (back != s) ++mismatches[static_cast<std::size_t>(t)];
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(mismatches, std::vector<int>(4, 0));
+}
+
+TEST(TextConvert, StatusesAndTheTerminatorRule) {
+  Bytes data = H({9});
+  EXPECT_EQ(control::TextToBytes(936, u"中文", &data), kOk);
+  EXPECT_EQ(data, H({0xD6, 0xD0, 0xCE, 0xC4}));
+  EXPECT_EQ(control::TextToBytes(936, std::u16string(u"ab\0cd", 5), &data), kOk);
+  EXPECT_EQ(data, H({'a', 'b'}));
+  EXPECT_EQ(control::TextToBytes(936, std::u16string(1, u'\0'), &data), kOk);
+  EXPECT_TRUE(data.empty());  // passes an emptiness test, yields no data
+  EXPECT_EQ(control::TextToBytes(65001, u"😀", &data), kOk);
+  EXPECT_EQ(data, H({0xF0, 0x9F, 0x98, 0x80}));
+  data = H({7});
+  EXPECT_EQ(control::TextToBytes(4242, u"abc", &data), kErrTextToBytes);
+  EXPECT_EQ(data, H({7}));
+
+  std::u16string text = u"x";
+  EXPECT_EQ(control::BytesToText(936, H({0xD6, 0xD0, 0x00, 0x41}), &text), kOk);
+  EXPECT_EQ(text, std::u16string(u"中\0A", 3));
+  EXPECT_EQ(control::BytesToText(936, ByteSpan(), &text), kErrBytesToText);
+  EXPECT_EQ(control::BytesToText(4242, H({0x41}), &text), kErrBytesToText);
+  EXPECT_EQ(text, std::u16string(u"中\0A", 3));
+}
+
+}  // namespace
+}  // namespace quillmark::platform
