@@ -1,0 +1,234 @@
+// quillmark store list, add and remove, end to end through the command.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/cert_context_internal.h"
+#include "platform/cert_store.h"
+#include "platform/files.h"
+#include "platform/home.h"
+#include "support/cert_factory.h"
+#include "support/test_dirs.h"
+
+namespace quillmark {
+namespace {
+
+using platform::CertContextPtr;
+using testing::NameBuilder;
+
+class StoreCliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    platform::SetQuillmarkHome(home_.path());
+    platform::ClearCertStoreCache();
+  }
+  void TearDown() override { platform::SetQuillmarkHome(""); }
+
+  struct Result {
+    int status;
+    std::string out, err;
+  };
+
+  Result Run(const std::string& args) {
+    Result r;
+    std::string err_file = work_.File("stderr.txt");
+    r.status =
+        testing::RunShellCapture("cd '" + work_.path() + "' && QUILLMARK_HOME='" + home_.path() +
+                                     "' " QM_CLI_PATH " " + args + " 2>'" + err_file + "'",
+                                 &r.out);
+    Bytes err;
+    platform::ReadWholeFile(err_file, &err);
+    r.err.assign(err.begin(), err.end());
+    return r;
+  }
+
+  static EVP_PKEY* Key() {
+    static testing::EvpPkeyPtr key = testing::MakeEcKey();
+    return key.get();
+  }
+
+  static Bytes Cert(const Bytes& subject, Bytes serial, const Bytes& issuer = Bytes()) {
+    testing::CertSpec spec;
+    spec.subject = subject;
+    spec.issuer = issuer;
+    spec.subject_key = Key();
+    spec.serial = std::move(serial);
+    spec.not_before = 1517819400;  // 2018-02-05 08:30:00
+    spec.not_after = 1893456000;   // 2030-01-01 00:00:00
+    return testing::MakeCertificate(spec);
+  }
+
+  static std::string Thumb(const Bytes& der) {
+    return platform::CertCreateCertificateContext(platform::kDefaultEncoding, der)->thumbprint();
+  }
+
+  std::string Write(const std::string& name, std::string_view data) {
+    EXPECT_TRUE(testing::WriteBytes(work_.File(name), AsBytes(data)));
+    return work_.File(name);
+  }
+  std::string Write(const std::string& name, const Bytes& data) {
+    EXPECT_TRUE(testing::WriteBytes(work_.File(name), data));
+    return work_.File(name);
+  }
+
+  std::vector<std::string> StoreFiles(const std::string& folder) {
+    return platform::ListDirectory(home_.File("stores/" + folder));
+  }
+
+  testing::ScratchDir home_;
+  testing::ScratchDir work_;
+};
+
+void ExpectOneErrorLine(const std::string& what, int status, const std::string& out,
+                        const std::string& err) {
+  EXPECT_NE(status, 0) << what;
+  EXPECT_EQ(out, "") << what;
+  ASSERT_FALSE(err.empty()) << what;
+  EXPECT_EQ(err.find('\n'), err.size() - 1) << what << ": " << err;
+  EXPECT_EQ(err.rfind("quillmark store: ", 0), 0u) << what << ": " << err;
+}
+
+TEST_F(StoreCliTest, AddListJsonAndRemove) {
+  Bytes issuer = NameBuilder().Add("C", "CN").Add("O", "Bank, Inc").Add("CN", "Root").Der();
+  Bytes alice_der = Cert(NameBuilder()
+                             .Add("CN", "Alice \"A\"")
+                             .Add("OU", "Tab\there")
+                             .Also("O", testing::Ucs2Be(u"银行"), testing::kBmpString)
+                             .Der(),
+                         {0x00, 0x8F, 0x10}, issuer);
+  Bytes bob_der = Cert(NameBuilder().Add("CN", "Bob").Der(), {0x01, 0x23, 0x45, 0x67, 0x89});
+  Bytes crl_der = testing::MakeCrl({issuer, Key(), {{0x05}}, 1577836800, 1893456000});
+  std::string pem = "leading text\n" + testing::DerToPem(alice_der, "CERTIFICATE") +
+                    testing::PrivateKeyPem(Key()) + testing::DerToPem(crl_der, "X509 CRL");
+  std::string alice = Thumb(alice_der), bob = Thumb(bob_der);
+  std::string crl =
+      platform::CertCreateCRLContext(platform::kDefaultEncoding, crl_der)->thumbprint();
+
+  Result add =
+      Run("store add addressbook " + Write("bundle.pem", pem) + " " + Write("bob.der", bob_der));
+  ASSERT_EQ(add.status, 0) << add.err;
+  EXPECT_EQ(add.err, "");
+  EXPECT_EQ(add.out, "certificate " + alice + "\ncrl " + crl + "\ncertificate " + bob + "\n");
+  EXPECT_EQ(StoreFiles("AddressBook").size(), 3u);
+
+  // A key-provider property on Bob, with characters JSON must escape.
+  {
+    platform::CertStore store =
+        platform::CertOpenStore(platform::kCertStoreProvSystemW, platform::kDefaultEncoding,
+                                platform::kCertSystemStoreCurrentUser, u"AddressBook");
+    CertContextPtr c = platform::CertFindCertificateInStore(
+        store, platform::kDefaultEncoding, 0, platform::kCertFindSubjectStrW, u"bob", nullptr);
+    ASSERT_TRUE(c);
+    platform::KeyProvInfo info{u"bob\\\"key\"\x01\n容器", u"Quillmark Software Provider",
+                               platform::kProvRsaFull, 0, platform::kAtSignature};
+    ASSERT_TRUE(platform::CertSetCertificateContextProperty(*c, platform::kCertKeyProvInfoPropId, 0,
+                                                            &info));
+  }
+
+  std::string alice_json =
+      "{\"thumbprint\":\"" + alice +
+      "\",\"subject\":\"CN=\\\"Alice \\\"\\\"A\\\"\\\"\\\", OU=Tab\\there + O=银行\","
+      "\"issuer\":\"C=CN, O=\\\"Bank, Inc\\\", CN=Root\","
+      "\"notBefore\":\"2018-02-05 08:30:00GMT\",\"notAfter\":\"2030-01-01 00:00:00GMT\","
+      "\"serial\":\"008F 10\",\"key\":null}";
+  std::string bob_json =
+      "{\"thumbprint\":\"" + bob +
+      "\",\"subject\":\"CN=Bob\",\"issuer\":\"CN=Bob\","
+      "\"notBefore\":\"2018-02-05 08:30:00GMT\",\"notAfter\":\"2030-01-01 00:00:00GMT\","
+      "\"serial\":\"0123 4567 89\",\"key\":{\"container\":\"bob\\\\\\\"key\\\"\\u0001\\n容器\","
+      "\"provider\":\"Quillmark Software Provider\",\"spec\":2}}";
+  std::string expected = alice < bob ? "[\n  " + alice_json + ",\n  " + bob_json + "\n]\n"
+                                     : "[\n  " + bob_json + ",\n  " + alice_json + "\n]\n";
+  Result list = Run("store list AddressBOOK --json");
+  ASSERT_EQ(list.status, 0) << list.err;
+  EXPECT_EQ(list.out, expected);
+
+  Result text = Run("store list addressbook");
+  ASSERT_EQ(text.status, 0);
+  EXPECT_NE(text.out.find("  serial:   0123 4567 89\n"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("(Quillmark Software Provider, signature)"), std::string::npos);
+  EXPECT_NE(text.out.find("CRL " + crl + "\n"), std::string::npos);
+
+  // Adding again keeps what is there, the property included.
+  ASSERT_EQ(Run("store add AddressBook " + work_.File("bob.der")).status, 0);
+  EXPECT_EQ(Run("store list AddressBook --json").out, expected);
+
+  Result removed = Run("store remove AddressBook " + bob);
+  ASSERT_EQ(removed.status, 0) << removed.err;
+  EXPECT_EQ(removed.out, "removed certificate " + bob + "\n");
+  ASSERT_EQ(Run("store remove AddressBook " + crl).status, 0);
+  EXPECT_EQ(Run("store list AddressBook --json").out, "[\n  " + alice_json + "\n]\n");
+  EXPECT_EQ(StoreFiles("AddressBook"), std::vector<std::string>{alice + ".cer"});
+
+  EXPECT_EQ(Run("store list EmptyStore --json").out, "[]\n");
+  EXPECT_EQ(Run("store list EmptyStore").out, "");
+}
+
+TEST_F(StoreCliTest, EveryBadInputGivesOneErrorLineAndChangesNothing) {
+  Bytes good = Cert(NameBuilder().Add("CN", "Good").Der(), {0x01});
+  std::string good_file = Write("good.der", good);
+  std::string good_pem = testing::DerToPem(good, "CERTIFICATE");
+  std::string damaged = good_pem;
+  damaged.replace(damaged.find('\n') + 5, 4, "!!!!");
+  std::string truncated = good_pem.substr(0, good_pem.size() - 30);
+  Bytes not_cert_der = testing::Tlv(0x30, Bytes{0x02, 0x01, 0x05});
+  Write("junk.bin", std::string_view("this is not a certificate"));
+  Write("empty.bin", std::string_view(""));
+  Write("key.pem", testing::PrivateKeyPem(Key()));
+  Write("damaged.pem", damaged);
+  Write("truncated.pem", truncated);
+  Write("sequence.der", not_cert_der);
+  Write("bad-cert-block.pem", testing::DerToPem(not_cert_der, "CERTIFICATE"));
+  platform::MakeDirectories(work_.File("folder"));
+
+  const char* cases[] = {
+      "store",
+      "store frobnicate",
+      "store list",
+      "store list MY extra",
+      "store list MY --yaml",
+      "store list a/b",
+      "store list ..",
+      "store list ''",
+      "store add MY",
+      "store add MY missing.der",
+      "store add MY folder",
+      "store add MY junk.bin",
+      "store add MY empty.bin",
+      "store add MY key.pem",
+      "store add MY damaged.pem",
+      "store add MY truncated.pem",
+      "store add MY sequence.der",
+      "store add MY bad-cert-block.pem",
+      "store add MY good.der junk.bin",  // nothing is added when one input is bad
+      "store add a/b good.der",
+      "store add . good.der",
+      "store remove MY",
+      "store remove MY 1234",
+      "store remove MY ZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZ",
+      "store remove MY 0000000000000000000000000000000000000000",
+      "store remove a/b 0000000000000000000000000000000000000000",
+  };
+  for (const char* args : cases) {
+    Result r = Run(args);
+    ExpectOneErrorLine(args, r.status, r.out, r.err);
+  }
+  EXPECT_TRUE(StoreFiles("MY").empty());
+  EXPECT_FALSE(platform::IsDirectory(home_.File("stores/a")));
+
+  Result ok = Run("store add MY " + good_file);
+  ASSERT_EQ(ok.status, 0) << ok.err;
+  Result again = Run("store remove MY " + Thumb(good));
+  ASSERT_EQ(again.status, 0);
+  Result gone = Run("store remove MY " + Thumb(good));
+  ExpectOneErrorLine("remove twice", gone.status, gone.out, gone.err);
+  EXPECT_NE(gone.err.find(Thumb(good)), std::string::npos);
+
+  Result help = Run("store help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("list"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace quillmark
