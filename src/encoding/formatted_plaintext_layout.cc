@@ -29,28 +29,34 @@ bool ReadSectionTotal(ByteSpan bytes, std::size_t* pos, std::uint64_t* total) {
 }
 
 // Form entries from *pos. Returns false when the bytes are not a formatted
-// plaintext.
+// plaintext. Works on locals only: a take runs this over every entry each
+// time, and the walk from one length field to the next is its critical path.
 bool ScanFormSection(ByteSpan bytes, std::uint64_t declared_total, std::size_t* pos,
                      SectionLayout* form) {
   const std::size_t n = bytes.size();
-  form->begin = form->first_end = *pos;
-  std::uint64_t sum = 0;
+  const std::uint8_t* data = bytes.data();
+  std::size_t at = *pos, first_end = at, count = 0;
+  std::uint64_t total = 0, sum = 0;
   for (;;) {
-    if (n - *pos < kNumberFieldSize) return false;
-    std::uint64_t length = ReadNumberField(bytes.data() + *pos);
+    if (n - at < kNumberFieldSize) return false;
+    const std::uint64_t length = ReadNumberField(data + at);
     if (length == 0) break;
-    if (length > n - *pos - kNumberFieldSize) return false;
-    if (!FormItemFits(length)) return false;
-    std::uint64_t entry = FormEntrySize(length);
-    *pos += static_cast<std::size_t>(entry);
-    if (form->count++ == 0) form->first_end = *pos;
-    form->total += entry;
-    std::size_t remaining = n - *pos;
+    if (length > n - at - kNumberFieldSize || !FormItemFits(length)) return false;
+    const std::uint64_t entry = FormEntrySize(length);
+    at += static_cast<std::size_t>(entry);
+    if (count++ == 0) first_end = at;
+    total += entry;
+    const std::size_t remaining = n - at;
     if (remaining == 0 || remaining == kNumberFieldSize) break;
     sum += entry;
     if (sum == declared_total) break;
   }
-  form->end = *pos;
+  form->begin = *pos;
+  form->first_end = first_end;
+  form->end = at;
+  form->count = count;
+  form->total = total;
+  *pos = at;
   return true;
 }
 
