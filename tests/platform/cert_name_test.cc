@@ -157,6 +157,14 @@ TEST(CertName, ValuesOfOtherTypesAreHexDer) {
                      .AddRaw("2.5.4.10", testing::Tlv(0x02, Bytes{0x05}))
                      .Der();
   EXPECT_EQ(Utf8(Render(octets)), "CN=#04030102FE, O=#020105");
+
+  // The remaining 8-bit string types are text, not hex.
+  Bytes eight_bit = NameBuilder()
+                        .Add("serialNumber", "0123", 0x12)  // NumericString
+                        .Add("CN", "Visible", 0x1A)         // VisibleString
+                        .Add("L", "Gen\xE8ral", 0x1B)       // GeneralString, Latin-1
+                        .Der();
+  EXPECT_EQ(Utf8(Render(eight_bit)), "SERIALNUMBER=0123, CN=Visible, L=Gen\xC3\xA8ral");
 }
 
 TEST(CertName, BufferFormCountsTerminatorAndUndecodableNamesGiveZero) {
