@@ -70,6 +70,29 @@ class SoftwareContainer : public KeyContainer {
     return 0;
   }
 
+  std::uint32_t DecryptKeyTransport(std::uint32_t spec, ByteSpan wrapped, Bytes* key) override {
+    ossl::PkeyPtr pkey;
+    if (std::uint32_t err = LoadPrivateKey(spec, &pkey)) return err;
+    if (!EVP_PKEY_is_a(pkey.get(), "RSA")) return kNteBadAlgId;
+    ossl::PkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, pkey.get(), nullptr));
+    if (ctx == nullptr || EVP_PKEY_decrypt_init(ctx.get()) <= 0 ||
+        EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) <= 0) {
+      return kNteFail;
+    }
+    size_t len = 0;
+    if (EVP_PKEY_decrypt(ctx.get(), nullptr, &len, wrapped.data(), wrapped.size()) <= 0) {
+      return kNteBadData;
+    }
+    Bytes out(len);
+    if (EVP_PKEY_decrypt(ctx.get(), out.data(), &len, wrapped.data(), wrapped.size()) <= 0) {
+      OPENSSL_cleanse(out.data(), out.size());
+      return kNteBadData;
+    }
+    out.resize(len);
+    *key = std::move(out);
+    return 0;
+  }
+
   std::uint32_t PutPrivateKey(std::uint32_t spec, EVP_PKEY* key) override {
     std::string spec_name = KeySpecName(spec);
     if (spec_name.empty()) return kNteBadKey;
