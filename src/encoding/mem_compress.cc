@@ -73,7 +73,8 @@ class BlockPlacer {
     return ByteSpan(out_, produced);
   }
 
-  // Copies the block in the work buffer out if it fits. Call once at the end.
+  // Copies the block held in the work buffer out if it fits, and empties the
+  // buffer. Called when the buffer is full and once at the end.
   void FlushWork() {
     if (work_fill_ > 0 && work_start_ + work_fill_ <= capacity_) {
       std::memcpy(dst_ + work_start_, work_, static_cast<std::size_t>(work_fill_));
