@@ -1,0 +1,62 @@
+#include "platform/ui/dialog_factory.h"
+
+#include <cstdlib>
+
+#include "platform/ui/script_host.h"
+#include "platform/ui/terminal_host.h"
+
+namespace quillmark::platform::ui {
+
+namespace {
+
+std::unique_ptr<DialogHost>& Current() {
+  static std::unique_ptr<DialogHost> host = std::make_unique<NoDialogHost>();
+  return host;
+}
+
+}  // namespace
+
+bool CreateDialogHost(std::string_view spec, std::unique_ptr<DialogHost>* host,
+                      std::string* error) {
+  std::string message;
+  std::unique_ptr<DialogHost> made;
+  constexpr std::string_view kScript = "script:";
+  if (spec.substr(0, kScript.size()) == kScript) {
+    std::string path(spec.substr(kScript.size()));
+    if (path.empty()) {
+      message = "the dialog host \"script:FILE\" needs a file name";
+    } else {
+      made = ScriptDialogHost::FromFile(path, &message);
+    }
+  } else if (spec == "terminal") {
+    made = TerminalDialogHost::OnControllingTerminal();
+  } else if (spec == "none") {
+    made = std::make_unique<NoDialogHost>();
+  } else if (spec == "gui") {
+    message =
+        "the desktop dialog host (quillmark-ui) is not built yet; use terminal, "
+        "script:FILE or none";
+  } else {
+    message = "unknown dialog host \"" + std::string(spec) +
+              "\" (expected script:FILE, terminal, gui or none)";
+  }
+  if (made == nullptr) {
+    if (error != nullptr) *error = message;
+    return false;
+  }
+  *host = std::move(made);
+  return true;
+}
+
+std::string DialogHostSpecFromEnvironment() {
+  const char* spec = std::getenv("QUILLMARK_UI");
+  return spec != nullptr && *spec != '\0' ? std::string(spec) : std::string("none");
+}
+
+DialogHost& CurrentDialogHost() { return *Current(); }
+
+void SetCurrentDialogHost(std::unique_ptr<DialogHost> host) {
+  Current() = host != nullptr ? std::move(host) : std::make_unique<NoDialogHost>();
+}
+
+}  // namespace quillmark::platform::ui

@@ -1,0 +1,251 @@
+#include "platform/ui/dialog_host.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <new>
+
+#include "platform/utf16.h"
+
+namespace quillmark::platform::ui {
+
+namespace {
+
+constexpr std::size_t kMaxPathUnits = 1023;
+
+std::u16string Number(int n) {
+  std::string digits = std::to_string(n);
+  return std::u16string(digits.begin(), digits.end());
+}
+
+bool HasRow(const ChooserRequest& request, int item) {
+  return std::any_of(request.rows.begin(), request.rows.end(),
+                     [item](const ChooserRow& r) { return r.item == item; });
+}
+
+// Checks a file answer: an empty path cancels; a relative path is made
+// absolute, as file dialogs always answer with a full path; a path the
+// file-name buffer cannot hold is a dialog error.
+FileAnswer CheckPath(FileAnswer answer) {
+  if (answer.outcome != FileAnswer::Outcome::kOk) {
+    answer.path.clear();
+    return answer;
+  }
+  if (answer.path.empty()) {
+    answer.outcome = FileAnswer::Outcome::kCancel;
+    return answer;
+  }
+  if (answer.path[0] != u'/') {
+    char buf[4096];
+    if (::getcwd(buf, sizeof buf) == nullptr) {
+      answer.outcome = FileAnswer::Outcome::kError;
+      answer.path.clear();
+      return answer;
+    }
+    std::u16string cwd = Utf8ToUtf16Lossy(buf);
+    if (cwd.back() != u'/') cwd.push_back(u'/');
+    answer.path = cwd + answer.path;
+  }
+  if (answer.path.size() > kMaxPathUnits) {
+    answer.outcome = FileAnswer::Outcome::kError;
+    answer.path.clear();
+  }
+  return answer;
+}
+
+std::u16string FileAnswerText(const FileAnswer& answer, std::u16string_view verb) {
+  switch (answer.outcome) {
+    case FileAnswer::Outcome::kOk:
+      return std::u16string(verb) + u" " + answer.path;
+    case FileAnswer::Outcome::kCancel:
+      return u"cancel";
+    case FileAnswer::Outcome::kError:
+      return u"error";
+  }
+  return u"error";
+}
+
+}  // namespace
+
+std::string_view DialogKindName(DialogKind kind) {
+  switch (kind) {
+    case DialogKind::kChooser:
+      return "chooser";
+    case DialogKind::kOpen:
+      return "open";
+    case DialogKind::kSave:
+      return "save";
+    case DialogKind::kMessage:
+      return "message";
+  }
+  return "message";
+}
+
+std::u16string ApplyDefaultExtension(std::u16string_view path, std::u16string_view ext) {
+  std::u16string out(path);
+  std::size_t slash = path.rfind(u'/');
+  std::u16string_view name = slash == path.npos ? path : path.substr(slash + 1);
+  if (!ext.empty() && !name.empty() && name.find(u'.') == name.npos) {
+    out.push_back(u'.');
+    out.append(ext);
+  }
+  return out;
+}
+
+DialogHost::~DialogHost() = default;
+
+ChooserAnswer DialogHost::ChooseCertificate(const ChooserRequest& request) {
+  try {
+    ChooserReply reply = AskChooser(request);
+    ChooserAnswer a = reply.answer;
+    bool fits = reply.unfit.empty();
+    if (fits) {
+      switch (a.action) {
+        case ChooserAnswer::Action::kChoose:
+          fits = HasRow(request, a.item);
+          break;
+        case ChooserAnswer::Action::kView:
+          fits = a.item == -1 || HasRow(request, a.item);
+          break;
+        case ChooserAnswer::Action::kSort:
+          fits = a.column >= 0 && a.column <= 2;
+          break;
+        case ChooserAnswer::Action::kCancel:
+          break;
+      }
+    }
+
+    DialogReport report;
+    report.kind = DialogKind::kChooser;
+    report.title = request.title;
+    report.prompt = request.prompt;
+    report.columns = request.columns;
+    report.buttons = request.buttons;
+    report.notice = request.notice;
+    report.rows = request.rows;
+    std::stable_sort(report.rows.begin(), report.rows.end(),
+                     [](const ChooserRow& x, const ChooserRow& y) { return x.item < y.item; });
+    if (!fits) {
+      switch (a.action) {
+        case ChooserAnswer::Action::kChoose:
+          report.answer = reply.unfit.empty() ? u"choose " + Number(a.item) : reply.unfit;
+          break;
+        case ChooserAnswer::Action::kView:
+          report.answer = reply.unfit.empty() ? u"view " + Number(a.item) : reply.unfit;
+          break;
+        case ChooserAnswer::Action::kSort:
+          report.answer = reply.unfit.empty() ? u"sort " + Number(a.column) : reply.unfit;
+          break;
+        case ChooserAnswer::Action::kCancel:
+          report.answer = reply.unfit;
+          break;
+      }
+      report.taken_as_cancel = true;
+      a = ChooserAnswer{};
+    } else {
+      switch (a.action) {
+        case ChooserAnswer::Action::kChoose:
+          report.answer = u"choose " + Number(a.item);
+          a.column = -1;
+          break;
+        case ChooserAnswer::Action::kView:
+          report.answer = a.item < 0 ? std::u16string(u"view") : u"view " + Number(a.item);
+          a.column = -1;
+          break;
+        case ChooserAnswer::Action::kSort:
+          report.answer = u"sort " + Number(a.column);
+          a.item = -1;
+          break;
+        case ChooserAnswer::Action::kCancel:
+          report.answer = u"cancel";
+          a = ChooserAnswer{};
+          break;
+      }
+    }
+    reports_.push_back(std::move(report));
+    return a;
+  } catch (const std::bad_alloc&) {
+    return ChooserAnswer{};
+  }
+}
+
+FileAnswer DialogHost::OpenFile(const OpenFileRequest& request) {
+  try {
+    FileReply reply = AskOpen(request);
+    DialogReport report;
+    report.kind = DialogKind::kOpen;
+    report.title = request.title;
+    report.filter = request.filter;
+    FileAnswer a;
+    if (!reply.unfit.empty()) {
+      report.answer = reply.unfit;
+      report.taken_as_cancel = true;
+    } else {
+      a = CheckPath(std::move(reply.answer));
+      report.answer = FileAnswerText(a, u"open");
+    }
+    reports_.push_back(std::move(report));
+    return a;
+  } catch (const std::bad_alloc&) {
+    return FileAnswer{FileAnswer::Outcome::kError, {}};
+  }
+}
+
+FileAnswer DialogHost::SaveFile(const SaveFileRequest& request) {
+  try {
+    FileReply reply = AskSave(request);
+    DialogReport report;
+    report.kind = DialogKind::kSave;
+    report.title = request.title;
+    report.filter = request.filter;
+    report.default_name = request.default_name;
+    report.default_ext = request.default_ext;
+    FileAnswer a;
+    if (!reply.unfit.empty()) {
+      report.answer = reply.unfit;
+      report.taken_as_cancel = true;
+    } else {
+      a = std::move(reply.answer);
+      if (a.outcome == FileAnswer::Outcome::kOk) {
+        a.path = ApplyDefaultExtension(a.path, request.default_ext);
+      }
+      a = CheckPath(std::move(a));
+      report.answer = FileAnswerText(a, u"save");
+    }
+    reports_.push_back(std::move(report));
+    return a;
+  } catch (const std::bad_alloc&) {
+    return FileAnswer{FileAnswer::Outcome::kError, {}};
+  }
+}
+
+int DialogHost::MessageBox(const MessageRequest& request) {
+  try {
+    AskMessage(request);
+    DialogReport report;
+    report.kind = DialogKind::kMessage;
+    report.text = request.text;
+    report.caption = request.caption;
+    report.answer = u"ok";
+    reports_.push_back(std::move(report));
+    return kIdOk;
+  } catch (const std::bad_alloc&) {
+    return kIdOk;
+  }
+}
+
+std::vector<DialogReport> DialogHost::TakeReports() {
+  std::vector<DialogReport> out;
+  out.swap(reports_);
+  return out;
+}
+
+DialogHost::ChooserReply NoDialogHost::AskChooser(const ChooserRequest&) { return {}; }
+
+DialogHost::FileReply NoDialogHost::AskOpen(const OpenFileRequest&) { return {}; }
+
+DialogHost::FileReply NoDialogHost::AskSave(const SaveFileRequest&) { return {}; }
+
+void NoDialogHost::AskMessage(const MessageRequest&) {}
+
+}  // namespace quillmark::platform::ui

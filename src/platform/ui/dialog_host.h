@@ -1,0 +1,179 @@
+// Dialogs the control shows: the certificate chooser, the Open and Save
+// dialogs and message boxes, behind one interface with several hosts (a
+// script, the terminal, nothing at all, later a desktop window).
+//
+// A host only shows and asks; what the answers mean is the caller's. The
+// chooser in particular is asked again and again by its caller until the
+// answer closes it: View and a click on a column header leave it open, so the
+// caller handles them (writes and opens the certificate, re-sorts the rows)
+// and asks again with the updated request:
+//
+//   ChooserRequest req = ...;             // texts and rows in candidate order
+//   for (;;) {
+//     ChooserAnswer a = host.ChooseCertificate(req);
+//     if (a.action == ChooserAnswer::Action::kChoose) return a.item;
+//     if (a.action == ChooserAnswer::Action::kCancel) return -1;
+//     if (a.action == ChooserAnswer::Action::kView) {
+//       req.selected = a.item;            // -1: View with no row selected
+//       ViewCertificate(a.item);          // may call host.MessageBox(...)
+//     } else {                            // kSort
+//       SortRows(&req.display_order, a.column);
+//     }
+//   }
+//
+// Every question a host answers is recorded as a DialogReport (kind, texts,
+// rows in candidate order, answer), which a front end takes with
+// TakeReports() after each call of the control to tell what was shown.
+//
+// The base class checks every answer against its request, whatever the host:
+// a chooser answer naming no row of the request counts as Cancel; the Save
+// dialog appends the default extension to a name without one; a relative
+// path is made absolute against the working folder (file dialogs answer with
+// full paths); a path longer than 1023 UTF-16 units is a dialog error (the
+// file-name buffer holds 1024 units with the terminator). When memory runs
+// out, the chooser is cancelled and a file dialog reports an error.
+#ifndef QUILLMARK_PLATFORM_UI_DIALOG_HOST_H_
+#define QUILLMARK_PLATFORM_UI_DIALOG_HOST_H_
+
+#include <array>
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quillmark::platform::ui {
+
+enum class DialogKind { kChooser, kOpen, kSave, kMessage };
+
+// "chooser", "open", "save", "message".
+std::string_view DialogKindName(DialogKind kind);
+
+// One candidate certificate in the chooser.
+struct ChooserRow {
+  std::u16string subject;    // subject display name
+  std::u16string issuer;     // issuer display name
+  std::u16string not_after;  // validity-end text
+  int item = 0;              // item data: the candidate's index in the candidate list
+};
+
+struct ChooserRequest {
+  std::u16string title;
+  std::u16string prompt;
+  std::array<std::u16string, 3> columns;  // subject, issuer, validity-end headers
+  std::array<std::u16string, 3> buttons;  // OK, Cancel, View
+  std::u16string notice;
+  std::vector<ChooserRow> rows;            // in candidate order
+  std::vector<std::size_t> display_order;  // indices into rows, top to bottom; empty: as rows
+  int selected = -1;                       // item data of the selected row; -1: none
+};
+
+struct ChooserAnswer {
+  enum class Action {
+    kChoose,  // OK with the row |item| selected: the dialog closes
+    kCancel,  // Cancel or the close box: the dialog closes
+    kView,    // View with the row |item| selected (-1: none); the dialog stays
+    kSort,    // a click on the header of |column| (0, 1, 2); the dialog stays
+  };
+  Action action = Action::kCancel;
+  int item = -1;
+  int column = -1;
+};
+
+struct OpenFileRequest {
+  std::u16string title;
+  std::u16string filter;  // e.g. u"*.*"
+};
+
+struct SaveFileRequest {
+  std::u16string title;
+  std::u16string filter;
+  std::u16string default_name;  // preset in the file-name box; may be empty
+  std::u16string default_ext;   // appended to a name without extension; may be empty
+};
+
+struct FileAnswer {
+  enum class Outcome { kOk, kCancel, kError };
+  Outcome outcome = Outcome::kCancel;
+  std::u16string path;  // kOk only
+};
+
+struct MessageRequest {
+  std::u16string text;
+  std::u16string caption;
+};
+
+inline constexpr int kIdOk = 1;
+
+// What one dialog showed and the answer it got.
+struct DialogReport {
+  DialogKind kind = DialogKind::kMessage;
+  std::u16string title;                   // chooser, open, save
+  std::u16string prompt;                  // chooser
+  std::array<std::u16string, 3> columns;  // chooser
+  std::array<std::u16string, 3> buttons;  // chooser
+  std::u16string notice;                  // chooser
+  std::vector<ChooserRow> rows;           // chooser, in candidate order (by item data)
+  std::u16string filter;                  // open, save
+  std::u16string default_name;            // save
+  std::u16string default_ext;             // save
+  std::u16string text;                    // message
+  std::u16string caption;                 // message
+  // "choose 1", "cancel", "view", "view 1", "sort 2", "open /tmp/x",
+  // "save /tmp/y.cry", "error", "ok"; for an answer that did not fit the
+  // dialog, the answer as it was given.
+  std::u16string answer;
+  bool taken_as_cancel = false;  // the answer did not fit and counted as Cancel
+};
+
+// |path| with "." and |ext| appended when |ext| is not empty and the file name
+// of |path| holds no '.'.
+std::u16string ApplyDefaultExtension(std::u16string_view path, std::u16string_view ext);
+
+class DialogHost {
+ public:
+  virtual ~DialogHost();
+
+  ChooserAnswer ChooseCertificate(const ChooserRequest& request);
+  FileAnswer OpenFile(const OpenFileRequest& request);
+  FileAnswer SaveFile(const SaveFileRequest& request);
+  int MessageBox(const MessageRequest& request);  // always kIdOk
+
+  // The reports recorded since the last call, oldest first; clears them.
+  std::vector<DialogReport> TakeReports();
+
+ protected:
+  // What a host answered. |unfit|, when not empty, is an answer given that
+  // does not belong to this kind of dialog; the dialog then counts as
+  // cancelled and the report shows |unfit|.
+  struct ChooserReply {
+    ChooserAnswer answer;
+    std::u16string unfit;
+  };
+  struct FileReply {
+    FileAnswer answer;
+    std::u16string unfit;
+  };
+
+  virtual ChooserReply AskChooser(const ChooserRequest& request) = 0;
+  virtual FileReply AskOpen(const OpenFileRequest& request) = 0;
+  virtual FileReply AskSave(const SaveFileRequest& request) = 0;
+  virtual void AskMessage(const MessageRequest& request) = 0;
+
+ private:
+  std::vector<DialogReport> reports_;
+};
+
+// A host that shows nothing: every dialog is cancelled, message boxes are
+// confirmed.
+class NoDialogHost : public DialogHost {
+ protected:
+  ChooserReply AskChooser(const ChooserRequest& request) override;
+  FileReply AskOpen(const OpenFileRequest& request) override;
+  FileReply AskSave(const SaveFileRequest& request) override;
+  void AskMessage(const MessageRequest& request) override;
+};
+
+}  // namespace quillmark::platform::ui
+
+#endif  // QUILLMARK_PLATFORM_UI_DIALOG_HOST_H_

@@ -1,0 +1,115 @@
+#include "platform/ui/script_host.h"
+
+#include "platform/files.h"
+#include "platform/utf16.h"
+
+namespace quillmark::platform::ui {
+
+namespace {
+
+bool IsBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r'; }
+
+std::u16string Trim(std::u16string_view s) {
+  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+  return std::u16string(s);
+}
+
+// A non-negative decimal number making up all of |s|, below 10^9.
+bool ParseNumber(std::u16string_view s, int* n) {
+  if (s.empty() || s.size() > 9) return false;
+  int v = 0;
+  for (char16_t c : s) {
+    if (c < u'0' || c > u'9') return false;
+    v = v * 10 + (c - u'0');
+  }
+  *n = v;
+  return true;
+}
+
+}  // namespace
+
+ScriptDialogHost::ScriptDialogHost(std::string_view script) {
+  std::u16string text = Utf8ToUtf16Lossy(script);
+  std::size_t pos = 0;
+  while (pos <= text.size()) {
+    std::size_t nl = text.find(u'\n', pos);
+    std::u16string line =
+        Trim(std::u16string_view(text).substr(pos, nl == text.npos ? text.npos : nl - pos));
+    if (!line.empty() && line[0] != u'#') lines_.push_back(std::move(line));
+    if (nl == text.npos) break;
+    pos = nl + 1;
+  }
+}
+
+std::unique_ptr<ScriptDialogHost> ScriptDialogHost::FromFile(const std::string& path,
+                                                             std::string* error) {
+  Bytes bytes;
+  if (!ReadWholeFile(path, &bytes)) {
+    if (error != nullptr) *error = "cannot read the dialog script \"" + path + "\"";
+    return nullptr;
+  }
+  return std::make_unique<ScriptDialogHost>(AsChars(bytes));
+}
+
+bool ScriptDialogHost::Next(std::u16string* line, std::u16string* word, std::u16string* rest) {
+  if (next_ >= lines_.size()) return false;
+  *line = lines_[next_++];
+  std::size_t space = line->find_first_of(u" \t");
+  *word = line->substr(0, space);
+  *rest = space == line->npos ? std::u16string() : Trim(std::u16string_view(*line).substr(space));
+  return true;
+}
+
+DialogHost::ChooserReply ScriptDialogHost::AskChooser(const ChooserRequest& request) {
+  ChooserReply reply;
+  std::u16string line, word, rest;
+  if (!Next(&line, &word, &rest)) return reply;
+  int n;
+  if (word == u"choose" && ParseNumber(rest, &n)) {
+    reply.answer = {ChooserAnswer::Action::kChoose, n, -1};
+  } else if (word == u"cancel" && rest.empty()) {
+    reply.answer = {ChooserAnswer::Action::kCancel, -1, -1};
+  } else if (word == u"view" && rest.empty()) {
+    reply.answer = {ChooserAnswer::Action::kView, request.selected, -1};
+  } else if (word == u"view" && ParseNumber(rest, &n)) {
+    reply.answer = {ChooserAnswer::Action::kView, n, -1};
+  } else if (word == u"sort" && ParseNumber(rest, &n)) {
+    reply.answer = {ChooserAnswer::Action::kSort, -1, n};
+  } else {
+    reply.unfit = line;
+  }
+  return reply;
+}
+
+DialogHost::FileReply ScriptDialogHost::AskOpen(const OpenFileRequest&) {
+  FileReply reply;
+  std::u16string line, word, rest;
+  if (!Next(&line, &word, &rest)) return reply;
+  if (word == u"open" && !rest.empty()) {
+    reply.answer = {FileAnswer::Outcome::kOk, rest};
+  } else if (!(word == u"cancel" && rest.empty())) {
+    reply.unfit = line;
+  }
+  return reply;
+}
+
+DialogHost::FileReply ScriptDialogHost::AskSave(const SaveFileRequest& request) {
+  FileReply reply;
+  std::u16string line, word, rest;
+  if (!Next(&line, &word, &rest)) return reply;
+  if (word == u"save" && !rest.empty()) {
+    reply.answer = {FileAnswer::Outcome::kOk, rest};
+  } else if (word == u"save" && !request.default_name.empty()) {
+    reply.answer = {FileAnswer::Outcome::kOk, request.default_name};
+  } else if (!(word == u"cancel" && rest.empty())) {
+    reply.unfit = line;
+  }
+  return reply;
+}
+
+void ScriptDialogHost::AskMessage(const MessageRequest&) {
+  if (next_ < lines_.size() && lines_[next_] == u"ok") ++next_;
+}
+
+}  // namespace quillmark::platform::ui

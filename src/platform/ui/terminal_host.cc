@@ -1,0 +1,246 @@
+#include "platform/ui/terminal_host.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "platform/files.h"
+#include "platform/utf16.h"
+
+namespace quillmark::platform::ui {
+
+namespace {
+
+std::string Trim(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\r')) {
+    s.remove_prefix(1);
+  }
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) {
+    s.remove_suffix(1);
+  }
+  return std::string(s);
+}
+
+bool ParseNumber(std::string_view s, int* n) {
+  if (s.empty() || s.size() > 9) return false;
+  int v = 0;
+  for (char c : s) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + (c - '0');
+  }
+  *n = v;
+  return true;
+}
+
+// Splits "word rest" at the first blank.
+void Split(const std::string& line, std::string* word, std::string* rest) {
+  size_t space = line.find_first_of(" \t");
+  *word = line.substr(0, space);
+  *rest = space == std::string::npos ? std::string() : Trim(line.substr(space));
+}
+
+bool HasRow(const ChooserRequest& request, int item) {
+  for (const ChooserRow& r : request.rows) {
+    if (r.item == item) return true;
+  }
+  return false;
+}
+
+// A leading "~/" stands for the user's home folder.
+std::string ExpandHome(std::string path) {
+  const char* home = std::getenv("HOME");
+  if (path.rfind("~/", 0) == 0 && home != nullptr && *home != '\0') {
+    path = std::string(home) + path.substr(1);
+  }
+  return path;
+}
+
+std::string FolderOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+}  // namespace
+
+TerminalDialogHost::TerminalDialogHost(int in_fd, int out_fd, bool owns_fds)
+    : in_fd_(in_fd), out_fd_(out_fd), owns_fds_(owns_fds) {}
+
+TerminalDialogHost::~TerminalDialogHost() {
+  if (!owns_fds_) return;
+  if (in_fd_ >= 0) ::close(in_fd_);
+  if (out_fd_ >= 0 && out_fd_ != in_fd_) ::close(out_fd_);
+}
+
+std::unique_ptr<TerminalDialogHost> TerminalDialogHost::OnControllingTerminal() {
+  int fd = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+  return std::make_unique<TerminalDialogHost>(fd, fd, true);
+}
+
+void TerminalDialogHost::Print(std::string_view text) {
+  while (!text.empty()) {
+    ssize_t n = ::write(out_fd_, text.data(), text.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    text.remove_prefix(static_cast<size_t>(n));
+  }
+}
+
+void TerminalDialogHost::Print(std::u16string_view text) { Print(Utf16ToUtf8Lossy(text)); }
+
+bool TerminalDialogHost::ReadLine(std::string* line) {
+  line->clear();
+  // Byte by byte, so that nothing past the line is taken from the terminal.
+  for (;;) {
+    char c;
+    ssize_t n = ::read(in_fd_, &c, 1);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return !line->empty();
+    if (c == '\n') return true;
+    line->push_back(c);
+  }
+}
+
+DialogHost::ChooserReply TerminalDialogHost::AskChooser(const ChooserRequest& request) {
+  ChooserReply reply;
+  if (!available()) return reply;
+  Print("\n== ");
+  Print(request.title);
+  Print(" ==\n");
+  Print(request.prompt);
+  Print("\n       ");
+  Print(request.columns[0] + u" | " + request.columns[1] + u" | " + request.columns[2]);
+  Print("\n");
+  auto print_row = [&](const ChooserRow& row) {
+    std::string number = std::to_string(row.item);
+    Print(row.item == request.selected ? " *[" : "  [");
+    Print(number);
+    Print("]");
+    Print(std::string(number.size() < 3 ? 3 - number.size() : 0, ' '));
+    Print(row.subject + u" | " + row.issuer + u" | " + row.not_after);
+    Print("\n");
+  };
+  if (request.display_order.empty()) {
+    for (const ChooserRow& row : request.rows) print_row(row);
+  } else {
+    for (size_t i : request.display_order) {
+      if (i < request.rows.size()) print_row(request.rows[i]);
+    }
+  }
+  if (!request.notice.empty()) {
+    Print(request.notice);
+    Print("\n");
+  }
+  Print(u"N: " + request.buttons[0] + u"   c: " + request.buttons[1] + u"   v [N]: " +
+        request.buttons[2] + u"   s 0-2: sort\n");
+  for (;;) {
+    Print("> ");
+    std::string line, word, rest;
+    if (!ReadLine(&line)) return reply;
+    Split(Trim(line), &word, &rest);
+    int n;
+    if (word.empty() && request.selected >= 0) {
+      reply.answer = {ChooserAnswer::Action::kChoose, request.selected, -1};
+    } else if ((word == "c" || word == "cancel") && rest.empty()) {
+      reply.answer = {ChooserAnswer::Action::kCancel, -1, -1};
+    } else if (rest.empty() && ParseNumber(word, &n) && HasRow(request, n)) {
+      reply.answer = {ChooserAnswer::Action::kChoose, n, -1};
+    } else if (word == "choose" && ParseNumber(rest, &n) && HasRow(request, n)) {
+      reply.answer = {ChooserAnswer::Action::kChoose, n, -1};
+    } else if ((word == "v" || word == "view") && rest.empty()) {
+      reply.answer = {ChooserAnswer::Action::kView, request.selected, -1};
+    } else if ((word == "v" || word == "view") && ParseNumber(rest, &n) && HasRow(request, n)) {
+      reply.answer = {ChooserAnswer::Action::kView, n, -1};
+    } else if ((word == "s" || word == "sort") && ParseNumber(rest, &n) && n <= 2) {
+      reply.answer = {ChooserAnswer::Action::kSort, -1, n};
+    } else {
+      Print("? a row number, \"v N\", \"s 0-2\" or \"c\"\n");
+      continue;
+    }
+    return reply;
+  }
+}
+
+DialogHost::FileReply TerminalDialogHost::AskOpen(const OpenFileRequest& request) {
+  FileReply reply;
+  if (!available()) return reply;
+  Print("\n== ");
+  Print(request.title);
+  Print(" (");
+  Print(request.filter);
+  Print(") ==\n");
+  for (;;) {
+    Print("File to open (empty line cancels): ");
+    std::string line;
+    if (!ReadLine(&line)) return reply;
+    std::string path = ExpandHome(Trim(line));
+    if (path.empty()) return reply;
+    if (!IsRegularFile(path)) {
+      Print("No such file: " + path + "\n");
+      continue;
+    }
+    reply.answer = {FileAnswer::Outcome::kOk, Utf8ToUtf16Lossy(path)};
+    return reply;
+  }
+}
+
+DialogHost::FileReply TerminalDialogHost::AskSave(const SaveFileRequest& request) {
+  FileReply reply;
+  if (!available()) return reply;
+  Print("\n== ");
+  Print(request.title);
+  Print(" (");
+  Print(request.filter);
+  Print(") ==\n");
+  for (;;) {
+    if (request.default_name.empty()) {
+      Print("Save as (empty line cancels): ");
+    } else {
+      Print(u"Save as [" + request.default_name + u"] (\"-\" cancels): ");
+    }
+    std::string line;
+    if (!ReadLine(&line)) return reply;
+    std::string typed = ExpandHome(Trim(line));
+    if (typed == "-") return reply;
+    std::u16string path = typed.empty() ? request.default_name : Utf8ToUtf16Lossy(typed);
+    if (path.empty()) return reply;
+    path = ApplyDefaultExtension(path, request.default_ext);
+    std::string native = Utf16ToUtf8Lossy(path);
+    if (!IsDirectory(FolderOf(native))) {
+      Print("No such folder: " + FolderOf(native) + "\n");
+      continue;
+    }
+    if (IsDirectory(native)) {
+      Print(native + " is a folder\n");
+      continue;
+    }
+    if (IsRegularFile(native)) {
+      Print(native + " exists. Replace it? [y/N] ");
+      std::string yes;
+      if (!ReadLine(&yes)) return reply;
+      yes = Trim(yes);
+      if (yes != "y" && yes != "Y" && yes != "yes") continue;
+    }
+    reply.answer = {FileAnswer::Outcome::kOk, path};
+    return reply;
+  }
+}
+
+void TerminalDialogHost::AskMessage(const MessageRequest& request) {
+  if (!available()) return;
+  Print("\n");
+  if (!request.caption.empty()) {
+    Print(request.caption);
+    Print(": ");
+  }
+  Print(request.text);
+  Print("\n[Enter] ");
+  std::string line;
+  ReadLine(&line);
+}
+
+}  // namespace quillmark::platform::ui
