@@ -93,6 +93,13 @@ TEST_F(MessageInteropTest, SignedByOpensslVerifiesHere) {
       EXPECT_EQ(signer->thumbprint(), alice_->thumbprint());
     }
   }
+  // Streamed output is BER with indefinite lengths and a chunked content.
+  ASSERT_TRUE(
+      Openssl("smime -sign -binary -noattr -nodetach -stream -signer alice.crt -inkey alice.key "
+              "-in data.bin -outform DER -out s.p7"));
+  Bytes content;
+  ASSERT_TRUE(CryptVerifyMessageSignature({}, 0, Read("s.p7"), &content, nullptr));
+  EXPECT_EQ(content, data_);
 }
 
 TEST_F(MessageInteropTest, EnvelopeMadeHereOpensWithOpenssl) {

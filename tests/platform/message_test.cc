@@ -79,6 +79,10 @@ TEST_F(MessageTest, SignedMessagesRoundTripForEveryDigest) {
       EXPECT_EQ(signer->thumbprint(), alice_->thumbprint());
     }
   }
+  Bytes blob, content = {'x'};
+  ASSERT_TRUE(CryptSignMessage(SignPara(alice_), false, Bytes(), &blob));
+  ASSERT_TRUE(CryptVerifyMessageSignature({}, 0, blob, &content, nullptr));
+  EXPECT_TRUE(content.empty());
 }
 
 TEST_F(MessageTest, DamagedOrForeignMessagesAreRefused) {
