@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <limits>
 #include <new>
 
 #include "platform/cert_context_internal.h"

@@ -2,7 +2,7 @@
 // the certificates of the stores and the keys of the key providers.
 //
 // Every call returns true on success. On failure it returns false, leaves its
-// outputs empty and sets the thread's last error (last_error.h):
+// outputs empty and sets the thread's last error (last_error.h, key_provider.h):
 //   kCryptEOssError           the bytes are not a decodable PKCS#7 message
 //   kCryptEUnexpectedMsgType  a message of another kind (an envelope given to
 //                             a verify call, a signature given to decrypt)
@@ -44,7 +44,16 @@
 // RC4 comes from OpenSSL's legacy provider, loaded once on first use.
 //
 // The size protocol of the platform's calls is one call here: outputs are
-// whole vectors.
+// whole vectors. For example:
+//
+//   CryptSignMessagePara para;
+//   para.signing_cert = signer;
+//   para.hash_algorithm_oid = digest_oid;
+//   para.msg_certs = {signer};
+//   Bytes blob;
+//   if (!CryptSignMessage(para, /*detached=*/false, content, &blob)) {
+//     std::uint32_t error = GetLastError();  // kCryptENoKeyProperty, ...
+//   }
 #ifndef QUILLMARK_PLATFORM_MESSAGE_H_
 #define QUILLMARK_PLATFORM_MESSAGE_H_
 
