@@ -8,9 +8,10 @@
 // the caller's additional store; CRLs come from all of them. From the end
 // certificate upwards, each step takes a certificate that OpenSSL accepts as
 // the issuer (name, key identifiers, key usage), preferring one whose key
-// verifies the signature, then a CA, then one valid at the verification time,
-// then one in the root store. The chain stops at a self-issued certificate (the root),
-// at a certificate with no issuer (a partial chain) or after 32 elements.
+// verifies the signature, then a CA, then one valid at the verification
+// time, then one in the root store. The chain stops at a self-issued
+// certificate (the root), at a certificate with no issuer (a partial chain)
+// or after 32 elements.
 // OpenSSL then checks the chain exactly as built: signatures (a root's own
 // too), basic constraints and path lengths, name constraints, critical
 // extensions it does not know. Time validity, the nesting of validity
@@ -26,8 +27,9 @@
 //
 // Elements are kept as the store contexts they were found as (elements[0] is
 // the caller's certificate), so element.cert->store_name() tells where each
-// one came from. The chain's status is the OR of its elements' statuses plus
-// kCertTrustIsPartialChain when the chain does not end in a root.
+// one came from. The chain's error and information statuses are the OR of
+// its elements' plus kCertTrustIsPartialChain when the chain does not end in
+// a root.
 //
 // Policy (kCertChainPolicyBase). The first error in this order, skipping the
 // ones whose ignore flag is given, is the policy error:
@@ -48,6 +50,21 @@
 //
 // The time errors come last on purpose: callers that accept an expired
 // certificate must still see every other fault of its chain.
+//
+// Chains and engines are freed by dropping their pointers (the platform's
+// CertFreeCertificateChain and CertFreeCertificateChainEngine).
+//
+// Use:
+//   CertChainContextPtr chain;
+//   CertChainPolicyStatus status;
+//   if (!CertGetCertificateChain(nullptr, cert, std::nullopt, nullptr, CertChainPara(),
+//                                kCertChainRevocationCheckEndCert, &chain) ||
+//       !CertVerifyCertificateChainPolicy(kCertChainPolicyBase, chain.get(),
+//                                         {kCertChainPolicyIgnoreAllRevUnknownFlags}, &status)) {
+//     ... the chain could not be checked (GetLastError()) ...
+//   } else if (status.error != 0) {
+//     ... status.error is CERT_E_UNTRUSTEDROOT, CRYPT_E_REVOKED, ...
+//   }
 #ifndef QUILLMARK_PLATFORM_CERT_CHAIN_H_
 #define QUILLMARK_PLATFORM_CERT_CHAIN_H_
 
