@@ -1,0 +1,25 @@
+// The members of ILydraCorvaneQuillmark whose engines exist.
+//
+// The dispatch layer calls only these; every other member answers E_NOTIMPL
+// there without reaching the control, and `quillmark typelib --json` shows it
+// with "built":false. When a member's implementation is complete, add its
+// name here: the method's name, or "get NAME" / "put NAME" for a property
+// accessor, spelled as in the type library (type_library.cc). A test checks
+// that every entry names a row.
+#include <initializer_list>
+
+#include "control/com/type_library.h"
+
+namespace quillmark::control::com {
+namespace {
+
+// One entry a line, in any order.
+constexpr std::initializer_list<std::string_view> kBuiltMembers = {};
+
+}  // namespace
+
+std::span<const std::string_view> BuiltMemberList() {
+  return std::span<const std::string_view>(kBuiltMembers.begin(), kBuiltMembers.size());
+}
+
+}  // namespace quillmark::control::com
