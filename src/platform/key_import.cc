@@ -5,41 +5,18 @@
 #include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/pkcs12.h>
-#include <openssl/provider.h>
 
-#include <cstdlib>
-#include <mutex>
 #include <string>
 
 #include "platform/key_provider.h"
 #include "platform/last_error.h"
+#include "platform/openssl_providers.h"
 #include "platform/openssl_ptr.h"
 #include "platform/sm2.h"
 
 namespace quillmark::platform {
 
 namespace {
-
-// PKCS#12 files made by older tools use RC2 and 3DES; those live in the
-// legacy provider. The default provider is loaded with it, since loading any
-// provider explicitly stops the default one from loading by itself.
-// The providers are unloaded at exit, before OpenSSL cleans up.
-OSSL_PROVIDER* g_default_provider = nullptr;
-OSSL_PROVIDER* g_legacy_provider = nullptr;
-
-void UnloadLegacyAlgorithms() {
-  if (g_legacy_provider != nullptr) OSSL_PROVIDER_unload(g_legacy_provider);
-  if (g_default_provider != nullptr) OSSL_PROVIDER_unload(g_default_provider);
-}
-
-void LoadLegacyAlgorithms() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    g_default_provider = OSSL_PROVIDER_load(nullptr, "default");
-    g_legacy_provider = OSSL_PROVIDER_load(nullptr, "legacy");
-    std::atexit(UnloadLegacyAlgorithms);
-  });
-}
 
 bool SupportedKey(const EVP_PKEY* key) {
   return key != nullptr && (EVP_PKEY_is_a(key, "RSA") || IsSm2Key(key));
@@ -145,7 +122,7 @@ std::u16string ImportContainerName(const std::string& thumbprint) {
 }
 
 ImportError ReadPkcs12(ByteSpan data, std::string_view password, CertificateWithKey* out) {
-  LoadLegacyAlgorithms();
+  LoadLegacyProvider();  // PKCS#12 files made by older tools use RC2 and 3DES
   const unsigned char* p = data.data();
   ossl::Pkcs12Ptr p12(d2i_PKCS12(nullptr, &p, static_cast<long>(data.size())));
   if (p12 == nullptr) return ImportError::kNotPkcs12;

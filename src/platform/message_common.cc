@@ -2,7 +2,6 @@
 // provider.
 #include <openssl/crypto.h>
 #include <openssl/objects.h>
-#include <openssl/provider.h>
 
 #include <limits>
 
@@ -10,6 +9,7 @@
 #include "platform/key_provider.h"
 #include "platform/last_error.h"
 #include "platform/message_internal.h"
+#include "platform/openssl_providers.h"
 
 namespace quillmark::platform::msg {
 
@@ -116,26 +116,6 @@ const ContentCipher* FindContentCipher(std::string_view oid) {
     if (c.oid == oid) return &c;
   }
   return nullptr;
-}
-
-bool LoadLegacyProvider() {
-  // Loading a provider by hand turns off the automatic loading of the default
-  // one, so the default provider is loaded explicitly first. Both stay loaded
-  // until the process exits; unloading them then lets OpenSSL's own clean-up
-  // (which runs later) tear the legacy provider down.
-  struct Loaded {
-    Loaded()
-        : base(OSSL_PROVIDER_load(nullptr, "default")),
-          legacy(OSSL_PROVIDER_load(nullptr, "legacy")) {}
-    ~Loaded() {
-      if (legacy != nullptr) OSSL_PROVIDER_unload(legacy);
-      if (base != nullptr) OSSL_PROVIDER_unload(base);
-    }
-    OSSL_PROVIDER* base;
-    OSSL_PROVIDER* legacy;
-  };
-  static const Loaded loaded;
-  return loaded.base != nullptr && loaded.legacy != nullptr;
 }
 
 std::uint32_t FetchCipher(const ContentCipher& cipher, CipherPtr* out) {

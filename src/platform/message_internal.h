@@ -83,10 +83,6 @@ const ContentCipher* FindContentCipher(std::string_view oid);
 // kNteBadAlgId when the providers do not have it.
 std::uint32_t FetchCipher(const ContentCipher& cipher, CipherPtr* out);
 
-// Loads OpenSSL's default and legacy providers into the default library
-// context, once per process; false when the legacy one is not installed.
-bool LoadLegacyProvider();
-
 // The digest of |data| with the algorithm of a digest OID; kNteBadAlgId for
 // an OID that names none.
 std::uint32_t DigestData(std::string_view oid, ByteSpan data, Bytes* digest);

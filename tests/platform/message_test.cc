@@ -1,6 +1,7 @@
 // Signed messages, envelopes, nested messages and digests made and opened
 // by the message services.
 #include "platform/message.h"
+#include "platform/openssl_providers.h"
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
@@ -448,7 +449,7 @@ TEST(MessageLegacyProviderTest, LoadingLegacyKeepsTheDefaultProvider) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(
       {
-        bool ok = msg::LoadLegacyProvider() && OSSL_PROVIDER_available(nullptr, "default") == 1;
+        bool ok = LoadLegacyProvider() && OSSL_PROVIDER_available(nullptr, "default") == 1;
         EVP_MD* sha256 = EVP_MD_fetch(nullptr, "SHA256", nullptr);
         EVP_CIPHER* rc4 = EVP_CIPHER_fetch(nullptr, "RC4", nullptr);
         ok = ok && sha256 != nullptr && rc4 != nullptr;
