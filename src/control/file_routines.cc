@@ -1,0 +1,106 @@
+#include "control/file_routines.h"
+
+#include <cstdint>
+#include <limits>
+#include <new>
+
+#include "common/status.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+#include "platform/ui/dialog_factory.h"
+#include "platform/utf16.h"
+
+namespace quillmark::control {
+
+namespace {
+
+using platform::ui::FileAnswer;
+
+// The file-system form of a path; false when it cannot name a file.
+bool FileSystemPath(std::u16string_view path, std::string* out) {
+  if (path.empty() || path.find(u'\0') != std::u16string_view::npos) return false;
+  return platform::Utf16ToUtf8(path, out);
+}
+
+int ReadPath(std::u16string_view path, std::u16string* name, Bytes* content) {
+  if (!platform::PathHasSeparator(path)) return kFailed;  // the file cannot be opened
+  std::string fs_path;
+  if (!FileSystemPath(path, &fs_path)) return kFailed;
+  Bytes data;
+  if (!platform::ReadWholeFile(fs_path, &data)) return kFailed;
+  if (data.empty()) return kFailed;
+  // The control keeps byte strings with 32-bit signed lengths.
+  if (data.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
+    return kFailed;
+  }
+  name->assign(platform::PathFileName(path));
+  content->swap(data);
+  return kOk;
+}
+
+int WritePath(std::u16string_view path, ByteSpan bytes) {
+  std::string fs_path;
+  if (!FileSystemPath(path, &fs_path)) return kFailed;
+  return platform::WriteFileAtomically(fs_path, bytes, 0600) ? kOk : kFailed;
+}
+
+int Save(const platform::ui::SaveFileRequest& request, ByteSpan bytes,
+         std::optional<std::u16string_view> path) {
+  try {
+    if (path.has_value()) return WritePath(*path, bytes);
+    FileAnswer answer = platform::ui::CurrentDialogHost().SaveFile(request);
+    if (answer.outcome != FileAnswer::Outcome::kOk) return kFailed;
+    return WritePath(answer.path, bytes);
+  } catch (const std::bad_alloc&) {
+    return kFailed;
+  }
+}
+
+}  // namespace
+
+int ReadFileOrAsk(std::u16string_view title, std::u16string_view filter,
+                  std::optional<std::u16string_view> path, std::u16string* name, Bytes* content) {
+  if (name == nullptr || content == nullptr) return kErrEmptyInput;
+  try {
+    if (path.has_value()) return ReadPath(*path, name, content);
+    FileAnswer answer =
+        platform::ui::CurrentDialogHost().OpenFile({std::u16string(title), std::u16string(filter)});
+    switch (answer.outcome) {
+      case FileAnswer::Outcome::kCancel:
+        return kReadCancelled;
+      case FileAnswer::Outcome::kError:
+        return kFailed;
+      case FileAnswer::Outcome::kOk:
+        break;
+    }
+    return ReadPath(answer.path, name, content);
+  } catch (const std::bad_alloc&) {
+    return kFailed;
+  }
+}
+
+int SaveFileOrAsk(std::u16string_view title, std::u16string_view filter,
+                  std::u16string_view default_name, ByteSpan bytes,
+                  std::optional<std::u16string_view> path) {
+  try {
+    return Save({std::u16string(title), std::u16string(filter), std::u16string(default_name),
+                 std::u16string()},
+                bytes, path);
+  } catch (const std::bad_alloc&) {
+    return kFailed;
+  }
+}
+
+int SaveFileOrAskWithExtension(std::u16string_view title, std::u16string_view filter,
+                               std::u16string_view default_ext, ByteSpan bytes,
+                               std::optional<std::u16string_view> path) {
+  try {
+    return Save({std::u16string(title), std::u16string(filter), std::u16string(),
+                 std::u16string(default_ext)},
+                bytes, path);
+  } catch (const std::bad_alloc&) {
+    return kFailed;
+  }
+}
+
+}  // namespace quillmark::control

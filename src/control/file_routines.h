@@ -1,0 +1,48 @@
+// Reading a file the page names or the user picks, and saving bytes to a
+// path or to a file the user picks, through the current dialog host.
+//
+// The routines set no error state; callers map their statuses to their own
+// numbers and messages:
+//   ReadFileOrAsk: 0; kReadCancelled (-2) when the user cancelled the Open
+//                  dialog; kFailed (-1) for a dialog error, a path without a
+//                  '/', a file that cannot be read, an empty file or one of
+//                  2 GiB or more; kErrEmptyInput for a missing output.
+//   SaveFileOrAsk: 0; kFailed for a cancelled dialog, a dialog error or a
+//                  file that cannot be written.
+// Paths are POSIX paths in UTF-16; a path holding a NUL unit or an unpaired
+// surrogate cannot name a file and fails. A file is written to a temporary
+// file beside it and renamed over it, so a failure never leaves half a file.
+#ifndef QUILLMARK_CONTROL_FILE_ROUTINES_H_
+#define QUILLMARK_CONTROL_FILE_ROUTINES_H_
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "common/bytes.h"
+
+namespace quillmark::control {
+
+inline constexpr int kReadCancelled = -2;
+
+// Reads the file at |path|, or, with no path, the file the user picks in the
+// Open dialog (|title|, |filter|). *name receives the text after the path's
+// last '/', *content the whole file.
+int ReadFileOrAsk(std::u16string_view title, std::u16string_view filter,
+                  std::optional<std::u16string_view> path, std::u16string* name, Bytes* content);
+
+// Writes |bytes| to |path| (created or replaced), or, with no path, to the
+// file the user picks in the Save dialog with |default_name| preset.
+int SaveFileOrAsk(std::u16string_view title, std::u16string_view filter,
+                  std::u16string_view default_name, ByteSpan bytes,
+                  std::optional<std::u16string_view> path);
+
+// As SaveFileOrAsk, with a default extension the dialog appends to a name
+// without one instead of a preset name.
+int SaveFileOrAskWithExtension(std::u16string_view title, std::u16string_view filter,
+                               std::u16string_view default_ext, ByteSpan bytes,
+                               std::optional<std::u16string_view> path);
+
+}  // namespace quillmark::control
+
+#endif  // QUILLMARK_CONTROL_FILE_ROUTINES_H_

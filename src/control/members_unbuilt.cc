@@ -1,0 +1,149 @@
+// Members whose engines (signing, verification, envelopes, digests and
+// certificate queries) are not part of this build yet. They answer E_NOTIMPL
+// and change nothing; the type library lists them as not built, so the
+// dispatch layer does not call them.
+#include "control/quillmark_control.h"
+
+namespace quillmark::control {
+
+HRESULT CCorvaneQuillmark::QMAttachedSign(std::u16string_view, std::u16string*) {
+  return E_NOTIMPL;
+}
+
+HRESULT CCorvaneQuillmark::QMAttachedVerify(std::u16string_view) { return E_NOTIMPL; }
+
+HRESULT CCorvaneQuillmark::QMDecryptedAndVerifiedEnvelop(std::u16string_view) { return E_NOTIMPL; }
+
+HRESULT CCorvaneQuillmark::QMDecryptEnvelop(std::u16string_view) { return E_NOTIMPL; }
+
+HRESULT CCorvaneQuillmark::QMDetachedSign(std::u16string_view, std::u16string_view,
+                                          std::u16string*) {
+  return E_NOTIMPL;
+}
+
+HRESULT CCorvaneQuillmark::QMDetachedVerify(std::u16string_view, std::u16string_view) {
+  return E_NOTIMPL;
+}
+
+HRESULT CCorvaneQuillmark::QMEncryptedEnvelop(std::u16string_view, std::u16string*) {
+  return E_NOTIMPL;
+}
+
+HRESULT CCorvaneQuillmark::QMHashAndBase64Encode(std::u16string_view, std::u16string*) {
+  return E_NOTIMPL;
+}
+
+HRESULT CCorvaneQuillmark::QMRawSign(std::u16string_view, std::u16string*) { return E_NOTIMPL; }
+
+HRESULT CCorvaneQuillmark::QMRawVerify(std::u16string_view, std::u16string_view,
+                                       std::u16string_view) {
+  return E_NOTIMPL;
+}
+
+HRESULT CCorvaneQuillmark::QMSignedAndEncryptedEnvelop(std::u16string_view, std::u16string_view,
+                                                       std::u16string*) {
+  return E_NOTIMPL;
+}
+
+HRESULT CCorvaneQuillmark::QMAfterwardsVerify(std::u16string_view) { return E_NOTIMPL; }
+
+HRESULT CCorvaneQuillmark::QMGetCertExtension(std::u16string_view, std::u16string_view,
+                                              std::u16string*) {
+  return E_NOTIMPL;
+}
+
+HRESULT CCorvaneQuillmark::IsCertExists(std::u16string_view, std::uint32_t*) { return E_NOTIMPL; }
+
+HRESULT CCorvaneQuillmark::QMAttachedSignByIssuerSN(std::u16string_view, std::u16string_view,
+                                                    std::u16string*) {
+  return E_NOTIMPL;
+}
+
+HRESULT CCorvaneQuillmark::QMAttachedSignBySN(std::u16string_view, std::u16string*) {
+  return E_NOTIMPL;
+}
+
+HRESULT CCorvaneQuillmark::QMDetachedSignByIssuerSN(std::u16string_view, std::u16string_view,
+                                                    std::u16string_view, std::u16string*) {
+  return E_NOTIMPL;
+}
+
+HRESULT CCorvaneQuillmark::QMDetachedSignBySN(std::u16string_view, std::u16string_view,
+                                              std::u16string*) {
+  return E_NOTIMPL;
+}
+
+HRESULT CCorvaneQuillmark::QMEnumCertsDNByIssers(std::u16string_view, std::u16string*) {
+  return E_NOTIMPL;
+}
+
+HRESULT CCorvaneQuillmark::QMAttachedVerifySignedFile(std::u16string_view) { return E_NOTIMPL; }
+
+HRESULT CCorvaneQuillmark::QMUseKeySpecAttachedSign(std::u16string_view, std::u16string*) {
+  return E_NOTIMPL;
+}
+
+HRESULT CCorvaneQuillmark::QMUseKeySpecDetachedSign(std::u16string_view, std::u16string_view,
+                                                    std::u16string*) {
+  return E_NOTIMPL;
+}
+
+HRESULT CCorvaneQuillmark::QMUseKeySpecRawSign(std::u16string_view, std::u16string*) {
+  return E_NOTIMPL;
+}
+
+HRESULT CCorvaneQuillmark::QMUseKeySpecAttachedSignByIssuerSN(std::u16string_view,
+                                                              std::u16string_view,
+                                                              std::u16string*) {
+  return E_NOTIMPL;
+}
+
+HRESULT CCorvaneQuillmark::QMUseKeySpecAttachedSignBySN(std::u16string_view, std::u16string*) {
+  return E_NOTIMPL;
+}
+
+HRESULT CCorvaneQuillmark::QMUseKeySpecDetachedSignByIssuerSN(std::u16string_view,
+                                                              std::u16string_view,
+                                                              std::u16string_view,
+                                                              std::u16string*) {
+  return E_NOTIMPL;
+}
+
+HRESULT CCorvaneQuillmark::QMUseKeySpecDetachedSignBySN(std::u16string_view, std::u16string_view,
+                                                        std::u16string*) {
+  return E_NOTIMPL;
+}
+
+HRESULT CCorvaneQuillmark::QMUseKeySpecSignedAndEncryptedEnvelop(std::u16string_view,
+                                                                 std::u16string_view,
+                                                                 std::u16string*) {
+  return E_NOTIMPL;
+}
+
+HRESULT CCorvaneQuillmark::QMEncryptFileAndSave(std::u16string_view) { return E_NOTIMPL; }
+
+HRESULT CCorvaneQuillmark::QMAdvanceAttachedSign(std::u16string_view, std::u16string*) {
+  return E_NOTIMPL;
+}
+
+HRESULT CCorvaneQuillmark::QMAdvanceAttachedVerify(std::u16string_view) { return E_NOTIMPL; }
+
+HRESULT CCorvaneQuillmark::QMUseSpecAdvanceAttachedSign(std::u16string_view, std::u16string*) {
+  return E_NOTIMPL;
+}
+
+HRESULT CCorvaneQuillmark::QMAdvanceDetachedSign(std::u16string_view, std::u16string_view,
+                                                 std::u16string*) {
+  return E_NOTIMPL;
+}
+
+HRESULT CCorvaneQuillmark::QMUseSpecAdvanceDetachedSign(std::u16string_view, std::u16string_view,
+                                                        std::u16string*) {
+  return E_NOTIMPL;
+}
+
+HRESULT CCorvaneQuillmark::QMAdvanceDetachedVerify(std::u16string_view, std::u16string_view) {
+  return E_NOTIMPL;
+}
+
+}  // namespace quillmark::control
