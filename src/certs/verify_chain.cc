@@ -1,0 +1,140 @@
+#include "certs/verify_chain.h"
+
+#include <array>
+#include <new>
+#include <string>
+
+#include "common/status.h"
+#include "platform/cert_chain.h"
+#include "platform/cert_store.h"
+#include "platform/cert_verify.h"
+#include "platform/last_error.h"
+
+namespace quillmark::certs {
+namespace {
+
+using platform::CertContextPtr;
+
+constexpr std::uint32_t kNameStrFlags = platform::kCertX500NameStr | platform::kCertNameStrCrlfFlag;
+
+// The stores that hold issuers, in search order.
+constexpr std::array<std::u16string_view, 2> kIssuerStores = {u"CA", u"ROOT"};
+
+// The flags left by one subject check of |cert| against |issuer|: |flag| is
+// still set when the check failed. Only the flags count, not the call's
+// result (a call that cannot run leaves them set).
+std::uint32_t CheckFlags(const CertContextPtr& cert, const CertContextPtr& issuer,
+                         std::uint32_t flag) {
+  std::uint32_t flags = flag;
+  platform::CertVerifySubjectCertificateContext(cert, issuer, &flags);
+  return flags;
+}
+
+int CheckChain(const CertContextPtr& cert, std::uint32_t* platform_error) {
+  platform::CertChainContextPtr chain;
+  if (!platform::CertGetCertificateChain(nullptr, cert, std::nullopt, nullptr,
+                                         platform::CertChainPara(),
+                                         platform::kCertChainRevocationCheckEndCert, &chain)) {
+    *platform_error = platform::GetLastError();
+    return kErrChainFailed;
+  }
+  platform::CertChainPolicyStatus policy;
+  if (!platform::CertVerifyCertificateChainPolicy(platform::kCertChainPolicyBase, chain.get(),
+                                                  {kChainPolicyFlags}, &policy)) {
+    *platform_error = platform::GetLastError();
+    return kErrChainFailed;
+  }
+  if (policy.error != 0 && policy.error != platform::kCertEExpired &&
+      policy.error != platform::kCertEValidityPeriodNesting) {
+    *platform_error = policy.error;
+    return kErrChainFailed;
+  }
+  return kOk;
+}
+
+}  // namespace
+
+CertContextPtr FindInstalledIssuer(const CertContextPtr& cert, int* status) {
+  try {
+    if (cert == nullptr) {
+      *status = kErrEmptyInput;
+      return nullptr;
+    }
+    std::u16string key = platform::CertGetNameStringW(*cert, platform::kCertNameSimpleDisplayType,
+                                                      platform::kCertNameIssuerFlag);
+    if (key.empty()) {
+      *status = kErrCertFieldUndecodable;
+      return nullptr;
+    }
+    std::u16string issuer_text;
+    if (!platform::CertNameToStrW(platform::kDefaultEncoding, cert->issuer_der(), kNameStrFlags,
+                                  &issuer_text)) {
+      // A name that cannot be rendered equals no subject.
+      *status = kErrIssuerNotFound;
+      return nullptr;
+    }
+    CertContextPtr first_named;
+    for (std::u16string_view name : kIssuerStores) {
+      platform::CertStore store = platform::CertOpenStore(
+          platform::kCertStoreProvSystemW, 0, platform::kCertSystemStoreCurrentUser, name);
+      if (!store) continue;
+      CertContextPtr candidate;
+      while ((candidate = platform::CertFindCertificateInStore(store, platform::kDefaultEncoding, 0,
+                                                               platform::kCertFindSubjectStrW, key,
+                                                               candidate)) != nullptr) {
+        std::u16string subject;
+        if (!platform::CertNameToStrW(platform::kDefaultEncoding, candidate->subject_der(),
+                                      kNameStrFlags, &subject) ||
+            subject != issuer_text) {
+          continue;
+        }
+        if (CheckFlags(cert, candidate, platform::kCertStoreSignatureFlag) == 0) {
+          *status = kOk;
+          return candidate;
+        }
+        if (first_named == nullptr) first_named = candidate;
+      }
+      platform::CertCloseStore(store, platform::kCertCloseStoreCheckFlag);
+    }
+    *status = first_named != nullptr ? kOk : kErrIssuerNotFound;
+    return first_named;
+  } catch (const std::bad_alloc&) {
+    *status = kErrNoMemory;
+    return nullptr;
+  }
+}
+
+int VerifyCertificateChain(const CertContextPtr& cert, std::uint32_t mask,
+                           std::uint32_t* platform_error) {
+  std::uint32_t ignored = 0;
+  if (platform_error == nullptr) platform_error = &ignored;
+  *platform_error = 0;
+  int status = kOk;
+  CertContextPtr issuer = FindInstalledIssuer(cert, &status);
+  if (issuer == nullptr) return status;
+  try {
+    if ((mask & kCheckIssuerSignature) != 0 &&
+        (CheckFlags(cert, issuer, platform::kCertStoreSignatureFlag) &
+         platform::kCertStoreSignatureFlag) != 0) {
+      return kErrCertSignatureFaulty;
+    }
+    if ((mask & kCheckTimeValidity) != 0 &&
+        (CheckFlags(cert, issuer, platform::kCertStoreTimeValidityFlag) &
+         platform::kCertStoreTimeValidityFlag) != 0) {
+      return kErrCertExpired;
+    }
+    if ((mask & kCheckRevocation) != 0) {
+      std::uint32_t flags = CheckFlags(cert, issuer, platform::kCertStoreRevocationFlag);
+      if ((flags & platform::kCertStoreRevocationFlag) != 0 &&
+          (flags & platform::kCertStoreNoCrlFlag) == 0) {
+        return kErrCertRevoked;
+      }
+    }
+    if ((mask & kCheckChain) != 0) return CheckChain(cert, platform_error);
+    return kOk;
+  } catch (const std::bad_alloc&) {
+    return kErrNoMemory;
+  }
+}
+
+}  // namespace quillmark::certs
