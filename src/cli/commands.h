@@ -19,6 +19,16 @@ int RunStore(Args args);
 int RunStoreImport(Args args);
 int RunStoreDemo(Args args);
 
+// quillmark session: one control instance driven by JSON lines (session.cc).
+int RunSession(Args args);
+
+// quillmark typelib [--idl|--json]: the type library (typelib.cc).
+int RunTypelib(Args args);
+
+// quillmark register|unregister: the module's registration (register.cc).
+int RunRegister(Args args);
+int RunUnregister(Args args);
+
 }  // namespace quillmark::cli
 
 #endif  // QUILLMARK_CLI_COMMANDS_H_

@@ -17,6 +17,17 @@ constexpr Command kCommands[] = {
     {"demo", quillmark::cli::RunDemo, "demo                 round trip through the library"},
     {"store", quillmark::cli::RunStore,
      "store SUBCOMMAND ... manage certificate stores (quillmark store help)"},
+    {"session", quillmark::cli::RunSession,
+     "session [--home DIR] [--ui script:FILE|terminal|gui|none]\n"
+     "                       drive one control instance with JSON lines"},
+    {"register", quillmark::cli::RunRegister,
+     "register [--home DIR] register the control in the registry"},
+    {"unregister", quillmark::cli::RunUnregister,
+     "unregister [--home DIR]\n"
+     "                       remove the control's registration"},
+    {"typelib", quillmark::cli::RunTypelib,
+     "typelib [--idl|--json]\n"
+     "                       the control's type library"},
 };
 
 int Usage(std::FILE* out) {

@@ -1,0 +1,50 @@
+// quillmark register | unregister: the module's self-registration in the
+// registry of the home folder, through the same exports an installer calls.
+#include <cstdio>
+#include <string>
+
+#include "cli/commands.h"
+#include "control/com/guids.h"
+#include "control/com/registration.h"
+#include "platform/home.h"
+
+namespace quillmark::cli {
+namespace {
+
+// Accepts an optional "--home DIR"; false on anything else.
+bool ReadHomeOption(Args args) {
+  if (args.empty()) return true;
+  if (args.size() != 2 || args[0] != "--home" || args[1].empty()) return false;
+  platform::SetQuillmarkHome(std::string(args[1]));
+  return true;
+}
+
+int Report(const char* verb, control::HRESULT hr) {
+  if (hr != control::S_OK) {
+    std::fprintf(stderr, "quillmark %s: failed (0x%08X)\n", verb, static_cast<unsigned>(hr));
+    return 1;
+  }
+  std::string clsid(control::kClsidText.begin(), control::kClsidText.end());
+  std::printf("%sed LydraCorvaneQuillmark %s\n", verb, clsid.c_str());
+  return 0;
+}
+
+}  // namespace
+
+int RunRegister(Args args) {
+  if (!ReadHomeOption(args)) {
+    std::fputs("usage: quillmark register [--home DIR]\n", stderr);
+    return 2;
+  }
+  return Report("register", DllRegisterServer());
+}
+
+int RunUnregister(Args args) {
+  if (!ReadHomeOption(args)) {
+    std::fputs("usage: quillmark unregister [--home DIR]\n", stderr);
+    return 2;
+  }
+  return Report("unregister", DllUnregisterServer());
+}
+
+}  // namespace quillmark::cli

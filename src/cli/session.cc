@@ -1,0 +1,89 @@
+// quillmark session: drives one control instance from JSON lines on standard
+// input, one answer line per request on standard output (protocol in
+// control/com/session.h).
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "cli/commands.h"
+#include "control/com/class_factory.h"
+#include "control/com/session.h"
+#include "platform/home.h"
+#include "platform/ui/dialog_factory.h"
+
+namespace quillmark::cli {
+namespace {
+
+constexpr char kUsage[] =
+    "usage: quillmark session [--home DIR] [--ui script:FILE|terminal|gui|none]\n";
+
+int Usage() {
+  std::fputs(kUsage, stderr);
+  return 2;
+}
+
+// Reads one line without its '\n'; false at the end of input with nothing read.
+bool ReadLine(std::FILE* in, std::string* line) {
+  line->clear();
+  int c;
+  bool any = false;
+  while ((c = std::getc(in)) != EOF) {
+    any = true;
+    if (c == '\n') return true;
+    line->push_back(static_cast<char>(c));
+  }
+  return any;
+}
+
+}  // namespace
+
+int RunSession(Args args) {
+  std::string home;
+  std::string ui = platform::ui::DialogHostSpecFromEnvironment();
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--home" && i + 1 < args.size()) {
+      home = std::string(args[++i]);
+      if (home.empty()) return Usage();
+    } else if (args[i] == "--ui" && i + 1 < args.size()) {
+      ui = std::string(args[++i]);
+    } else {
+      return Usage();
+    }
+  }
+  if (!home.empty()) platform::SetQuillmarkHome(home);
+
+  std::unique_ptr<platform::ui::DialogHost> host;
+  std::string error;
+  if (!platform::ui::CreateDialogHost(ui, &host, &error)) {
+    std::fprintf(stderr, "quillmark session: %s\n", error.c_str());
+    return 2;
+  }
+  platform::ui::SetCurrentDialogHost(std::move(host));
+
+  control::com::ClassFactoryRef factory;
+  control::com::ControlPtr instance;
+  control::HRESULT hr = control::com::GetClassObject(control::kClsidLydraCorvaneQuillmark,
+                                                     control::kIidIClassFactory, &factory);
+  if (hr == control::S_OK) {
+    hr = factory->CreateInstance(nullptr, control::kIidILydraCorvaneQuillmark, &instance);
+  }
+  if (hr != control::S_OK) {
+    std::fprintf(stderr, "quillmark session: cannot create the control (0x%08X)\n",
+                 static_cast<unsigned>(hr));
+    return 1;
+  }
+
+  control::com::Session session(instance.get());
+  std::string line;
+  while (ReadLine(stdin, &line)) {
+    std::string answer = session.Answer(line);
+    answer.push_back('\n');
+    std::fwrite(answer.data(), 1, answer.size(), stdout);
+    std::fflush(stdout);
+  }
+  instance.reset();
+  platform::ui::SetCurrentDialogHost(nullptr);
+  return 0;
+}
+
+}  // namespace quillmark::cli
