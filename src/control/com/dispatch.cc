@@ -70,7 +70,7 @@ HRESULT Dispatcher::Invoke(std::int32_t dispid, MemberKind kind, std::span<const
       }
       ++index;
     }
-    if (!IsMemberBuilt(*member)) return E_NOTIMPL;
+    if (!is_built_(*member)) return E_NOTIMPL;
     return member->invoke(*object_, coerced, result);
   } catch (const std::bad_alloc&) {
     *result = Variant();

@@ -39,10 +39,15 @@
 
 namespace quillmark::control::com {
 
+// Tells whether a member may be called; IsMemberBuilt in the library.
+using BuiltPredicate = bool (*)(const MemberInfo& member);
+
 class Dispatcher {
  public:
-  // |object| must outlive the dispatcher.
-  explicit Dispatcher(ILydraCorvaneQuillmark* object) : object_(object) {}
+  // |object| must outlive the dispatcher. |is_built| replaces the built list
+  // (built_members.cc), so that a host for tests can reach every member.
+  explicit Dispatcher(ILydraCorvaneQuillmark* object, BuiltPredicate is_built = IsMemberBuilt)
+      : object_(object), is_built_(is_built) {}
 
   // The DISPID of the member named |name|, compared without regard to ASCII
   // letter case. The two accessors of a property share one DISPID.
@@ -53,6 +58,7 @@ class Dispatcher {
 
  private:
   ILydraCorvaneQuillmark* object_;
+  BuiltPredicate is_built_;
 };
 
 }  // namespace quillmark::control::com

@@ -18,6 +18,11 @@
 // creates instances through CreateQuillmarkControl(), declared here and
 // defined in src/control/com/create_control.cc on top of the control's own
 // header. A new member is added at the end only; nothing here is reordered.
+//
+// The dispatch layer (dispatch.h: scripts, `quillmark session`) calls a
+// member only once it is listed in src/control/com/built_members.cc; until
+// then it answers E_NOTIMPL there. Add a member to that list when its
+// implementation is complete.
 #ifndef QUILLMARK_CONTROL_COM_QUILLMARK_INTERFACE_H_
 #define QUILLMARK_CONTROL_COM_QUILLMARK_INTERFACE_H_
 

@@ -42,8 +42,10 @@ namespace quillmark::control::com {
 class Session {
  public:
   // |control| must outlive the session. Dialog reports are taken from the
-  // current dialog host (platform/ui/dialog_factory.h).
-  explicit Session(ILydraCorvaneQuillmark* control) : dispatcher_(control) {}
+  // current dialog host (platform/ui/dialog_factory.h). |is_built| as for
+  // Dispatcher.
+  explicit Session(ILydraCorvaneQuillmark* control, BuiltPredicate is_built = IsMemberBuilt)
+      : dispatcher_(control, is_built) {}
 
   // The answer to one request line (without its line end), without a line end.
   std::string Answer(std::string_view line);
