@@ -1,7 +1,7 @@
-// Members whose engines (signing, verification, envelopes, digests and
-// certificate queries) are not part of this build yet. They answer E_NOTIMPL
-// and change nothing; the type library lists them as not built, so the
-// dispatch layer does not call them.
+// Members whose engines (signing, verification, envelopes and digests) are
+// not part of this build yet. They answer E_NOTIMPL and change nothing; the
+// type library lists them as not built, so the dispatch layer does not call
+// them.
 #include "control/quillmark_control.h"
 
 namespace quillmark::control {
@@ -47,13 +47,6 @@ HRESULT CCorvaneQuillmark::QMSignedAndEncryptedEnvelop(std::u16string_view, std:
 
 HRESULT CCorvaneQuillmark::QMAfterwardsVerify(std::u16string_view) { return E_NOTIMPL; }
 
-HRESULT CCorvaneQuillmark::QMGetCertExtension(std::u16string_view, std::u16string_view,
-                                              std::u16string*) {
-  return E_NOTIMPL;
-}
-
-HRESULT CCorvaneQuillmark::IsCertExists(std::u16string_view, std::uint32_t*) { return E_NOTIMPL; }
-
 HRESULT CCorvaneQuillmark::QMAttachedSignByIssuerSN(std::u16string_view, std::u16string_view,
                                                     std::u16string*) {
   return E_NOTIMPL;
@@ -70,10 +63,6 @@ HRESULT CCorvaneQuillmark::QMDetachedSignByIssuerSN(std::u16string_view, std::u1
 
 HRESULT CCorvaneQuillmark::QMDetachedSignBySN(std::u16string_view, std::u16string_view,
                                               std::u16string*) {
-  return E_NOTIMPL;
-}
-
-HRESULT CCorvaneQuillmark::QMEnumCertsDNByIssers(std::u16string_view, std::u16string*) {
   return E_NOTIMPL;
 }
 

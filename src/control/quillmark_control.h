@@ -8,7 +8,7 @@
 //
 // Members are implemented by family: quillmark_control.cc (properties and
 // setters), members_base64.cc, members_plaintext.cc, members_info.cc,
-// members_misc.cc, members_unbuilt.cc.
+// members_misc.cc, members_cert_query.cc, members_unbuilt.cc.
 //
 // Like the page it serves, an instance is used from one thread at a time.
 #ifndef QUILLMARK_CONTROL_QUILLMARK_CONTROL_H_

@@ -14,7 +14,11 @@ namespace quillmark::control::com {
 namespace {
 
 // One entry a line, in any order.
-constexpr std::initializer_list<std::string_view> kBuiltMembers = {};
+const std::initializer_list<std::string_view> kBuiltMembers = {
+    "IsCertExists",
+    "QMEnumCertsDNByIssers",
+    "QMGetCertExtension",
+};
 
 }  // namespace
 
