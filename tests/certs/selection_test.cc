@@ -1,0 +1,550 @@
+// Certificate selection over real stores under a scratch home folder, with
+// the chooser answered by a script: DN matching and its normalisation, the
+// reversed-DN retry, alternatives, key filters, the SM2 split, serial lists,
+// and several stores holding one certificate.
+#include "certs/selection.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "certs/dn_text.h"
+#include "common/status.h"
+#include "platform/cert_context_internal.h"
+#include "platform/cert_store.h"
+#include "platform/home.h"
+#include "platform/ui/dialog_factory.h"
+#include "platform/ui/script_host.h"
+#include "support/cert_factory.h"
+#include "support/test_dirs.h"
+
+namespace quillmark::certs {
+namespace {
+
+namespace pf = quillmark::platform;
+namespace ui = quillmark::platform::ui;
+using pf::CertContextPtr;
+using pf::CertStore;
+using testing::NameBuilder;
+
+using Attrs = std::initializer_list<std::pair<const char*, const char*>>;
+
+Bytes Name(Attrs attrs) {
+  NameBuilder b;
+  for (const auto& [type, value] : attrs) b.Add(type, value);
+  return b.Der();
+}
+
+// Placeholder for the key-provider property: none, or one that cannot be read.
+constexpr int kNoKey = 0;
+constexpr int kUnreadableKey = -1;
+
+class SelectionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    pf::SetQuillmarkHome(home_.path());
+    pf::ClearCertStoreCache();
+  }
+  void TearDown() override {
+    ui::SetCurrentDialogHost(nullptr);
+    pf::ClearCertStoreCache();
+    pf::SetQuillmarkHome("");
+  }
+
+  static CertStore Open(std::u16string_view name) {
+    return pf::CertOpenStore(pf::kCertStoreProvSystemW, pf::kDefaultEncoding,
+                             pf::kCertSystemStoreCurrentUser, name);
+  }
+
+  static EVP_PKEY* EcKey() {
+    static testing::EvpPkeyPtr key = testing::MakeEcKey();
+    return key.get();
+  }
+  static EVP_PKEY* Sm2Key() {
+    static testing::EvpPkeyPtr key(EVP_PKEY_Q_keygen(nullptr, nullptr, "SM2"));
+    return key.get();
+  }
+
+  struct Spec {
+    Spec(Bytes subject_der, Bytes serial_bytes = {0x01}, int spec = pf::kAtKeyExchange,
+         bool sm2_signed = false, Bytes issuer_der = {})
+        : subject(std::move(subject_der)),
+          serial(std::move(serial_bytes)),
+          key_spec(spec),
+          sm2(sm2_signed),
+          issuer(std::move(issuer_der)) {}
+    Bytes subject;
+    Bytes serial;
+    int key_spec;  // kAtKeyExchange, kAtSignature, kNoKey or kUnreadableKey
+    bool sm2;
+    Bytes issuer;  // empty: self-issued
+  };
+
+  static Bytes Der(const Spec& s) {
+    testing::CertSpec spec;
+    spec.subject = s.subject;
+    spec.issuer = s.issuer;
+    spec.serial = s.serial;
+    spec.subject_key = s.sm2 ? Sm2Key() : EcKey();
+    spec.md = s.sm2 ? EVP_sm3() : nullptr;
+    return testing::MakeCertificate(spec);
+  }
+
+  CertContextPtr Add(const CertStore& store, const Spec& s) {
+    CertContextPtr added;
+    EXPECT_TRUE(pf::CertAddEncodedCertificateToStore(store, pf::kDefaultEncoding, Der(s),
+                                                     pf::kCertStoreAddNew, &added));
+    if (!added) return nullptr;
+    if (s.key_spec > 0) {
+      pf::KeyProvInfo info;
+      info.container =
+          u"c-" + std::u16string(added->thumbprint().begin(), added->thumbprint().end());
+      info.provider = u"Quillmark Software Provider";
+      info.key_spec = static_cast<std::uint32_t>(s.key_spec);
+      EXPECT_TRUE(
+          pf::CertSetCertificateContextProperty(*added, pf::kCertKeyProvInfoPropId, 0, &info));
+    } else if (s.key_spec == kUnreadableKey) {
+      EXPECT_TRUE(testing::WriteBytes(store.path() + "/" + added->thumbprint() + ".keyprov",
+                                      AsBytes("not a property\n")));
+      pf::ClearCertStoreCache();
+    }
+    return added;
+  }
+
+  // Answers the chooser from |script| from now on.
+  static void Script(std::string_view script) {
+    ui::SetCurrentDialogHost(std::make_unique<ui::ScriptDialogHost>(script));
+  }
+  static std::vector<ui::DialogReport> Reports() { return ui::CurrentDialogHost().TakeReports(); }
+
+  // The subjects listed by the one chooser shown since the last call, in
+  // candidate order; {"-"} when no dialog was shown.
+  static std::vector<std::u16string> ChooserRows() {
+    std::vector<ui::DialogReport> reports = Reports();
+    if (reports.empty()) return {u"-"};
+    EXPECT_EQ(reports.size(), 1u);
+    std::vector<std::u16string> rows;
+    for (const ui::ChooserRow& r : reports[0].rows) rows.push_back(r.subject);
+    return rows;
+  }
+
+  static std::u16string DisplayName(const CertContextPtr& c) {
+    if (!c) return u"none";
+    std::u16string subject;
+    pf::CertNameToStrW(pf::kDefaultEncoding, c->subject_der(), pf::kCertX500NameStr, &subject);
+    return std::u16string(DnDisplayName(subject));
+  }
+
+  static std::vector<std::u16string> Sorted(std::vector<std::u16string> v) {
+    std::sort(v.begin(), v.end());
+    return v;
+  }
+
+  testing::ScratchDir home_;
+  ChooserTexts texts_{u"Pick", u"Choose one", u"Subject", u"Issuer", u"Until",
+                      u"OK",   u"Cancel",     u"View",    u"Notice"};
+};
+
+TEST(DnText, NormaliseReverseDisplayNameAndSplit) {
+  struct {
+    std::u16string_view in, normalized, reversed;
+  } dns[] = {
+      {u"CN=a,O=b", u"CN=a, O=b", u"O=b, CN=a"},
+      {u"CN=a, O=b", u"CN=a, O=b", u"O=b, CN=a"},
+      {u"C=CN, O=Bank, OU=Dept, CN=Zhang", u"C=CN, O=Bank, OU=Dept, CN=Zhang",
+       u"CN=Zhang, OU=Dept, O=Bank, C=CN"},
+      {u"C=CN,O=Bank,CN=Zhang", u"C=CN, O=Bank, CN=Zhang", u"CN=Zhang, O=Bank, C=CN"},
+      {u"A,B", u"A, B", u"B, A"},
+      {u"A,", u"A, ", u", A"},
+      {u",A", u", A", u",A"},  // a leading comma does not separate
+      {u"A,,B", u"A, ,B", u"B, , A"},
+      {u"A,  B", u"A,  B", u" B, A"},  // only one space is dropped
+      {u"", u"", u""},
+  };
+  for (const auto& c : dns) {
+    EXPECT_EQ(NormalizeDnCommas(c.in), c.normalized) << std::string(c.in.begin(), c.in.end());
+    EXPECT_EQ(ReverseDn(c.in), c.reversed) << std::string(c.in.begin(), c.in.end());
+  }
+
+  struct {
+    std::u16string_view dn, display;
+  } names[] = {
+      {u"C=CN, O=Bank, CN=Zhang San, E=z@b", u"Zhang San"},
+      {u"C=CN, O=Bank, OU=Retail, E=z@b", u"z@b"},
+      {u"C=CN, O=Bank, OU=Retail", u"Retail"},
+      {u"C=CN, O=Bank", u"Bank"},
+      {u"C=CN, L=Beijing", u"C=CN, L=Beijing"},
+      {u"C=CN, O=Bank, CN=", u""},
+  };
+  for (const auto& c : names) EXPECT_EQ(DnDisplayName(c.dn), c.display);
+
+  using Pieces = std::vector<std::u16string_view>;
+  EXPECT_EQ(SplitDnAlternatives(u"CN=a|CN=b", u"|"), (Pieces{u"CN=a", u"CN=b"}));
+  EXPECT_EQ(SplitDnAlternatives(u"CN=a|", u"|"), (Pieces{u"CN=a", u""}));
+  EXPECT_EQ(SplitDnAlternatives(u"a|||b", u"||"), (Pieces{u"a", u"|b"}));
+  EXPECT_EQ(SplitDnAlternatives(u"CN=a", u"|"), (Pieces{u"CN=a"}));
+  // An empty separator would match everywhere; it splits nothing.
+  EXPECT_EQ(SplitDnAlternatives(u"CN=a|b", u""), (Pieces{u"CN=a|b"}));
+}
+
+TEST(SerialList, TokensPairsAndLimit) {
+  struct {
+    std::u16string_view list;
+    std::vector<Bytes> blobs;  // least significant byte first
+  } cases[] = {
+      {u"0A1B 00ff", {{0x1B, 0x0A}, {0xFF, 0x00}}},
+      {u"A1B", {}},                                   // odd length
+      {u"0G12 00FF", {{0xFF, 0x00}}},                 // a bad digit drops the token
+      {u"0A1B  00FF", {{0x1B, 0x0A}, {0xFF, 0x00}}},  // empty token between two spaces
+      {u" 0a1B ", {{0x1B, 0x0A}}},
+      {u"", {}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ParseSerialList(c.list), c.blobs) << std::string(c.list.begin(), c.list.end());
+  }
+  std::u16string many;
+  for (int i = 1; i <= 25; ++i)
+    many += u"0" + std::u16string(1, u"0123456789ABCDEF"[i % 16]) + u" ";
+  std::vector<Bytes> parsed = ParseSerialList(many);
+  ASSERT_EQ(parsed.size(), kMaxSerialNumbers);
+  EXPECT_EQ(parsed.back(), Bytes{0x04});  // the 20th token
+}
+
+TEST_F(SelectionTest, DnMatchingInOneStore) {
+  CertStore my = Open(u"MY");
+  Add(my, {Name({{"C", "CN"}, {"O", "Bank"}, {"CN", "Zhangsan"}})});
+  Add(my, {Name({{"C", "CN"}, {"O", "Bank"}, {"CN", "Alice"}})});
+  Add(my, {Name({{"C", "CN"}, {"O", "Other"}, {"CN", "Bob"}}), {0x02}, pf::kAtSignature});
+  Add(my, {Name({{"C", "CN"}, {"O", "Bank"}, {"CN", "Carol"}}), {0x03}, kNoKey});
+
+  struct {
+    std::u16string_view dn, separator;
+    std::vector<std::u16string> rows;  // chooser rows, sorted; {"-"}: no dialog
+    std::u16string_view selected;      // with "choose 0" as the answer
+    bool matched;
+  } cases[] = {
+      {u"CN=Zhang", u"|", {u"-"}, u"Zhangsan", true},  // substring
+      {u"O=Bank,CN=Zhangsan", u"|", {u"-"}, u"Zhangsan", true},
+      {u"O=Bank, CN=Zhangsan", u"|", {u"-"}, u"Zhangsan", true},
+      {u"CN=Zhangsan, O=Bank", u"|", {u"-"}, u"none", false},  // order matters
+      {u"cn=zhangsan", u"|", {u"-"}, u"none", false},          // so does case
+      {u"CN=Carol", u"|", {u"-"}, u"none", false},             // no key property
+      {u"CN=Alice|CN=Bob", u"|", {u"Alice", u"Bob"}, u"", true},
+      {u"CN=Alice||CN=Bob", u"||", {u"Alice", u"Bob"}, u"", true},
+      {u"CN=Alice|", u"|", {u"Alice", u"Bob", u"Zhangsan"}, u"", true},  // empty alternative
+      {u"CN=Alice|CN=Alice", u"|", {u"-"}, u"Alice", true},              // counted once
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.dn.begin(), c.dn.end()));
+    Script("choose 0\n");
+    bool matched = false;
+    CertContextPtr got = SelectByDn({&my, 1}, c.dn, c.separator, &matched, false, texts_);
+    std::vector<ui::DialogReport> reports = Reports();
+    EXPECT_EQ(matched, c.matched);
+    if (c.rows[0] == u"-") {
+      EXPECT_TRUE(reports.empty());
+      EXPECT_EQ(DisplayName(got), c.selected);
+      continue;
+    }
+    ASSERT_EQ(reports.size(), 1u);
+    std::vector<std::u16string> rows;
+    for (const ui::ChooserRow& r : reports[0].rows) rows.push_back(r.subject);
+    EXPECT_EQ(Sorted(rows), c.rows);
+    // "choose 0" is the first candidate, whatever its name.
+    EXPECT_EQ(DisplayName(got), rows[0]);
+    EXPECT_EQ(reports[0].answer, u"choose 0");
+  }
+
+  // The rows carry the texts of the dialog and the three column texts.
+  Script("cancel\n");
+  bool matched = false;
+  EXPECT_EQ(SelectByDn({&my, 1}, u"CN=Alice|CN=Zhangsan", u"|", &matched, false, texts_), nullptr);
+  std::vector<ui::DialogReport> reports = Reports();
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0].title, u"Pick");
+  EXPECT_EQ(reports[0].columns[2], u"Until");
+  EXPECT_EQ(reports[0].notice, u"Notice");
+  ASSERT_EQ(reports[0].rows.size(), 2u);
+  EXPECT_EQ(reports[0].rows[0].issuer, reports[0].rows[0].subject);  // self-issued
+  EXPECT_EQ(reports[0].rows[1].not_after, u"2030-01-01 00:00:00GMT");
+  EXPECT_TRUE(matched);
+
+  // An empty store list finds nothing and shows nothing.
+  EXPECT_EQ(SelectByDn({}, u"CN=Alice", u"|", &matched, true, texts_), nullptr);
+  EXPECT_EQ(ChooseAny({}, texts_), nullptr);
+  EXPECT_TRUE(Reports().empty());
+}
+
+TEST_F(SelectionTest, ProtocolRetriesReversedDnOnlyWhenNothingMatched) {
+  CertStore my = Open(u"MY");
+  Add(my, {Name({{"C", "CN"}, {"O", "Bank"}, {"CN", "Zhangsan"}})});
+  Add(my, {Name({{"CN", "Twin"}}), {0x01}});
+  Add(my, {Name({{"CN", "Twin"}}), {0x02}});
+  Add(my, {Name({{"CN", "Keyless"}}), {0x03}, kNoKey});
+  SelectionMode mode;
+  CertContextPtr got;
+
+  // Written in the other order: found by the second call, no dialog.
+  Script("");
+  EXPECT_EQ(SelectCertificate({&my, 1}, u"C=CN, O=Bank, CN=Zhangsan", u"|", mode, texts_, &got),
+            kOk);
+  EXPECT_EQ(DisplayName(got), u"Zhangsan");
+  EXPECT_EQ(ChooserRows(), (std::vector<std::u16string>{u"-"}));
+
+  // Nothing in either order: the second call shows an empty chooser.
+  Script("");
+  EXPECT_EQ(SelectCertificate({&my, 1}, u"CN=Nobody", u"|", mode, texts_, &got), kErrCertNotFound);
+  EXPECT_EQ(got, nullptr);
+  EXPECT_EQ(ChooserRows(), (std::vector<std::u16string>{}));
+
+  // Two matches and Cancel: no second call.
+  Script("cancel\nchoose 0\n");
+  EXPECT_EQ(SelectCertificate({&my, 1}, u"CN=Twin", u"|", mode, texts_, &got), kErrCertNotFound);
+  EXPECT_EQ(ChooserRows(), (std::vector<std::u16string>{u"Twin", u"Twin"}));
+
+  // Choosing the second row gives the second candidate, not the first.
+  Script("choose 1\n");
+  EXPECT_EQ(SelectCertificate({&my, 1}, u"CN=Twin", u"|", mode, texts_, &got), kOk);
+  CertContextPtr first = pf::CertEnumCertificatesInStore(my, nullptr);
+  std::vector<std::string> twins;
+  for (CertContextPtr c = first; c; c = pf::CertEnumCertificatesInStore(my, c)) {
+    if (DisplayName(c) == u"Twin") twins.push_back(c->thumbprint());
+  }
+  ASSERT_EQ(twins.size(), 2u);
+  EXPECT_EQ(got->thumbprint(), twins[1]);
+  Reports();
+
+  // Server mode: the first match, no key filter, never a dialog.
+  mode.server_mode = true;
+  EXPECT_EQ(SelectCertificate({&my, 1}, u"CN=Keyless", u"|", mode, texts_, &got), kOk);
+  EXPECT_EQ(DisplayName(got), u"Keyless");
+  EXPECT_EQ(SelectCertificate({&my, 1}, u"CN=Twin", u"|", mode, texts_, &got), kOk);
+  EXPECT_EQ(got->thumbprint(), twins[0]);
+  EXPECT_TRUE(Reports().empty());
+
+  // No DN: the chooser over every certificate with a key, even in server mode.
+  Script("choose 2\n");
+  EXPECT_EQ(SelectCertificate({&my, 1}, u"", u"|", mode, texts_, &got), kOk);
+  std::vector<std::u16string> rows = ChooserRows();
+  EXPECT_EQ(Sorted(rows), (std::vector<std::u16string>{u"Twin", u"Twin", u"Zhangsan"}));
+  EXPECT_EQ(DisplayName(got), rows[2]);
+}
+
+TEST_F(SelectionTest, SameCertificateInTwoStoresIsListedTwiceAndFoundInTheFirst) {
+  CertStore ca = Open(u"CA");
+  CertStore root = Open(u"ROOT");
+  CertStore book = Open(u"AddressBOOK");
+  Spec dave{Name({{"O", "Bank"}, {"CN", "Dave"}}), {0x07}, kNoKey};
+  Add(ca, dave);
+  Add(book, dave);
+  const CertStore recipients[] = {std::move(ca), std::move(root), std::move(book)};
+
+  for (const char* answer : {"choose 0\n", "choose 1\n"}) {
+    Script(answer);
+    bool matched = false;
+    CertContextPtr got = SelectByDn(recipients, u"CN=Dave", u"|", &matched, false, texts_);
+    ASSERT_NE(got, nullptr);
+    EXPECT_EQ(got->store_name(), "CA");
+    EXPECT_EQ(ChooserRows(), (std::vector<std::u16string>{u"Dave", u"Dave"}));
+  }
+  // Searched alone, a store only offers certificates with a key.
+  bool matched = false;
+  EXPECT_EQ(SelectByDn({&recipients[0], 1}, u"CN=Dave", u"|", &matched, false, texts_), nullptr);
+  EXPECT_FALSE(matched);
+}
+
+TEST_F(SelectionTest, KeySpecFilter) {
+  CertStore my = Open(u"MY");
+  Add(my, {Name({{"CN", "Signer"}}), {0x01}, pf::kAtKeyExchange});
+  CertContextPtr sig = Add(my, {Name({{"CN", "Signer"}}), {0x02}, pf::kAtSignature});
+  bool matched = false;
+
+  Script("cancel\n");
+  EXPECT_EQ(SelectByDn({&my, 1}, u"CN=Signer", u"|", &matched, false, texts_), nullptr);
+  EXPECT_EQ(ChooserRows(), (std::vector<std::u16string>{u"Signer", u"Signer"}));
+
+  Script("");
+  CertContextPtr got = SelectByDnSignKey({&my, 1}, u"CN=Signer", u"|", &matched, false, texts_);
+  ASSERT_NE(got, nullptr);
+  EXPECT_EQ(got->thumbprint(), sig->thumbprint());
+  EXPECT_EQ(ChooserRows(), (std::vector<std::u16string>{u"-"}));
+
+  Script("choose 0\n");
+  got = ChooseAnySignKey({&my, 1}, texts_);  // asks even for one candidate
+  ASSERT_NE(got, nullptr);
+  EXPECT_EQ(got->thumbprint(), sig->thumbprint());
+  EXPECT_EQ(ChooserRows(), (std::vector<std::u16string>{u"Signer"}));
+
+  // A property that cannot be read: not eligible for the private-key rule,
+  // and the end of the whole selection for the signature-key rule.
+  Add(my, {Name({{"CN", "Broken"}}), {0x03}, kUnreadableKey});
+  Script("cancel\n");
+  EXPECT_EQ(SelectByDn({&my, 1}, u"CN=Broken", u"|", &matched, false, texts_), nullptr);
+  EXPECT_EQ(ChooserRows(), (std::vector<std::u16string>{u"-"}));
+  matched = false;
+  EXPECT_EQ(SelectByDnSignKey({&my, 1}, u"CN=Signer", u"|", &matched, false, texts_), nullptr);
+  EXPECT_FALSE(matched);
+  EXPECT_EQ(ChooseAnySignKey({&my, 1}, texts_), nullptr);
+  EXPECT_EQ(ChooserRows(), (std::vector<std::u16string>{u"-"}));
+}
+
+TEST_F(SelectionTest, Sm2SplitByPreference) {
+  CertStore my = Open(u"MY");
+  CertStore sm2 = Open(u"SM2");
+  Add(my, {Name({{"CN", "Wang"}}), {0x01}});
+  Add(my, {Name({{"CN", "Wang SM2"}}), {0x02}, pf::kAtKeyExchange, true});
+  Add(my, {Name({{"CN", "Li"}}), {0x03}});
+  Add(sm2, {Name({{"CN", "Wang SM2 spare"}}), {0x04}, kNoKey, true});
+  const CertStore both[] = {std::move(my), std::move(sm2)};
+
+  struct {
+    std::u16string_view dn;
+    int preference;
+    std::u16string_view selected;
+  } cases[] = {
+      // "CN=Wang" matches one certificate of each kind.
+      {u"CN=Wang", 1, u"Wang"},
+      {u"CN=Wang", 2, u"Wang SM2"},
+      {u"CN=Wang", 3, u"Wang"},
+      {u"CN=Wang", 4, u"Wang SM2"},
+      {u"CN=Wang", 0, u"Wang SM2"},  // any other value prefers SM2
+      // Only an SM2 certificate matches.
+      {u"CN=Wang SM2", 1, u"none"},
+      {u"CN=Wang SM2", 2, u"Wang SM2"},
+      {u"CN=Wang SM2", 3, u"Wang SM2"},
+      // Only a not-SM2 one.
+      {u"CN=Li", 2, u"none"},
+      {u"CN=Li", 4, u"Li"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.dn.begin(), c.dn.end()) + " " + std::to_string(c.preference));
+    Script("");
+    bool matched = false;
+    CertContextPtr got = SelectSm2ByDn(both, c.preference, c.dn, u"|", &matched, false, texts_);
+    EXPECT_EQ(DisplayName(got), c.selected);
+    EXPECT_EQ(matched, c.selected != u"none");
+    // The key filter applies with two stores: the keyless SM2 copy never shows.
+    EXPECT_EQ(ChooserRows(), (std::vector<std::u16string>{u"-"}));
+  }
+
+  Script("cancel\ncancel\n");
+  EXPECT_EQ(ChooseAnySm2(both, kPreferNotSm2, texts_), nullptr);
+  EXPECT_EQ(Sorted(ChooserRows()), (std::vector<std::u16string>{u"Li", u"Wang"}));
+  EXPECT_EQ(ChooseAnySm2(both, kPreferSm2, texts_), nullptr);
+  EXPECT_EQ(ChooserRows(), (std::vector<std::u16string>{u"Wang SM2"}));
+
+  // Through the protocol, the reversed retry uses the same split.
+  SelectionMode mode;
+  mode.sm2 = true;
+  mode.preference = kOnlySm2;
+  CertContextPtr got;
+  Script("");
+  EXPECT_EQ(SelectCertificate(both, u"CN=Li", u"|", mode, texts_, &got), kErrCertNotFound);
+  EXPECT_EQ(ChooserRows(), (std::vector<std::u16string>{}));  // the forced empty chooser
+}
+
+TEST_F(SelectionTest, SerialListsAndIssuer) {
+  CertStore my = Open(u"MY");
+  Bytes issuer = Name({{"C", "CN"}, {"O", "Bank"}, {"CN", "Issuing CA"}});
+  Add(my, {Name({{"CN", "S1"}}), {0x0A, 0x1B}, pf::kAtKeyExchange, false, issuer});
+  Add(my, {Name({{"CN", "S2"}}), {0x00, 0xFF}, pf::kAtKeyExchange, false, issuer});
+  Add(my,
+      {Name({{"CN", "S3"}}), {0x0A, 0x1B}, pf::kAtKeyExchange, false, Name({{"CN", "Other CA"}})});
+  Add(my, {Name({{"CN", "S4"}}), {0x0C}, kNoKey, false, issuer});
+  const std::u16string_view kIssuer = u"C=CN, O=Bank, CN=Issuing CA";
+
+  std::u16string many;  // 20 serial numbers that match nothing, then one that would
+  for (int i = 0; i < 20; ++i) many += u"7F ";
+  many += u"0A1B";
+
+  struct {
+    std::u16string serials;
+    std::u16string_view issuer;
+    std::vector<std::u16string> rows;  // {"-"}: no dialog
+    std::u16string_view selected;
+  } cases[] = {
+      {u"0A1B 00ff", kIssuer, {u"S1", u"S2"}, u""},
+      {u"0A1B  00FF", kIssuer, {u"S1", u"S2"}, u""},  // doubled space
+      {u"0A1B", kIssuer, {u"-"}, u"S1"},
+      {u"A1B", kIssuer, {u"-"}, u"none"},      // odd length
+      {u"0G12 00FF", kIssuer, {u"-"}, u"S2"},  // invalid token dropped
+      {u"000A1B", kIssuer, {u"-"}, u"S1"},     // leading zeros do not count
+      {u"0A1B 0a1b", kIssuer, {u"-"}, u"S1"},  // counted once
+      {u"0A1B", u"C=CN,O=Bank,CN=Issuing CA", {u"-"}, u"S1"},
+      {u"0A1B", u"CN=Other CA", {u"-"}, u"S3"},
+      {u"0A1B", u"O=Bank, CN=Issuing CA", {u"-"}, u"none"},  // the whole issuer
+      {u"0C", kIssuer, {u"-"}, u"none"},                     // no key property
+      {many, kIssuer, {u"-"}, u"none"},                      // beyond 20 serial numbers
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.serials.begin(), c.serials.end()));
+    Script("choose 1\n");
+    CertContextPtr got = SelectBySerial({&my, 1}, c.serials, c.issuer, texts_);
+    std::vector<std::u16string> rows = ChooserRows();
+    if (c.rows[0] == u"-") {
+      EXPECT_EQ(rows, c.rows);
+      EXPECT_EQ(DisplayName(got), c.selected);
+    } else {
+      EXPECT_EQ(Sorted(rows), c.rows);
+      EXPECT_EQ(DisplayName(got), rows[1]);
+    }
+  }
+
+  // The protocol retries with the issuer reversed.
+  CertContextPtr got;
+  Script("");
+  EXPECT_EQ(SelectCertificateBySerial({&my, 1}, u"0A1B", u"CN=Issuing CA, O=Bank, C=CN",
+                                      KeyRule::kPrivateKey, texts_, &got),
+            kOk);
+  EXPECT_EQ(DisplayName(got), u"S1");
+  // No serial number: the chooser over everything with a key.
+  Script("cancel\n");
+  EXPECT_EQ(SelectCertificateBySerial({&my, 1}, u"", kIssuer, KeyRule::kPrivateKey, texts_, &got),
+            kErrCertNotFound);
+  EXPECT_EQ(Sorted(ChooserRows()), (std::vector<std::u16string>{u"S1", u"S2", u"S3"}));
+}
+
+TEST_F(SelectionTest, CancelledSerialChooserIsNotAskedAgainForTheSameIssuer) {
+  CertStore my = Open(u"MY");
+  Bytes solo = Name({{"CN", "Solo CA"}});
+  Add(my, {Name({{"CN", "T1"}}), {0x01}, pf::kAtSignature, false, solo});
+  Add(my, {Name({{"CN", "T2"}}), {0x02}, pf::kAtSignature, false, solo});
+  auto host = std::make_unique<ui::ScriptDialogHost>("cancel\nchoose 0\n");
+  ui::ScriptDialogHost* script = host.get();
+  ui::SetCurrentDialogHost(std::move(host));
+  CertContextPtr got;
+  EXPECT_EQ(SelectCertificateBySerial({&my, 1}, u"01 02", u"CN=Solo CA", KeyRule::kSignatureKey,
+                                      texts_, &got),
+            kErrCertNotFound);
+  EXPECT_EQ(Reports().size(), 1u);
+  EXPECT_EQ(script->remaining(), 1u);
+}
+
+TEST_F(SelectionTest, TimeThatCannotBeShownGetsItsPlaceholderAndStillRefinds) {
+  CertStore my = Open(u"MY");
+  CertStore ca = Open(u"CA");
+  testing::CertSpec spec;
+  spec.subject = Name({{"CN", "Old"}});
+  spec.subject_key = EcKey();
+  spec.not_after = -11676096000;  // 1600-01-01, before any FILETIME
+  ASSERT_TRUE(pf::CertAddEncodedCertificateToStore(
+      ca, pf::kDefaultEncoding, testing::MakeCertificate(spec), pf::kCertStoreAddNew, nullptr));
+  Add(my, {Name({{"CN", "New"}}), {0x02}, kNoKey});
+  const CertStore both[] = {std::move(my), std::move(ca)};  // two stores: no key filter
+  Script("choose 1\n");
+  CertContextPtr got = ChooseAny(both, texts_);
+  std::vector<ui::DialogReport> reports = Reports();
+  ASSERT_EQ(reports.size(), 1u);
+  ASSERT_EQ(reports[0].rows.size(), 2u);
+  EXPECT_EQ(reports[0].rows[1].subject, u"Old");
+  EXPECT_EQ(reports[0].rows[1].not_after, u"没有截止日期");
+  EXPECT_EQ(DisplayName(got), u"Old");
+}
+
+}  // namespace
+}  // namespace quillmark::certs
