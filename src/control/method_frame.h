@@ -16,15 +16,17 @@
 //
 // Fail makes the out string empty, runs the member's clean-up, sets errorNum
 // and errMsg (errMsg is kept for Message::kNone) and returns S_FALSE. Succeed
-// clears errorNum and errMsg (errorCode is kept) and returns S_OK. Run turns a
-// std::bad_alloc thrown by any step into kErrNoMemory with the member's
-// out-of-memory message, so no exception leaves a member. Temporaries are
-// RAII values of the member and go with it on every path.
+// clears errorNum and errMsg (errorCode is kept) and returns S_OK. Run turns
+// a std::bad_alloc (or std::length_error) thrown by any step into
+// kErrNoMemory with the member's out-of-memory message, so no exception
+// leaves a member. Temporaries are RAII values of the member and go with it
+// on every path.
 #ifndef QUILLMARK_CONTROL_METHOD_FRAME_H_
 #define QUILLMARK_CONTROL_METHOD_FRAME_H_
 
 #include <cstdint>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <utility>
 
@@ -84,6 +86,8 @@ class MethodFrame {
     try {
       return std::forward<Body>(body)();
     } catch (const std::bad_alloc&) {
+      return Fail(kErrNoMemory, no_memory_message_);
+    } catch (const std::length_error&) {  // a size no allocation could serve
       return Fail(kErrNoMemory, no_memory_message_);
     }
   }

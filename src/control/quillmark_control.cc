@@ -39,7 +39,7 @@ HRESULT CCorvaneQuillmark::put_DNspliter(std::u16string_view value) {
 
 HRESULT CCorvaneQuillmark::get_errMsg(std::u16string* pVal) {
   if (pVal == nullptr) return E_POINTER;
-  if (!ReplaceText(pVal, settings_.error.err_msg)) return E_OUTOFMEMORY;
+  ReplaceText(pVal, settings_.error.err_msg);  // empty when memory runs out
   return S_OK;
 }
 
