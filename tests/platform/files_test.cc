@@ -33,6 +33,8 @@ TEST(Files, WriteIntoMissingFolderFailsAndReadOfMissingFileFails) {
   Bytes out = {9};
   EXPECT_FALSE(ReadWholeFile(dir.File("missing"), &out));
   EXPECT_FALSE(ReadWholeFile(dir.path(), &out));  // a folder is not a file
+  ASSERT_EQ(::mkfifo(dir.File("fifo").c_str(), 0600), 0);
+  EXPECT_FALSE(ReadWholeFile(dir.File("fifo"), &out));  // refused, not waited on
   EXPECT_EQ(out, Bytes{9});
   EXPECT_TRUE(RemoveFile(dir.File("missing")));
 }
