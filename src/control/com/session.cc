@@ -199,8 +199,9 @@ bool ReadRequest(const Value& object, Request* out, std::string* error) {
 
   switch (request.kind) {
     case MemberKind::kMethod:
-      if (value != nullptr)
+      if (value != nullptr) {
         return Refuse(error, "\"value\" belongs to \"put\"; a call takes \"args\"");
+      }
       if (args != nullptr) {
         if (!args->is_array()) return Refuse(error, "\"args\" must be an array");
         for (std::size_t i = 0; i < args->array().size(); ++i) {
@@ -222,8 +223,9 @@ bool ReadRequest(const Value& object, Request* out, std::string* error) {
       if (args != nullptr) return Refuse(error, "\"put\" takes \"value\", not \"args\"");
       if (value == nullptr) return Refuse(error, "\"put\" needs a \"value\"");
       Variant v;
-      if (!ToVariant(*value, &v))
+      if (!ToVariant(*value, &v)) {
         return Refuse(error, "\"value\" is not a string, a 32-bit integer or null");
+      }
       request.args.push_back(std::move(v));
       break;
     }
@@ -273,7 +275,8 @@ std::string Session::AnswerOrThrow(std::string_view line) {
     w.Key("result");
     WriteVariant(result, &w);
   }
-  // The error state as the control reports it after the call.
+  // The error state as the control reports it after the call, through the
+  // getters errorNum (0x3), errorCode (0x27) and errMsg (0x2).
   static constexpr struct {
     const char* key;
     std::int32_t dispid;
