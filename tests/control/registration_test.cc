@@ -13,6 +13,7 @@
 
 #include "control/com/guids.h"
 #include "platform/home.h"
+#include "platform/files.h"
 #include "platform/registry.h"
 #include "platform/utf16.h"
 #include "support/test_dirs.h"
@@ -172,6 +173,8 @@ TEST_F(RegistrationTest, WritesExactlyTheEntries) {
   ASSERT_TRUE(platform::RegistryStringText(data, &stub));
   EXPECT_EQ(stub, U16(user_.path()) + u"/quillmarkStub/");
   EXPECT_EQ(DefaultStubPath(), stub);
+  // ... and the folder exists, so server-mode saves work at once.
+  EXPECT_TRUE(platform::IsDirectory(user_.path() + "/quillmarkStub"));
 }
 
 TEST_F(RegistrationTest, ReregisteringResetsTheClassKeyOnly) {

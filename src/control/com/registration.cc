@@ -5,6 +5,7 @@
 #include <string>
 
 #include "control/com/guids.h"
+#include "platform/files.h"
 #include "platform/home.h"
 #include "platform/module_path.h"
 #include "platform/registry.h"
@@ -132,7 +133,15 @@ HRESULT Register() {
   w.Key(interface_key + u"\\ProxyStubClsid32", kProxyStubClsid);
   w.Key(interface_key + u"\\TypeLib", kLibidText);
   w.Value(interface_key + u"\\TypeLib", u"Version", u"1.0");
-  return HresultFromWin32(w.error());
+  if (w.error() != kErrorSuccess) return HresultFromWin32(w.error());
+  // The control saves received files into stubPath; the folder is made here,
+  // as an installer would, so that server-mode saves work from the start.
+  std::string stub_folder;
+  if (!platform::Utf16ToUtf8(stub_path, &stub_folder) ||
+      !platform::MakeDirectories(stub_folder, 0700)) {
+    return SELFREG_E_CLASS;
+  }
+  return S_OK;
 }
 
 HRESULT Unregister() {

@@ -30,6 +30,8 @@
 //     ProxyStubClsid, ProxyStubClsid32        @ "{00020424-0000-0000-C000-000000000046}"
 //     TypeLib                                 @ "{library GUID}", Version "1.0"
 //
+// Finally the stubPath folder itself is created (mode 0700) when missing.
+//
 // UnregisterServer removes all of these except the CLSID parent key (and
 // TypeLib\{library GUID} only when no other version remains below it); keys
 // already missing are not an error.
