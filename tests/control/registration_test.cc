@@ -12,8 +12,8 @@
 #include <string>
 
 #include "control/com/guids.h"
-#include "platform/home.h"
 #include "platform/files.h"
+#include "platform/home.h"
 #include "platform/registry.h"
 #include "platform/utf16.h"
 #include "support/test_dirs.h"
