@@ -6,30 +6,11 @@
 
 namespace quillmark::control {
 
-HRESULT CCorvaneQuillmark::QMAttachedSign(std::u16string_view, std::u16string*) {
-  return E_NOTIMPL;
-}
-
-HRESULT CCorvaneQuillmark::QMAttachedVerify(std::u16string_view) { return E_NOTIMPL; }
-
 HRESULT CCorvaneQuillmark::QMDecryptedAndVerifiedEnvelop(std::u16string_view) { return E_NOTIMPL; }
 
 HRESULT CCorvaneQuillmark::QMDecryptEnvelop(std::u16string_view) { return E_NOTIMPL; }
 
-HRESULT CCorvaneQuillmark::QMDetachedSign(std::u16string_view, std::u16string_view,
-                                          std::u16string*) {
-  return E_NOTIMPL;
-}
-
-HRESULT CCorvaneQuillmark::QMDetachedVerify(std::u16string_view, std::u16string_view) {
-  return E_NOTIMPL;
-}
-
 HRESULT CCorvaneQuillmark::QMEncryptedEnvelop(std::u16string_view, std::u16string*) {
-  return E_NOTIMPL;
-}
-
-HRESULT CCorvaneQuillmark::QMHashAndBase64Encode(std::u16string_view, std::u16string*) {
   return E_NOTIMPL;
 }
 
@@ -45,61 +26,9 @@ HRESULT CCorvaneQuillmark::QMSignedAndEncryptedEnvelop(std::u16string_view, std:
   return E_NOTIMPL;
 }
 
-HRESULT CCorvaneQuillmark::QMAfterwardsVerify(std::u16string_view) { return E_NOTIMPL; }
-
-HRESULT CCorvaneQuillmark::QMAttachedSignByIssuerSN(std::u16string_view, std::u16string_view,
-                                                    std::u16string*) {
-  return E_NOTIMPL;
-}
-
-HRESULT CCorvaneQuillmark::QMAttachedSignBySN(std::u16string_view, std::u16string*) {
-  return E_NOTIMPL;
-}
-
-HRESULT CCorvaneQuillmark::QMDetachedSignByIssuerSN(std::u16string_view, std::u16string_view,
-                                                    std::u16string_view, std::u16string*) {
-  return E_NOTIMPL;
-}
-
-HRESULT CCorvaneQuillmark::QMDetachedSignBySN(std::u16string_view, std::u16string_view,
-                                              std::u16string*) {
-  return E_NOTIMPL;
-}
-
 HRESULT CCorvaneQuillmark::QMAttachedVerifySignedFile(std::u16string_view) { return E_NOTIMPL; }
 
-HRESULT CCorvaneQuillmark::QMUseKeySpecAttachedSign(std::u16string_view, std::u16string*) {
-  return E_NOTIMPL;
-}
-
-HRESULT CCorvaneQuillmark::QMUseKeySpecDetachedSign(std::u16string_view, std::u16string_view,
-                                                    std::u16string*) {
-  return E_NOTIMPL;
-}
-
 HRESULT CCorvaneQuillmark::QMUseKeySpecRawSign(std::u16string_view, std::u16string*) {
-  return E_NOTIMPL;
-}
-
-HRESULT CCorvaneQuillmark::QMUseKeySpecAttachedSignByIssuerSN(std::u16string_view,
-                                                              std::u16string_view,
-                                                              std::u16string*) {
-  return E_NOTIMPL;
-}
-
-HRESULT CCorvaneQuillmark::QMUseKeySpecAttachedSignBySN(std::u16string_view, std::u16string*) {
-  return E_NOTIMPL;
-}
-
-HRESULT CCorvaneQuillmark::QMUseKeySpecDetachedSignByIssuerSN(std::u16string_view,
-                                                              std::u16string_view,
-                                                              std::u16string_view,
-                                                              std::u16string*) {
-  return E_NOTIMPL;
-}
-
-HRESULT CCorvaneQuillmark::QMUseKeySpecDetachedSignBySN(std::u16string_view, std::u16string_view,
-                                                        std::u16string*) {
   return E_NOTIMPL;
 }
 

@@ -45,6 +45,22 @@ const std::initializer_list<std::string_view> kBuiltMembers = {
     "IsCertExists",
     "QMEnumCertsDNByIssers",
     "QMGetCertExtension",
+    "QMAttachedSign",
+    "QMDetachedSign",
+    "QMAttachedSignBySN",
+    "QMAttachedSignByIssuerSN",
+    "QMDetachedSignBySN",
+    "QMDetachedSignByIssuerSN",
+    "QMUseKeySpecAttachedSign",
+    "QMUseKeySpecDetachedSign",
+    "QMUseKeySpecAttachedSignByIssuerSN",
+    "QMUseKeySpecAttachedSignBySN",
+    "QMUseKeySpecDetachedSignByIssuerSN",
+    "QMUseKeySpecDetachedSignBySN",
+    "QMAttachedVerify",
+    "QMDetachedVerify",
+    "QMAfterwardsVerify",
+    "QMHashAndBase64Encode",
 };
 
 }  // namespace

@@ -1,0 +1,41 @@
+// QMHashAndBase64Encode: the digest of a text's bytes in the code page, with
+// the control's digest algorithm, as Base64 text.
+#include <string>
+
+#include "common/status.h"
+#include "control/method_frame.h"
+#include "control/quillmark_control.h"
+#include "control/text_convert.h"
+#include "crypto/digest.h"
+
+namespace quillmark::control {
+
+HRESULT CCorvaneQuillmark::QMHashAndBase64Encode(std::u16string_view plainText,
+                                                 std::u16string* pVal) {
+  MethodFrame frame(&settings_.error, pVal);
+  return frame.Run([&] {
+    if (plainText.empty()) return frame.Fail(kErrEmptyInput, Message::kSourceEmpty);
+    Bytes data;
+    if (int status = TextToBytes(settings_.code_page, plainText, &data); status != kOk) {
+      return frame.Fail(status,
+                        status == kErrNoMemory ? Message::kNoMemory : Message::kCharsetConversion);
+    }
+    std::size_t size = 0;
+    int status = crypto::DigestAndEncode(data, nullptr, &size, settings_.digest_oid);
+    Bytes encoded;
+    if (status == kOk) {
+      encoded.assign(size + 1, 0);
+      status = crypto::DigestAndEncode(data, encoded.data(), &size, settings_.digest_oid);
+    }
+    if (status != kOk) return frame.Fail(status, Message::kDigestFailed);
+    encoded.resize(size);
+    std::u16string text;
+    if (int convert = BytesToText(settings_.code_page, encoded, &text); convert != kOk) {
+      return frame.Fail(convert,
+                        convert == kErrNoMemory ? Message::kNoMemory : Message::kCharsetConversion);
+    }
+    return frame.Succeed(std::move(text));
+  });
+}
+
+}  // namespace quillmark::control

@@ -1,0 +1,51 @@
+// VerifyMessage and VerifyAfterwards: a Base64 PKCS#7 SignedData checked
+// against its content and its first signer, whose certificate the message
+// carries, and that signer checked against the user's CA and ROOT stores.
+//
+// The text is decoded and, when it holds a compression frame, expanded. The
+// signer's chain is checked with certs::VerifyCertificateChain: VerifyMessage
+// runs every check (kMaskAll); VerifyAfterwards, for signatures checked long
+// after they were made, leaves out the validity period and revocation
+// (kMaskAfterwards), so a signer whose certificate has expired since still
+// passes. On success |signer_info|, when given, holds the signer's five
+// field texts.
+//
+// Statuses:
+//   kErrEmptyInput           no content argument in attached mode; empty
+//                            content in detached mode
+//   kErrBase64Decode, kErrNoMemory
+//   kErrNoDetachedSource     detached mode without content
+//   kErrPrivateKeyNotFound, kErrMessageNotRecognised, kErrInvalidSignature,
+//   kErrBadAlgorithm, kErrVerifyFailed
+//                            the verify call failed (message_errors.h); only
+//                            then is *platform_error written
+//   kErrSignerNoSubject      the message names no signer certificate
+//   kErrIssuerNotFound, kErrCertSignatureFaulty, kErrCertExpired,
+//   kErrCertRevoked, kErrChainFailed, ...
+//                            the chain check's status, unchanged
+//
+//   Bytes content;
+//   int status = VerifyMessage(text, &content, &info, /*attached=*/true, &code);
+#ifndef QUILLMARK_CRYPTO_VERIFY_MESSAGE_H_
+#define QUILLMARK_CRYPTO_VERIFY_MESSAGE_H_
+
+#include <cstdint>
+
+#include "certs/cert_info.h"
+#include "common/bytes.h"
+
+namespace quillmark::crypto {
+
+// |attached|: *content receives the signed content (replaced only on
+// success). Detached: *content is the data the signature must match.
+int VerifyMessage(ByteSpan text, Bytes* content, certs::CertInfoSet* signer_info, bool attached,
+                  std::uint32_t* platform_error);
+
+// An attached signature with the reduced chain check; *content receives the
+// signed content on success.
+int VerifyAfterwards(ByteSpan text, Bytes* content, certs::CertInfoSet* signer_info,
+                     std::uint32_t* platform_error);
+
+}  // namespace quillmark::crypto
+
+#endif  // QUILLMARK_CRYPTO_VERIFY_MESSAGE_H_
