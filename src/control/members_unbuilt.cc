@@ -6,23 +6,10 @@
 
 namespace quillmark::control {
 
-HRESULT CCorvaneQuillmark::QMDecryptedAndVerifiedEnvelop(std::u16string_view) { return E_NOTIMPL; }
-
-HRESULT CCorvaneQuillmark::QMDecryptEnvelop(std::u16string_view) { return E_NOTIMPL; }
-
-HRESULT CCorvaneQuillmark::QMEncryptedEnvelop(std::u16string_view, std::u16string*) {
-  return E_NOTIMPL;
-}
-
 HRESULT CCorvaneQuillmark::QMRawSign(std::u16string_view, std::u16string*) { return E_NOTIMPL; }
 
 HRESULT CCorvaneQuillmark::QMRawVerify(std::u16string_view, std::u16string_view,
                                        std::u16string_view) {
-  return E_NOTIMPL;
-}
-
-HRESULT CCorvaneQuillmark::QMSignedAndEncryptedEnvelop(std::u16string_view, std::u16string_view,
-                                                       std::u16string*) {
   return E_NOTIMPL;
 }
 
@@ -31,14 +18,6 @@ HRESULT CCorvaneQuillmark::QMAttachedVerifySignedFile(std::u16string_view) { ret
 HRESULT CCorvaneQuillmark::QMUseKeySpecRawSign(std::u16string_view, std::u16string*) {
   return E_NOTIMPL;
 }
-
-HRESULT CCorvaneQuillmark::QMUseKeySpecSignedAndEncryptedEnvelop(std::u16string_view,
-                                                                 std::u16string_view,
-                                                                 std::u16string*) {
-  return E_NOTIMPL;
-}
-
-HRESULT CCorvaneQuillmark::QMEncryptFileAndSave(std::u16string_view) { return E_NOTIMPL; }
 
 HRESULT CCorvaneQuillmark::QMAdvanceAttachedSign(std::u16string_view, std::u16string*) {
   return E_NOTIMPL;

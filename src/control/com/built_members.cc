@@ -61,6 +61,12 @@ const std::initializer_list<std::string_view> kBuiltMembers = {
     "QMDetachedVerify",
     "QMAfterwardsVerify",
     "QMHashAndBase64Encode",
+    "QMEncryptedEnvelop",
+    "QMDecryptEnvelop",
+    "QMSignedAndEncryptedEnvelop",
+    "QMUseKeySpecSignedAndEncryptedEnvelop",
+    "QMDecryptedAndVerifiedEnvelop",
+    "QMEncryptFileAndSave",
 };
 
 }  // namespace

@@ -1,0 +1,209 @@
+// The envelope members: QMEncryptedEnvelop and QMDecryptEnvelop (plain
+// envelopes), QMSignedAndEncryptedEnvelop, its key-spec twin and
+// QMDecryptedAndVerifiedEnvelop (signed envelopes), and QMEncryptFileAndSave
+// (an envelope for a given certificate, saved as a file).
+//
+// The members that make an envelope consume the outgoing plain text: it is
+// gone when they end, on success and on failure. Those that open one replace
+// the received plain text only on success. Every failure makes the
+// certificate information the member would have produced absent (recipient;
+// for signed envelopes signer and recipient); a success updates it with the
+// texts the engine returned.
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "common/status.h"
+#include "control/dn_check.h"
+#include "control/engine_args.h"
+#include "control/file_routines.h"
+#include "control/method_frame.h"
+#include "control/quillmark_control.h"
+#include "control/text_convert.h"
+#include "crypto/envelope.h"
+#include "crypto/signed_envelope.h"
+
+namespace quillmark::control {
+
+namespace {
+
+Message ConversionMessage(int status, Message conversion = Message::kCharsetConversion) {
+  return status == kErrNoMemory ? Message::kNoMemory : conversion;
+}
+
+// Takes the outgoing plain text for a member that consumes it; false when
+// there is none.
+bool TakeOutgoing(ControlSettings& s, Bytes* data) {
+  if (!s.outgoing_plain_text.has_value()) return false;
+  *data = std::move(*s.outgoing_plain_text);
+  s.outgoing_plain_text.reset();
+  return true;
+}
+
+// The two opening members; |signed_envelope| also verifies the signer.
+HRESULT OpenMember(ControlSettings& s, bool signed_envelope, std::u16string_view envelope) {
+  MethodFrame frame(&s.error, nullptr);
+  auto cleanup = [&s, signed_envelope] {
+    if (signed_envelope) s.signer_info.Clear();
+    s.recipient_info.Clear();
+  };
+  frame.OnFailure(cleanup);
+  return frame.Run([&] {
+    if (envelope.empty()) return frame.Fail(kErrEmptyInput, Message::kSourceEmpty);
+    Bytes text;
+    if (int status = TextToBytes(s.code_page, envelope, &text); status != kOk) {
+      return frame.Fail(status, ConversionMessage(status));
+    }
+    Bytes content;
+    certs::CertInfoSet signer, recipient;
+    std::uint32_t code = 0;
+    int status = signed_envelope
+                     ? crypto::DecryptAndVerifyEnvelope(text, &content, &signer, &recipient, &code)
+                     : crypto::DecryptEnvelope(text, &content, &recipient, &code);
+    if (status != kOk) {
+      return frame.FailWithCode(status, code, Message::kOpenSignedEnvelopeFailed);
+    }
+    if (signed_envelope) s.signer_info.UpdateFrom(std::move(signer));
+    s.recipient_info.UpdateFrom(std::move(recipient));
+    s.received_plain_text = std::move(content);
+    return frame.Succeed();
+  });
+}
+
+// The two signed-envelope members; they differ in the key rule and the
+// message of a failed engine call.
+HRESULT SignAndEncryptMember(ControlSettings& s, bool key_spec, std::u16string_view signer_dn,
+                             std::u16string_view recipient_dn, std::u16string* pVal) {
+  MethodFrame frame(&s.error, pVal);
+  auto cleanup = [&s] {
+    s.signer_info.Clear();
+    s.recipient_info.Clear();
+    s.outgoing_plain_text.reset();
+  };
+  frame.OnFailure(cleanup);
+  return frame.Run([&] {
+    Bytes data;
+    if (!TakeOutgoing(s, &data)) return frame.Fail(kErrEmptyInput, Message::kSourceEmpty);
+    if (recipient_dn.size() > kMaxDnLength || signer_dn.size() > kMaxDnLength) {
+      return frame.Fail(kErrTooLong, Message::kDnTooLong);
+    }
+    for (std::u16string_view dn : {signer_dn, recipient_dn}) {
+      if (int check = CheckDnArgument(dn, s.dn_separator); check != kOk) {
+        return frame.Fail(check, DnCheckMessage(check));
+      }
+    }
+    if (s.server_mode != 0 && (recipient_dn.empty() || signer_dn.empty())) {
+      return frame.Fail(kErrEmptyInput, Message::kSourceEmpty);
+    }
+
+    Bytes envelope;
+    certs::CertInfoSet signer, recipient;
+    std::uint32_t code = 0;
+    int status = crypto::SignAndEncryptEnvelope(
+        data, s.server_mode != 0, signer_dn, recipient_dn, s.dn_separator, &envelope, &signer,
+        &recipient, s.digest_oid, s.symmetric_oid, key_spec, ChooserTextsOf(s), &code);
+    if (status != kOk) {
+      return frame.FailWithCode(
+          status, code, key_spec ? Message::kEncryptFailed : Message::kMakeSignedEnvelopeFailed);
+    }
+    s.signer_info.UpdateFrom(std::move(signer));
+    s.recipient_info.UpdateFrom(std::move(recipient));
+    std::u16string text;
+    if (int convert = BytesToText(s.code_page, envelope, &text); convert != kOk) {
+      return frame.Fail(convert, ConversionMessage(convert));
+    }
+    return frame.Succeed(std::move(text));
+  });
+}
+
+}  // namespace
+
+HRESULT CCorvaneQuillmark::QMEncryptedEnvelop(std::u16string_view deReciptDN,
+                                              std::u16string* pVal) {
+  ControlSettings& s = settings_;
+  MethodFrame frame(&s.error, pVal);
+  auto cleanup = [&s] {
+    s.recipient_info.Clear();
+    s.outgoing_plain_text.reset();
+  };
+  frame.OnFailure(cleanup);
+  return frame.Run([&] {
+    Bytes data;
+    if (!TakeOutgoing(s, &data)) return frame.Fail(kErrEmptyInput, Message::kSourceEmpty);
+    if (int check = CheckDnArgument(deReciptDN, s.dn_separator); check != kOk) {
+      return frame.Fail(check, DnCheckMessage(check));
+    }
+    if (deReciptDN.empty() && s.server_mode != 0) {
+      return frame.Fail(kErrEmptyInput, Message::kSourceEmpty);
+    }
+
+    Bytes envelope;
+    certs::CertInfoSet recipient;
+    std::uint32_t code = 0;
+    int status =
+        crypto::EncryptEnvelope(data, s.server_mode != 0, deReciptDN, s.dn_separator, &envelope,
+                                &recipient, s.symmetric_oid, ChooserTextsOf(s), &code);
+    if (status != kOk) return frame.FailWithCode(status, code, Message::kEncryptFailed);
+    s.recipient_info.UpdateFrom(std::move(recipient));
+    std::u16string text;
+    if (int convert = BytesToText(s.code_page, envelope, &text); convert != kOk) {
+      return frame.Fail(convert, ConversionMessage(convert));
+    }
+    return frame.Succeed(std::move(text));
+  });
+}
+
+HRESULT CCorvaneQuillmark::QMDecryptEnvelop(std::u16string_view envelopedMsg) {
+  return OpenMember(settings_, /*signed_envelope=*/false, envelopedMsg);
+}
+
+HRESULT CCorvaneQuillmark::QMSignedAndEncryptedEnvelop(std::u16string_view deSignerDN,
+                                                       std::u16string_view deReciptDN,
+                                                       std::u16string* pVal) {
+  return SignAndEncryptMember(settings_, /*key_spec=*/false, deSignerDN, deReciptDN, pVal);
+}
+
+HRESULT CCorvaneQuillmark::QMUseKeySpecSignedAndEncryptedEnvelop(std::u16string_view deSignerDN,
+                                                                 std::u16string_view deReciptDN,
+                                                                 std::u16string* pVal) {
+  return SignAndEncryptMember(settings_, /*key_spec=*/true, deSignerDN, deReciptDN, pVal);
+}
+
+HRESULT CCorvaneQuillmark::QMDecryptedAndVerifiedEnvelop(
+    std::u16string_view signedAndEnvelopedMsg) {
+  return OpenMember(settings_, /*signed_envelope=*/true, signedAndEnvelopedMsg);
+}
+
+HRESULT CCorvaneQuillmark::QMEncryptFileAndSave(std::u16string_view base64Certificate) {
+  ControlSettings& s = settings_;
+  MethodFrame frame(&s.error, nullptr);
+  auto cleanup = [&s] {
+    s.recipient_info.Clear();
+    s.outgoing_plain_text.reset();
+  };
+  frame.OnFailure(cleanup);
+  return frame.Run([&] {
+    Bytes data;
+    if (!TakeOutgoing(s, &data)) return frame.Fail(kErrEmptyInput, Message::kSourceEmpty);
+    if (base64Certificate.empty()) return frame.Fail(kErrEmptyInput, Message::kSourceEmpty);
+    Bytes certificate;
+    if (int status = TextToBytes(s.code_page, base64Certificate, &certificate); status != kOk) {
+      return frame.Fail(status, ConversionMessage(status, Message::kConversion));
+    }
+    if (s.server_mode != 0) return frame.Fail(kErrEmptyInput, Message::kSourceEmpty);
+
+    Bytes envelope;
+    std::uint32_t code = 0;
+    if (int status =
+            crypto::EncryptFileForCertificate(data, certificate, &envelope, s.symmetric_oid, &code);
+        status != kOk) {
+      return frame.FailWithCode(status, code, Message::kEncryptFailed);
+    }
+    if (SaveFileOrAskWithExtension(u"Save", u"*.cry", u"cry", envelope, std::nullopt) != kOk) {
+      return frame.Fail(kErrUserCancelled, Message::kUserCancelled);
+    }
+    return frame.Succeed();
+  });
+}
+
+}  // namespace quillmark::control
