@@ -4,8 +4,8 @@
 //
 // Called with no output buffer, it answers a capacity and computes nothing:
 // the content length + 80, but never less than the text of the longest
-// digest (64 bytes: 89 characters), so that a caller who allocates the
-// answer (plus its terminator) always has room. Called with a buffer,
+// digest (64 bytes: 88 characters and two line feeds, 90), so that a caller
+// who allocates the answer (plus its terminator) always has room. Called with a buffer,
 // *output_length is its capacity in and the text length out; a text that
 // would not fit fails with kErrBase64Encode and writes nothing.
 //
