@@ -125,6 +125,25 @@ std::vector<std::string> ListDirectory(const std::string& path) {
   return names;
 }
 
+bool MakeTemporaryDirectory(const std::string& prefix, std::string* path) {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string tmpl = (tmp != nullptr && *tmp != '\0') ? tmp : "/tmp";
+  tmpl += "/" + prefix + "XXXXXX";
+  if (::mkdtemp(tmpl.data()) == nullptr) return false;
+  *path = tmpl;
+  return true;
+}
+
+bool RemoveTree(const std::string& path) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT;
+  if (S_ISDIR(st.st_mode)) {
+    for (const std::string& name : ListDirectory(path)) RemoveTree(path + "/" + name);
+    return ::rmdir(path.c_str()) == 0;
+  }
+  return ::unlink(path.c_str()) == 0;
+}
+
 std::string BaseName(const std::string& path) {
   size_t slash = path.rfind('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);

@@ -31,6 +31,14 @@ bool IsRegularFile(const std::string& path);
 // when the folder cannot be read.
 std::vector<std::string> ListDirectory(const std::string& path);
 
+// Creates a new private folder (mode 0700) named |prefix| plus six random
+// characters under $TMPDIR or /tmp; false when it cannot.
+bool MakeTemporaryDirectory(const std::string& prefix, std::string* path);
+
+// Removes a folder and everything below it (symbolic links are removed, not
+// followed); true when nothing is left.
+bool RemoveTree(const std::string& path);
+
 // The text after the last '/', or the whole path when it holds none.
 std::string BaseName(const std::string& path);
 

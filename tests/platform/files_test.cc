@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 
@@ -37,6 +38,23 @@ TEST(Files, WriteIntoMissingFolderFailsAndReadOfMissingFileFails) {
   EXPECT_FALSE(ReadWholeFile(dir.File("fifo"), &out));  // refused, not waited on
   EXPECT_EQ(out, Bytes{9});
   EXPECT_TRUE(RemoveFile(dir.File("missing")));
+}
+
+TEST(Files, TemporaryDirectoryIsPrivateAndRemovedWithItsContents) {
+  std::string dir;
+  ASSERT_TRUE(MakeTemporaryDirectory("qmfiles-", &dir));
+  struct stat st;
+  ASSERT_EQ(::stat(dir.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  ASSERT_TRUE(MakeDirectories(dir + "/a/b"));
+  ASSERT_TRUE(WriteFileAtomically(dir + "/a/b/f", Bytes{1}));
+  testing::ScratchDir outside;
+  ASSERT_TRUE(WriteFileAtomically(outside.File("keep"), Bytes{2}));
+  ASSERT_EQ(::symlink(outside.path().c_str(), (dir + "/link").c_str()), 0);
+  EXPECT_TRUE(RemoveTree(dir));
+  EXPECT_FALSE(IsDirectory(dir));
+  EXPECT_TRUE(IsRegularFile(outside.File("keep")));  // the link was not followed
+  EXPECT_TRUE(RemoveTree(dir));                      // already gone
 }
 
 TEST(Files, BaseNameIsTextAfterLastSlash) {
