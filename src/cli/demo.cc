@@ -1,105 +1,153 @@
-// quillmark demo: a round trip through the library's encodings.
+// quillmark demo: the main job of the control, end to end, on a throwaway
+// demonstration certificate store.
 //
-// Packs two form items and a file into one formatted plaintext, compresses
-// it into a gzip frame, Base64-encodes it, then runs every step backwards and
-// checks that each entry comes back byte for byte.
+// A sender control signs a plain text attached in server mode with 张三's
+// certificate; a receiver control verifies it, reads the content back and
+// shows the signer's five field texts. Then the sender makes a digital
+// envelope for 张三 and the receiver opens it with 张三's key. Everything
+// runs in a temporary home folder that is removed at the end.
 #include <cstdio>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "cli/commands.h"
-#include "common/bytes.h"
-#include "encoding/base64.h"
-#include "encoding/compress_frame.h"
-#include "encoding/plaintext_buffer.h"
+#include "control/com/quillmark_interface.h"
+#include "platform/demo_pki.h"
 #include "platform/files.h"
+#include "platform/home.h"
+#include "platform/utf16.h"
 
 namespace quillmark::cli {
 
 namespace {
 
-constexpr char kSampleName[] = "sample.txt";
+using control::HRESULT;
+using control::ILydraCorvaneQuillmark;
 
-std::string SampleText() {
-  std::string text;
-  for (int i = 1; i <= 200; ++i) {
-    text += "Transfer " + std::to_string(i) + ": 1000.00 CNY to account 6222 0000 " +
-            std::to_string(100000 + i) + ", reference QM-" + std::to_string(i * 7) + "\n";
-  }
-  return text;
+constexpr char16_t kSigner[] = u"CN=张三, OU=Personal, O=Demo Bank, C=CN";
+constexpr char16_t kContent[] =
+    u"转账 1000.00 元 to Demo Customer, account 6222 0000 1234 5678, reference QM-2026-12-07";
+constexpr char16_t kEnvelopeContent[] =
+    u"机密: quarterly statement for account 6222 0000 1234 5678";
+
+std::string Utf8(std::u16string_view s) { return platform::Utf16ToUtf8Lossy(s); }
+
+// Prints the member's failure from the error state and returns false.
+bool Check(ILydraCorvaneQuillmark& qm, HRESULT hr, const char* member) {
+  if (hr == control::S_OK) return true;
+  std::int32_t num = 0, code = 0;
+  std::u16string msg;
+  qm.get_errorNum(&num);
+  qm.get_errorCode(&code);
+  qm.get_errMsg(&msg);
+  std::fprintf(stderr, "quillmark demo: %s failed: hr=0x%08X errorNum=%d errorCode=0x%08X %s\n",
+               member, static_cast<unsigned>(hr), num, static_cast<unsigned>(code),
+               Utf8(msg).c_str());
+  return false;
 }
 
-int Fail(const char* what) {
-  std::fprintf(stderr, "quillmark demo: %s\n", what);
-  return 1;
+void PrintIndented(std::u16string_view text) {
+  std::string s = Utf8(text);
+  size_t start = 0;
+  while (start < s.size()) {
+    size_t end = s.find('\n', start);
+    if (end == std::string::npos) end = s.size();
+    std::printf("    %s\n", s.substr(start, end - start).c_str());
+    start = end + 1;
+  }
+}
+
+bool PrintCertInfo(ILydraCorvaneQuillmark& qm, bool signer) {
+  static const char* const kFields[] = {"subject", "issuer", "valid from", "valid to", "serial"};
+  for (std::uint32_t type = 1; type <= 5; ++type) {
+    std::u16string value;
+    HRESULT hr =
+        signer ? qm.QMGetSignerCertInfo(type, &value) : qm.QMGetReciptCertInfo(type, &value);
+    if (!Check(qm, hr, signer ? "QMGetSignerCertInfo" : "QMGetReciptCertInfo")) return false;
+    std::printf("    %-11s %s\n", kFields[type - 1], Utf8(value).c_str());
+  }
+  return true;
+}
+
+bool RunRoundTrips() {
+  std::unique_ptr<ILydraCorvaneQuillmark> sender = control::CreateQuillmarkControl();
+  std::unique_ptr<ILydraCorvaneQuillmark> receiver = control::CreateQuillmarkControl();
+  if (sender == nullptr || receiver == nullptr) return false;
+
+  std::printf("\n1. Attached signature in server mode, signer %s\n", Utf8(kSigner).c_str());
+  std::u16string signature, content;
+  if (!Check(*sender, sender->put_QMServerMode(1), "put QMServerMode") ||
+      !Check(*sender, sender->QMSetPlainText(kContent), "QMSetPlainText") ||
+      !Check(*sender, sender->QMAttachedSign(kSigner, &signature), "QMAttachedSign")) {
+    return false;
+  }
+  std::printf("  signature (%zu characters of Base64):\n", signature.size());
+  PrintIndented(signature);
+
+  if (!Check(*receiver, receiver->QMAttachedVerify(signature), "QMAttachedVerify") ||
+      !Check(*receiver, receiver->QMGetPlainText(&content), "QMGetPlainText")) {
+    return false;
+  }
+  std::printf("  verified; content read back:\n    %s\n", Utf8(content).c_str());
+  if (content != kContent) {
+    std::fprintf(stderr, "quillmark demo: the content came back changed\n");
+    return false;
+  }
+  std::printf("  signer:\n");
+  if (!PrintCertInfo(*receiver, true)) return false;
+
+  std::printf("\n2. Digital envelope for %s\n", Utf8(kSigner).c_str());
+  std::u16string envelope, opened;
+  if (!Check(*sender, sender->QMSetPlainText(kEnvelopeContent), "QMSetPlainText") ||
+      !Check(*sender, sender->QMEncryptedEnvelop(kSigner, &envelope), "QMEncryptedEnvelop")) {
+    return false;
+  }
+  std::printf("  envelope (%zu characters of Base64):\n", envelope.size());
+  PrintIndented(envelope);
+  if (!Check(*receiver, receiver->QMDecryptEnvelop(envelope), "QMDecryptEnvelop") ||
+      !Check(*receiver, receiver->QMGetPlainText(&opened), "QMGetPlainText")) {
+    return false;
+  }
+  std::printf("  opened with the recipient's key; content:\n    %s\n", Utf8(opened).c_str());
+  if (opened != kEnvelopeContent) {
+    std::fprintf(stderr, "quillmark demo: the envelope content came back changed\n");
+    return false;
+  }
+  std::printf("  recipient:\n");
+  return PrintCertInfo(*receiver, false);
 }
 
 }  // namespace
 
 int RunDemo(Args args) {
-  if (args.size() > 1) return Fail("usage: quillmark demo [FILE]");
-  std::string name = kSampleName;
-  Bytes content;
-  if (args.empty()) {
-    std::string sample = SampleText();
-    content.assign(sample.begin(), sample.end());
+  if (!args.empty()) {
+    std::fprintf(stderr, "usage: quillmark demo\n");
+    return 2;
+  }
+  std::string home;
+  if (!platform::MakeTemporaryDirectory("quillmark-demo-", &home)) {
+    std::fprintf(stderr, "quillmark demo: cannot create a temporary folder\n");
+    return 1;
+  }
+  platform::SetQuillmarkHome(home);
+  std::printf("Demonstration certificate store in %s\n", home.c_str());
+  std::vector<platform::DemoItem> items;
+  std::string error;
+  bool ok = platform::CreateDemoPki(&items, &error);
+  if (!ok) {
+    std::fprintf(stderr, "quillmark demo: %s\n", error.c_str());
   } else {
-    name = platform::BaseName(std::string(args[0]));
-    if (!platform::ReadWholeFile(std::string(args[0]), &content)) {
-      return Fail(("cannot read " + std::string(args[0])).c_str());
+    for (const platform::DemoItem& item : items) {
+      std::printf("  %-12s %-16s %s\n", item.store.c_str(), item.role.c_str(),
+                  Utf8(item.name).c_str());
     }
-    if (content.empty() || name.empty()) return Fail("the file must have a name and content");
+    ok = RunRoundTrips();
   }
-  const std::string item1 = "payer=Demo Customer", item2 = "amount=1000.00";
-
-  Bytes plaintext;
-  if (!encoding::AppendToOutgoing(&plaintext, AsBytes(item1)).ok() ||
-      !encoding::AppendToOutgoing(&plaintext, AsBytes(item2)).ok() ||
-      !encoding::AppendToOutgoing(&plaintext, AsBytes(name), content).ok()) {
-    return Fail("packing the formatted plaintext failed");
-  }
-  std::printf("formatted plaintext: 2 form items and file \"%s\" (%zu bytes) in %zu bytes\n",
-              name.c_str(), content.size(), plaintext.size());
-
-  Bytes framed = plaintext;
-  if (!encoding::CompressFrame(&framed, 0)) return Fail("compression failed");
-  std::printf("gzip frame:          %zu bytes (%.1f%% of the plaintext)\n", framed.size(),
-              100.0 * static_cast<double>(framed.size()) / static_cast<double>(plaintext.size()));
-
-  Bytes text;
-  if (encoding::Base64Encode(framed, &text) != 0) return Fail("Base64 encoding failed");
-  std::printf("Base64 text:         %zu bytes; first lines:\n", text.size());
-  size_t shown = 0, lines = 0;
-  while (shown < text.size() && lines < 3) {
-    size_t end = shown;
-    while (end < text.size() && text[end] != '\n') ++end;
-    std::printf("  %.*s\n", static_cast<int>(end - shown),
-                reinterpret_cast<const char*>(text.data() + shown));
-    shown = end + 1;
-    ++lines;
-  }
-
-  Bytes decoded;
-  if (encoding::Base64Decode(text, &decoded) != 0 || decoded != framed) {
-    return Fail("Base64 decoding did not give the frame back");
-  }
-  if (!encoding::ExpandFrame(&decoded) || decoded != plaintext) {
-    return Fail("expanding the frame did not give the plaintext back");
-  }
-  Bytes got1, got2, got_name, got_content;
-  if (!encoding::TakeFirstFormItem(&decoded, &got1).ok() ||
-      !encoding::TakeFirstFormItem(&decoded, &got2).ok() ||
-      !encoding::TakeFirstFile(&decoded, &got_name, &got_content).ok()) {
-    return Fail("taking the entries back failed");
-  }
-  if (AsChars(got1) != item1 || AsChars(got2) != item2 || AsChars(got_name) != name ||
-      got_content != content || !decoded.empty()) {
-    return Fail("an entry came back changed");
-  }
-  std::printf(
-      "round trip:          decoded, expanded and unpacked: \"%s\", \"%s\", %s (%zu bytes)"
-      " -- all identical\n",
-      item1.c_str(), item2.c_str(), name.c_str(), got_content.size());
-  return 0;
+  platform::SetQuillmarkHome("");
+  platform::RemoveTree(home);
+  if (ok) std::printf("\nAll round trips succeeded; the temporary store was removed.\n");
+  return ok ? 0 : 1;
 }
 
 }  // namespace quillmark::cli
