@@ -2,6 +2,8 @@
 
 #include <openssl/x509.h>
 
+#include <algorithm>
+
 #include "platform/key_provider_internal.h"
 #include "platform/last_error.h"
 
@@ -16,6 +18,8 @@ bool Fail(std::uint32_t error) {
 
 // Whether two SubjectPublicKeyInfo encodings hold the same key.
 bool SamePublicKey(ByteSpan a, ByteSpan b) {
+  // The same bytes are the same key; other encodings are compared as keys.
+  if (std::equal(a.begin(), a.end(), b.begin(), b.end())) return true;
   const unsigned char* pa = a.data();
   const unsigned char* pb = b.data();
   ossl::PkeyPtr ka(d2i_PUBKEY(nullptr, &pa, static_cast<long>(a.size())));

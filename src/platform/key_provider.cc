@@ -82,6 +82,17 @@ bool PutKey(CryptProv& prov, std::uint32_t key_spec, EVP_PKEY* key) {
 
 }  // namespace
 
+std::uint32_t KeyContainer::GetPublicKeyInfo(std::uint32_t spec, Bytes* spki_der) {
+  ossl::PkeyPtr key;
+  if (std::uint32_t err = GetPublicKey(spec, &key)) return err;
+  unsigned char* der = nullptr;
+  int len = i2d_PUBKEY(key.get(), &der);
+  if (len <= 0) return kNteBadKey;
+  spki_der->assign(der, der + len);
+  OPENSSL_free(der);
+  return 0;
+}
+
 bool KindOfKey(const EVP_PKEY* key, KeyKind* kind) {
   if (key == nullptr) return false;
   if (EVP_PKEY_is_a(key, "SM2")) {
@@ -178,13 +189,7 @@ bool CryptExportPublicKeyInfo(CryptProv& prov, std::uint32_t key_spec, std::uint
   if ((encoding_type & kX509AsnEncoding) == 0) return Fail(kErrorInvalidParameter);
   KeyContainer* container = ContainerOf(prov);
   if (container == nullptr) return Fail(kNteNoKey);
-  ossl::PkeyPtr key;
-  if (std::uint32_t err = container->GetPublicKey(key_spec, &key)) return Fail(err);
-  unsigned char* der = nullptr;
-  int len = i2d_PUBKEY(key.get(), &der);
-  if (len <= 0) return Fail(kNteBadKey);
-  spki_der->assign(der, der + len);
-  OPENSSL_free(der);
+  if (std::uint32_t err = container->GetPublicKeyInfo(key_spec, spki_der)) return Fail(err);
   return true;
 }
 

@@ -35,6 +35,9 @@ class KeyContainer {
   virtual ~KeyContainer() = default;
   // The public half of the key of |spec|; kNteNoKey when there is none.
   virtual std::uint32_t GetPublicKey(std::uint32_t spec, ossl::PkeyPtr* out) = 0;
+  // The public half of the key of |spec| as SubjectPublicKeyInfo DER.
+  // Containers that can give it without encoding the key anew override this.
+  virtual std::uint32_t GetPublicKeyInfo(std::uint32_t spec, Bytes* spki_der);
   // Signs a finished digest with the key of |spec|. RSA: PKCS#1 v1.5 over the
   // DigestInfo of |md| and |digest|, most significant byte first. SM2: |digest|
   // is e = SM3(Z || M) and the result is the DER SEQUENCE { r, s }.

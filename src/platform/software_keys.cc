@@ -7,6 +7,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <map>
+#include <mutex>
+
 #include "platform/files.h"
 #include "platform/home.h"
 #include "platform/last_error.h"
@@ -30,21 +33,120 @@ std::uint32_t ContainerPath(const std::string& name, std::string* path) {
   return 0;
 }
 
+// Keys parsed from their files, kept per process: parsing an RSA key and
+// preparing it for its first signature costs more than the signature. An
+// entry serves only while the file is the one it was parsed from (same
+// inode, size and times); writes replace key files by renaming, so a
+// replaced or removed file is never served from here.
+class ParsedKeyCache {
+ public:
+  static ParsedKeyCache& Instance() {
+    static ParsedKeyCache* cache = new ParsedKeyCache;  // never destroyed
+    return *cache;
+  }
+
+  // The key of |path| (into |key|), its public half alone (into
+  // |public_half|) and that half's SubjectPublicKeyInfo DER (into |spki|),
+  // parsed now or earlier; each output may be null. 0, kNteNoKey when the
+  // file cannot be read, kNteBadKey when it holds no key.
+  std::uint32_t Load(const std::string& path, ossl::PkeyPtr* key, ossl::PkeyPtr* public_half,
+                     Bytes* spki = nullptr) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+      Forget(path);
+      return kNteNoKey;
+    }
+    FileIdentity id{st.st_dev,          st.st_ino,         st.st_size,        st.st_mtim.tv_sec,
+                    st.st_mtim.tv_nsec, st.st_ctim.tv_sec, st.st_ctim.tv_nsec};
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      auto it = entries_.find(path);
+      if (it != entries_.end() && it->second.id == id)
+        return Share(it->second, key, public_half, spki);
+    }
+    Bytes pem;
+    if (!ReadWholeFile(path, &pem)) return kNteNoKey;
+    ossl::BioPtr bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+    Entry entry{id,
+                ossl::PkeyPtr(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr)
+                                  : nullptr),
+                nullptr, Bytes()};
+    OPENSSL_cleanse(pem.data(), pem.size());
+    if (entry.key == nullptr) return kNteBadKey;
+    unsigned char* der = nullptr;
+    int len = i2d_PUBKEY(entry.key.get(), &der);
+    if (len <= 0) return kNteBadKey;
+    const unsigned char* p = der;
+    entry.public_half.reset(d2i_PUBKEY(nullptr, &p, len));
+    entry.spki.assign(der, der + len);
+    OPENSSL_free(der);
+    if (entry.public_half == nullptr) return kNteBadKey;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (entries_.size() >= kMaxEntries) entries_.clear();
+    Entry& kept = entries_[path] = std::move(entry);
+    return Share(kept, key, public_half, spki);
+  }
+
+ private:
+  static constexpr std::size_t kMaxEntries = 32;
+
+  struct FileIdentity {
+    dev_t dev;
+    ino_t ino;
+    off_t size;
+    time_t mtime_s;
+    long mtime_ns;
+    time_t ctime_s;
+    long ctime_ns;
+    bool operator==(const FileIdentity&) const = default;
+  };
+  struct Entry {
+    FileIdentity id;
+    ossl::PkeyPtr key;
+    ossl::PkeyPtr public_half;
+    Bytes spki;  // SubjectPublicKeyInfo DER of the public half
+  };
+
+  // New references to the entry's keys.
+  static std::uint32_t Share(const Entry& entry, ossl::PkeyPtr* key, ossl::PkeyPtr* public_half,
+                             Bytes* spki) {
+    if (spki != nullptr) *spki = entry.spki;
+    if (key != nullptr) {
+      if (EVP_PKEY_up_ref(entry.key.get()) != 1) return kNteBadKey;
+      key->reset(entry.key.get());
+    }
+    if (public_half != nullptr) {
+      if (EVP_PKEY_up_ref(entry.public_half.get()) != 1) return kNteBadKey;
+      public_half->reset(entry.public_half.get());
+    }
+    return 0;
+  }
+
+  void Forget(const std::string& path) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    entries_.erase(path);
+  }
+
+  std::mutex mutex_;
+  std::map<std::string, Entry> entries_;
+};
+
 class SoftwareContainer : public KeyContainer {
  public:
   explicit SoftwareContainer(std::string dir) : dir_(std::move(dir)) {}
 
   std::uint32_t GetPublicKey(std::uint32_t spec, ossl::PkeyPtr* out) override {
-    ossl::PkeyPtr key;
-    if (std::uint32_t err = LoadPrivateKey(spec, &key)) return err;
+    std::string spec_name = KeySpecName(spec);
+    if (spec_name.empty()) return kNteBadKey;
     // Hand out only the public half.
-    unsigned char* der = nullptr;
-    int len = i2d_PUBKEY(key.get(), &der);
-    if (len <= 0) return kNteBadKey;
-    const unsigned char* p = der;
-    out->reset(d2i_PUBKEY(nullptr, &p, len));
-    OPENSSL_free(der);
-    return *out ? 0 : kNteBadKey;
+    return ParsedKeyCache::Instance().Load(dir_ + "/" + spec_name + ".pem", nullptr, out);
+  }
+
+  std::uint32_t GetPublicKeyInfo(std::uint32_t spec, Bytes* spki_der) override {
+    std::string spec_name = KeySpecName(spec);
+    if (spec_name.empty()) return kNteBadKey;
+    return ParsedKeyCache::Instance().Load(dir_ + "/" + spec_name + ".pem", nullptr, nullptr,
+                                           spki_der);
   }
 
   std::uint32_t SignDigest(std::uint32_t spec, const EVP_MD* md, ByteSpan digest,
@@ -113,12 +215,7 @@ class SoftwareContainer : public KeyContainer {
   std::uint32_t LoadPrivateKey(std::uint32_t spec, ossl::PkeyPtr* out) {
     std::string spec_name = KeySpecName(spec);
     if (spec_name.empty()) return kNteBadKey;
-    Bytes pem;
-    if (!ReadWholeFile(dir_ + "/" + spec_name + ".pem", &pem)) return kNteNoKey;
-    ossl::BioPtr bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
-    out->reset(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr) : nullptr);
-    OPENSSL_cleanse(pem.data(), pem.size());
-    return *out ? 0 : kNteBadKey;
+    return ParsedKeyCache::Instance().Load(dir_ + "/" + spec_name + ".pem", out, nullptr);
   }
 
   std::string dir_;

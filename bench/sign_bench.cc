@@ -1,0 +1,179 @@
+// Attached signing and verification of 1 KiB through the control's members
+// (QMSetPlainText + QMAttachedSign, QMAttachedVerify: certificate selection
+// in MY, the key from its container, Base64, the signer's chain against CA,
+// ROOT and the CRLs) against what a developer would write with OpenSSL alone:
+// PKCS7_sign without attributes and PKCS7_verify with a store that holds the
+// chain, with the same certificate, key and digest (SHA-1).
+//
+// The demonstration PKI is made once per run in a temporary home.
+#include <benchmark/benchmark.h>
+#include <openssl/bio.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/pkcs7.h>
+#include <openssl/x509.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "common/bytes.h"
+#include "control/quillmark_control.h"
+#include "platform/demo_pki.h"
+#include "platform/files.h"
+#include "platform/home.h"
+
+namespace {
+
+namespace pf = quillmark::platform;
+using quillmark::Bytes;
+
+struct Fixture {
+  std::string home;
+  X509* signer = nullptr;  // Li Si, RSA with a signature key
+  EVP_PKEY* key = nullptr;
+  std::vector<X509*> chain;  // the RSA root and customer CA
+
+  Fixture() {
+    std::string tmpl =
+        (std::filesystem::temp_directory_path() / "quillmark-bench-sign-XXXXXX").string();
+    if (::mkdtemp(tmpl.data()) == nullptr) std::abort();
+    home = tmpl;
+    pf::SetQuillmarkHome(home);
+    std::vector<pf::DemoItem> items;
+    std::string error;
+    if (!pf::CreateDemoPki(&items, &error)) std::abort();
+    for (const pf::DemoItem& item : items) {
+      bool rsa = item.name.find(u"SM2") == std::u16string::npos;
+      std::string cer = home + "/stores/" + item.store + "/" + item.thumbprint + ".cer";
+      if (item.store == "MY" && item.name.starts_with(u"CN=Li Si")) {
+        signer = ReadCert(cer);
+        Bytes pem;
+        std::string path;
+        for (char16_t c : item.container) path.push_back(static_cast<char>(c));
+        if (!pf::ReadWholeFile(home + "/keys/" + path + "/signature.pem", &pem)) std::abort();
+        BIO* bio = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
+        key = PEM_read_bio_PrivateKey(bio, nullptr, nullptr, nullptr);
+        BIO_free(bio);
+      } else if (rsa && (item.role == "root CA" || item.role == "intermediate CA")) {
+        chain.push_back(ReadCert(cer));
+      }
+    }
+    if (signer == nullptr || key == nullptr || chain.size() != 2) std::abort();
+  }
+  ~Fixture() {
+    X509_free(signer);
+    EVP_PKEY_free(key);
+    for (X509* c : chain) X509_free(c);
+    std::error_code ec;
+    std::filesystem::remove_all(home, ec);
+  }
+
+  static X509* ReadCert(const std::string& path) {
+    Bytes der;
+    if (!pf::ReadWholeFile(path, &der)) std::abort();
+    const unsigned char* p = der.data();
+    X509* x = d2i_X509(nullptr, &p, static_cast<long>(der.size()));
+    if (x == nullptr) std::abort();
+    return x;
+  }
+};
+
+Fixture& TheFixture() {
+  static Fixture fixture;
+  pf::SetQuillmarkHome(fixture.home);  // other benchmarks use homes of their own
+  return fixture;
+}
+
+std::u16string Text(std::size_t n) {
+  std::u16string text;
+  for (std::size_t i = 0; i < n; ++i) text.push_back(static_cast<char16_t>(u'a' + i % 26));
+  return text;
+}
+
+void BM_QMAttachedSign(benchmark::State& state) {
+  TheFixture();
+  quillmark::control::CCorvaneQuillmark control;
+  const std::u16string text = Text(static_cast<std::size_t>(state.range(0)));
+  std::u16string signature;
+  for (auto _ : state) {
+    control.QMSetPlainText(text);
+    if (control.QMAttachedSign(u"CN=Li Si", &signature) != 0) state.SkipWithError("sign failed");
+    benchmark::DoNotOptimize(signature.data());
+  }
+  state.SetBytesProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_QMAttachedSign)->Arg(1024)->Unit(benchmark::kMicrosecond);
+
+void BM_QMAttachedVerify(benchmark::State& state) {
+  TheFixture();
+  quillmark::control::CCorvaneQuillmark control;
+  std::u16string signature;
+  control.QMSetPlainText(Text(static_cast<std::size_t>(state.range(0))));
+  if (control.QMAttachedSign(u"CN=Li Si", &signature) != 0) state.SkipWithError("sign failed");
+  for (auto _ : state) {
+    if (control.QMAttachedVerify(signature) != 0) state.SkipWithError("verify failed");
+  }
+  state.SetBytesProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_QMAttachedVerify)->Arg(1024)->Unit(benchmark::kMicrosecond);
+
+PKCS7* OpenSslSign(const Fixture& f, const std::string& data) {
+  BIO* in = BIO_new_mem_buf(data.data(), static_cast<int>(data.size()));
+  int flags = PKCS7_NOATTR | PKCS7_BINARY | PKCS7_PARTIAL;
+  PKCS7* p7 = PKCS7_sign(nullptr, nullptr, nullptr, nullptr, flags);
+  if (p7 == nullptr || PKCS7_sign_add_signer(p7, f.signer, f.key, EVP_sha1(), flags) == nullptr ||
+      PKCS7_final(p7, in, flags) != 1) {
+    std::abort();
+  }
+  BIO_free(in);
+  return p7;
+}
+
+std::string Ascii(std::size_t n) {
+  std::string s;
+  for (std::size_t i = 0; i < n; ++i) s.push_back(static_cast<char>('a' + i % 26));
+  return s;
+}
+
+void BM_OpenSSLPkcs7Sign(benchmark::State& state) {
+  const Fixture& f = TheFixture();
+  const std::string data = Ascii(static_cast<std::size_t>(state.range(0)));
+  for (auto _ : state) {
+    PKCS7* p7 = OpenSslSign(f, data);
+    unsigned char* der = nullptr;
+    int n = i2d_PKCS7(p7, &der);
+    benchmark::DoNotOptimize(n);
+    OPENSSL_free(der);
+    PKCS7_free(p7);
+  }
+  state.SetBytesProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_OpenSSLPkcs7Sign)->Arg(1024)->Unit(benchmark::kMicrosecond);
+
+void BM_OpenSSLPkcs7Verify(benchmark::State& state) {
+  const Fixture& f = TheFixture();
+  PKCS7* signed_p7 = OpenSslSign(f, Ascii(static_cast<std::size_t>(state.range(0))));
+  unsigned char* der = nullptr;
+  int n = i2d_PKCS7(signed_p7, &der);
+  PKCS7_free(signed_p7);
+  X509_STORE* store = X509_STORE_new();
+  for (X509* c : f.chain) X509_STORE_add_cert(store, c);
+  for (auto _ : state) {
+    const unsigned char* p = der;
+    PKCS7* p7 = d2i_PKCS7(nullptr, &p, n);
+    BIO* out = BIO_new(BIO_s_mem());
+    if (PKCS7_verify(p7, nullptr, store, nullptr, out, PKCS7_BINARY) != 1) {
+      state.SkipWithError("verify failed");
+    }
+    BIO_free(out);
+    PKCS7_free(p7);
+  }
+  X509_STORE_free(store);
+  OPENSSL_free(der);
+  state.SetBytesProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_OpenSSLPkcs7Verify)->Arg(1024)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
