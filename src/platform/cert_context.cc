@@ -172,6 +172,27 @@ bool ParseDerTime(std::uint8_t tag, ByteSpan s, CertTime* out) {
   return true;
 }
 
+namespace {
+
+// Completes a context whose DER and parsed certificate are set; |x509_whole|
+// tells whether the parse took every byte.
+CertContextPtr FinishContext(std::unique_ptr<CertContext::Impl> impl, bool x509_whole,
+                             const std::string& store_name, const std::string& store_path,
+                             const std::string& file_name) {
+  if (impl->x509 == nullptr || !x509_whole || !WalkCertificate(impl.get())) {
+    SetLastError(kCryptEOssError);
+    return nullptr;
+  }
+  SHA1(impl->der.data(), impl->der.size(), impl->sha1.data());
+  der::AppendHexUpper(impl->sha1, &impl->thumbprint);
+  impl->store_name = store_name;
+  impl->store_path = store_path;
+  impl->file_name = file_name;
+  return std::make_shared<const CertContext>(std::move(impl));
+}
+
+}  // namespace
+
 CertContextPtr ParseCertificate(Bytes der, const std::string& store_name,
                                 const std::string& store_path, const std::string& file_name) {
   try {
@@ -179,17 +200,27 @@ CertContextPtr ParseCertificate(Bytes der, const std::string& store_name,
     impl->der = std::move(der);
     const unsigned char* p = impl->der.data();
     impl->x509.reset(d2i_X509(nullptr, &p, static_cast<long>(impl->der.size())));
-    if (impl->x509 == nullptr || p != impl->der.data() + impl->der.size() ||
-        !WalkCertificate(impl.get())) {
+    bool whole = p == impl->der.data() + impl->der.size();
+    return FinishContext(std::move(impl), whole, store_name, store_path, file_name);
+  } catch (const std::bad_alloc&) {
+    SetLastError(kErrorNotEnoughMemory);
+    return nullptr;
+  }
+}
+
+CertContextPtr CertContextFromX509(X509* x509) {
+  try {
+    auto impl = std::make_unique<CertContext::Impl>();
+    unsigned char* der = nullptr;
+    int len = i2d_X509(x509, &der);
+    if (len <= 0) {
       SetLastError(kCryptEOssError);
       return nullptr;
     }
-    SHA1(impl->der.data(), impl->der.size(), impl->sha1.data());
-    der::AppendHexUpper(impl->sha1, &impl->thumbprint);
-    impl->store_name = store_name;
-    impl->store_path = store_path;
-    impl->file_name = file_name;
-    return std::make_shared<const CertContext>(std::move(impl));
+    impl->der.assign(der, der + len);
+    OPENSSL_free(der);
+    if (X509_up_ref(x509) == 1) impl->x509.reset(x509);
+    return FinishContext(std::move(impl), true, std::string(), std::string(), std::string());
   } catch (const std::bad_alloc&) {
     SetLastError(kErrorNotEnoughMemory);
     return nullptr;

@@ -17,6 +17,10 @@ namespace quillmark::platform {
 // Callers must not modify it.
 X509* CertContextX509(const CertContext& cert);
 
+// A context of no store for a certificate already parsed (a message's
+// signer): it shares |x509|, which must not be modified afterwards.
+CertContextPtr CertContextFromX509(X509* x509);
+
 // The parsed CRL, owned by the context and valid while it lives.
 X509_CRL* CrlContextX509Crl(const CrlContext& crl);
 

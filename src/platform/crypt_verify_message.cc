@@ -69,12 +69,7 @@ X509* FindSignerCertificate(PKCS7* p7, const PKCS7_ISSUER_AND_SERIAL* ias) {
 }
 
 std::uint32_t ContextOf(X509* x, CertContextPtr* out) {
-  unsigned char* der = nullptr;
-  int len = i2d_X509(x, &der);
-  if (len <= 0) return kCryptEOssError;
-  OpensslBuffer owned(der);
-  *out =
-      CertCreateCertificateContext(kDefaultEncoding, ByteSpan(der, static_cast<std::size_t>(len)));
+  *out = CertContextFromX509(x);  // shares the message's parse
   return *out != nullptr ? 0 : LastFailure();
 }
 

@@ -3,6 +3,7 @@
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
 
+#include <map>
 #include <mutex>
 #include <new>
 #include <string>
@@ -26,6 +27,35 @@ bool Fail(std::uint32_t error) {
   SetLastError(error);
   return false;
 }
+
+// Public keys decoded from SubjectPublicKeyInfo DER, kept per process: the
+// same signers and authorities come back on every verification, and decoding
+// a key costs more than checking a signature with it.
+class PublicKeyCache {
+ public:
+  static PublicKeyCache& Instance() {
+    static PublicKeyCache* cache = new PublicKeyCache;  // never destroyed
+    return *cache;
+  }
+
+  std::shared_ptr<EVP_PKEY> Find(ByteSpan spki) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = keys_.find(std::string(AsChars(spki)));
+    return it != keys_.end() ? it->second : nullptr;
+  }
+
+  void Keep(ByteSpan spki, std::shared_ptr<EVP_PKEY> key) {
+    std::string name(AsChars(spki));
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (keys_.size() >= kMaxKeys) keys_.clear();
+    keys_[std::move(name)] = std::move(key);
+  }
+
+ private:
+  static constexpr std::size_t kMaxKeys = 64;
+  std::mutex mutex_;
+  std::map<std::string, std::shared_ptr<EVP_PKEY>> keys_;  // by DER
+};
 
 bool EqualsIgnoringAsciiCase(std::u16string_view a, std::u16string_view b) {
   if (a.size() != b.size()) return false;
@@ -198,13 +228,17 @@ bool CryptImportPublicKeyInfo(CryptProv& prov, std::uint32_t encoding_type, Byte
   key->reset();
   if ((encoding_type & kX509AsnEncoding) == 0) return Fail(kErrorInvalidParameter);
   if (!prov.state) return Fail(kErrorInvalidParameter);
-  const unsigned char* p = spki_der.data();
-  ossl::PkeyPtr pkey(d2i_PUBKEY(nullptr, &p, static_cast<long>(spki_der.size())));
-  if (pkey == nullptr || p != spki_der.data() + spki_der.size()) return Fail(kCryptEOssError);
-  KeyKind kind;
-  if (!KindOfKey(pkey.get(), &kind)) return Fail(kNteBadAlgId);
   try {
-    auto shared = SharePkey(std::move(pkey));
+    std::shared_ptr<EVP_PKEY> shared = PublicKeyCache::Instance().Find(spki_der);
+    if (shared == nullptr) {
+      const unsigned char* p = spki_der.data();
+      ossl::PkeyPtr pkey(d2i_PUBKEY(nullptr, &p, static_cast<long>(spki_der.size())));
+      if (pkey == nullptr || p != spki_der.data() + spki_der.size()) return Fail(kCryptEOssError);
+      shared = SharePkey(std::move(pkey));
+      PublicKeyCache::Instance().Keep(spki_der, shared);
+    }
+    KeyKind kind;
+    if (!KindOfKey(shared.get(), &kind)) return Fail(kNteBadAlgId);
     prov.state->imported.push_back(shared);
     *key = KeyHandle(new CryptKey{prov.state, std::move(shared), kind});
     return true;
