@@ -128,13 +128,19 @@ pf::CertContextPtr Select(StoreList stores, const SelectionQuery& query,
   for (const pf::CertStore& store : stores) {
     for (pf::CertContextPtr c = pf::CertEnumCertificatesInStore(store, nullptr); c;
          c = pf::CertEnumCertificatesInStore(store, c)) {
-      if (filter) {
+      // A signature-key check may end the whole selection, so it comes
+      // first; the private-key check only excludes, so it waits for a match.
+      if (filter && query.key == KeyRule::kSignatureKey) {
         KeyCheck check = CheckKey(*c, query.key);
         if (check == KeyCheck::kAbort) return nullptr;
         if (check == KeyCheck::kNotEligible) continue;
       }
       bool have_subject;
       if (!Matches(*c, query, pieces, normalized, serials, &subject, &have_subject)) continue;
+      if (filter && query.key == KeyRule::kPrivateKey &&
+          CheckKey(*c, query.key) != KeyCheck::kEligible) {
+        continue;
+      }
       bool to_b = query.split_sm2 && IsSm2Signed(*c);
       AppendCandidate(*c, have_subject ? &subject : nullptr, to_b ? &found.b : &found.a);
       ++(to_b ? found.count_b : found.count_a);

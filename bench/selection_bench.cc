@@ -1,0 +1,240 @@
+// Selecting one certificate by DN in a MY store of 10,000 certificates with
+// key-provider properties, against what a developer would write instead: the
+// store's own subject-string find, and scanning the DER files with OpenSSL
+// alone (parse, print the subject, search it).
+//
+// The store is made once and kept under /tmp, keyed by a version string.
+#include <benchmark/benchmark.h>
+#include <openssl/bio.h>
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "certs/selection.h"
+#include "common/bytes.h"
+#include "platform/cert_context.h"
+#include "platform/cert_context_internal.h"
+#include "platform/cert_store.h"
+#include "platform/files.h"
+#include "platform/home.h"
+
+namespace {
+
+namespace pf = quillmark::platform;
+namespace certs = quillmark::certs;
+using quillmark::Bytes;
+
+constexpr char kFixtureVersion[] = "v1";
+constexpr int kCount = 10000;
+// Matches exactly one certificate: "User 4321 " is followed by its CN's end.
+constexpr char16_t kDn[] = u"CN=User 4321 张三";
+constexpr char kDnUtf8[] = "CN=User 4321 张三";
+
+std::string FixtureHome() {
+  return std::string("/tmp/quillmark-bench-select-") + kFixtureVersion + "-" +
+         std::to_string(kCount);
+}
+
+std::string StoreFolder() { return FixtureHome() + "/stores/MY"; }
+
+void AddEntry(X509_NAME* name, const char* field, const std::string& value) {
+  X509_NAME_add_entry_by_txt(name, field, MBSTRING_UTF8,
+                             reinterpret_cast<const unsigned char*>(value.data()),
+                             static_cast<int>(value.size()), -1, 0);
+}
+
+pf::CertStore OpenMy() {
+  return pf::CertOpenStore(pf::kCertStoreProvSystemW, pf::kDefaultEncoding,
+                           pf::kCertSystemStoreCurrentUser, u"MY");
+}
+
+// Writes kCount certificates, each with a key-provider property, unless a
+// previous run did.
+void MakeFixture() {
+  std::string done = FixtureHome() + "/complete";
+  if (pf::IsRegularFile(done)) return;
+  pf::MakeDirectories(StoreFolder());
+  EVP_PKEY* key = EVP_EC_gen("P-256");
+  X509_NAME* issuer = X509_NAME_new();
+  AddEntry(issuer, "C", "CN");
+  AddEntry(issuer, "O", "Bench Bank");
+  AddEntry(issuer, "CN", "Bench Issuing CA");
+  for (int i = 0; i < kCount; ++i) {
+    X509* x = X509_new();
+    X509_set_version(x, 2);
+    ASN1_INTEGER_set(X509_get_serialNumber(x), 100000 + i);
+    X509_NAME* subject = X509_NAME_new();
+    AddEntry(subject, "C", "CN");
+    AddEntry(subject, "O", "Bank, Branch " + std::to_string(i % 97));
+    AddEntry(subject, "OU", "Retail");
+    AddEntry(subject, "CN", "User " + std::to_string(i) + " 张三");
+    AddEntry(subject, "emailAddress", "user" + std::to_string(i) + "@bank.example");
+    X509_set_subject_name(x, subject);
+    X509_set_issuer_name(x, issuer);
+    X509_gmtime_adj(X509_getm_notBefore(x), 0);
+    X509_gmtime_adj(X509_getm_notAfter(x), 365L * 24 * 3600);
+    X509_set_pubkey(x, key);
+    X509_sign(x, key, EVP_sha256());
+    unsigned char* der = nullptr;
+    int len = i2d_X509(x, &der);
+    // Written straight into the store folder: adding through the store
+    // would list the growing folder once per certificate.
+    quillmark::ByteSpan bytes(der, static_cast<std::size_t>(len));
+    pf::CertContextPtr ctx = pf::CertCreateCertificateContext(pf::kDefaultEncoding, bytes);
+    std::string base = StoreFolder() + "/" + ctx->thumbprint();
+    pf::WriteFileAtomically(base + ".cer", bytes);
+    std::string prop = "container=bench-" + ctx->thumbprint() +
+                       "\nprovider=Quillmark Software Provider\nprovider_type=1\nflags=0\n"
+                       "key_spec=1\n";
+    pf::WriteFileAtomically(base + ".keyprov", quillmark::AsBytes(prop));
+    OPENSSL_free(der);
+    X509_NAME_free(subject);
+    X509_free(x);
+  }
+  X509_NAME_free(issuer);
+  EVP_PKEY_free(key);
+  pf::ClearCertStoreCache();
+  pf::WriteFileAtomically(done, quillmark::AsBytes("ok\n"));
+}
+
+std::vector<Bytes> ReadCertificateFiles() {
+  std::vector<Bytes> files;
+  for (const std::string& name : pf::ListDirectory(StoreFolder())) {
+    if (!name.ends_with(".cer")) continue;
+    Bytes der;
+    if (pf::ReadWholeFile(StoreFolder() + "/" + name, &der)) files.push_back(std::move(der));
+  }
+  return files;
+}
+
+const certs::ChooserTexts& Texts() {
+  static const certs::ChooserTexts texts{u"请选择您要用的证书",
+                                         u"请在列表中选择证书",
+                                         u"主题",
+                                         u"颁发者",
+                                         u"截止日期",
+                                         u"确定",
+                                         u"取消",
+                                         u"查看",
+                                         u"Quillmark"};
+  return texts;
+}
+
+void SelectOnce(const pf::CertStore& store, benchmark::State& state) {
+  bool matched = false;
+  pf::CertContextPtr got = certs::SelectByDn({&store, 1}, kDn, u"|", &matched, false, Texts());
+  if (!got) state.SkipWithError("the DN selected nothing");
+  benchmark::DoNotOptimize(got);
+}
+
+// Warm: the store's certificates are parsed and cached; each call walks them
+// all, checks the key property and renders every subject.
+void BM_SelectByDn(benchmark::State& state) {
+  MakeFixture();
+  pf::SetQuillmarkHome(FixtureHome());
+  pf::ClearCertStoreCache();
+  pf::CertStore store = OpenMy();
+  SelectOnce(store, state);
+  for (auto _ : state) SelectOnce(store, state);
+  pf::ClearCertStoreCache();
+  state.SetItemsProcessed(state.iterations() * kCount);
+}
+BENCHMARK(BM_SelectByDn)->Arg(kCount)->Unit(benchmark::kMillisecond);
+
+// Cold: the cache is dropped first, so every file is read and parsed again.
+void BM_SelectByDnCold(benchmark::State& state) {
+  MakeFixture();
+  pf::SetQuillmarkHome(FixtureHome());
+  for (auto _ : state) {
+    pf::ClearCertStoreCache();
+    pf::CertStore store = OpenMy();
+    SelectOnce(store, state);
+  }
+  pf::ClearCertStoreCache();
+  state.SetItemsProcessed(state.iterations() * kCount);
+}
+BENCHMARK(BM_SelectByDnCold)->Arg(kCount)->Unit(benchmark::kMillisecond);
+
+// The store's own find by subject string (case-insensitive, values only)
+// over the whole store, warm.
+void BM_CertFindSubjectStr(benchmark::State& state) {
+  MakeFixture();
+  pf::SetQuillmarkHome(FixtureHome());
+  pf::ClearCertStoreCache();
+  pf::CertStore store = OpenMy();
+  for (pf::CertContextPtr c = pf::CertEnumCertificatesInStore(store, nullptr); c;
+       c = pf::CertEnumCertificatesInStore(store, c)) {
+  }
+  for (auto _ : state) {
+    int found = 0;
+    for (pf::CertContextPtr c = pf::CertFindCertificateInStore(
+             store, pf::kDefaultEncoding, 0, pf::kCertFindSubjectStrW, u"User 4321 张三", nullptr);
+         c; c = pf::CertFindCertificateInStore(store, pf::kDefaultEncoding, 0,
+                                               pf::kCertFindSubjectStrW, u"User 4321 张三", c)) {
+      ++found;
+    }
+    if (found != 1) state.SkipWithError("the find did not give one certificate");
+  }
+  pf::ClearCertStoreCache();
+  state.SetItemsProcessed(state.iterations() * kCount);
+}
+BENCHMARK(BM_CertFindSubjectStr)->Arg(kCount)->Unit(benchmark::kMillisecond);
+
+// OpenSSL alone on certificates already parsed: print each subject in the
+// same "CN=..., E=..." form order and search it.
+int ScanSubjects(const std::vector<X509*>& parsed, BIO* bio) {
+  int found = 0;
+  for (X509* x : parsed) {
+    BIO_reset(bio);
+    X509_NAME_print_ex(
+        bio, X509_get_subject_name(x), 0,
+        (XN_FLAG_ONELINE & ~ASN1_STRFLGS_ESC_MSB & ~XN_FLAG_SPC_EQ) | XN_FLAG_SEP_COMMA_PLUS);
+    char* text = nullptr;
+    long len = BIO_get_mem_data(bio, &text);
+    if (memmem(text, static_cast<std::size_t>(len), kDnUtf8, sizeof kDnUtf8 - 1) != nullptr) {
+      ++found;
+    }
+  }
+  return found;
+}
+
+void BM_OpenSslScanParsed(benchmark::State& state) {
+  MakeFixture();
+  std::vector<Bytes> files = ReadCertificateFiles();
+  std::vector<X509*> parsed;
+  for (const Bytes& der : files) {
+    const unsigned char* p = der.data();
+    parsed.push_back(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
+  }
+  BIO* bio = BIO_new(BIO_s_mem());
+  for (auto _ : state) {
+    if (ScanSubjects(parsed, bio) != 1) state.SkipWithError("the scan did not find one");
+  }
+  BIO_free(bio);
+  for (X509* x : parsed) X509_free(x);
+  state.SetItemsProcessed(state.iterations() * kCount);
+}
+BENCHMARK(BM_OpenSslScanParsed)->Arg(kCount)->Unit(benchmark::kMillisecond);
+
+// OpenSSL alone from the files: read, parse, print, search.
+void BM_OpenSslScanFiles(benchmark::State& state) {
+  MakeFixture();
+  BIO* bio = BIO_new(BIO_s_mem());
+  for (auto _ : state) {
+    std::vector<X509*> parsed;
+    for (const Bytes& der : ReadCertificateFiles()) {
+      const unsigned char* p = der.data();
+      parsed.push_back(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
+    }
+    if (ScanSubjects(parsed, bio) != 1) state.SkipWithError("the scan did not find one");
+    for (X509* x : parsed) X509_free(x);
+  }
+  BIO_free(bio);
+  state.SetItemsProcessed(state.iterations() * kCount);
+}
+BENCHMARK(BM_OpenSslScanFiles)->Arg(kCount)->Unit(benchmark::kMillisecond);
+
+}  // namespace
