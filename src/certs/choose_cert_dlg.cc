@@ -178,7 +178,9 @@ void CChooseCertDlg::OnView(ui::DialogHost& host, int item) {
   if (!AppendFits(&path, u"/temp.cer")) return;
   std::string utf8;
   if (!pf::Utf16ToUtf8(path, &utf8)) return;
-  // Kept before writing, so that whatever lands at the path goes with the dialog.
+  // Kept before writing, so that whatever lands at the path goes with the
+  // dialog; a file an earlier View left elsewhere goes now.
+  if (!temp_path_.empty() && temp_path_ != utf8) pf::RemoveFile(temp_path_);
   temp_path_ = utf8;
   if (!pf::WriteFileAtomically(utf8, cert->der(), 0600)) return;
 

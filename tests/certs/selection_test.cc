@@ -171,6 +171,11 @@ TEST(DnText, NormaliseReverseDisplayNameAndSplit) {
     EXPECT_EQ(ReverseDn(c.in), c.reversed) << std::string(c.in.begin(), c.in.end());
   }
 
+  // No fixed room for the added spaces.
+  std::u16string many_commas;
+  for (int i = 0; i < 600; ++i) many_commas += u"a,";
+  EXPECT_EQ(NormalizeDnCommas(many_commas).size(), 1800u);
+
   struct {
     std::u16string_view dn, display;
   } names[] = {
