@@ -4,6 +4,8 @@
 #include <cmath>
 #include <system_error>
 
+#include "common/unicode.h"
+
 namespace quillmark::json {
 namespace {
 
@@ -256,13 +258,7 @@ class Parser {
       }
       char32_t cp = 0;
       if (!DecodeUtf8(&cp)) return false;
-      if (cp >= 0x10000) {
-        cp -= 0x10000;
-        out->push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-        out->push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-      } else {
-        out->push_back(static_cast<char16_t>(cp));
-      }
+      AppendUtf16(cp, out);
     }
   }
 
@@ -370,19 +366,7 @@ void AppendQuoted(std::string* out, std::u16string_view text) {
       c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
       ++i;
     }
-    if (c < 0x800) {
-      out->push_back(static_cast<char>(0xC0 | (c >> 6)));
-      out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      out->push_back(static_cast<char>(0xE0 | (c >> 12)));
-      out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      out->push_back(static_cast<char>(0xF0 | (c >> 18)));
-      out->push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-      out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
+    AppendUtf8(c, out);
   }
   out->push_back('"');
 }

@@ -4,6 +4,7 @@
 // intermediate objects, so the text follows the encoded order exactly.
 #include <cstring>
 
+#include "common/unicode.h"
 #include "platform/cert_context.h"
 #include "platform/der_walk.h"
 #include "platform/last_error.h"
@@ -86,16 +87,6 @@ bool IsByteString(std::uint8_t tag) {
   }
 }
 
-void AppendCodePoint(char32_t c, std::u16string* out) {
-  if (c < 0x10000) {
-    out->push_back(static_cast<char16_t>(c));
-  } else {
-    c -= 0x10000;
-    out->push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
-    out->push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
-  }
-}
-
 // Appends UTF-8 as UTF-16; malformed sequences become U+FFFD.
 void AppendUtf8(ByteSpan s, std::u16string* out) {
   size_t i = 0;
@@ -133,7 +124,7 @@ void AppendUtf8(ByteSpan s, std::u16string* out) {
       ++i;
       continue;
     }
-    AppendCodePoint(value, out);
+    AppendUtf16(value, out);
     i = j;
   }
 }
@@ -159,7 +150,7 @@ bool AppendValue(const der::Tlv& value, std::u16string* out, bool* is_string) {
       char32_t cp = (static_cast<char32_t>(c[i]) << 24) | (static_cast<char32_t>(c[i + 1]) << 16) |
                     (static_cast<char32_t>(c[i + 2]) << 8) | c[i + 3];
       if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
-      AppendCodePoint(cp, out);
+      AppendUtf16(cp, out);
     }
   } else {
     *is_string = false;

@@ -9,6 +9,7 @@
 #include <new>
 #include <vector>
 
+#include "common/unicode.h"
 #include "platform/last_error.h"
 
 namespace quillmark::platform {
@@ -68,26 +69,14 @@ void Utf16ToUtf8(std::u16string_view text, Bytes* out) {
   out->reserve(text.size() * 3);
   for (std::size_t i = 0; i < text.size(); ++i) {
     char32_t c = text[i];
-    if (c < 0x80) {
-      out->push_back(static_cast<std::uint8_t>(c));
-    } else if (c < 0x800) {
-      out->push_back(static_cast<std::uint8_t>(0xC0 | (c >> 6)));
-      out->push_back(static_cast<std::uint8_t>(0x80 | (c & 0x3F)));
-    } else if (IsHighSurrogate(text[i]) || IsLowSurrogate(text[i])) {
+    if (IsHighSurrogate(text[i]) || IsLowSurrogate(text[i])) {
       if (CharLength(text, i) == 1) {
         out->push_back(kDefaultChar);
         continue;
       }
       c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-      out->push_back(static_cast<std::uint8_t>(0xF0 | (c >> 18)));
-      out->push_back(static_cast<std::uint8_t>(0x80 | ((c >> 12) & 0x3F)));
-      out->push_back(static_cast<std::uint8_t>(0x80 | ((c >> 6) & 0x3F)));
-      out->push_back(static_cast<std::uint8_t>(0x80 | (c & 0x3F)));
-    } else {
-      out->push_back(static_cast<std::uint8_t>(0xE0 | (c >> 12)));
-      out->push_back(static_cast<std::uint8_t>(0x80 | ((c >> 6) & 0x3F)));
-      out->push_back(static_cast<std::uint8_t>(0x80 | (c & 0x3F)));
     }
+    AppendUtf8(c, out);
   }
 }
 
@@ -143,13 +132,7 @@ void Utf8ToUtf16(ByteSpan bytes, std::u16string* out) {
         break;
     }
     i += length;
-    if (c >= 0x10000) {
-      c -= 0x10000;
-      out->push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
-      out->push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
-    } else {
-      out->push_back(static_cast<char16_t>(c));
-    }
+    AppendUtf16(c, out);
   }
 }
 
