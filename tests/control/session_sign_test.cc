@@ -224,6 +224,21 @@ class SessionSignTest : public ::testing::Test {
     return none;
   }
 
+  // The chooser's item data of |cn| among the signers in MY whose subject
+  // holds |part|: candidates come in the store's (thumbprint) order.
+  static int CandidateIndex(const std::string& part, const std::string& cn) {
+    std::vector<std::pair<std::string, std::string>> candidates;
+    for (const auto& [subject, s] : *signers_) {
+      if (subject.find(part) != std::string::npos) candidates.emplace_back(s.thumbprint, subject);
+    }
+    std::sort(candidates.begin(), candidates.end());
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+      if (candidates[i].second.starts_with(cn + ",")) return static_cast<int>(i);
+    }
+    ADD_FAILURE() << "no candidate " << cn;
+    return -1;
+  }
+
   // The five signer-information texts the session holds now.
   static std::vector<std::u16string> SignerInfo(LiveSession& s) {
     std::vector<std::u16string> texts;
@@ -419,8 +434,11 @@ TEST_F(SessionSignTest, SerialNumberMembers) {
 }
 
 TEST_F(SessionSignTest, ChooserAndServerMode) {
-  // Dialog answers in the order the calls below show dialogs.
-  LiveSession s = Session("choose 0\ncancel\nchoose 2\ncancel\n");
+  // Dialog answers in the order the calls below show dialogs; Li Si is
+  // chosen (an SM2 signer cannot sign with the default SHA-1).
+  const std::string li_of_demo = std::to_string(CandidateIndex("O=Demo Bank", "CN=Li Si"));
+  const std::string li_of_all = std::to_string(CandidateIndex("", "CN=Li Si"));
+  LiveSession s = Session("choose " + li_of_demo + "\ncancel\nchoose " + li_of_all + "\ncancel\n");
   EXPECT_ANSWER(s.Call("QMSetPlainText", {u"p"}), 0, 0);
   Value several = s.Call("QMAttachedSign", {u"O=Demo Bank"});
   EXPECT_ANSWER(several, 0, 0);
@@ -429,7 +447,7 @@ TEST_F(SessionSignTest, ChooserAndServerMode) {
   std::vector<std::string> sorted = rows[0];
   std::sort(sorted.begin(), sorted.end());
   EXPECT_EQ(sorted, (std::vector<std::string>{"Li Si", "张三", "王五", "赵六"}));
-  EXPECT_TRUE(SignerInfo(s)[0].starts_with(U16("CN=" + rows[0][0] + ",")));
+  EXPECT_EQ(SignerInfo(s), InfoOf("CN=Li Si"));
 
   // No DN: every certificate with a key; Cancel ends it with no second dialog.
   EXPECT_ANSWER(s.Call("QMSetPlainText", {u"p"}), 0, 0);
@@ -441,7 +459,7 @@ TEST_F(SessionSignTest, ChooserAndServerMode) {
   EXPECT_ANSWER(s.Call("QMSetPlainText", {u"p"}), 0, 0);
   Value chosen = s.Call("QMAttachedSignBySN", {u""});
   EXPECT_ANSWER(chosen, 0, 0);
-  EXPECT_TRUE(SignerInfo(s)[0].starts_with(U16("CN=" + ChooserRows(chosen)[0][2] + ",")));
+  EXPECT_EQ(SignerInfo(s), InfoOf("CN=Li Si"));
   EXPECT_ANSWER(s.Call("QMSetPlainText", {u"p"}), 0, 0);
   Value signature_keys = s.Call("QMUseKeySpecAttachedSign", {u""});
   EXPECT_ANSWER(signature_keys, 1, -10005, u"签名失败");
