@@ -6,19 +6,6 @@
 
 namespace quillmark::control {
 
-HRESULT CCorvaneQuillmark::QMRawSign(std::u16string_view, std::u16string*) { return E_NOTIMPL; }
-
-HRESULT CCorvaneQuillmark::QMRawVerify(std::u16string_view, std::u16string_view,
-                                       std::u16string_view) {
-  return E_NOTIMPL;
-}
-
-HRESULT CCorvaneQuillmark::QMAttachedVerifySignedFile(std::u16string_view) { return E_NOTIMPL; }
-
-HRESULT CCorvaneQuillmark::QMUseKeySpecRawSign(std::u16string_view, std::u16string*) {
-  return E_NOTIMPL;
-}
-
 HRESULT CCorvaneQuillmark::QMAdvanceAttachedSign(std::u16string_view, std::u16string*) {
   return E_NOTIMPL;
 }

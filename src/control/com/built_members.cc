@@ -67,6 +67,10 @@ const std::initializer_list<std::string_view> kBuiltMembers = {
     "QMUseKeySpecSignedAndEncryptedEnvelop",
     "QMDecryptedAndVerifiedEnvelop",
     "QMEncryptFileAndSave",
+    "QMRawSign",
+    "QMUseKeySpecRawSign",
+    "QMRawVerify",
+    "QMAttachedVerifySignedFile",
 };
 
 }  // namespace
