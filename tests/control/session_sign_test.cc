@@ -152,6 +152,7 @@ class SessionSignTest : public ::testing::Test {
   // certificate has expired, one whose issuer is installed nowhere, and one
   // issued under the fixed issuer DN with an exchange key.
   static void AddOwnSigners() {
+    constexpr std::int64_t kFarFuture = 2524607999;  // 2049-12-31T23:59:59Z
     Bytes key_pem;
     ASSERT_TRUE(platform::ReadWholeFile(li_key_, &key_pem));
     BIO* bio = BIO_new_mem_buf(key_pem.data(), static_cast<int>(key_pem.size()));
@@ -164,6 +165,7 @@ class SessionSignTest : public ::testing::Test {
     root.subject = root_name;
     root.subject_key = key.get();
     root.serial = {0x11};
+    root.not_after = kFarFuture;
     root.extensions = {{"basicConstraints", "critical,CA:TRUE"},
                        {"keyUsage", "critical,keyCertSign,cRLSign"}};
     Bytes root_der = testing::MakeCertificate(root);
@@ -184,12 +186,12 @@ class SessionSignTest : public ::testing::Test {
         {"Orphan Signer",
          NameBuilder().Add("CN", "Absent CA").Add("O", "Sign Test").Der(),
          {0x22},
-         1893456000,
+         kFarFuture,
          platform::kAtSignature},
         {"Fixed Issuer User",
          NameBuilder().Add("O", "VevorAvuze").Add("OU", "config").Add("CN", "ZAVU").Der(),
          {0x0A, 0x1B, 0x2C},
-         1893456000,
+         kFarFuture,
          platform::kAtKeyExchange},
     };
     platform::CertStore my = platform::CertOpenStore(platform::kCertStoreProvSystemW, 0,
