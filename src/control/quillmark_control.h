@@ -7,8 +7,10 @@
 // engines are not part of this build return E_NOTIMPL and change nothing.
 //
 // Members are implemented by family: quillmark_control.cc (properties and
-// setters), members_base64.cc, members_plaintext.cc, members_info.cc,
-// members_misc.cc, members_cert_query.cc, members_unbuilt.cc.
+// setters), members_base64.cc, members_plaintext.cc, members_files.cc,
+// members_info.cc, members_misc.cc, members_cert_query.cc, members_sign.cc,
+// members_verify.cc, members_envelope.cc, members_digest.cc, members_raw.cc,
+// and members_unbuilt.cc for those whose engines do not exist yet.
 //
 // Like the page it serves, an instance is used from one thread at a time.
 #ifndef QUILLMARK_CONTROL_QUILLMARK_CONTROL_H_
