@@ -580,6 +580,29 @@ TEST_F(SessionSignTest, FormattedPlaintextSignedVerifiedAndTakenApart) {
   EXPECT_EQ(written, file_bytes);
 }
 
+// In server mode a received file goes, without a dialog, into the folder that
+// registration wrote as stubPath; the sender's name cannot leave that folder.
+TEST_F(SessionSignTest, ReceivedFileSavedIntoStubPathInServerMode) {
+  ASSERT_TRUE(testing::WriteBytes(work_.File("report.txt"), AsBytes("quarterly report")));
+  const std::string env = "HOME='" + work_.path() + "' ";
+  const std::string cli = std::string(QM_CLI_PATH) + " ";
+  ASSERT_EQ(testing::RunShell(env + cli + "register --home '" + home_->path() + "' >/dev/null"), 0);
+  LiveSession s = Session("open " + work_.File("report.txt") + "\n");
+  EXPECT_ANSWER(s.Call("QMAddFile", {U16(work_.File("report.txt"))}), 0, 0);
+  Value signed_answer = s.Call("QMAttachedSign", {u"CN=Li Si"});
+  EXPECT_ANSWER(s.Call("QMAttachedVerify", {Result(signed_answer)}), 0, 0);
+  EXPECT_ANSWER(s.Put("QMServerMode", 1), 0, 0);
+  Value file = s.Call("QMGetFile");
+  EXPECT_ANSWER(file, 0, 0);
+  EXPECT_EQ(Result(file), u"report.txt");
+  EXPECT_TRUE(file.Find(u"dialogs")->array().empty());
+  Bytes written;
+  ASSERT_TRUE(platform::ReadWholeFile(work_.File("quillmarkStub/report.txt"), &written));
+  EXPECT_EQ(AsChars(written), "quarterly report");
+  ASSERT_EQ(testing::RunShell(env + cli + "unregister --home '" + home_->path() + "' >/dev/null"),
+            0);
+}
+
 TEST_F(SessionSignTest, DigestMember) {
   LiveSession s = Session();
   Value abc = s.Call("QMHashAndBase64Encode", {u"abc"});
