@@ -166,7 +166,39 @@ std::uint32_t StatusOfOpenSslError(int error) {
 struct VerifyErrors {
   std::vector<std::pair<int, int>> list;  // (depth, error)
   bool lost = false;
+  const Path* path = nullptr;
+  const std::vector<ossl::X509Ptr>* xs = nullptr;  // path.certs as handed to OpenSSL
+  X509_STORE_CTX_verify_fn checks = nullptr;       // OpenSSL's own signature pass
 };
+
+// True when the top of the chain OpenSSL built is issued by itself, its key
+// may sign certificates, and its self-signature is known to verify: then
+// OpenSSL's check of that self-signature can find nothing.
+bool TopSelfSignatureVerifies(X509_STORE_CTX* ctx, const VerifyErrors& found) {
+  STACK_OF(X509)* chain = X509_STORE_CTX_get0_chain(ctx);
+  const int num = sk_X509_num(chain);
+  if (num <= 0) return false;
+  X509* top = sk_X509_value(chain, num - 1);
+  if (X509_check_issued(top, top) != X509_V_OK) return false;
+  for (std::size_t i = 0; i < found.xs->size(); ++i) {
+    if ((*found.xs)[i].get() == top) {
+      const CertContext& cert = *found.path->certs[i];
+      return CertSignatureVerifies(cert, cert);
+    }
+  }
+  return false;
+}
+
+// OpenSSL's signature pass, asked to check a self-signed top certificate's
+// own signature unless that signature is already known to verify (the
+// outcome is the same; only a repeated public-key operation is saved).
+int CheckSignatures(X509_STORE_CTX* ctx) {
+  auto* found = static_cast<VerifyErrors*>(X509_STORE_CTX_get_app_data(ctx));
+  if (!TopSelfSignatureVerifies(ctx, *found)) {
+    X509_VERIFY_PARAM_set_flags(X509_STORE_CTX_get0_param(ctx), X509_V_FLAG_CHECK_SS_SIGNATURE);
+  }
+  return found->checks(ctx);
+}
 
 int RecordError(int ok, X509_STORE_CTX* ctx) {
   if (ok == 1) return 1;
@@ -201,7 +233,15 @@ bool OpenSslChecks(const Path& path, bool anchored, std::vector<std::uint32_t>* 
     return false;
   }
   X509_VERIFY_PARAM* param = X509_STORE_CTX_get0_param(ctx.get());
-  X509_VERIFY_PARAM_set_flags(param, X509_V_FLAG_CHECK_SS_SIGNATURE | X509_V_FLAG_NO_CHECK_TIME);
+  X509_VERIFY_PARAM_set_flags(param, X509_V_FLAG_NO_CHECK_TIME);
+  found.path = &path;
+  found.xs = &xs;
+  found.checks = X509_STORE_CTX_get_verify(ctx.get());
+  if (found.checks != nullptr) {
+    X509_STORE_CTX_set_verify(ctx.get(), CheckSignatures);
+  } else {
+    X509_VERIFY_PARAM_set_flags(param, X509_V_FLAG_CHECK_SS_SIGNATURE);
+  }
   // Key sizes and digests are not judged, as the platform does not.
   X509_VERIFY_PARAM_set_auth_level(param, 0);
   X509_STORE_CTX_set_verify_cb(ctx.get(), RecordError);

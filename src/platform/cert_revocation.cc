@@ -6,6 +6,10 @@
 #include <openssl/x509.h>
 
 #include <chrono>
+#include <mutex>
+#include <new>
+#include <string>
+#include <unordered_set>
 
 #include "platform/cert_context_internal.h"
 #include "platform/der_walk.h"
@@ -44,6 +48,74 @@ bool VerifySm2Crl(const CrlContext& crl, EVP_PKEY* key) {
                           tbs.size()) == 1;
 }
 
+// Signature checks that succeeded, kept per process: a check's outcome is a
+// fact about the signed bytes and the signer's key alone, and the same
+// certificates and CRLs are checked on every verification. An entry is the
+// SHA-256 of the signed object's DER followed by the signer's
+// SubjectPublicKeyInfo DER. Failures are not kept, so a check that failed for
+// want of memory or of an OpenSSL algorithm is tried again.
+class VerifiedSignatures {
+ public:
+  static VerifiedSignatures& Instance() {
+    static VerifiedSignatures* cache = new VerifiedSignatures;  // never destroyed
+    return *cache;
+  }
+
+  // The entry for |signed_der| under |signer_spki|; false when SHA-256
+  // cannot be computed (then nothing is looked up or kept).
+  static bool MakeKey(ByteSpan signed_der, ByteSpan signer_spki, std::string* key) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int n = 0;
+    if (EVP_Digest(signed_der.data(), signed_der.size(), digest, &n, EVP_sha256(), nullptr) != 1) {
+      ERR_clear_error();
+      return false;
+    }
+    key->assign(reinterpret_cast<const char*>(digest), n);
+    key->append(reinterpret_cast<const char*>(signer_spki.data()), signer_spki.size());
+    return true;
+  }
+
+  bool Contains(const std::string& key) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return entries_.contains(key);
+  }
+
+  void Keep(std::string key) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (entries_.size() >= kMaxEntries) entries_.clear();
+    entries_.insert(std::move(key));
+  }
+
+ private:
+  static constexpr std::size_t kMaxEntries = 1024;
+
+  std::mutex mutex_;
+  std::unordered_set<std::string> entries_;
+};
+
+// Runs |check| unless a success for (|signed_der|, |signer_spki|) is known,
+// and remembers a success.
+template <typename Check>
+bool CachedSignatureCheck(ByteSpan signed_der, ByteSpan signer_spki, Check check) {
+  std::string key;
+  bool keyed = false;
+  try {
+    keyed = VerifiedSignatures::MakeKey(signed_der, signer_spki, &key);
+    if (keyed && VerifiedSignatures::Instance().Contains(key)) return true;
+  } catch (const std::bad_alloc&) {
+    keyed = false;  // checked without the cache
+  }
+  if (!check()) return false;
+  if (keyed) {
+    try {
+      VerifiedSignatures::Instance().Keep(std::move(key));
+    } catch (const std::bad_alloc&) {
+      // Not kept: the next check runs again.
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 std::int64_t UnixNow() {
@@ -76,7 +148,9 @@ ossl::X509Ptr X509ForVerify(const CertContext& cert) {
   return copy;
 }
 
-bool CertSignatureVerifies(const CertContext& subject, const CertContext& issuer) {
+namespace {
+
+bool UncachedCertSignatureVerifies(const CertContext& subject, const CertContext& issuer) {
   ossl::X509Ptr x = X509ForVerify(subject);
   EVP_PKEY* key = X509_get0_pubkey(CertContextX509(issuer));
   bool ok = x != nullptr && key != nullptr && X509_verify(x.get(), key) == 1;
@@ -84,7 +158,7 @@ bool CertSignatureVerifies(const CertContext& subject, const CertContext& issuer
   return ok;
 }
 
-bool CrlSignatureVerifies(const CrlContext& crl, const CertContext& issuer) {
+bool UncachedCrlSignatureVerifies(const CrlContext& crl, const CertContext& issuer) {
   EVP_PKEY* key = X509_get0_pubkey(CertContextX509(issuer));
   if (key == nullptr) {
     ERR_clear_error();
@@ -100,6 +174,18 @@ bool CrlSignatureVerifies(const CrlContext& crl, const CertContext& issuer) {
                 : X509_CRL_verify(CrlContextX509Crl(crl), key) == 1;
   if (!ok) ERR_clear_error();
   return ok;
+}
+
+}  // namespace
+
+bool CertSignatureVerifies(const CertContext& subject, const CertContext& issuer) {
+  return CachedSignatureCheck(subject.der(), issuer.public_key_info_der(),
+                              [&] { return UncachedCertSignatureVerifies(subject, issuer); });
+}
+
+bool CrlSignatureVerifies(const CrlContext& crl, const CertContext& issuer) {
+  return CachedSignatureCheck(crl.der(), issuer.public_key_info_der(),
+                              [&] { return UncachedCrlSignatureVerifies(crl, issuer); });
 }
 
 RevocationResult CheckRevocation(const CertContext& subject, const CertContext& issuer,

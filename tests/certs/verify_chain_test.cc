@@ -179,6 +179,34 @@ TEST_F(VerifyChainTest, StatusesInTheOrderOfTheChecks) {
   EXPECT_EQ(code, 0u);
 }
 
+TEST_F(VerifyChainTest, StoreChangesCountAtTheNextVerification) {
+  InstallPki();
+  CertContextPtr leaf = Leaf({.serial = {0x70}});
+  CertContextPtr forged = Leaf({.issuer_key = Key(3), .serial = {0x70}});
+  std::uint32_t code = 1;
+  EXPECT_EQ(VerifyCertificateChain(leaf, kMaskAll, &code), kOk);
+  EXPECT_EQ(code, 0u);
+  // What the first verification proved about the issuer's key does not carry
+  // over to a certificate that key did not sign.
+  EXPECT_EQ(VerifyCertificateChain(forged, kMaskAll), kErrCertSignatureFaulty);
+
+  // A CRL that does not list the leaf, then one that does: the second
+  // revokes at once, in both the revocation and the chain checks.
+  PutCrl(u"CA", Key(1), {{0x71}});
+  EXPECT_EQ(VerifyCertificateChain(leaf, kMaskAll), kOk);
+  PutCrl(u"CA", Key(1), {{0x70}});
+  EXPECT_EQ(VerifyCertificateChain(leaf, kMaskAll), kErrCertRevoked);
+  EXPECT_EQ(VerifyCertificateChain(leaf, kMaskAfterwards, &code), kErrChainFailed);
+  EXPECT_EQ(code, platform::kCryptERevoked);
+
+  // The issuing CA removed from CA: the issuer is gone for the next call.
+  int status = -1;
+  CertContextPtr issuer = FindInstalledIssuer(leaf, &status);
+  ASSERT_NE(issuer, nullptr);
+  ASSERT_TRUE(platform::CertDeleteCertificateFromStore(issuer));
+  EXPECT_EQ(VerifyCertificateChain(leaf, kMaskAll), kErrIssuerNotFound);
+}
+
 TEST_F(VerifyChainTest, ChainWithoutTrustedRootFailsOnlyTheChainCheck) {
   PutCa(u"CA", Name("Issuing CA"), Key(1), Name("Root"), Key(0));
   std::uint32_t code = 0;
