@@ -91,6 +91,7 @@ bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0 ||
 
 bool MakeDirectories(const std::string& path, unsigned mode) {
   if (path.empty()) return false;
+  if (IsDirectory(path)) return true;  // the common case: one stat, no mkdir calls
   for (size_t pos = 1; pos <= path.size(); ++pos) {
     if (pos == path.size() || path[pos] == '/') {
       std::string prefix = path.substr(0, pos);
