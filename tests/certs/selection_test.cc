@@ -91,7 +91,7 @@ class SelectionTest : public ::testing::Test {
     spec.issuer = s.issuer;
     spec.serial = s.serial;
     spec.subject_key = s.sm2 ? Sm2Key() : EcKey();
-    spec.md = s.sm2 ? EVP_sm3() : nullptr;
+    spec.digest = s.sm2 ? EVP_sm3() : nullptr;
     return testing::MakeCertificate(spec);
   }
 

@@ -93,7 +93,7 @@ TEST(CertFields, RsaSha1VersionOneAndOldTimes) {
   spec.serial = {0x05};
   spec.not_before = 0;          // 1970-01-01, a UTCTime
   spec.not_after = 2524607999;  // 2049-12-31 23:59:59, the last UTCTime year
-  spec.md = EVP_sha1();
+  spec.digest = EVP_sha1();
   CertContextPtr cert = CertCreateCertificateContext(kDefaultEncoding, MakeCertificate(spec));
   ASSERT_TRUE(cert);
   EXPECT_EQ(cert->version(), 1);

@@ -164,7 +164,7 @@ Bytes MakeCertificate(const CertSpec& spec) {
     X509_EXTENSION_free(ext);
   }
   EVP_PKEY* signer = spec.issuer_key != nullptr ? spec.issuer_key : spec.subject_key;
-  if (X509_sign(x.get(), signer, spec.md != nullptr ? spec.md : EVP_sha256()) <= 0) {
+  if (X509_sign(x.get(), signer, spec.digest != nullptr ? spec.digest : EVP_sha256()) <= 0) {
     Die("X509_sign");
   }
   int len = i2d_X509(x.get(), nullptr);

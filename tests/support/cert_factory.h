@@ -72,7 +72,7 @@ struct CertSpec {
   int version = 3;
   // Extensions in OpenSSL configuration form, e.g. {"keyUsage", "critical,digitalSignature"}.
   std::vector<std::pair<std::string, std::string>> extensions;
-  const EVP_MD* md = nullptr;  // nullptr: SHA-256
+  const EVP_MD* digest = nullptr;  // nullptr: SHA-256
 };
 
 // A DER certificate; aborts the test program when OpenSSL refuses.
