@@ -14,6 +14,7 @@
 #include "platform/utf16.h"
 #include "support/cert_factory.h"
 #include "support/live_session.h"
+#include "support/session_answers.h"
 #include "support/test_dirs.h"
 
 namespace quillmark::control {
@@ -28,22 +29,7 @@ std::u16string U16(std::string_view s) { return platform::Utf8ToUtf16Lossy(s); }
 const std::u16string kZhang = u"CN=张三, OU=Personal, O=Demo Bank, C=CN";
 const std::u16string kLi = u"CN=Li Si, OU=Corporate, O=Demo Bank, C=CN";
 
-void ExpectAnswer(const Value& a, std::int64_t hr, std::int64_t num, std::string_view msg = "") {
-  ASSERT_TRUE(a.is_object());
-  EXPECT_EQ(a.Find(u"hr")->integer(), hr);
-  EXPECT_EQ(a.Find(u"errorNum")->integer(), num);
-  EXPECT_EQ(U8(a.Find(u"errMsg")->string()), msg);
-}
-#define EXPECT_ANSWER(a, ...)     \
-  do {                            \
-    SCOPED_TRACE(#a);             \
-    ExpectAnswer(a, __VA_ARGS__); \
-  } while (0)
-
-std::u16string Result(const Value& a) {
-  const Value* r = a.Find(u"result");
-  return r != nullptr && r->is_string() ? r->string() : u"";
-}
+using testing::Result;
 
 class SessionRawTest : public ::testing::Test {
  protected:

@@ -23,6 +23,7 @@
 #include "platform/utf16.h"
 #include "support/cert_factory.h"
 #include "support/live_session.h"
+#include "support/session_answers.h"
 #include "support/test_dirs.h"
 
 namespace quillmark::control {
@@ -42,23 +43,7 @@ constexpr std::int64_t kCryptEOssError = -2146881536;   // 0x80093000
 constexpr std::int64_t kNteBadAlgId = -2146893816;      // 0x80090008
 
 // The answer of a call: status, error number and message.
-void ExpectAnswer(const Value& a, std::int64_t hr, std::int64_t num,
-                  std::u16string_view msg = u"") {
-  ASSERT_TRUE(a.is_object());
-  EXPECT_EQ(a.Find(u"hr")->integer(), hr);
-  EXPECT_EQ(a.Find(u"errorNum")->integer(), num);
-  EXPECT_EQ(U8(a.Find(u"errMsg")->string()), U8(msg));
-}
-#define EXPECT_ANSWER(a, ...)     \
-  do {                            \
-    SCOPED_TRACE(#a);             \
-    ExpectAnswer(a, __VA_ARGS__); \
-  } while (0)
-
-std::u16string Result(const Value& a) {
-  const Value* r = a.Find(u"result");
-  return r != nullptr && r->is_string() ? r->string() : u"";
-}
+using testing::Result;
 
 Bytes Decode(std::u16string_view text) {
   Bytes out;
