@@ -24,6 +24,25 @@ std::u16string ContentFileName(std::u16string_view name) {
   return std::u16string(name.substr(0, name.size() - kSignedFileSuffix.size()));
 }
 
+struct ReadFailure {
+  int status;
+  Message message;
+};
+
+// The file argument of these members: at most 256 units; empty lets the user
+// choose the file, which server mode forbids. Reads the file's name and bytes.
+std::optional<ReadFailure> ReadFileArgument(std::u16string_view file_name, bool server_mode,
+                                            std::u16string* name, Bytes* bytes) {
+  if (file_name.size() > 256) return ReadFailure{kErrTooLong, Message::kFileNameTooLong};
+  if (file_name.empty() && server_mode) return ReadFailure{kErrEmptyInput, Message::kSourceEmpty};
+  std::optional<std::u16string_view> path;
+  if (!file_name.empty()) path = file_name;
+  int status = ReadFileOrAsk(u"Open", u"*.*", path, name, bytes);
+  if (status == kOk) return std::nullopt;
+  if (status == kReadCancelled) return ReadFailure{kErrUserCancelled, Message::kUserCancelled};
+  return ReadFailure{status, Message::kReadFileFailed};
+}
+
 }  // namespace
 
 // The signer information changes only when the verification succeeds; a
@@ -32,17 +51,10 @@ std::u16string ContentFileName(std::u16string_view name) {
 HRESULT CCorvaneQuillmark::QMAttachedVerifySignedFile(std::u16string_view fileName) {
   MethodFrame frame(&settings_.error, nullptr);
   return frame.Run([&] {
-    if (fileName.size() > 256) return frame.Fail(kErrTooLong, Message::kFileNameTooLong);
-    if (fileName.empty() && settings_.server_mode != 0) {
-      return frame.Fail(kErrEmptyInput, Message::kSourceEmpty);
-    }
-    std::optional<std::u16string_view> path;
-    if (!fileName.empty()) path = fileName;
     std::u16string name;
     Bytes text;
-    if (int status = ReadFileOrAsk(u"Open", u"*.*", path, &name, &text); status != kOk) {
-      if (status == kReadCancelled) return frame.Fail(kErrUserCancelled, Message::kUserCancelled);
-      return frame.Fail(status, Message::kReadFileFailed);
+    if (auto f = ReadFileArgument(fileName, settings_.server_mode != 0, &name, &text)) {
+      return frame.Fail(f->status, f->message);
     }
 
     Bytes content;
@@ -67,17 +79,10 @@ HRESULT CCorvaneQuillmark::QMAttachedVerifySignedFile(std::u16string_view fileNa
 HRESULT CCorvaneQuillmark::QMAddFileForEncrypt(std::u16string_view fileName) {
   MethodFrame frame(&settings_.error, nullptr);
   return frame.Run([&] {
-    if (fileName.size() > 256) return frame.Fail(kErrTooLong, Message::kFileNameTooLong);
-    if (fileName.empty() && settings_.server_mode != 0) {
-      return frame.Fail(kErrEmptyInput, Message::kSourceEmpty);
-    }
-    std::optional<std::u16string_view> path;
-    if (!fileName.empty()) path = fileName;
     std::u16string name;
     Bytes content;
-    if (int status = ReadFileOrAsk(u"Open", u"*.*", path, &name, &content); status != kOk) {
-      if (status == kReadCancelled) return frame.Fail(kErrUserCancelled, Message::kUserCancelled);
-      return frame.Fail(status, Message::kReadFileFailed);
+    if (auto f = ReadFileArgument(fileName, settings_.server_mode != 0, &name, &content)) {
+      return frame.Fail(f->status, f->message);
     }
     settings_.outgoing_plain_text = std::move(content);
     return frame.Succeed();
