@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_certs.h"
 #include "common/bytes.h"
 #include "platform/cert_context.h"
 #include "platform/cert_context_internal.h"
@@ -23,7 +24,7 @@ namespace {
 namespace pf = quillmark::platform;
 using quillmark::Bytes;
 
-constexpr char kFixtureVersion[] = "v1";
+constexpr char kFixtureVersion[] = "v2";
 constexpr int kCount = 10000;
 
 std::string FixtureHome() {
@@ -33,60 +34,11 @@ std::string FixtureHome() {
 
 std::string StoreFolder() { return FixtureHome() + "/stores/BENCH"; }
 
-void AddEntry(X509_NAME* name, const char* field, const std::string& value) {
-  X509_NAME_add_entry_by_txt(name, field, MBSTRING_UTF8,
-                             reinterpret_cast<const unsigned char*>(value.data()),
-                             static_cast<int>(value.size()), -1, 0);
-}
-
 // Writes kCount certificates with varied subjects, unless a previous run did.
-void MakeFixture() {
-  std::string done = FixtureHome() + "/complete";
-  if (pf::IsRegularFile(done)) return;
-  pf::MakeDirectories(StoreFolder());
-  EVP_PKEY* key = EVP_EC_gen("P-256");
-  X509_NAME* issuer = X509_NAME_new();
-  AddEntry(issuer, "C", "CN");
-  AddEntry(issuer, "O", "Bench Bank");
-  AddEntry(issuer, "CN", "Bench Issuing CA");
-  for (int i = 0; i < kCount; ++i) {
-    X509* x = X509_new();
-    X509_set_version(x, 2);
-    ASN1_INTEGER_set(X509_get_serialNumber(x), 100000 + i);
-    X509_NAME* subject = X509_NAME_new();
-    AddEntry(subject, "C", "CN");
-    AddEntry(subject, "O", "Bank, Branch " + std::to_string(i % 97));
-    AddEntry(subject, "OU", "Retail");
-    AddEntry(subject, "CN", "User " + std::to_string(i) + " 张三");
-    AddEntry(subject, "emailAddress", "user" + std::to_string(i) + "@bank.example");
-    X509_set_subject_name(x, subject);
-    X509_set_issuer_name(x, issuer);
-    X509_gmtime_adj(X509_getm_notBefore(x), 0);
-    X509_gmtime_adj(X509_getm_notAfter(x), 365L * 24 * 3600);
-    X509_set_pubkey(x, key);
-    X509_sign(x, key, EVP_sha256());
-    unsigned char* der = nullptr;
-    int len = i2d_X509(x, &der);
-    pf::CertContextPtr ctx =
-        pf::CertCreateCertificateContext(pf::kDefaultEncoding, quillmark::ByteSpan(der, len));
-    pf::WriteFileAtomically(StoreFolder() + "/" + ctx->thumbprint() + ".cer",
-                            quillmark::ByteSpan(der, len));
-    OPENSSL_free(der);
-    X509_NAME_free(subject);
-    X509_free(x);
-  }
-  X509_NAME_free(issuer);
-  EVP_PKEY_free(key);
-  pf::WriteFileAtomically(done, quillmark::AsBytes("ok\n"));
-}
+void MakeFixture() { quillmark::bench::MakeBenchCertificates(StoreFolder(), kCount, false); }
 
 std::vector<Bytes> ReadFixtureFiles() {
-  std::vector<Bytes> files;
-  for (const std::string& name : pf::ListDirectory(StoreFolder())) {
-    Bytes der;
-    if (pf::ReadWholeFile(StoreFolder() + "/" + name, &der)) files.push_back(std::move(der));
-  }
-  return files;
+  return quillmark::bench::ReadBenchCertificates(StoreFolder());
 }
 
 // Cold: the cache is dropped every iteration, so every file is read, parsed
