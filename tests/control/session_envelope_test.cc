@@ -16,6 +16,7 @@
 #include "platform/home.h"
 #include "platform/utf16.h"
 #include "support/cert_factory.h"
+#include "support/demo_pki_session.h"
 #include "support/live_session.h"
 #include "support/session_answers.h"
 #include "support/test_dirs.h"
@@ -35,29 +36,8 @@ constexpr char kOpenSignedFailed[] = "解密带签名的数字信封错误";
 
 using testing::Result;
 
-class SessionEnvelopeTest : public ::testing::Test {
+class SessionEnvelopeTest : public testing::DemoPkiSessionTest {
  protected:
-  static void SetUpTestSuite() {
-    home_ = new testing::ScratchDir;
-    platform::SetQuillmarkHome(home_->path());
-    std::string error;
-    ASSERT_TRUE(platform::CreateDemoPki(&items_, &error)) << error;
-    platform::SetQuillmarkHome("");
-  }
-  static void TearDownTestSuite() { delete home_; }
-
-  static const platform::DemoItem& Item(const char* store, std::u16string_view name) {
-    for (const platform::DemoItem& item : items_) {
-      if (item.store == store && item.name == name) return item;
-    }
-    ADD_FAILURE() << store;
-    return items_.front();
-  }
-  static Bytes FileBytes(const std::string& path) {
-    Bytes bytes;
-    EXPECT_TRUE(platform::ReadWholeFile(path, &bytes)) << path;
-    return bytes;
-  }
   static Bytes CertDer(const char* store, std::u16string_view name) {
     return FileBytes(home_->path() + "/stores/" + store + "/" + Item(store, name).thumbprint +
                      ".cer");
@@ -71,11 +51,6 @@ class SessionEnvelopeTest : public ::testing::Test {
     return U16(AsChars(text));
   }
 
-  // A session whose dialogs take |ui| as their answers.
-  LiveSession Start(const std::string& ui = "") {
-    EXPECT_TRUE(testing::WriteBytes(work_.File("ui.txt"), AsBytes(ui)));
-    return LiveSession(home_->path(), work_.File("ui.txt"));
-  }
   static std::u16string Seal(LiveSession& s, const std::u16string& recipient) {
     s.Call("QMSetPlainText", {u"你好, envelope"});
     return Result(s.Call("QMEncryptedEnvelop", {recipient}));
@@ -98,13 +73,7 @@ class SessionEnvelopeTest : public ::testing::Test {
     }
     return -1;
   }
-
-  static testing::ScratchDir* home_;
-  static std::vector<platform::DemoItem> items_;
-  testing::ScratchDir work_;
 };
-testing::ScratchDir* SessionEnvelopeTest::home_ = nullptr;
-std::vector<platform::DemoItem> SessionEnvelopeTest::items_;
 
 TEST_F(SessionEnvelopeTest, PlainTextAndCertificateTextsAfterSuccessAndFailure) {
   const std::u16string qian = u"CN=钱七, OU=Personal, O=Demo Bank, C=CN";

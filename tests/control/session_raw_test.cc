@@ -13,6 +13,7 @@
 #include "platform/home.h"
 #include "platform/utf16.h"
 #include "support/cert_factory.h"
+#include "support/demo_pki_session.h"
 #include "support/live_session.h"
 #include "support/session_answers.h"
 #include "support/test_dirs.h"
@@ -31,46 +32,14 @@ const std::u16string kLi = u"CN=Li Si, OU=Corporate, O=Demo Bank, C=CN";
 
 using testing::Result;
 
-class SessionRawTest : public ::testing::Test {
+class SessionRawTest : public testing::DemoPkiSessionTest {
  protected:
-  static void SetUpTestSuite() {
-    home_ = new testing::ScratchDir;
-    platform::SetQuillmarkHome(home_->path());
-    std::string error;
-    ASSERT_TRUE(platform::CreateDemoPki(&items_, &error)) << error;
-    platform::SetQuillmarkHome("");
-  }
-  static void TearDownTestSuite() { delete home_; }
-
-  static const platform::DemoItem& Item(const char* store, std::u16string_view name) {
-    for (const platform::DemoItem& item : items_) {
-      if (item.store == store && item.name == name) return item;
-    }
-    ADD_FAILURE() << store;
-    return items_.front();
-  }
-  static Bytes FileBytes(const std::string& path) {
-    Bytes bytes;
-    EXPECT_TRUE(platform::ReadWholeFile(path, &bytes)) << path;
-    return bytes;
-  }
-
-  LiveSession Start(const std::string& ui = "") {
-    EXPECT_TRUE(testing::WriteBytes(work_.File("ui.txt"), AsBytes(ui)));
-    return LiveSession(home_->path(), work_.File("ui.txt"));
-  }
   static std::u16string RawSign(LiveSession& s, const std::u16string& text,
                                 const std::u16string& dn, const char* member = "QMRawSign") {
     s.Call("QMSetPlainText", {text});
     return Result(s.Call(member, {dn}));
   }
-
-  static testing::ScratchDir* home_;
-  static std::vector<platform::DemoItem> items_;
-  testing::ScratchDir work_;
 };
-testing::ScratchDir* SessionRawTest::home_ = nullptr;
-std::vector<platform::DemoItem> SessionRawTest::items_;
 
 TEST_F(SessionRawTest, SignAndVerifyRoundTripAndFailures) {
   LiveSession s = Start();
