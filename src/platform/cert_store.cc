@@ -546,20 +546,34 @@ bool CertAddCertificateContextToStore(const CertStore& store, const CertContextP
   return true;
 }
 
+namespace {
+
+// A fresh snapshot of the store a context was read from, for deleting from
+// it; null with the last error set when the context belongs to no store or
+// memory runs out.
+SnapshotPtr SnapshotOfStore(const std::string& name, const std::string& path) {
+  if (path.empty()) {
+    SetLastError(kErrorInvalidParameter);
+    return nullptr;
+  }
+  CertStore::State state;
+  state.name = name;
+  state.path = path;
+  SnapshotPtr snap = GetSnapshot(state, true);
+  if (!snap) SetLastError(kErrorNotEnoughMemory);
+  return snap;
+}
+
+}  // namespace
+
 bool CertDeleteCertificateFromStore(const CertContextPtr& cert) {
-  if (!cert || cert->impl().store_path.empty()) {
+  if (!cert) {
     SetLastError(kErrorInvalidParameter);
     return false;
   }
   const CertContext::Impl& impl = cert->impl();
-  CertStore::State state;
-  state.name = impl.store_name;
-  state.path = impl.store_path;
-  SnapshotPtr snap = GetSnapshot(state, true);
-  if (!snap) {
-    SetLastError(kErrorNotEnoughMemory);
-    return false;
-  }
+  SnapshotPtr snap = SnapshotOfStore(impl.store_name, impl.store_path);
+  if (!snap) return false;
   // Every file holding this certificate goes, so that no copy shows again.
   bool ok = RemoveFile(impl.store_path + "/" + impl.thumbprint + ".keyprov");
   for (const auto& [name, entry] : snap->files) {
@@ -631,19 +645,13 @@ CrlContextPtr CertEnumCRLsInStore(const CertStore& store, const CrlContextPtr& p
 }
 
 bool CertDeleteCRLFromStore(const CrlContextPtr& crl) {
-  if (!crl || crl->impl().store_path.empty()) {
+  if (!crl) {
     SetLastError(kErrorInvalidParameter);
     return false;
   }
   const CrlContext::Impl& impl = crl->impl();
-  CertStore::State state;
-  state.name = impl.store_name;
-  state.path = impl.store_path;
-  SnapshotPtr snap = GetSnapshot(state, true);
-  if (!snap) {
-    SetLastError(kErrorNotEnoughMemory);
-    return false;
-  }
+  SnapshotPtr snap = SnapshotOfStore(impl.store_name, impl.store_path);
+  if (!snap) return false;
   bool ok = RemoveFile(impl.store_path + "/" + impl.file_name);
   for (const auto& [name, entry] : snap->files) {
     if (entry.crl && entry.crl->thumbprint() == impl.thumbprint) {
