@@ -165,14 +165,19 @@ DialogHost::ChooserReply TerminalDialogHost::AskChooser(const ChooserRequest& re
   }
 }
 
+void TerminalDialogHost::PrintFileDialogHeading(std::u16string_view title,
+                                                std::u16string_view filter) {
+  Print("\n== ");
+  Print(title);
+  Print(" (");
+  Print(filter);
+  Print(") ==\n");
+}
+
 DialogHost::FileReply TerminalDialogHost::AskOpen(const OpenFileRequest& request) {
   FileReply reply;
   if (!available()) return reply;
-  Print("\n== ");
-  Print(request.title);
-  Print(" (");
-  Print(request.filter);
-  Print(") ==\n");
+  PrintFileDialogHeading(request.title, request.filter);
   for (;;) {
     Print("File to open (empty line cancels): ");
     std::string line;
@@ -191,11 +196,7 @@ DialogHost::FileReply TerminalDialogHost::AskOpen(const OpenFileRequest& request
 DialogHost::FileReply TerminalDialogHost::AskSave(const SaveFileRequest& request) {
   FileReply reply;
   if (!available()) return reply;
-  Print("\n== ");
-  Print(request.title);
-  Print(" (");
-  Print(request.filter);
-  Print(") ==\n");
+  PrintFileDialogHeading(request.title, request.filter);
   for (;;) {
     if (request.default_name.empty()) {
       Print("Save as (empty line cancels): ");

@@ -46,6 +46,8 @@ class TerminalDialogHost : public DialogHost {
   bool available() const { return in_fd_ >= 0 && out_fd_ >= 0; }
   void Print(std::u16string_view text);
   void Print(std::string_view text);
+  // "== Title (filter) ==" above an Open or Save question.
+  void PrintFileDialogHeading(std::u16string_view title, std::u16string_view filter);
   // One line without its end; false at end of input.
   bool ReadLine(std::string* line);
 
