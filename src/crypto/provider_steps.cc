@@ -1,0 +1,82 @@
+#include "crypto/provider_steps.h"
+
+#include "common/status.h"
+#include "platform/last_error.h"
+#include "platform/sign_verify.h"
+
+namespace quillmark::crypto {
+
+int FailWithLastError(int status, std::uint32_t* platform_error) {
+  if (platform_error != nullptr) *platform_error = platform::GetLastError();
+  return status;
+}
+
+int ReadKeyProvInfo(const platform::CertContext& cert, platform::KeyProvInfo* info) {
+  for (std::uint32_t id = platform::CertEnumCertificateContextProperties(cert, 0); id != 0;
+       id = platform::CertEnumCertificateContextProperties(cert, id)) {
+    if (id != platform::kCertKeyProvInfoPropId) continue;
+    return platform::CertGetCertificateContextProperty(cert, id, info) ? kOk : kErrNoProperty;
+  }
+  return kErrNoPrivateKeyProperty;
+}
+
+int OpenKeyContainer(const platform::KeyProvInfo& info, platform::ProvHandle* prov) {
+  return platform::CryptAcquireContextW(prov, info.container, info.provider, platform::kProvRsaFull,
+                                        0)
+             ? kOk
+             : kErrKeyDeviceNotFound;
+}
+
+int HashData(platform::CryptProv* prov, std::uint32_t algid, ByteSpan data,
+             platform::HashHandle* hash, std::uint32_t* platform_error) {
+  if (prov == nullptr) {
+    platform::SetLastError(platform::kNteBadKeyset);
+    return FailWithLastError(kErrHashCreate, platform_error);
+  }
+  if (!platform::CryptCreateHash(*prov, algid, nullptr, 0, hash)) {
+    return FailWithLastError(kErrHashCreate, platform_error);
+  }
+  if (!platform::CryptHashData(**hash, data, 0)) {
+    return FailWithLastError(kErrHashData, platform_error);
+  }
+  return kOk;
+}
+
+int SignHash(platform::CryptHash& hash, std::uint32_t key_spec, Bytes* signature,
+             std::uint32_t* platform_error) {
+  if (!platform::CryptSignHashW(hash, key_spec, u"", 0, signature)) {
+    return FailWithLastError(kErrHashSign, platform_error);
+  }
+  return kOk;
+}
+
+int SignFailureStatus(std::uint32_t platform_error) {
+  switch (platform_error) {
+    case platform::kScardWCancelledByUser:
+      return kErrKeyDeviceCancelled;
+    case platform::kScardETimeout:
+      return kErrKeyDeviceTimeout;
+    default:
+      return kErrHashSign;
+  }
+}
+
+int OpenVerifyingProvider(platform::ProvHandle* prov) {
+  constexpr std::u16string_view kName = platform::kMsEnhancedProviderName;
+  if (platform::CryptAcquireContextW(prov, u"", kName, platform::kProvRsaFull, 0)) return kOk;
+  if (platform::CryptAcquireContextW(prov, u"", kName, platform::kProvRsaFull,
+                                     platform::kCryptNewKeyset)) {
+    return kOk;
+  }
+  if (platform::GetLastError() != platform::kNteExists) return kOk;  // no provider: import fails
+  platform::ProvHandle deleted;
+  platform::CryptAcquireContextW(&deleted, u"", kName, platform::kProvRsaFull,
+                                 platform::kCryptDeleteKeyset);
+  if (!platform::CryptAcquireContextW(prov, u"", kName, platform::kProvRsaFull,
+                                      platform::kCryptNewKeyset)) {
+    return kErrKeyDeviceNotFound;
+  }
+  return kOk;
+}
+
+}  // namespace quillmark::crypto
