@@ -171,32 +171,52 @@ struct VerifyErrors {
   X509_STORE_CTX_verify_fn checks = nullptr;       // OpenSSL's own signature pass
 };
 
-// True when the top of the chain OpenSSL built is issued by itself, its key
-// may sign certificates, and its self-signature is known to verify: then
-// OpenSSL's check of that self-signature can find nothing.
-bool TopSelfSignatureVerifies(X509_STORE_CTX* ctx, const VerifyErrors& found) {
-  STACK_OF(X509)* chain = X509_STORE_CTX_get0_chain(ctx);
-  const int num = sk_X509_num(chain);
-  if (num <= 0) return false;
-  X509* top = sk_X509_value(chain, num - 1);
-  if (X509_check_issued(top, top) != X509_V_OK) return false;
-  for (std::size_t i = 0; i < found.xs->size(); ++i) {
-    if ((*found.xs)[i].get() == top) {
-      const CertContext& cert = *found.path->certs[i];
-      return CertSignatureVerifies(cert, cert);
-    }
-  }
-  return false;
+// OpenSSL's refusal of |issuer| as the signer of |subject| by its key usage.
+bool KeyUsageForbidsSigning(X509* issuer, X509* subject) {
+  if ((X509_get_extension_flags(issuer) & EXFLAG_KUSAGE) == 0) return false;
+  const std::uint32_t needed = (X509_get_extension_flags(subject) & EXFLAG_PROXY) != 0
+                                   ? KU_DIGITAL_SIGNATURE
+                                   : KU_KEY_CERT_SIGN;
+  return (X509_get_key_usage(issuer) & needed) == 0;
 }
 
-// OpenSSL's signature pass, asked to check a self-signed top certificate's
-// own signature unless that signature is already known to verify (the
-// outcome is the same; only a repeated public-key operation is saved).
+// True when every signature OpenSSL's signature pass would check over the
+// chain it built is already known to verify (through the per-process record
+// of checks that passed) and no issuer's key usage forbids it: then that pass
+// can find nothing, and running it would only repeat public-key operations.
+// The chain must be exactly the path handed to OpenSSL.
+bool ChainSignaturesKnownGood(X509_STORE_CTX* ctx, const VerifyErrors& found) {
+  STACK_OF(X509)* chain = X509_STORE_CTX_get0_chain(ctx);
+  const int num = sk_X509_num(chain);
+  if (num <= 0 || static_cast<std::size_t>(num) != found.xs->size()) return false;
+  for (int i = 0; i < num; ++i) {
+    if (sk_X509_value(chain, i) != (*found.xs)[static_cast<std::size_t>(i)].get()) return false;
+  }
+  const std::vector<CertContextPtr>& certs = found.path->certs;
+  for (int i = 0; i + 1 < num; ++i) {
+    X509* subject = sk_X509_value(chain, i);
+    X509* issuer = sk_X509_value(chain, i + 1);
+    if (KeyUsageForbidsSigning(issuer, subject) ||
+        !CertSignatureVerifies(*certs[static_cast<std::size_t>(i)],
+                               *certs[static_cast<std::size_t>(i) + 1])) {
+      return false;
+    }
+  }
+  X509* top = sk_X509_value(chain, num - 1);
+  if (X509_check_issued(top, top) != X509_V_OK) return num > 1;  // a lone leaf is an error
+  const CertContext& top_cert = *certs.back();
+  if ((X509_get_extension_flags(top) & EXFLAG_CA) != 0 && KeyUsageForbidsSigning(top, top)) {
+    return false;
+  }
+  return CertSignatureVerifies(top_cert, top_cert);
+}
+
+// OpenSSL's signature pass, skipped when it can find nothing; otherwise run
+// in full, with the self-signed top certificate's own signature checked too.
 int CheckSignatures(X509_STORE_CTX* ctx) {
   auto* found = static_cast<VerifyErrors*>(X509_STORE_CTX_get_app_data(ctx));
-  if (!TopSelfSignatureVerifies(ctx, *found)) {
-    X509_VERIFY_PARAM_set_flags(X509_STORE_CTX_get0_param(ctx), X509_V_FLAG_CHECK_SS_SIGNATURE);
-  }
+  if (ChainSignaturesKnownGood(ctx, *found)) return 1;
+  X509_VERIFY_PARAM_set_flags(X509_STORE_CTX_get0_param(ctx), X509_V_FLAG_CHECK_SS_SIGNATURE);
   return found->checks(ctx);
 }
 

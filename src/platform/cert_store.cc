@@ -317,16 +317,20 @@ CertContextPtr FindFrom(const CertStore& store, const CertContextPtr& previous, 
 // The folder spelling of a store name: an existing folder that matches
 // without regard to case (the well-known spelling first), else the
 // well-known spelling, else the name as given.
-std::string FolderNameFor(const std::string& stores, const std::string& name) {
+// The folder under |stores| that holds the store |name| (matched without
+// regard to ASCII case); |*exists| tells whether it is there yet.
+std::string FolderNameFor(const std::string& stores, const std::string& name, bool* exists) {
   static constexpr std::string_view kWellKnown[] = {"MY", "CA", "ROOT", "AddressBook"};
   std::string preferred = name;
   for (std::string_view w : kWellKnown) {
     if (EqualsIgnoreAsciiCase(w, name)) preferred = std::string(w);
   }
+  *exists = true;
   if (IsDirectory(stores + "/" + preferred)) return preferred;
   for (const std::string& entry : ListDirectory(stores)) {
     if (EqualsIgnoreAsciiCase(entry, name) && IsDirectory(stores + "/" + entry)) return entry;
   }
+  *exists = false;
   return preferred;
 }
 
@@ -389,21 +393,22 @@ CertStore CertOpenStore(std::uint32_t provider, std::uint32_t /*encoding*/, std:
       return CertStore();
     }
     std::string home = QuillmarkHome();
-    std::string stores = home + "/stores";
-    if (home.empty() || !MakeDirectories(stores, 0700)) {
+    if (home.empty()) {
       SetLastError(kErrorAccessDenied);
       return CertStore();
     }
+    std::string stores = home + "/stores";
     auto state = std::make_shared<CertStore::State>();
-    state->name = FolderNameFor(stores, utf8);
+    bool exists = false;
+    state->name = FolderNameFor(stores, utf8, &exists);
     state->path = stores + "/" + state->name;
     state->read_only = (flags & kCertStoreReadOnlyFlag) != 0;
-    if (!IsDirectory(state->path)) {
+    if (!exists) {
       if (flags & kCertStoreOpenExistingFlag) {
         SetLastError(kErrorFileNotFound);
         return CertStore();
       }
-      if (!MakeDirectories(state->path, 0700)) {
+      if (!MakeDirectories(stores, 0700) || !MakeDirectories(state->path, 0700)) {
         SetLastError(kErrorAccessDenied);
         return CertStore();
       }

@@ -1,6 +1,7 @@
 // The subject check and the chain engine on small PKIs issued by the tests:
 // root in ROOT, intermediate in CA, leaf; and every way such a chain breaks.
 #include "platform/cert_chain.h"
+#include "platform/cert_revocation.h"
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
@@ -529,6 +530,26 @@ TEST_F(ChainTest, ConstraintsAndUsage) {
   // With both installed, the CA is taken.
   Put(u"CA", ca_);
   EXPECT_EQ(Policy(Chain(Parse(Issue(leaf_spec_)))), 0u);
+
+  // A CA whose key usage does not allow signing certificates is no issuer,
+  // also once its signature on the leaf is known to verify.
+  Spec by_signing_only = leaf_spec_;
+  by_signing_only.issuer_cn = "Signing Only CA";
+  const CertContextPtr signing_only =
+      Put(u"CA", Issue({.cn = "Signing Only CA",
+                        .issuer_cn = "Root",
+                        .key = CaKey(),
+                        .issuer_key = RootKey(),
+                        .serial = {0x05},
+                        .exts = {{"basicConstraints", "critical,CA:TRUE"},
+                                 {"keyUsage", "critical,digitalSignature"}}}));
+  const CertContextPtr signed_leaf = Parse(Issue(by_signing_only));
+  ASSERT_TRUE(CertSignatureVerifies(*signed_leaf, *signing_only));
+  chain = Chain(signed_leaf);
+  ASSERT_EQ(chain->elements.size(), 1u);
+  EXPECT_TRUE(chain->trust_status.error_status & kCertTrustIsPartialChain);
+  EXPECT_EQ(Policy(chain), kCertEChaining);
+
   Spec s = leaf_spec_;
   s.exts = {{"extendedKeyUsage", "clientAuth,emailProtection"}};
   CertContextPtr leaf = Parse(Issue(s));
