@@ -1,7 +1,10 @@
-// The twelve signing members: one frame over three choices (data from the
+// The sixteen signing members: one frame over four choices (data from the
 // outgoing plain text or from an argument; signer named by DN, by serial
 // number with the fixed issuer, or by serial number and issuer DN; any
-// private key or only signature keys), each member a row of kinds below.
+// private key or only signature keys; a PKCS#7 message made by the platform
+// or the self-built package of the Advance members, which may also use SM2
+// certificates as the sign mode and the SM2 store name allow), each member a
+// row of kinds below.
 //
 // Order of failures in every member: the data, the name checks, the signing
 // operation ("签名失败" with its status and platform code), the conversion of
@@ -18,6 +21,7 @@
 #include "control/quillmark_control.h"
 #include "control/text_convert.h"
 #include "crypto/sign_message.h"
+#include "signeddata/advance_sign.h"
 
 namespace quillmark::control {
 
@@ -25,6 +29,7 @@ namespace {
 
 enum class Data { kOutgoing, kArgument };
 enum class Naming { kDn, kSerial, kSerialAndIssuer };
+enum class Engine { kMessage, kAdvance };  // SignMessage(BySerial) or AdvanceSign
 
 struct SignKind {
   Data data;
@@ -36,6 +41,7 @@ struct SignKind {
   bool consumes_outgoing;
   // The message for an issuer DN above the length limit.
   Message issuer_too_long = Message::kDnTooLong;
+  Engine engine = Engine::kMessage;  // kAdvance names by DN only
 };
 
 // The member's arguments; empty views for those it does not take.
@@ -88,9 +94,17 @@ HRESULT SignMember(ControlSettings& s, const SignKind& kind, const SignArgs& arg
       if (args.name.empty() && s.server_mode != 0) {
         return frame.Fail(kErrEmptyInput, kind.no_name);
       }
-      status = crypto::SignMessage(data, s.server_mode != 0, detached, args.name, s.dn_separator,
-                                   &signature, &info, s.max_comp_size, s.digest_oid, kind.key_spec,
-                                   texts, &code);
+      if (kind.engine == Engine::kAdvance) {
+        std::optional<std::u16string_view> sm2_store;
+        if (s.sm2_store_name.has_value()) sm2_store = *s.sm2_store_name;
+        status = signeddata::AdvanceSign(
+            data, s.server_mode != 0, s.sign_mode, sm2_store, detached, args.name, s.dn_separator,
+            &signature, &info, s.max_comp_size, s.digest_oid, kind.key_spec, texts, &code);
+      } else {
+        status = crypto::SignMessage(data, s.server_mode != 0, detached, args.name, s.dn_separator,
+                                     &signature, &info, s.max_comp_size, s.digest_oid,
+                                     kind.key_spec, texts, &code);
+      }
     } else {
       std::u16string_view issuer = kFixedIssuerDN;
       if (kind.naming == Naming::kSerialAndIssuer) {
@@ -146,6 +160,14 @@ constexpr SignKind kDetachedByIssuerSerial{
 constexpr SignKind WithKeySpec(SignKind kind) {
   kind.key_spec = true;
   kind.issuer_too_long = Message::kDnTooLong;
+  return kind;
+}
+
+// The Advance members name the signer by DN, require it in server mode and
+// drop the outgoing plain text, also when they sign an argument.
+constexpr SignKind Advance(Data data) {
+  SignKind kind{data, Naming::kDn, false, Message::kDefaultDnRequired, true};
+  kind.engine = Engine::kAdvance;
   return kind;
 }
 
@@ -219,6 +241,29 @@ HRESULT CCorvaneQuillmark::QMUseKeySpecDetachedSignBySN(std::u16string_view plai
                                                         std::u16string_view deSignerSN,
                                                         std::u16string* pVal) {
   return SignMember(settings_, WithKeySpec(kDetachedBySerial), {plainText, deSignerSN, {}}, pVal);
+}
+
+HRESULT CCorvaneQuillmark::QMAdvanceAttachedSign(std::u16string_view deSignerDN,
+                                                 std::u16string* pVal) {
+  return SignMember(settings_, Advance(Data::kOutgoing), {{}, deSignerDN, {}}, pVal);
+}
+
+HRESULT CCorvaneQuillmark::QMUseSpecAdvanceAttachedSign(std::u16string_view deSignerDN,
+                                                        std::u16string* pVal) {
+  return SignMember(settings_, WithKeySpec(Advance(Data::kOutgoing)), {{}, deSignerDN, {}}, pVal);
+}
+
+HRESULT CCorvaneQuillmark::QMAdvanceDetachedSign(std::u16string_view plainText,
+                                                 std::u16string_view deSignerDN,
+                                                 std::u16string* pVal) {
+  return SignMember(settings_, Advance(Data::kArgument), {plainText, deSignerDN, {}}, pVal);
+}
+
+HRESULT CCorvaneQuillmark::QMUseSpecAdvanceDetachedSign(std::u16string_view plainText,
+                                                        std::u16string_view deSignerDN,
+                                                        std::u16string* pVal) {
+  return SignMember(settings_, WithKeySpec(Advance(Data::kArgument)), {plainText, deSignerDN, {}},
+                    pVal);
 }
 
 }  // namespace quillmark::control

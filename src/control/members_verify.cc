@@ -1,11 +1,15 @@
-// QMAttachedVerify, QMDetachedVerify and QMAfterwardsVerify: a signature
-// text through the code page to bytes, checked by the verification engine.
+// QMAttachedVerify, QMDetachedVerify, QMAfterwardsVerify and their Advance
+// twins QMAdvanceAttachedVerify and QMAdvanceDetachedVerify: a signature text
+// through the code page to bytes, checked by the verification engine (a
+// PKCS#7 message through the platform, or the self-built package).
 //
 // Success updates the signer information from the signer's field texts and,
 // for the attached forms, replaces the received plain text with the signed
 // content. Failure ("验证错误" for the engine, with its status and platform
 // code) makes the signer information absent and leaves the received plain
-// text as it was. The outgoing plain text is never touched.
+// text as it was. The outgoing plain text is never touched. The detached
+// forms check their two texts in opposite orders: QMDetachedVerify the data
+// first, QMAdvanceDetachedVerify the signature first.
 #include <string>
 #include <utility>
 
@@ -14,12 +18,35 @@
 #include "control/quillmark_control.h"
 #include "control/text_convert.h"
 #include "crypto/verify_message.h"
+#include "signeddata/advance_verify.h"
 
 namespace quillmark::control {
 
 namespace {
 
-enum class Check { kAttached, kDetached, kAfterwards };
+enum class Check { kAttached, kDetached, kAfterwards, kAdvanceAttached, kAdvanceDetached };
+
+bool IsDetached(Check check) {
+  return check == Check::kDetached || check == Check::kAdvanceDetached;
+}
+
+// Runs the engine of |check| over the signature |text|; |content| is the
+// data (detached) or receives the signed content.
+int RunCheck(Check check, ByteSpan text, Bytes* content, certs::CertInfoSet* info,
+             std::uint32_t* code) {
+  switch (check) {
+    case Check::kAttached:
+    case Check::kDetached:
+      return crypto::VerifyMessage(text, content, info, check == Check::kAttached, code);
+    case Check::kAfterwards:
+      return crypto::VerifyAfterwards(text, content, info, code);
+    case Check::kAdvanceAttached:
+      return signeddata::AdvanceVerifyAttached(text, content, info, code);
+    case Check::kAdvanceDetached:
+      return signeddata::AdvanceVerifyDetached(text, *content, info, code);
+  }
+  return kErrVerifyFailed;
+}
 
 Message ConversionMessage(int status) {
   return status == kErrNoMemory ? Message::kNoMemory : Message::kCharsetConversion;
@@ -31,29 +58,27 @@ HRESULT VerifyMember(ControlSettings& s, Check check, std::u16string_view signed
   auto cleanup = [&s] { s.signer_info.Clear(); };
   frame.OnFailure(cleanup);
   return frame.Run([&] {
-    Bytes content;
-    if (check == Check::kDetached) {
-      if (plain_text.empty()) return frame.Fail(kErrEmptyInput, Message::kSourceEmpty);
-      if (int status = TextToBytes(s.code_page, plain_text, &content); status != kOk) {
+    // Each text: empty, then its conversion; the data first for the PKCS#7
+    // detached form, the signature first for the Advance one.
+    auto convert = [&](std::u16string_view from, Bytes* to) {
+      if (from.empty()) return frame.Fail(kErrEmptyInput, Message::kSourceEmpty);
+      if (int status = TextToBytes(s.code_page, from, to); status != kOk) {
         return frame.Fail(status, ConversionMessage(status));
       }
-    }
-    if (signed_msg.empty()) return frame.Fail(kErrEmptyInput, Message::kSourceEmpty);
-    Bytes text;
-    if (int status = TextToBytes(s.code_page, signed_msg, &text); status != kOk) {
-      return frame.Fail(status, ConversionMessage(status));
-    }
+      return S_OK;
+    };
+    Bytes content, text;
+    if (check == Check::kDetached && convert(plain_text, &content) != S_OK) return S_FALSE;
+    if (convert(signed_msg, &text) != S_OK) return S_FALSE;
+    if (check == Check::kAdvanceDetached && convert(plain_text, &content) != S_OK) return S_FALSE;
 
     certs::CertInfoSet info;
     std::uint32_t code = 0;
-    int status =
-        check == Check::kAfterwards
-            ? crypto::VerifyAfterwards(text, &content, &info, &code)
-            : crypto::VerifyMessage(text, &content, &info, check == Check::kAttached, &code);
+    int status = RunCheck(check, text, &content, &info, &code);
     if (status != kOk) return frame.FailWithCode(status, code, Message::kVerifyFailed);
 
     s.signer_info.UpdateFrom(std::move(info));
-    if (check != Check::kDetached) s.received_plain_text = std::move(content);
+    if (!IsDetached(check)) s.received_plain_text = std::move(content);
     return frame.Succeed();
   });
 }
@@ -71,6 +96,15 @@ HRESULT CCorvaneQuillmark::QMDetachedVerify(std::u16string_view signedMsg,
 
 HRESULT CCorvaneQuillmark::QMAfterwardsVerify(std::u16string_view signedMsg) {
   return VerifyMember(settings_, Check::kAfterwards, signedMsg, {});
+}
+
+HRESULT CCorvaneQuillmark::QMAdvanceAttachedVerify(std::u16string_view signedMsg) {
+  return VerifyMember(settings_, Check::kAdvanceAttached, signedMsg, {});
+}
+
+HRESULT CCorvaneQuillmark::QMAdvanceDetachedVerify(std::u16string_view signedMsg,
+                                                   std::u16string_view plainText) {
+  return VerifyMember(settings_, Check::kAdvanceDetached, signedMsg, plainText);
 }
 
 }  // namespace quillmark::control

@@ -71,6 +71,12 @@ const std::initializer_list<std::string_view> kBuiltMembers = {
     "QMUseKeySpecRawSign",
     "QMRawVerify",
     "QMAttachedVerifySignedFile",
+    "QMAdvanceAttachedSign",
+    "QMAdvanceAttachedVerify",
+    "QMUseSpecAdvanceAttachedSign",
+    "QMAdvanceDetachedSign",
+    "QMUseSpecAdvanceDetachedSign",
+    "QMAdvanceDetachedVerify",
 };
 
 }  // namespace
