@@ -61,6 +61,16 @@ std::string LowerHex(ByteSpan bytes, std::string prefix = {}) {
   return out;
 }
 
+// Hexadecimal digits of an unsigned big-endian value for the `I` code, in
+// DER's shortest form: 00 in front when the top bit is set, so that the
+// INTEGER stays positive, and no zero bytes in front otherwise (a value of
+// 32 bytes starting with 00 would be a non-minimal INTEGER, which strict
+// verifiers refuse).
+std::string PositiveIntegerHex(ByteSpan value) {
+  while (value.size() > 1 && value[0] == 0 && value[1] < 0x80) value = value.subspan(1);
+  return LowerHex(value, !value.empty() && value[0] >= 0x80 ? "00" : "");
+}
+
 // One template on a fresh writer; nullptr unless it succeeds and leaves no
 // element open.
 template <typename... Args>
@@ -146,14 +156,13 @@ int BuildSm2SignedData(bool detached, ByteSpan content, const platform::CertCont
                        std::string_view digest_oid, ByteSpan signature, Bytes* package) {
   package->clear();
   if (signature.size() != kSm2SignatureSize) return kErrDerEncode;
-  // SEQUENCE { INTEGER r, INTEGER s }: each half gets a 00 in front when its
-  // top bit is set, so that the INTEGER stays positive.
+  // SEQUENCE { INTEGER r, INTEGER s }, r and s 32 bytes each.
   std::unique_ptr<Asn1Writer> value;
   try {
     const ByteSpan r = signature.first(kSm2HalfSize);
     const ByteSpan s = signature.last(kSm2HalfSize);
-    const std::string r_hex = LowerHex(r, r[0] >= 0x80 ? "00" : "");
-    const std::string s_hex = LowerHex(s, s[0] >= 0x80 ? "00" : "");
+    const std::string r_hex = PositiveIntegerHex(r);
+    const std::string s_hex = PositiveIntegerHex(s);
     value = Encode("{II}", Asn1Hex{r_hex}, Asn1Hex{s_hex});
   } catch (const std::bad_alloc&) {
     return kErrDerEncode;

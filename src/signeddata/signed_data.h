@@ -54,7 +54,9 @@ int BuildRsaSignedData(bool detached, ByteSpan content, const platform::CertCont
                        std::string_view digest_oid, ByteSpan signature, Bytes* package);
 
 // |digest_oid| must be kSm3Oid; |signature| is r then s, 32 bytes each, most
-// significant byte first.
+// significant byte first (any other length is refused with kErrDerEncode).
+// Each becomes an INTEGER in its shortest positive form: 00 in front when the
+// top bit is set, zero bytes in front dropped.
 int BuildSm2SignedData(bool detached, ByteSpan content, const platform::CertContext& cert,
                        std::string_view digest_oid, ByteSpan signature, Bytes* package);
 
