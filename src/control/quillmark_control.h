@@ -3,14 +3,13 @@
 //
 // An instance owns its settings, buffers and error state (ControlSettings);
 // a new one has every default. Every member returns S_OK or S_FALSE and
-// reports failures through errorNum/errMsg (see method_frame.h); members whose
-// engines are not part of this build return E_NOTIMPL and change nothing.
+// reports failures through errorNum/errMsg (see method_frame.h).
 //
 // Members are implemented by family: quillmark_control.cc (properties and
 // setters), members_base64.cc, members_plaintext.cc, members_files.cc,
-// members_info.cc, members_misc.cc, members_cert_query.cc, members_sign.cc,
-// members_verify.cc, members_envelope.cc, members_digest.cc, members_raw.cc,
-// and members_unbuilt.cc for those whose engines do not exist yet.
+// members_info.cc, members_misc.cc, members_cert_query.cc, members_sign.cc
+// (the PKCS#7 and Advance signing members), members_verify.cc,
+// members_envelope.cc, members_digest.cc and members_raw.cc.
 //
 // Like the page it serves, an instance is used from one thread at a time.
 #ifndef QUILLMARK_CONTROL_QUILLMARK_CONTROL_H_
