@@ -2,6 +2,7 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cstring>
@@ -282,6 +283,16 @@ bool IconvToUtf16(iconv_t cd, ByteSpan bytes, std::u16string* out) {
                   });
 }
 
+// Every code page converted through iconv keeps the ASCII range as it is, so
+// text that stays within it is widened or narrowed without iconv.
+bool IsAscii(ByteSpan bytes) {
+  return std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b < 0x80; });
+}
+
+bool IsAscii(std::u16string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char16_t c) { return c < 0x80; });
+}
+
 std::size_t Fail(std::uint32_t error) {
   SetLastError(error);
   return 0;
@@ -311,6 +322,10 @@ std::size_t WideCharToMultiByte(std::uint32_t code_page, std::u16string_view tex
         SingleByteFromUtf16(text, info->converter == Converter::kWindows1252, &out);
         break;
       case Converter::kIconv: {
+        if (IsAscii(text)) {
+          out.assign(text.begin(), text.end());
+          break;
+        }
         iconv_t cd = Descriptor(*info, /*to_bytes=*/true);
         if (cd == nullptr || !IconvFromUtf16(cd, text, &out)) return Fail(kErrorInvalidParameter);
         break;
@@ -338,6 +353,10 @@ std::size_t MultiByteToWideChar(std::uint32_t code_page, ByteSpan bytes, std::u1
         SingleByteToUtf16(bytes, info->converter == Converter::kWindows1252, &out);
         break;
       case Converter::kIconv: {
+        if (IsAscii(bytes)) {
+          out.assign(bytes.begin(), bytes.end());
+          break;
+        }
         iconv_t cd = Descriptor(*info, /*to_bytes=*/false);
         if (cd == nullptr || !IconvToUtf16(cd, bytes, &out)) return Fail(kErrorInvalidParameter);
         break;

@@ -71,6 +71,29 @@ TEST(CodePage, EveryByteOf1252SurvivesARoundTrip) {
   EXPECT_EQ(ToBytes(1252, text), all);
 }
 
+// Pure ASCII skips the conversion library; this holds only if each page
+// keeps ASCII as it is, which is checked here through the library itself
+// (the trailing non-ASCII unit sends the whole text through it).
+TEST(CodePage, AsciiIsTheSameWithAndWithoutTheConversionLibrary) {
+  Bytes ascii;
+  std::u16string wide;
+  for (int c = 0; c < 0x80; ++c) {
+    ascii.push_back(static_cast<std::uint8_t>(c));
+    wide.push_back(static_cast<char16_t>(c));
+  }
+  for (std::uint32_t cp :
+       {936u, 54936u, 950u, 932u, 949u, 1250u, 1251u, 1253u, 1254u, 1256u, 1257u, 28591u}) {
+    Bytes mixed_bytes = ascii;
+    mixed_bytes.push_back(0xFF);
+    EXPECT_EQ(ToText(cp, mixed_bytes).substr(0, wide.size()), wide) << cp;
+    EXPECT_EQ(ToText(cp, ascii), wide) << cp;
+    Bytes through_library = ToBytes(cp, wide + u"\u20AC");
+    ASSERT_GT(through_library.size(), ascii.size()) << cp;
+    EXPECT_EQ(Bytes(through_library.begin(), through_library.begin() + 0x80), ascii) << cp;
+    EXPECT_EQ(ToBytes(cp, wide), ascii) << cp;
+  }
+}
+
 TEST(CodePage, CharactersThePageCannotHoldBecomeQuestionMarks) {
   struct Case {
     std::uint32_t cp;
