@@ -4,8 +4,10 @@
 // A sender control signs a plain text attached in server mode with 张三's
 // certificate; a receiver control verifies it, reads the content back and
 // shows the signer's five field texts. Then the sender makes a digital
-// envelope for 张三 and the receiver opens it with 张三's key. Everything
-// runs in a temporary home folder that is removed at the end.
+// envelope for 张三 and the receiver opens it with 张三's key. Last, the
+// sender signs with 赵六's SM2 certificate in the SignedData the control
+// builds itself. Everything runs in a temporary home folder that is removed
+// at the end.
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -26,6 +28,8 @@ using control::HRESULT;
 using control::ILydraCorvaneQuillmark;
 
 constexpr char16_t kSigner[] = u"CN=张三, OU=Personal, O=Demo Bank, C=CN";
+constexpr char16_t kSm2Signer[] = u"CN=赵六, OU=Personal, O=Demo Bank, C=CN";
+constexpr char16_t kSm2Store[] = u"SM2";
 constexpr char16_t kContent[] =
     u"转账 1000.00 元 to Demo Customer, account 6222 0000 1234 5678, reference QM-2026-12-07";
 constexpr char16_t kEnvelopeContent[] =
@@ -115,7 +119,22 @@ bool RunRoundTrips() {
     return false;
   }
   std::printf("  recipient:\n");
-  return PrintCertInfo(*receiver, false);
+  if (!PrintCertInfo(*receiver, false)) return false;
+
+  std::printf("\n3. SM2 signature (SM3 digest) in the control's own SignedData, signer %s\n",
+              Utf8(kSm2Signer).c_str());
+  std::u16string package;
+  if (!Check(*sender, sender->put_QMSignMode(2), "put QMSignMode") ||
+      !Check(*sender, sender->QMSetSM2CertStoreName(kSm2Store), "QMSetSM2CertStoreName") ||
+      !Check(*sender, sender->QMSetPlainText(kContent), "QMSetPlainText") ||
+      !Check(*sender, sender->QMAdvanceAttachedSign(kSm2Signer, &package),
+             "QMAdvanceAttachedSign")) {
+    return false;
+  }
+  std::printf("  package (%zu characters of Base64):\n", package.size());
+  PrintIndented(package);
+  std::printf("  signer:\n");
+  return PrintCertInfo(*sender, true);
 }
 
 }  // namespace
