@@ -101,63 +101,58 @@ std::u16string Text(std::size_t n) {
   return text;
 }
 
-void BM_QMAttachedSign(benchmark::State& state) {
+using quillmark::control::CCorvaneQuillmark;
+using SignMember = quillmark::control::HRESULT (CCorvaneQuillmark::*)(std::u16string_view,
+                                                                      std::u16string*);
+using VerifyMember = quillmark::control::HRESULT (CCorvaneQuillmark::*)(std::u16string_view);
+
+// QMSetPlainText, then |sign| by DN, once per iteration.
+void SignThrough(benchmark::State& state, SignMember sign) {
   TheFixture();
-  quillmark::control::CCorvaneQuillmark control;
+  CCorvaneQuillmark control;
   const std::u16string text = Text(static_cast<std::size_t>(state.range(0)));
   std::u16string signature;
   for (auto _ : state) {
     control.QMSetPlainText(text);
-    if (control.QMAttachedSign(u"CN=Li Si", &signature) != 0) state.SkipWithError("sign failed");
+    if ((control.*sign)(u"CN=Li Si", &signature) != 0) state.SkipWithError("sign failed");
     benchmark::DoNotOptimize(signature.data());
   }
   state.SetBytesProcessed(state.iterations() * state.range(0));
 }
+
+// |verify| of one signature made by |sign|, once per iteration.
+void VerifyThrough(benchmark::State& state, SignMember sign, VerifyMember verify) {
+  TheFixture();
+  CCorvaneQuillmark control;
+  std::u16string signature;
+  control.QMSetPlainText(Text(static_cast<std::size_t>(state.range(0))));
+  if ((control.*sign)(u"CN=Li Si", &signature) != 0) state.SkipWithError("sign failed");
+  for (auto _ : state) {
+    if ((control.*verify)(signature) != 0) state.SkipWithError("verify failed");
+  }
+  state.SetBytesProcessed(state.iterations() * state.range(0));
+}
+
+void BM_QMAttachedSign(benchmark::State& state) {
+  SignThrough(state, &CCorvaneQuillmark::QMAttachedSign);
+}
 BENCHMARK(BM_QMAttachedSign)->Arg(1024)->Unit(benchmark::kMicrosecond);
 
 void BM_QMAttachedVerify(benchmark::State& state) {
-  TheFixture();
-  quillmark::control::CCorvaneQuillmark control;
-  std::u16string signature;
-  control.QMSetPlainText(Text(static_cast<std::size_t>(state.range(0))));
-  if (control.QMAttachedSign(u"CN=Li Si", &signature) != 0) state.SkipWithError("sign failed");
-  for (auto _ : state) {
-    if (control.QMAttachedVerify(signature) != 0) state.SkipWithError("verify failed");
-  }
-  state.SetBytesProcessed(state.iterations() * state.range(0));
+  VerifyThrough(state, &CCorvaneQuillmark::QMAttachedSign, &CCorvaneQuillmark::QMAttachedVerify);
 }
 BENCHMARK(BM_QMAttachedVerify)->Arg(1024)->Unit(benchmark::kMicrosecond);
 
 // The same round through the Advance members, whose SignedData the control
 // builds and parses itself; compared with the same OpenSSL baselines.
 void BM_QMAdvanceAttachedSign(benchmark::State& state) {
-  TheFixture();
-  quillmark::control::CCorvaneQuillmark control;
-  const std::u16string text = Text(static_cast<std::size_t>(state.range(0)));
-  std::u16string signature;
-  for (auto _ : state) {
-    control.QMSetPlainText(text);
-    if (control.QMAdvanceAttachedSign(u"CN=Li Si", &signature) != 0) {
-      state.SkipWithError("sign failed");
-    }
-    benchmark::DoNotOptimize(signature.data());
-  }
-  state.SetBytesProcessed(state.iterations() * state.range(0));
+  SignThrough(state, &CCorvaneQuillmark::QMAdvanceAttachedSign);
 }
 BENCHMARK(BM_QMAdvanceAttachedSign)->Arg(1024)->Unit(benchmark::kMicrosecond);
 
 void BM_QMAdvanceAttachedVerify(benchmark::State& state) {
-  TheFixture();
-  quillmark::control::CCorvaneQuillmark control;
-  std::u16string signature;
-  control.QMSetPlainText(Text(static_cast<std::size_t>(state.range(0))));
-  if (control.QMAdvanceAttachedSign(u"CN=Li Si", &signature) != 0) {
-    state.SkipWithError("sign failed");
-  }
-  for (auto _ : state) {
-    if (control.QMAdvanceAttachedVerify(signature) != 0) state.SkipWithError("verify failed");
-  }
-  state.SetBytesProcessed(state.iterations() * state.range(0));
+  VerifyThrough(state, &CCorvaneQuillmark::QMAdvanceAttachedSign,
+                &CCorvaneQuillmark::QMAdvanceAttachedVerify);
 }
 BENCHMARK(BM_QMAdvanceAttachedVerify)->Arg(1024)->Unit(benchmark::kMicrosecond);
 
