@@ -251,7 +251,8 @@ std::vector<std::string> SplitLines(const std::string& text) {
     size_t nl = text.find('\n', pos);
     size_t end = nl == std::string::npos ? text.size() : nl;
     std::string line = text.substr(pos, end - pos);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+    // Every carriage return at the end goes: the file is written with LF ends.
+    while (!line.empty() && line.back() == '\r') line.pop_back();
     lines.push_back(std::move(line));
     pos = end + 1;
   }
@@ -451,12 +452,17 @@ RegistryDocument RegistryDocument::Parse(ByteSpan file) {
       header_done = true;
       if (logical == kHeader || logical == kHeader4) continue;
     }
-    while (ContinuesHexData(logical) && i + 1 < lines.size() &&
-           !IsSectionHeader(Trim(lines[i + 1]))) {
-      ++i;
+    // A trailing backslash joins the next line, or ends the data when the
+    // file or the section ends there. A blank line ends the data too; it is
+    // not kept in |raw|, so a rewrite (which may add or drop blank lines)
+    // reads back the same entry.
+    while (ContinuesHexData(logical)) {
       logical.pop_back();
-      logical.append(Trim(lines[i]));
-      raw.append("\n").append(lines[i]);
+      if (i + 1 >= lines.size() || IsSectionHeader(Trim(lines[i + 1]))) break;
+      ++i;
+      std::string_view next = Trim(lines[i]);
+      logical.append(next);
+      if (!next.empty()) raw.append("\n").append(lines[i]);
     }
 
     if (IsSectionHeader(logical)) {
@@ -518,6 +524,10 @@ void SerializeKey(const RegistryKey& key, const std::string& path, bool is_root,
     out->append("[").append(path).append("]\n");
     for (const RegistryEntry& e : key.entries) {
       out->append(e.is_value ? FormatValue(e) : e.verbatim).append("\n");
+      // A kept line ending in a backslash must not join the entry after it
+      // when the file is read again: a blank line ends it.
+      std::string_view tail = Trim(e.verbatim);
+      if (!e.is_value && !tail.empty() && tail.back() == '\\') out->append("\n");
     }
     out->append("\n");
   }

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/files.h"
 #include "platform/home.h"
@@ -348,6 +349,43 @@ TEST_F(RegistryTest, Utf16FilesAndGarbageAreReadWithoutHarm) {
     EXPECT_NE(text.find(line), std::string::npos) << "lost a line of the original";
   }
   EXPECT_EQ(RegistryDocument::Parse(AsBytes(text)).Serialize(), text);
+}
+
+// Hex data whose last line ends in a backslash, at the end of a section or
+// of the file, ends there as it does before a blank line; a rewrite never
+// joins such a kept line with the entry written after it, and kept lines do
+// not lose a carriage return on every rewrite.
+TEST_F(RegistryTest, OddHandEditsReadTheSameAfterARewrite) {
+  const std::string file =
+      "Windows Registry Editor Version 5.00\n\n"
+      "[HKEY_CURRENT_USER\\a]\n\"bin\"=hex:01,02,\\\n"
+      "[HKEY_CURRENT_USER\\a]\n\"bad\"=hex:zz,\\\n"
+      "[HKEY_CURRENT_USER\\a]\n\"after\"=\"kept\"\nodd line\r\r\n"
+      "[HKEY_CURRENT_USER\\b]\n\"end\"=hex:0a,\\";
+  std::vector<std::u16string> a, b;
+  ASSERT_TRUE(RegistryDocument::CanonicalPath(u"HKCU\\a", &a));
+  ASSERT_TRUE(RegistryDocument::CanonicalPath(u"HKCU\\b", &b));
+  std::string text = file;
+  for (int round = 0; round < 2; ++round) {
+    RegistryDocument doc = RegistryDocument::Parse(AsBytes(text));
+    RegistryKey* key_a = doc.Find(a);
+    RegistryKey* key_b = doc.Find(b);
+    ASSERT_TRUE(key_a != nullptr && key_b != nullptr) << text;
+    ASSERT_NE(key_a->FindValue(u"bin"), nullptr) << text;
+    EXPECT_EQ(key_a->FindValue(u"bin")->data, (Bytes{1, 2}));
+    EXPECT_EQ(key_a->FindValue(u"bad"), nullptr);
+    ASSERT_NE(key_a->FindValue(u"after"), nullptr) << text;
+    EXPECT_EQ(key_a->FindValue(u"after")->type, kRegSz);
+    ASSERT_NE(key_b->FindValue(u"end"), nullptr) << text;
+    EXPECT_EQ(key_b->FindValue(u"end")->data, (Bytes{0x0A}));
+    const std::string rewritten = doc.Serialize();
+    EXPECT_NE(rewritten.find("\"bad\"=hex:zz,\\\n"), std::string::npos) << rewritten;
+    EXPECT_NE(rewritten.find("\nodd line\n"), std::string::npos) << rewritten;
+    if (round == 1) {
+      EXPECT_EQ(rewritten, text);
+    }
+    text = rewritten;
+  }
 }
 
 TEST_F(RegistryTest, HandleRightsAndKeyDeletionRules) {
