@@ -392,7 +392,9 @@ CertStore CertOpenStore(std::uint32_t provider, std::uint32_t /*encoding*/, std:
       SetLastError(kErrorInvalidParameter);
       return CertStore();
     }
-    std::string home = QuillmarkHome();
+    // An existing store costs one stat; the home and stores folders are made
+    // only for a store that is not there yet.
+    std::string home = QuillmarkHomePath();
     if (home.empty()) {
       SetLastError(kErrorAccessDenied);
       return CertStore();
@@ -408,7 +410,8 @@ CertStore CertOpenStore(std::uint32_t provider, std::uint32_t /*encoding*/, std:
         SetLastError(kErrorFileNotFound);
         return CertStore();
       }
-      if (!MakeDirectories(stores, 0700) || !MakeDirectories(state->path, 0700)) {
+      if (QuillmarkHome().empty() || !MakeDirectories(stores, 0700) ||
+          !MakeDirectories(state->path, 0700)) {
         SetLastError(kErrorAccessDenied);
         return CertStore();
       }

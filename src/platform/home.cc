@@ -33,6 +33,11 @@ std::string UserHomeDirectory() {
 }
 
 std::string QuillmarkHome() {
+  std::string path = QuillmarkHomePath();
+  return !path.empty() && MakeDirectories(path, 0700) ? path : std::string();
+}
+
+std::string QuillmarkHomePath() {
   std::string path = HomeOverride();
   if (path.empty()) path = EnvOrEmpty("QUILLMARK_HOME");
   if (path.empty()) {
@@ -46,7 +51,7 @@ std::string QuillmarkHome() {
     }
   }
   while (path.size() > 1 && path.back() == '/') path.pop_back();
-  return MakeDirectories(path, 0700) ? path : std::string();
+  return path;
 }
 
 void SetQuillmarkHome(const std::string& path) { HomeOverride() = path; }

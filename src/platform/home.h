@@ -13,6 +13,10 @@ namespace quillmark::platform {
 // The home folder, created if missing. Empty when it cannot be created.
 std::string QuillmarkHome();
 
+// The home folder's path, whether or not it exists yet (no file system call).
+// Empty when no path can be formed.
+std::string QuillmarkHomePath();
+
 // Overrides the home folder for this process; an empty path removes the override.
 void SetQuillmarkHome(const std::string& path);
 
