@@ -1,7 +1,7 @@
 # make build   release build: build/libquillmark.so and build/quillmark
 # make test    the whole suite, built with AddressSanitizer and UBSan, run by CTest
 # make demo    the main job on a demonstration store
-# make bench   benchmarks (release), results also in build/bench.json
+# make bench   benchmarks (release, medians of 3), results in build/bench.json, pairs compared
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
 .PHONY: all deps build test demo bench format clean
@@ -26,7 +26,10 @@ demo: build
 	./build/quillmark demo
 
 bench: build
-	./build/quillmark_bench --benchmark_out=build/bench.json --benchmark_out_format=json
+	./build/quillmark_bench --benchmark_repetitions=3 --benchmark_display_aggregates_only=true \
+	  --benchmark_out=build/bench.json --benchmark_out_format=json
+	@if command -v python3 >/dev/null; then python3 bench/compare.py build/bench.json; \
+	 else echo "python3 not found: see build/bench.json for the results"; fi
 
 format:
 	find src tests bench -name '*.cc' -o -name '*.h' | xargs clang-format -i
