@@ -461,8 +461,9 @@ RegistryDocument RegistryDocument::Parse(ByteSpan file) {
       if (i + 1 >= lines.size() || IsSectionHeader(Trim(lines[i + 1]))) break;
       ++i;
       std::string_view next = Trim(lines[i]);
+      if (next.empty()) break;
       logical.append(next);
-      if (!next.empty()) raw.append("\n").append(lines[i]);
+      raw.append("\n").append(lines[i]);
     }
 
     if (IsSectionHeader(logical)) {

@@ -360,7 +360,7 @@ TEST_F(RegistryTest, OddHandEditsReadTheSameAfterARewrite) {
       "Windows Registry Editor Version 5.00\n\n"
       "[HKEY_CURRENT_USER\\a]\n\"bin\"=hex:01,02,\\\n"
       "[HKEY_CURRENT_USER\\a]\n\"bad\"=hex:zz,\\\n"
-      "[HKEY_CURRENT_USER\\a]\n\"after\"=\"kept\"\nodd line\r\r\n"
+      "[HKEY_CURRENT_USER\\a]\n\"after\"=\"kept\"\nodd line\r\r\n\"dbl\"=hex:05,\\\\\n"
       "[HKEY_CURRENT_USER\\b]\n\"end\"=hex:0a,\\";
   std::vector<std::u16string> a, b;
   ASSERT_TRUE(RegistryDocument::CanonicalPath(u"HKCU\\a", &a));
@@ -374,6 +374,7 @@ TEST_F(RegistryTest, OddHandEditsReadTheSameAfterARewrite) {
     ASSERT_NE(key_a->FindValue(u"bin"), nullptr) << text;
     EXPECT_EQ(key_a->FindValue(u"bin")->data, (Bytes{1, 2}));
     EXPECT_EQ(key_a->FindValue(u"bad"), nullptr);
+    EXPECT_EQ(key_a->FindValue(u"dbl"), nullptr);
     ASSERT_NE(key_a->FindValue(u"after"), nullptr) << text;
     EXPECT_EQ(key_a->FindValue(u"after")->type, kRegSz);
     ASSERT_NE(key_b->FindValue(u"end"), nullptr) << text;
