@@ -1,0 +1,73 @@
+// The session protocol: JSON lines fed to one control instance never crash
+// and each line gets exactly one answer line. The instance runs in a scratch
+// home holding the demonstration PKI, dialogs are cancelled ("none"), and the
+// members that read or write files named by the caller are left out.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "control/com/class_factory.h"
+#include "control/com/session.h"
+#include "platform/demo_pki.h"
+#include "platform/home.h"
+
+namespace com = quillmark::control::com;
+namespace ctl = quillmark::control;
+
+namespace {
+
+bool IsFuzzable(const com::MemberInfo& member) {
+  for (std::string_view skipped : {"QMAddFile", "QMGetFile", "QMAttachedVerifySignedFile",
+                                   "QMAddFileForEncrypt", "QMEncryptFileAndSave"}) {
+    if (member.name == skipped) return false;
+  }
+  return com::IsMemberBuilt(member);
+}
+
+char g_home[] = "/tmp/qm-fuzz-session-XXXXXX";
+
+void RemoveHome() {
+  std::error_code ignored;
+  std::filesystem::remove_all(g_home, ignored);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  if (mkdtemp(g_home) == nullptr) std::abort();
+  std::atexit(RemoveHome);
+  const char* home = g_home;
+  quillmark::platform::SetQuillmarkHome(home);
+  std::vector<quillmark::platform::DemoItem> items;
+  std::string error;
+  if (!quillmark::platform::CreateDemoPki(&items, &error)) std::abort();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  com::ClassFactoryRef factory;
+  com::ControlPtr control;
+  if (com::GetClassObject(ctl::kClsidLydraCorvaneQuillmark, ctl::kIidIClassFactory, &factory) !=
+          ctl::S_OK ||
+      factory->CreateInstance(nullptr, ctl::kIidILydraCorvaneQuillmark, &control) != ctl::S_OK) {
+    std::abort();
+  }
+  com::Session session(control.get(), IsFuzzable);
+  static const bool echo = std::getenv("QM_FUZZ_ECHO") != nullptr;  // show the answers
+  std::string_view input(reinterpret_cast<const char*>(data), size);
+  while (!input.empty()) {
+    const std::size_t end = input.find('\n');
+    const std::string answer = session.Answer(input.substr(0, end));
+    if (echo) std::fprintf(stderr, "%s\n", answer.c_str());
+    if (answer.empty() || answer.front() != '{' || answer.find('\n') != std::string::npos) {
+      std::abort();
+    }
+    input.remove_prefix(end == std::string_view::npos ? input.size() : end + 1);
+  }
+  return 0;
+}
