@@ -187,14 +187,24 @@ PlaintextResult AppendToOutgoing(Bytes* outgoing, ByteSpan name, ByteSpan conten
   return {};
 }
 
-PlaintextResult TakeFirstFormItem(Bytes* received, Bytes* item) {
-  item->clear();
-  if (received->empty()) return Failure(kErrEmptyInput, PlaintextStep::kSourceEmpty);
-  FormattedPlaintextLayout layout;
-  if (ScanFormattedPlaintext(*received, &layout) != kOk) {
+namespace {
+
+// The layout of a received plain text that a take works on.
+PlaintextResult ScanReceived(const Bytes& received, FormattedPlaintextLayout* layout) {
+  if (received.empty()) return Failure(kErrEmptyInput, PlaintextStep::kSourceEmpty);
+  if (ScanFormattedPlaintext(received, layout) != kOk) {
     return Failure(kFailed, PlaintextStep::kNotFormatted);
   }
-  CheckLayout(layout);
+  CheckLayout(*layout);
+  return {};
+}
+
+}  // namespace
+
+PlaintextResult TakeFirstFormItem(Bytes* received, Bytes* item) {
+  item->clear();
+  FormattedPlaintextLayout layout;
+  if (PlaintextResult r = ScanReceived(*received, &layout); !r.ok()) return r;
   const SectionLayout& form = layout.form;
   const SectionLayout& files = layout.files;
   const std::size_t first = form.first_end - form.begin;
@@ -219,12 +229,8 @@ PlaintextResult TakeFirstFormItem(Bytes* received, Bytes* item) {
 PlaintextResult TakeFirstFile(Bytes* received, Bytes* name, Bytes* content) {
   name->clear();
   content->clear();
-  if (received->empty()) return Failure(kErrEmptyInput, PlaintextStep::kSourceEmpty);
   FormattedPlaintextLayout layout;
-  if (ScanFormattedPlaintext(*received, &layout) != kOk) {
-    return Failure(kFailed, PlaintextStep::kNotFormatted);
-  }
-  CheckLayout(layout);
+  if (PlaintextResult r = ScanReceived(*received, &layout); !r.ok()) return r;
   const SectionLayout& form = layout.form;
   const SectionLayout& files = layout.files;
   const std::size_t first = files.first_end - files.begin;

@@ -125,6 +125,21 @@ bool ReadFileWithKey(const std::string& path, Bytes* out, FileKey* key) {
   return ok;
 }
 
+// Sorts certificate or CRL contexts by thumbprint; of several with the same
+// thumbprint the one whose file name sorts first is kept.
+template <typename ContextPtr>
+void SortByThumbprintKeepingFirst(std::vector<ContextPtr>* contexts) {
+  std::sort(contexts->begin(), contexts->end(), [](const ContextPtr& a, const ContextPtr& b) {
+    if (a->thumbprint() != b->thumbprint()) return a->thumbprint() < b->thumbprint();
+    return a->impl().file_name < b->impl().file_name;
+  });
+  contexts->erase(std::unique(contexts->begin(), contexts->end(),
+                              [](const ContextPtr& a, const ContextPtr& b) {
+                                return a->thumbprint() == b->thumbprint();
+                              }),
+                  contexts->end());
+}
+
 // Lists |path| again, reusing the entries of |old| whose files did not change.
 SnapshotPtr LoadSnapshot(const std::string& path, const std::string& store_name,
                          const FileKey& dir_key, const Snapshot* old) {
@@ -176,26 +191,8 @@ SnapshotPtr LoadSnapshot(const std::string& path, const std::string& store_name,
     if (entry.cert) snap->certs.push_back(entry.cert);
     if (entry.crl) snap->crls.push_back(entry.crl);
   }
-  auto cert_less = [](const CertContextPtr& a, const CertContextPtr& b) {
-    if (a->thumbprint() != b->thumbprint()) return a->thumbprint() < b->thumbprint();
-    return a->impl().file_name < b->impl().file_name;
-  };
-  std::sort(snap->certs.begin(), snap->certs.end(), cert_less);
-  snap->certs.erase(std::unique(snap->certs.begin(), snap->certs.end(),
-                                [](const CertContextPtr& a, const CertContextPtr& b) {
-                                  return a->thumbprint() == b->thumbprint();
-                                }),
-                    snap->certs.end());
-  auto crl_less = [](const CrlContextPtr& a, const CrlContextPtr& b) {
-    if (a->thumbprint() != b->thumbprint()) return a->thumbprint() < b->thumbprint();
-    return a->impl().file_name < b->impl().file_name;
-  };
-  std::sort(snap->crls.begin(), snap->crls.end(), crl_less);
-  snap->crls.erase(std::unique(snap->crls.begin(), snap->crls.end(),
-                               [](const CrlContextPtr& a, const CrlContextPtr& b) {
-                                 return a->thumbprint() == b->thumbprint();
-                               }),
-                   snap->crls.end());
+  SortByThumbprintKeepingFirst(&snap->certs);
+  SortByThumbprintKeepingFirst(&snap->crls);
   // Key-provider properties, shared with every holder of the contexts.
   for (const CertContextPtr& cert : snap->certs) {
     PropertySlot& slot = *cert->impl().props;
