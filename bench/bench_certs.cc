@@ -3,10 +3,10 @@
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 
-#include "platform/cert_context.h"
-#include "platform/cert_context_internal.h"
-#include "platform/cert_store.h"
-#include "platform/files.h"
+#include "platform/os/files.h"
+#include "platform/store/cert_context.h"
+#include "platform/store/cert_context_internal.h"
+#include "platform/store/cert_store.h"
 
 namespace quillmark::bench {
 

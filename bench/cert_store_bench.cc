@@ -13,11 +13,11 @@
 
 #include "bench_certs.h"
 #include "common/bytes.h"
-#include "platform/cert_context.h"
-#include "platform/cert_context_internal.h"
-#include "platform/cert_store.h"
-#include "platform/files.h"
-#include "platform/home.h"
+#include "platform/os/files.h"
+#include "platform/os/home.h"
+#include "platform/store/cert_context.h"
+#include "platform/store/cert_context_internal.h"
+#include "platform/store/cert_store.h"
 
 namespace {
 

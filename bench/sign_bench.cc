@@ -24,9 +24,9 @@
 
 #include "common/bytes.h"
 #include "control/quillmark_control.h"
-#include "platform/demo_pki.h"
-#include "platform/files.h"
-#include "platform/home.h"
+#include "demo/demo_pki.h"
+#include "platform/os/files.h"
+#include "platform/os/home.h"
 
 namespace {
 
@@ -45,15 +45,15 @@ struct Fixture {
     if (::mkdtemp(tmpl.data()) == nullptr) std::abort();
     home = tmpl;
     pf::SetQuillmarkHome(home);
-    std::vector<pf::DemoItem> items;
+    std::vector<::quillmark::demo::DemoItem> items;
     std::string error;
-    if (!pf::CreateDemoPki(&items, &error)) std::abort();
+    if (!::quillmark::demo::CreateDemoPki(&items, &error)) std::abort();
     // A store folder written less than two seconds ago is listed again on
     // every open, since it may still change within its timestamp tick. In use
     // the stores were written long before anything is signed or verified, so
     // the measurement starts once they have settled.
     std::this_thread::sleep_for(std::chrono::milliseconds(2100));
-    for (const pf::DemoItem& item : items) {
+    for (const ::quillmark::demo::DemoItem& item : items) {
       bool rsa = item.name.find(u"SM2") == std::u16string::npos;
       std::string cer = home + "/stores/" + item.store + "/" + item.thumbprint + ".cer";
       if (item.store == "MY" && item.name.starts_with(u"CN=Li Si")) {

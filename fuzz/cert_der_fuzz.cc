@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "common/bytes.h"
-#include "platform/cert_context.h"
-#include "platform/cert_extension.h"
-#include "platform/cert_text.h"
+#include "platform/names/cert_extension.h"
+#include "platform/names/cert_text.h"
+#include "platform/store/cert_context.h"
 
 using quillmark::ByteSpan;
 namespace pf = quillmark::platform;

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "common/bytes.h"
-#include "platform/registry_text.h"
+#include "platform/registry/registry_text.h"
 
 using quillmark::ByteSpan;
 namespace pf = quillmark::platform;

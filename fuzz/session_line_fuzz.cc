@@ -11,12 +11,12 @@
 #include <string_view>
 #include <vector>
 
-#include "control/com/class_factory.h"
-#include "control/com/session.h"
-#include "platform/demo_pki.h"
-#include "platform/home.h"
+#include "com/class_factory.h"
+#include "com/session.h"
+#include "demo/demo_pki.h"
+#include "platform/os/home.h"
 
-namespace com = quillmark::control::com;
+namespace com = quillmark::com;
 namespace ctl = quillmark::control;
 
 namespace {
@@ -43,9 +43,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   std::atexit(RemoveHome);
   const char* home = g_home;
   quillmark::platform::SetQuillmarkHome(home);
-  std::vector<quillmark::platform::DemoItem> items;
+  std::vector<quillmark:: ::quillmark::demo::DemoItem> items;
   std::string error;
-  if (!quillmark::platform::CreateDemoPki(&items, &error)) std::abort();
+  if (!quillmark:: ::quillmark::demo::CreateDemoPki(&items, &error)) std::abort();
   return 0;
 }
 

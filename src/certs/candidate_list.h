@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "common/bytes.h"
-#include "platform/cert_context.h"
+#include "platform/store/cert_context.h"
 
 namespace quillmark::certs {
 

@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "common/status.h"
-#include "platform/cert_text.h"
+#include "platform/names/cert_text.h"
 
 namespace quillmark::certs {
 

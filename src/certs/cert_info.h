@@ -23,7 +23,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/cert_context.h"
+#include "platform/store/cert_context.h"
 
 namespace quillmark::certs {
 

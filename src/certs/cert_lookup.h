@@ -12,8 +12,8 @@
 #include <string_view>
 
 #include "common/bytes.h"
-#include "platform/cert_context.h"
-#include "platform/cert_store.h"
+#include "platform/store/cert_context.h"
+#include "platform/store/cert_store.h"
 
 namespace quillmark::certs {
 

@@ -4,11 +4,11 @@
 #include <new>
 #include <utility>
 
-#include "platform/files.h"
-#include "platform/paths.h"
-#include "platform/shell.h"
+#include "platform/os/files.h"
+#include "platform/os/paths.h"
+#include "platform/os/shell.h"
+#include "platform/os/utf16.h"
 #include "platform/ui/dialog_factory.h"
-#include "platform/utf16.h"
 
 namespace quillmark::certs {
 

@@ -5,9 +5,9 @@
 
 #include "certs/dn_text.h"
 #include "common/status.h"
-#include "platform/cert_extension.h"
-#include "platform/cert_store.h"
-#include "platform/codepage.h"
+#include "platform/names/cert_extension.h"
+#include "platform/os/codepage.h"
+#include "platform/store/cert_store.h"
 
 namespace quillmark::certs {
 namespace {

@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "certs/cert_lookup.h"
-#include "platform/cert_context.h"
+#include "platform/store/cert_context.h"
 
 namespace quillmark::certs {
 

@@ -34,7 +34,7 @@
 #include "certs/cert_lookup.h"
 #include "certs/choose_cert_dlg.h"
 #include "common/bytes.h"
-#include "platform/cert_context.h"
+#include "platform/store/cert_context.h"
 
 namespace quillmark::certs {
 

@@ -5,10 +5,10 @@
 #include <string>
 
 #include "common/status.h"
-#include "platform/cert_chain.h"
-#include "platform/cert_store.h"
-#include "platform/cert_verify.h"
-#include "platform/last_error.h"
+#include "platform/chain/cert_chain.h"
+#include "platform/chain/cert_verify.h"
+#include "platform/os/last_error.h"
+#include "platform/store/cert_store.h"
 
 namespace quillmark::certs {
 namespace {

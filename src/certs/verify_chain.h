@@ -42,7 +42,7 @@
 
 #include <cstdint>
 
-#include "platform/cert_context.h"
+#include "platform/store/cert_context.h"
 
 namespace quillmark::certs {
 

@@ -14,11 +14,11 @@
 #include <vector>
 
 #include "cli/commands.h"
-#include "control/com/quillmark_interface.h"
-#include "platform/demo_pki.h"
-#include "platform/files.h"
-#include "platform/home.h"
-#include "platform/utf16.h"
+#include "control/quillmark_interface.h"
+#include "demo/demo_pki.h"
+#include "platform/os/files.h"
+#include "platform/os/home.h"
+#include "platform/os/utf16.h"
 
 namespace quillmark::cli {
 
@@ -151,13 +151,13 @@ int RunDemo(Args args) {
   }
   platform::SetQuillmarkHome(home);
   std::printf("Demonstration certificate store in %s\n", home.c_str());
-  std::vector<platform::DemoItem> items;
+  std::vector<::quillmark::demo::DemoItem> items;
   std::string error;
-  bool ok = platform::CreateDemoPki(&items, &error);
+  bool ok = ::quillmark::demo::CreateDemoPki(&items, &error);
   if (!ok) {
     std::fprintf(stderr, "quillmark demo: %s\n", error.c_str());
   } else {
-    for (const platform::DemoItem& item : items) {
+    for (const ::quillmark::demo::DemoItem& item : items) {
       std::printf("  %-12s %-16s %s\n", item.store.c_str(), item.role.c_str(),
                   Utf8(item.name).c_str());
     }

@@ -4,9 +4,9 @@
 #include <string>
 
 #include "cli/commands.h"
-#include "control/com/guids.h"
-#include "control/com/registration.h"
-#include "platform/home.h"
+#include "com/registration.h"
+#include "control/guids.h"
+#include "platform/os/home.h"
 
 namespace quillmark::cli {
 namespace {

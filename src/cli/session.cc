@@ -6,9 +6,9 @@
 #include <string>
 
 #include "cli/commands.h"
-#include "control/com/class_factory.h"
-#include "control/com/session.h"
-#include "platform/home.h"
+#include "com/class_factory.h"
+#include "com/session.h"
+#include "platform/os/home.h"
 #include "platform/ui/dialog_factory.h"
 
 namespace quillmark::cli {
@@ -60,10 +60,10 @@ int RunSession(Args args) {
   }
   platform::ui::SetCurrentDialogHost(std::move(host));
 
-  control::com::ClassFactoryRef factory;
-  control::com::ControlPtr instance;
-  control::HRESULT hr = control::com::GetClassObject(control::kClsidLydraCorvaneQuillmark,
-                                                     control::kIidIClassFactory, &factory);
+  com::ClassFactoryRef factory;
+  com::ControlPtr instance;
+  control::HRESULT hr = com::GetClassObject(control::kClsidLydraCorvaneQuillmark,
+                                            control::kIidIClassFactory, &factory);
   if (hr == control::S_OK) {
     hr = factory->CreateInstance(nullptr, control::kIidILydraCorvaneQuillmark, &instance);
   }
@@ -73,7 +73,7 @@ int RunSession(Args args) {
     return 1;
   }
 
-  control::com::Session session(instance.get());
+  com::Session session(instance.get());
   std::string line;
   while (ReadLine(stdin, &line)) {
     std::string answer = session.Answer(line);

@@ -9,13 +9,13 @@
 #include <vector>
 
 #include "cli/commands.h"
-#include "platform/cert_context.h"
-#include "platform/cert_store.h"
-#include "platform/cert_text.h"
-#include "platform/files.h"
-#include "platform/last_error.h"
-#include "platform/pem.h"
-#include "platform/utf16.h"
+#include "platform/names/cert_text.h"
+#include "platform/openssl/pem.h"
+#include "platform/os/files.h"
+#include "platform/os/last_error.h"
+#include "platform/os/utf16.h"
+#include "platform/store/cert_context.h"
+#include "platform/store/cert_store.h"
 
 namespace quillmark::cli {
 
@@ -364,11 +364,8 @@ struct StoreCommand {
 
 // Subcommands of quillmark store.
 constexpr StoreCommand kStoreCommands[] = {
-    {"list", RunStoreList},
-    {"add", RunStoreAdd},
-    {"remove", RunStoreRemove},
-    {"import", RunStoreImport},
-    {"demo", RunStoreDemo},
+    {"list", RunStoreList},     {"add", RunStoreAdd},   {"remove", RunStoreRemove},
+    {"import", RunStoreImport}, {"demo", RunStoreDemo},
 };
 
 }  // namespace

@@ -9,14 +9,14 @@
 #include <vector>
 
 #include "cli/commands.h"
-#include "platform/cert_context.h"
-#include "platform/cert_store.h"
-#include "platform/demo_pki.h"
-#include "platform/files.h"
-#include "platform/home.h"
-#include "platform/key_import.h"
-#include "platform/last_error.h"
-#include "platform/utf16.h"
+#include "demo/demo_pki.h"
+#include "platform/keys/key_import.h"
+#include "platform/os/files.h"
+#include "platform/os/home.h"
+#include "platform/os/last_error.h"
+#include "platform/os/utf16.h"
+#include "platform/store/cert_context.h"
+#include "platform/store/cert_store.h"
 
 namespace quillmark::cli {
 
@@ -184,12 +184,12 @@ int RunStoreImport(Args args) {
 
 int RunStoreDemo(Args args) {
   if (!args.empty()) return Usage(kDemoUsage);
-  std::vector<pf::DemoItem> items;
+  std::vector<::quillmark::demo::DemoItem> items;
   std::string error;
-  if (!pf::CreateDemoPki(&items, &error)) return Fail("demo: " + error);
+  if (!::quillmark::demo::CreateDemoPki(&items, &error)) return Fail("demo: " + error);
   std::string out = "demonstration PKI made in " + pf::QuillmarkHome() +
                     " (a previous one there was removed first)\n";
-  for (const pf::DemoItem& item : items) {
+  for (const ::quillmark::demo::DemoItem& item : items) {
     char head[64];
     std::snprintf(head, sizeof head, "  %-12s %-16s ", item.store.c_str(), item.role.c_str());
     out += head + item.thumbprint + "  " + pf::Utf16ToUtf8Lossy(item.name);

@@ -4,12 +4,11 @@
 #include <string>
 
 #include "cli/commands.h"
-#include "control/com/type_library.h"
+#include "com/type_library.h"
 
 namespace quillmark::cli {
 
 int RunTypelib(Args args) {
-  namespace com = control::com;
   if (args.size() > 1) {
     std::fputs("usage: quillmark typelib [--idl|--json]\n", stderr);
     return 2;

@@ -5,10 +5,10 @@
 #include <new>
 
 #include "common/status.h"
-#include "platform/files.h"
-#include "platform/paths.h"
+#include "platform/os/files.h"
+#include "platform/os/paths.h"
+#include "platform/os/utf16.h"
 #include "platform/ui/dialog_factory.h"
-#include "platform/utf16.h"
 
 namespace quillmark::control {
 

@@ -9,7 +9,7 @@
 #include "control/dn_check.h"
 #include "control/method_frame.h"
 #include "control/quillmark_control.h"
-#include "platform/cert_store.h"
+#include "platform/store/cert_store.h"
 
 namespace quillmark::control {
 

@@ -4,8 +4,8 @@
 #include "common/status.h"
 #include "control/quillmark_control.h"
 #include "control/resources.h"
-#include "platform/last_error.h"
-#include "platform/network.h"
+#include "platform/os/last_error.h"
+#include "platform/os/network.h"
 
 namespace quillmark::control {
 

@@ -5,14 +5,14 @@
 #include <utility>
 
 #include "common/status.h"
-#include "control/com/guids.h"
 #include "control/file_routines.h"
+#include "control/guids.h"
 #include "control/method_frame.h"
 #include "control/quillmark_control.h"
 #include "control/text_convert.h"
 #include "encoding/plaintext_buffer.h"
-#include "platform/paths.h"
-#include "platform/registry.h"
+#include "platform/os/paths.h"
+#include "platform/registry/registry.h"
 
 namespace quillmark::control {
 

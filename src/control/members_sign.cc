@@ -20,8 +20,8 @@
 #include "control/method_frame.h"
 #include "control/quillmark_control.h"
 #include "control/text_convert.h"
+#include "crypto/advance_sign.h"
 #include "crypto/sign_message.h"
-#include "signeddata/advance_sign.h"
 
 namespace quillmark::control {
 
@@ -97,9 +97,9 @@ HRESULT SignMember(ControlSettings& s, const SignKind& kind, const SignArgs& arg
       if (kind.engine == Engine::kAdvance) {
         std::optional<std::u16string_view> sm2_store;
         if (s.sm2_store_name.has_value()) sm2_store = *s.sm2_store_name;
-        status = signeddata::AdvanceSign(
-            data, s.server_mode != 0, s.sign_mode, sm2_store, detached, args.name, s.dn_separator,
-            &signature, &info, s.max_comp_size, s.digest_oid, kind.key_spec, texts, &code);
+        status = crypto::AdvanceSign(data, s.server_mode != 0, s.sign_mode, sm2_store, detached,
+                                     args.name, s.dn_separator, &signature, &info, s.max_comp_size,
+                                     s.digest_oid, kind.key_spec, texts, &code);
       } else {
         status = crypto::SignMessage(data, s.server_mode != 0, detached, args.name, s.dn_separator,
                                      &signature, &info, s.max_comp_size, s.digest_oid,

@@ -17,8 +17,8 @@
 #include "control/method_frame.h"
 #include "control/quillmark_control.h"
 #include "control/text_convert.h"
+#include "crypto/advance_verify.h"
 #include "crypto/verify_message.h"
-#include "signeddata/advance_verify.h"
 
 namespace quillmark::control {
 
@@ -41,9 +41,9 @@ int RunCheck(Check check, ByteSpan text, Bytes* content, certs::CertInfoSet* inf
     case Check::kAfterwards:
       return crypto::VerifyAfterwards(text, content, info, code);
     case Check::kAdvanceAttached:
-      return signeddata::AdvanceVerifyAttached(text, content, info, code);
+      return crypto::AdvanceVerifyAttached(text, content, info, code);
     case Check::kAdvanceDetached:
-      return signeddata::AdvanceVerifyDetached(text, *content, info, code);
+      return crypto::AdvanceVerifyDetached(text, *content, info, code);
   }
   return kErrVerifyFailed;
 }

@@ -3,7 +3,7 @@
 #include <array>
 #include <cstddef>
 
-#include "platform/utf16.h"
+#include "platform/os/utf16.h"
 
 namespace quillmark::control {
 

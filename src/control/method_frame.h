@@ -31,9 +31,9 @@
 #include <utility>
 
 #include "common/status.h"
-#include "control/com/quillmark_interface.h"
 #include "control/error_state.h"
 #include "control/messages.h"
+#include "control/quillmark_interface.h"
 
 namespace quillmark::control {
 

@@ -21,8 +21,8 @@
 #include <string_view>
 
 #include "common/bytes.h"
-#include "control/com/quillmark_interface.h"
 #include "control/control_settings.h"
+#include "control/quillmark_interface.h"
 
 namespace quillmark::control {
 

@@ -1,8 +1,8 @@
 #include "control/text_convert.h"
 
 #include "common/status.h"
-#include "platform/codepage.h"
-#include "platform/last_error.h"
+#include "platform/os/codepage.h"
+#include "platform/os/last_error.h"
 
 namespace quillmark::control {
 

@@ -7,7 +7,7 @@
 
 #include "common/status.h"
 #include "encoding/base64.h"
-#include "platform/message.h"
+#include "platform/message/message.h"
 
 namespace quillmark::crypto {
 

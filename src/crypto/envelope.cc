@@ -11,9 +11,9 @@
 #include "crypto/message_text.h"
 #include "crypto/recipient_selection.h"
 #include "crypto/signer_selection.h"
-#include "platform/cert_store.h"
-#include "platform/last_error.h"
-#include "platform/message.h"
+#include "platform/message/message.h"
+#include "platform/os/last_error.h"
+#include "platform/store/cert_store.h"
 
 namespace quillmark::crypto {
 

@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "certs/cert_info.h"
-#include "platform/cert_context.h"
+#include "platform/store/cert_context.h"
 
 namespace quillmark::crypto {
 

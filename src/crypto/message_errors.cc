@@ -1,7 +1,7 @@
 #include "crypto/message_errors.h"
 
 #include "common/status.h"
-#include "platform/last_error.h"
+#include "platform/os/last_error.h"
 
 namespace quillmark::crypto {
 

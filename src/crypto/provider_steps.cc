@@ -1,8 +1,8 @@
 #include "crypto/provider_steps.h"
 
 #include "common/status.h"
-#include "platform/last_error.h"
-#include "platform/sign_verify.h"
+#include "platform/keys/sign_verify.h"
+#include "platform/os/last_error.h"
 
 namespace quillmark::crypto {
 

@@ -23,9 +23,9 @@
 #include <cstdint>
 
 #include "common/bytes.h"
-#include "platform/cert_context.h"
-#include "platform/hash.h"
-#include "platform/key_provider.h"
+#include "platform/keys/hash.h"
+#include "platform/keys/key_provider.h"
+#include "platform/store/cert_context.h"
 
 namespace quillmark::crypto {
 

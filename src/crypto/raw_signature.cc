@@ -12,10 +12,10 @@
 #include "crypto/recipient_selection.h"
 #include "crypto/signer_selection.h"
 #include "encoding/base64.h"
-#include "platform/cert_context.h"
-#include "platform/hash.h"
-#include "platform/key_provider.h"
-#include "platform/sign_verify.h"
+#include "platform/keys/hash.h"
+#include "platform/keys/key_provider.h"
+#include "platform/keys/sign_verify.h"
+#include "platform/store/cert_context.h"
 
 namespace quillmark::crypto {
 

@@ -23,8 +23,8 @@
 #include <string_view>
 
 #include "certs/choose_cert_dlg.h"
-#include "platform/cert_context.h"
-#include "platform/cert_store.h"
+#include "platform/store/cert_context.h"
+#include "platform/store/cert_store.h"
 
 namespace quillmark::crypto {
 

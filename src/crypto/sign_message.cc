@@ -10,8 +10,8 @@
 #include "crypto/message_errors.h"
 #include "crypto/message_text.h"
 #include "crypto/signer_selection.h"
-#include "platform/last_error.h"
-#include "platform/message.h"
+#include "platform/message/message.h"
+#include "platform/os/last_error.h"
 
 namespace quillmark::crypto {
 

@@ -7,8 +7,8 @@
 #include "common/status.h"
 #include "crypto/message_errors.h"
 #include "crypto/message_text.h"
-#include "platform/last_error.h"
-#include "platform/message.h"
+#include "platform/message/message.h"
+#include "platform/os/last_error.h"
 
 namespace quillmark::crypto {
 

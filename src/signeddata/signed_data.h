@@ -40,7 +40,7 @@
 #include <string_view>
 
 #include "common/bytes.h"
-#include "platform/cert_context.h"
+#include "platform/store/cert_context.h"
 
 namespace quillmark::signeddata {
 

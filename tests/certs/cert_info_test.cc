@@ -6,7 +6,7 @@
 #include <string>
 
 #include "common/status.h"
-#include "platform/utf16.h"
+#include "platform/os/utf16.h"
 #include "support/cert_factory.h"
 
 namespace quillmark::certs {

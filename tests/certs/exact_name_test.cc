@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "common/status.h"
-#include "platform/cert_store.h"
-#include "platform/home.h"
+#include "platform/os/home.h"
+#include "platform/store/cert_store.h"
 #include "support/cert_factory.h"
 #include "support/test_dirs.h"
 

@@ -15,9 +15,9 @@
 
 #include "certs/dn_text.h"
 #include "common/status.h"
-#include "platform/cert_context_internal.h"
-#include "platform/cert_store.h"
-#include "platform/home.h"
+#include "platform/os/home.h"
+#include "platform/store/cert_context_internal.h"
+#include "platform/store/cert_store.h"
 #include "platform/ui/dialog_factory.h"
 #include "platform/ui/script_host.h"
 #include "support/cert_factory.h"

@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/cert_context_internal.h"
-#include "platform/cert_store.h"
-#include "platform/files.h"
-#include "platform/home.h"
+#include "platform/os/files.h"
+#include "platform/os/home.h"
+#include "platform/store/cert_context_internal.h"
+#include "platform/store/cert_store.h"
 #include "support/cert_factory.h"
 #include "support/test_dirs.h"
 

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/files.h"
+#include "platform/os/files.h"
 #include "support/test_dirs.h"
 
 namespace quillmark {

@@ -1,6 +1,6 @@
 // The class factory and the module's lifetime, through the C++ shape and the
 // C exports of libquillmark.so.
-#include "control/com/class_factory.h"
+#include "com/class_factory.h"
 
 #include <dlfcn.h>
 
@@ -8,9 +8,30 @@
 
 #include <string>
 
-#include "control/com/guids.h"
+#include "control/guids.h"
 
-namespace quillmark::control::com {
+namespace quillmark::com {
+
+using ::quillmark::control::CLASS_E_CLASSNOTAVAILABLE;
+using ::quillmark::control::CLASS_E_NOAGGREGATION;
+using ::quillmark::control::E_INVALIDARG;
+using ::quillmark::control::E_NOINTERFACE;
+using ::quillmark::control::E_POINTER;
+using ::quillmark::control::E_UNEXPECTED;
+using ::quillmark::control::Guid;
+using ::quillmark::control::GuidToString;
+using ::quillmark::control::kClassKeyPath;
+using ::quillmark::control::kClsidLydraCorvaneQuillmark;
+using ::quillmark::control::kClsidText;
+using ::quillmark::control::kCtlSettingsKeyPath;
+using ::quillmark::control::kDiidILydraCorvaneQuillmarkEvents;
+using ::quillmark::control::kIidIClassFactory;
+using ::quillmark::control::kIidILydraCorvaneQuillmark;
+using ::quillmark::control::kIidIUnknown;
+using ::quillmark::control::kLibidLydraQuillmark;
+using ::quillmark::control::kLibidText;
+using ::quillmark::control::S_FALSE;
+using ::quillmark::control::S_OK;
 namespace {
 
 TEST(ClassFactoryTest, InstancesAndLocksKeepTheModuleLoaded) {
@@ -114,4 +135,4 @@ TEST(GuidTest, TextsMatchTheValues) {
 }
 
 }  // namespace
-}  // namespace quillmark::control::com
+}  // namespace quillmark::com

@@ -7,7 +7,7 @@
 #include "common/status.h"
 #include "control/method_frame.h"
 #include "control/quillmark_control.h"
-#include "platform/utf16.h"
+#include "platform/os/utf16.h"
 
 namespace quillmark::control {
 namespace {

@@ -1,6 +1,6 @@
 // The dispatch layer: names, DISPIDs, kinds, argument counts, coercions and
 // the built list, checked against a recording stand-in of the control.
-#include "control/com/dispatch.h"
+#include "com/dispatch.h"
 
 #include <gtest/gtest.h>
 
@@ -8,11 +8,21 @@
 #include <string>
 #include <vector>
 
-#include "control/com/type_library.h"
-#include "control/com/variant.h"
+#include "com/type_library.h"
+#include "com/variant.h"
 #include "control/recording_control.h"
 
-namespace quillmark::control::com {
+namespace quillmark::com {
+
+using ::quillmark::control::DISP_E_BADPARAMCOUNT;
+using ::quillmark::control::DISP_E_MEMBERNOTFOUND;
+using ::quillmark::control::DISP_E_TYPEMISMATCH;
+using ::quillmark::control::DISP_E_UNKNOWNNAME;
+using ::quillmark::control::E_NOTIMPL;
+using ::quillmark::control::HRESULT;
+using ::quillmark::control::ILydraCorvaneQuillmark;
+using ::quillmark::control::S_FALSE;
+using ::quillmark::control::S_OK;
 namespace {
 
 using testing::RecordingControl;
@@ -392,4 +402,4 @@ TEST(TypeLibraryTest, IdlDeclaresEveryMemberWithItsAttributes) {
 }
 
 }  // namespace
-}  // namespace quillmark::control::com
+}  // namespace quillmark::com

@@ -6,15 +6,15 @@
 #include <string>
 
 #include "common/status.h"
-#include "control/com/guids.h"
+#include "control/guids.h"
 #include "control/quillmark_control.h"
 #include "encoding/formatted_plaintext.h"
-#include "platform/files.h"
-#include "platform/home.h"
-#include "platform/registry.h"
+#include "platform/os/files.h"
+#include "platform/os/home.h"
+#include "platform/os/utf16.h"
+#include "platform/registry/registry.h"
 #include "platform/ui/dialog_factory.h"
 #include "platform/ui/script_host.h"
-#include "platform/utf16.h"
 #include "support/test_dirs.h"
 
 namespace quillmark::control {

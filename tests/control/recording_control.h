@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "control/com/quillmark_interface.h"
+#include "control/quillmark_interface.h"
 
 namespace quillmark::testing {
 

@@ -1,6 +1,6 @@
 // DllRegisterServer / DllUnregisterServer and `quillmark register|unregister`
 // against the registry of a scratch home, read back through the registry API.
-#include "control/com/registration.h"
+#include "com/registration.h"
 
 #include <dlfcn.h>
 #include <limits.h>
@@ -11,14 +11,22 @@
 #include <map>
 #include <string>
 
-#include "control/com/guids.h"
-#include "platform/files.h"
-#include "platform/home.h"
-#include "platform/registry.h"
-#include "platform/utf16.h"
+#include "control/guids.h"
+#include "platform/os/files.h"
+#include "platform/os/home.h"
+#include "platform/os/utf16.h"
+#include "platform/registry/registry.h"
 #include "support/test_dirs.h"
 
-namespace quillmark::control::com {
+namespace quillmark::com {
+
+using ::quillmark::control::HRESULT;
+using ::quillmark::control::ILydraCorvaneQuillmark;
+using ::quillmark::control::kClassKeyPath;
+using ::quillmark::control::kCtlSettingsKeyPath;
+using ::quillmark::control::kStubPathValueName;
+using ::quillmark::control::S_OK;
+using ::quillmark::control::SELFREG_E_CLASS;
 namespace {
 
 using platform::kErrorSuccess;
@@ -266,4 +274,4 @@ TEST_F(RegistrationTest, CommandRegistersAndUnregisters) {
 }
 
 }  // namespace
-}  // namespace quillmark::control::com
+}  // namespace quillmark::com

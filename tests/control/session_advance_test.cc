@@ -8,7 +8,7 @@
 
 #include "common/json.h"
 #include "encoding/base64.h"
-#include "platform/utf16.h"
+#include "platform/os/utf16.h"
 #include "support/demo_pki_session.h"
 #include "support/live_session.h"
 #include "support/session_answers.h"

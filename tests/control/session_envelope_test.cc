@@ -9,12 +9,12 @@
 #include <vector>
 
 #include "common/json.h"
+#include "demo/demo_pki.h"
 #include "encoding/base64.h"
-#include "platform/cert_store.h"
-#include "platform/demo_pki.h"
-#include "platform/files.h"
-#include "platform/home.h"
-#include "platform/utf16.h"
+#include "platform/os/files.h"
+#include "platform/os/home.h"
+#include "platform/os/utf16.h"
+#include "platform/store/cert_store.h"
 #include "support/cert_factory.h"
 #include "support/demo_pki_session.h"
 #include "support/live_session.h"
@@ -62,7 +62,7 @@ class SessionEnvelopeTest : public testing::DemoPkiSessionTest {
     std::vector<std::pair<std::string, std::u16string>> rows;
     for (const char* store : {"CA", "ROOT", "AddressBook"}) {
       std::size_t first = rows.size();
-      for (const platform::DemoItem& item : items_) {
+      for (const ::quillmark::demo::DemoItem& item : items_) {
         if (item.store == store && item.role != "CRL")
           rows.emplace_back(item.thumbprint, item.name);
       }
@@ -219,7 +219,7 @@ TEST_F(SessionEnvelopeTest, OpensslOpensWhatIsMadeHereAndTheReverse) {
   const std::string li =
       write("li.pem", AsBytes(testing::DerToPem(CertDer("MY", kLi), "CERTIFICATE")));
   std::string chain;
-  for (const platform::DemoItem& item : items_) {
+  for (const ::quillmark::demo::DemoItem& item : items_) {
     if (item.role.ends_with(" CA") && item.name.find(u"SM2") == std::u16string::npos) {
       chain += testing::DerToPem(CertDer(item.store.c_str(), item.name), "CERTIFICATE");
     }

@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "common/json.h"
-#include "control/com/guids.h"
-#include "platform/files.h"
-#include "platform/home.h"
-#include "platform/registry.h"
-#include "platform/utf16.h"
+#include "control/guids.h"
+#include "platform/os/files.h"
+#include "platform/os/home.h"
+#include "platform/os/utf16.h"
+#include "platform/registry/registry.h"
 #include "support/cert_factory.h"
 #include "support/test_dirs.h"
 

@@ -1,7 +1,7 @@
 // The session protocol: answers formed in-process against a recording
 // stand-in of the control, and the real `quillmark session` and
 // `quillmark typelib` commands end to end.
-#include "control/com/session.h"
+#include "com/session.h"
 
 #include <gtest/gtest.h>
 
@@ -11,13 +11,21 @@
 #include <string>
 #include <vector>
 
+#include "com/type_library.h"
 #include "common/json.h"
-#include "control/com/type_library.h"
 #include "control/recording_control.h"
 #include "platform/ui/dialog_factory.h"
 #include "support/test_dirs.h"
 
-namespace quillmark::control::com {
+namespace quillmark::com {
+
+using ::quillmark::control::DISP_E_BADPARAMCOUNT;
+using ::quillmark::control::DISP_E_MEMBERNOTFOUND;
+using ::quillmark::control::DISP_E_TYPEMISMATCH;
+using ::quillmark::control::E_NOTIMPL;
+using ::quillmark::control::HRESULT;
+using ::quillmark::control::S_FALSE;
+using ::quillmark::control::S_OK;
 namespace {
 
 using json::Value;
@@ -574,4 +582,4 @@ TEST(TypelibCommandTest, JsonListsTheMembersInInterfaceOrder) {
 }
 
 }  // namespace
-}  // namespace quillmark::control::com
+}  // namespace quillmark::com

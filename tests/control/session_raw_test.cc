@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "common/json.h"
+#include "demo/demo_pki.h"
 #include "encoding/base64.h"
-#include "platform/demo_pki.h"
-#include "platform/files.h"
-#include "platform/home.h"
-#include "platform/utf16.h"
+#include "platform/os/files.h"
+#include "platform/os/home.h"
+#include "platform/os/utf16.h"
 #include "support/cert_factory.h"
 #include "support/demo_pki_session.h"
 #include "support/live_session.h"

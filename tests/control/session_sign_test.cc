@@ -14,13 +14,13 @@
 
 #include "certs/cert_info.h"
 #include "common/json.h"
+#include "demo/demo_pki.h"
 #include "encoding/base64.h"
-#include "platform/cert_store.h"
-#include "platform/demo_pki.h"
-#include "platform/files.h"
-#include "platform/home.h"
-#include "platform/key_import.h"
-#include "platform/utf16.h"
+#include "platform/keys/key_import.h"
+#include "platform/os/files.h"
+#include "platform/os/home.h"
+#include "platform/os/utf16.h"
+#include "platform/store/cert_store.h"
 #include "support/cert_factory.h"
 #include "support/live_session.h"
 #include "support/session_answers.h"
@@ -79,11 +79,11 @@ class SessionSignTest : public ::testing::Test {
   static void SetUpTestSuite() {
     home_ = new testing::ScratchDir;
     platform::SetQuillmarkHome(home_->path());
-    std::vector<platform::DemoItem> items;
+    std::vector<::quillmark::demo::DemoItem> items;
     std::string error;
-    ASSERT_TRUE(platform::CreateDemoPki(&items, &error)) << error;
+    ASSERT_TRUE(::quillmark::demo::CreateDemoPki(&items, &error)) << error;
     std::string li_key;
-    for (const platform::DemoItem& item : items) {
+    for (const ::quillmark::demo::DemoItem& item : items) {
       std::string name = U8(item.name);
       if (item.store == "MY") (*signers_)[name] = Describe(item.store, item.thumbprint);
       if (item.store == "MY" && name.starts_with("CN=Li Si")) {

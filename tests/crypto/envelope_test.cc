@@ -11,10 +11,10 @@
 #include "certs/cert_info.h"
 #include "common/status.h"
 #include "crypto/envelope.h"
-#include "platform/demo_pki.h"
-#include "platform/home.h"
-#include "platform/last_error.h"
-#include "platform/message.h"
+#include "demo/demo_pki.h"
+#include "platform/message/message.h"
+#include "platform/os/home.h"
+#include "platform/os/last_error.h"
 #include "support/test_dirs.h"
 
 namespace quillmark::crypto {
@@ -23,9 +23,9 @@ namespace {
 TEST(EnvelopeTest, EveryCipherRoundTripsAndRefusalsKeepTheirPlatformCode) {
   testing::ScratchDir home;
   platform::SetQuillmarkHome(home.path());
-  std::vector<platform::DemoItem> items;
+  std::vector<::quillmark::demo::DemoItem> items;
   std::string error;
-  ASSERT_TRUE(platform::CreateDemoPki(&items, &error)) << error;
+  ASSERT_TRUE(::quillmark::demo::CreateDemoPki(&items, &error)) << error;
 
   const Bytes content = {'G', 'B', 'K', 0xC4, 0xE3, 0xBA, 0xC3, 0x00, '!'};
   for (const char* oid : {platform::kOidRc4, platform::kOidDesEde3Cbc, platform::kOidAes128Cbc,

@@ -12,7 +12,7 @@
 #include "crypto/message_text.h"
 #include "crypto/verify_message.h"
 #include "encoding/base64.h"
-#include "platform/last_error.h"
+#include "platform/os/last_error.h"
 
 namespace quillmark::crypto {
 namespace {

@@ -11,7 +11,7 @@
 
 #include "common/status.h"
 #include "encoding/base64_simd.h"
-#include "platform/files.h"
+#include "platform/os/files.h"
 #include "support/test_dirs.h"
 
 namespace quillmark::encoding {

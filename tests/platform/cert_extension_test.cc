@@ -1,16 +1,16 @@
 // One-line extension texts: what OpenSSL-made certificates carry, hand-built
 // values for the rarer forms, the buffer protocol, and values that are not
 // what their OID says.
-#include "platform/cert_extension.h"
+#include "platform/names/cert_extension.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "platform/cert_context.h"
-#include "platform/last_error.h"
-#include "platform/utf16.h"
+#include "platform/os/last_error.h"
+#include "platform/os/utf16.h"
+#include "platform/store/cert_context.h"
 #include "support/cert_factory.h"
 
 namespace quillmark::platform {

@@ -3,10 +3,10 @@
 #include <openssl/sha.h>
 #include <openssl/x509.h>
 
-#include "platform/cert_context.h"
-#include "platform/cert_context_internal.h"
-#include "platform/cert_text.h"
-#include "platform/last_error.h"
+#include "platform/names/cert_text.h"
+#include "platform/os/last_error.h"
+#include "platform/store/cert_context.h"
+#include "platform/store/cert_context_internal.h"
 #include "support/cert_factory.h"
 
 namespace quillmark::platform {

@@ -3,9 +3,9 @@
 
 #include <string>
 
-#include "platform/cert_context.h"
-#include "platform/last_error.h"
-#include "platform/utf16.h"
+#include "platform/os/last_error.h"
+#include "platform/os/utf16.h"
+#include "platform/store/cert_context.h"
 #include "support/cert_factory.h"
 
 namespace quillmark::platform {

@@ -1,6 +1,6 @@
 // Certificate stores: names, enumeration, finding, properties, CRLs, junk
 // files and the cache against writes of this and other processes.
-#include "platform/cert_store.h"
+#include "platform/store/cert_store.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/cert_context_internal.h"
-#include "platform/files.h"
-#include "platform/home.h"
-#include "platform/last_error.h"
+#include "platform/os/files.h"
+#include "platform/os/home.h"
+#include "platform/os/last_error.h"
+#include "platform/store/cert_context_internal.h"
 #include "support/cert_factory.h"
 #include "support/test_dirs.h"
 

@@ -1,7 +1,7 @@
 // The subject check and the chain engine on small PKIs issued by the tests:
 // root in ROOT, intermediate in CA, leaf; and every way such a chain breaks.
-#include "platform/cert_chain.h"
-#include "platform/cert_revocation.h"
+#include "platform/chain/cert_chain.h"
+#include "platform/chain/cert_revocation.h"
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/cert_context_internal.h"
-#include "platform/cert_store.h"
-#include "platform/cert_verify.h"
-#include "platform/home.h"
-#include "platform/last_error.h"
+#include "platform/chain/cert_verify.h"
+#include "platform/os/home.h"
+#include "platform/os/last_error.h"
+#include "platform/store/cert_context_internal.h"
+#include "platform/store/cert_store.h"
 #include "support/cert_factory.h"
 #include "support/test_dirs.h"
 

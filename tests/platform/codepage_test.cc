@@ -1,4 +1,4 @@
-#include "platform/codepage.h"
+#include "platform/os/codepage.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 
 #include "common/status.h"
 #include "control/text_convert.h"
-#include "platform/last_error.h"
+#include "platform/os/last_error.h"
 
 namespace quillmark::platform {
 namespace {

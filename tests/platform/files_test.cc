@@ -1,4 +1,4 @@
-#include "platform/files.h"
+#include "platform/os/files.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -6,7 +6,7 @@
 
 #include <cstdlib>
 
-#include "platform/home.h"
+#include "platform/os/home.h"
 #include "support/test_dirs.h"
 
 namespace quillmark::platform {

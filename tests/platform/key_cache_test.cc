@@ -5,9 +5,9 @@
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 
-#include "platform/home.h"
-#include "platform/key_provider.h"
-#include "platform/last_error.h"
+#include "platform/keys/key_provider.h"
+#include "platform/os/home.h"
+#include "platform/os/last_error.h"
 #include "support/test_dirs.h"
 
 namespace quillmark::platform {

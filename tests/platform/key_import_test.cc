@@ -1,17 +1,17 @@
 // Importing certificates with keys from files made by the openssl command,
 // and finding a certificate's key again through its key-provider property.
-#include "platform/key_import.h"
+#include "platform/keys/key_import.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "platform/cert_private_key.h"
-#include "platform/files.h"
-#include "platform/hash.h"
-#include "platform/home.h"
-#include "platform/last_error.h"
-#include "platform/sign_verify.h"
+#include "platform/keys/cert_private_key.h"
+#include "platform/keys/hash.h"
+#include "platform/keys/sign_verify.h"
+#include "platform/os/files.h"
+#include "platform/os/home.h"
+#include "platform/os/last_error.h"
 #include "support/test_dirs.h"
 
 namespace quillmark::platform {

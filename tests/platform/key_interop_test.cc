@@ -5,13 +5,13 @@
 
 #include <string>
 
-#include "platform/files.h"
-#include "platform/hash.h"
-#include "platform/home.h"
-#include "platform/key_provider.h"
-#include "platform/last_error.h"
-#include "platform/sign_verify.h"
-#include "platform/sm2.h"
+#include "platform/keys/hash.h"
+#include "platform/keys/key_provider.h"
+#include "platform/keys/sign_verify.h"
+#include "platform/keys/sm2.h"
+#include "platform/os/files.h"
+#include "platform/os/home.h"
+#include "platform/os/last_error.h"
 #include "support/test_dirs.h"
 
 namespace quillmark::platform {

@@ -1,4 +1,4 @@
-#include "platform/key_provider.h"
+#include "platform/keys/key_provider.h"
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
@@ -9,12 +9,12 @@
 
 #include <string>
 
-#include "platform/files.h"
-#include "platform/hash.h"
-#include "platform/home.h"
-#include "platform/key_provider_internal.h"
-#include "platform/last_error.h"
-#include "platform/sign_verify.h"
+#include "platform/keys/hash.h"
+#include "platform/keys/key_provider_internal.h"
+#include "platform/keys/sign_verify.h"
+#include "platform/os/files.h"
+#include "platform/os/home.h"
+#include "platform/os/last_error.h"
 #include "support/test_dirs.h"
 
 namespace quillmark::platform {

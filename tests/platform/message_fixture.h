@@ -10,11 +10,11 @@
 #include <span>
 #include <string>
 
-#include "platform/cert_store.h"
-#include "platform/home.h"
-#include "platform/key_import.h"
-#include "platform/message.h"
-#include "platform/sm2.h"
+#include "platform/keys/key_import.h"
+#include "platform/keys/sm2.h"
+#include "platform/message/message.h"
+#include "platform/os/home.h"
+#include "platform/store/cert_store.h"
 #include "support/cert_factory.h"
 #include "support/test_dirs.h"
 

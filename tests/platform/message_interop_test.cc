@@ -5,9 +5,9 @@
 #include <string>
 
 #include "message_fixture.h"
-#include "platform/files.h"
-#include "platform/last_error.h"
-#include "platform/message.h"
+#include "platform/message/message.h"
+#include "platform/os/files.h"
+#include "platform/os/last_error.h"
 
 namespace quillmark::platform {
 namespace {

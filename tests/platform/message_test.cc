@@ -1,7 +1,7 @@
 // Signed messages, envelopes, nested messages and digests made and opened
 // by the message services.
-#include "platform/message.h"
-#include "platform/openssl_providers.h"
+#include "platform/message/message.h"
+#include "platform/openssl/openssl_providers.h"
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
@@ -14,10 +14,10 @@
 #include <string>
 
 #include "message_fixture.h"
-#include "platform/cert_context_internal.h"
-#include "platform/key_provider_internal.h"
-#include "platform/last_error.h"
-#include "platform/message_internal.h"
+#include "platform/keys/key_provider_internal.h"
+#include "platform/message/message_internal.h"
+#include "platform/os/last_error.h"
+#include "platform/store/cert_context_internal.h"
 
 namespace quillmark::platform {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/registry.h"
+#include "platform/registry/registry.h"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/files.h"
-#include "platform/home.h"
-#include "platform/utf16.h"
+#include "platform/os/files.h"
+#include "platform/os/home.h"
+#include "platform/os/utf16.h"
 #include "support/test_dirs.h"
 
 namespace quillmark::platform {

@@ -6,12 +6,12 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/files.h"
+#include "platform/os/files.h"
+#include "platform/os/utf16.h"
 #include "platform/ui/dialog_factory.h"
 #include "platform/ui/dialog_host.h"
 #include "platform/ui/script_host.h"
 #include "platform/ui/terminal_host.h"
-#include "platform/utf16.h"
 #include "support/test_dirs.h"
 
 namespace quillmark::platform::ui {

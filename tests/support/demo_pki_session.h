@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "common/bytes.h"
-#include "platform/demo_pki.h"
-#include "platform/files.h"
-#include "platform/home.h"
+#include "demo/demo_pki.h"
+#include "platform/os/files.h"
+#include "platform/os/home.h"
 #include "support/cert_factory.h"
 #include "support/live_session.h"
 #include "support/test_dirs.h"
@@ -29,7 +29,7 @@ class DemoPkiSessionTest : public ::testing::Test {
     home_ = new ScratchDir;
     platform::SetQuillmarkHome(home_->path());
     std::string error;
-    ASSERT_TRUE(platform::CreateDemoPki(&items_, &error)) << error;
+    ASSERT_TRUE(::quillmark::demo::CreateDemoPki(&items_, &error)) << error;
     platform::SetQuillmarkHome("");
   }
   static void TearDownTestSuite() {
@@ -39,8 +39,8 @@ class DemoPkiSessionTest : public ::testing::Test {
   }
 
   // The demo item of |name| in |store|.
-  static const platform::DemoItem& Item(const char* store, std::u16string_view name) {
-    for (const platform::DemoItem& item : items_) {
+  static const ::quillmark::demo::DemoItem& Item(const char* store, std::u16string_view name) {
+    for (const ::quillmark::demo::DemoItem& item : items_) {
       if (item.store == store && item.name == name) return item;
     }
     ADD_FAILURE() << store;
@@ -59,7 +59,7 @@ class DemoPkiSessionTest : public ::testing::Test {
   }
 
   static inline ScratchDir* home_ = nullptr;
-  static inline std::vector<platform::DemoItem> items_;
+  static inline std::vector<::quillmark::demo::DemoItem> items_;
   ScratchDir work_;
 };
 

@@ -12,7 +12,7 @@
 #include <string_view>
 
 #include "common/json.h"
-#include "platform/utf16.h"
+#include "platform/os/utf16.h"
 
 namespace quillmark::testing {
 

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <new>
 
-#include "platform/utf16.h"
+#include "platform/os/utf16.h"
 
 namespace quillmark::platform::ui {
 

@@ -1,7 +1,7 @@
 #include "platform/ui/script_host.h"
 
-#include "platform/files.h"
-#include "platform/utf16.h"
+#include "platform/os/files.h"
+#include "platform/os/utf16.h"
 
 namespace quillmark::platform::ui {
 

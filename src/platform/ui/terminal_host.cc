@@ -6,8 +6,8 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "platform/files.h"
-#include "platform/utf16.h"
+#include "platform/os/files.h"
+#include "platform/os/utf16.h"
 
 namespace quillmark::platform::ui {
 

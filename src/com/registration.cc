@@ -1,0 +1,210 @@
+#include "com/registration.h"
+
+#include <new>
+#include <optional>
+#include <string>
+
+#include "control/guids.h"
+#include "platform/os/files.h"
+#include "platform/os/home.h"
+#include "platform/os/module_path.h"
+#include "platform/os/utf16.h"
+#include "platform/registry/registry.h"
+
+namespace quillmark::com {
+
+using ::quillmark::control::E_OUTOFMEMORY;
+using ::quillmark::control::GuidToString;
+using ::quillmark::control::HRESULT;
+using ::quillmark::control::ILydraCorvaneQuillmark;
+using ::quillmark::control::kClassKeyPath;
+using ::quillmark::control::kClsidText;
+using ::quillmark::control::kCtlSettingsKeyPath;
+using ::quillmark::control::kIidILydraCorvaneQuillmark;
+using ::quillmark::control::kLibidText;
+using ::quillmark::control::kStubPathValueName;
+using ::quillmark::control::S_OK;
+using ::quillmark::control::SELFREG_E_CLASS;
+namespace {
+
+using platform::kErrorFileNotFound;
+using platform::kErrorSuccess;
+using platform::kHkeyClassesRoot;
+
+constexpr std::u16string_view kProxyStubClsid = u"{00020424-0000-0000-C000-000000000046}";
+
+std::u16string Utf16(const std::string& ascii) {
+  return std::u16string(ascii.begin(), ascii.end());
+}
+
+std::u16string TypeLibKeyPath() { return u"TypeLib\\" + std::u16string(kLibidText); }
+
+std::u16string InterfaceKeyPath() {
+  return u"Interface\\" + Utf16(GuidToString(kIidILydraCorvaneQuillmark));
+}
+
+// Writes below HKEY_CLASSES_ROOT in order, keeping the first failure.
+class ClassesRootWriter {
+ public:
+  // Creates |path| (and its parents) and, when given, sets its default value.
+  void Key(std::u16string_view path, std::optional<std::u16string_view> default_value) {
+    platform::RegKey key;
+    if (!Open(path, &key)) return;
+    if (default_value.has_value()) Set(key, u"", *default_value);
+  }
+
+  // Creates |path| and sets the named value |name|.
+  void Value(std::u16string_view path, std::u16string_view name, std::u16string_view text) {
+    platform::RegKey key;
+    if (Open(path, &key)) Set(key, name, text);
+  }
+
+  std::uint32_t error() const { return error_; }
+
+ private:
+  bool Open(std::u16string_view path, platform::RegKey* key) {
+    if (error_ != kErrorSuccess) return false;
+    error_ = platform::RegCreateKeyExW(kHkeyClassesRoot, path, platform::kRegOptionNonVolatile,
+                                       platform::kKeyAllAccess, key, nullptr);
+    return error_ == kErrorSuccess;
+  }
+
+  void Set(const platform::RegKey& key, std::u16string_view name, std::u16string_view text) {
+    error_ =
+        platform::RegSetValueExW(key, name, platform::kRegSz, platform::RegistryStringBytes(text));
+  }
+
+  std::uint32_t error_ = kErrorSuccess;
+};
+
+// Deletes |path| with everything below it; a missing key is fine.
+std::uint32_t DeleteTree(std::u16string_view path) {
+  std::uint32_t error = platform::RegDeleteTreeW(kHkeyClassesRoot, path);
+  return error == kErrorFileNotFound ? kErrorSuccess : error;
+}
+
+// Deletes |path| when it is there and has no subkeys left.
+std::uint32_t DeleteIfEmpty(std::u16string_view path) {
+  platform::RegKey key;
+  std::uint32_t error =
+      platform::RegOpenKeyExW(kHkeyClassesRoot, path, 0, platform::kKeyRead, &key);
+  if (error == kErrorFileNotFound) return kErrorSuccess;
+  if (error != kErrorSuccess) return error;
+  std::u16string name;
+  if (platform::RegEnumKeyExW(key, 0, &name) == kErrorSuccess) return kErrorSuccess;
+  platform::RegCloseKey(&key);
+  error = platform::RegDeleteKeyW(kHkeyClassesRoot, path);
+  return error == kErrorFileNotFound ? kErrorSuccess : error;
+}
+
+HRESULT Register() {
+  std::u16string module;
+  if (!platform::GetModuleFileNameW(&module)) return SELFREG_E_CLASS;
+  std::u16string stub_path = DefaultStubPath();
+  if (stub_path.empty()) return SELFREG_E_CLASS;
+  const std::u16string clsid(kClsidText);
+  const std::u16string class_key(kClassKeyPath);
+
+  // A fresh class key: nothing of an earlier registration survives below it.
+  std::uint32_t error = DeleteTree(class_key);
+  if (error != kErrorSuccess) return HresultFromWin32(error);
+
+  ClassesRootWriter w;
+  const std::u16string progid(kProgId);
+  const std::u16string independent(kVersionIndependentProgId);
+  w.Key(progid, kClassDescription);
+  w.Key(progid + u"\\CLSID", clsid);
+  w.Key(independent, kClassDescription);
+  w.Key(independent + u"\\CLSID", clsid);
+  w.Key(independent + u"\\CurVer", progid);
+
+  w.Key(class_key, kClassDescription);
+  w.Key(class_key + u"\\ProgID", progid);
+  w.Key(class_key + u"\\VersionIndependentProgID", independent);
+  w.Key(class_key + u"\\Programmable", std::nullopt);
+  w.Key(class_key + u"\\InprocServer32", module);
+  w.Value(class_key + u"\\InprocServer32", u"ThreadingModel", u"Apartment");
+  w.Value(std::u16string(kCtlSettingsKeyPath), kStubPathValueName, stub_path);
+  w.Key(class_key + u"\\Control", std::nullopt);
+  w.Key(class_key + u"\\Insertable", std::nullopt);
+  w.Key(class_key + u"\\ToolboxBitmap32", module + u", 101");
+  w.Key(class_key + u"\\MiscStatus", u"0");
+  w.Key(class_key + u"\\MiscStatus\\1", u"131473");
+  w.Key(class_key + u"\\TypeLib", kLibidText);
+  w.Key(class_key + u"\\Version", u"1.0");
+
+  // The type library and its dual interface.
+  const std::u16string typelib_version = TypeLibKeyPath() + u"\\1.0";
+  std::u16string folder = module.substr(0, module.rfind(u'/') + 1);
+  w.Key(typelib_version, u"LydraQuillmark 1.0 Type Library");
+  w.Key(typelib_version + u"\\0\\win32", module);
+  w.Key(typelib_version + u"\\FLAGS", u"0");
+  w.Key(typelib_version + u"\\HELPDIR", folder);
+  const std::u16string interface_key = InterfaceKeyPath();
+  w.Key(interface_key, u"ILydraCorvaneQuillmark");
+  w.Key(interface_key + u"\\ProxyStubClsid", kProxyStubClsid);
+  w.Key(interface_key + u"\\ProxyStubClsid32", kProxyStubClsid);
+  w.Key(interface_key + u"\\TypeLib", kLibidText);
+  w.Value(interface_key + u"\\TypeLib", u"Version", u"1.0");
+  if (w.error() != kErrorSuccess) return HresultFromWin32(w.error());
+  // The control saves received files into stubPath; the folder is made here,
+  // as an installer would, so that server-mode saves work from the start.
+  std::string stub_folder;
+  if (!platform::Utf16ToUtf8(stub_path, &stub_folder) ||
+      !platform::MakeDirectories(stub_folder, 0700)) {
+    return SELFREG_E_CLASS;
+  }
+  return S_OK;
+}
+
+HRESULT Unregister() {
+  const std::u16string paths[] = {
+      std::u16string(kClassKeyPath),
+      std::u16string(kProgId),
+      std::u16string(kVersionIndependentProgId),
+      TypeLibKeyPath() + u"\\1.0",
+      InterfaceKeyPath(),
+  };
+  std::uint32_t first_error = kErrorSuccess;
+  for (const std::u16string& path : paths) {
+    std::uint32_t error = DeleteTree(path);
+    if (first_error == kErrorSuccess) first_error = error;
+  }
+  std::uint32_t error = DeleteIfEmpty(TypeLibKeyPath());
+  if (first_error == kErrorSuccess) first_error = error;
+  return HresultFromWin32(first_error);
+}
+
+}  // namespace
+
+std::u16string DefaultStubPath() {
+  std::string home = platform::UserHomeDirectory();
+  if (home.empty()) return {};
+  while (home.size() > 1 && home.back() == '/') home.pop_back();
+  if (home == "/") home.clear();
+  std::u16string text;
+  if (!platform::Utf8ToUtf16(home, &text)) return {};
+  return text + u"/quillmarkStub/";
+}
+
+HRESULT RegisterServer() {
+  try {
+    return Register();
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+}
+
+HRESULT UnregisterServer() {
+  try {
+    return Unregister();
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+}
+
+}  // namespace quillmark::com
+
+extern "C" std::int32_t DllRegisterServer(void) { return quillmark::com::RegisterServer(); }
+
+extern "C" std::int32_t DllUnregisterServer(void) { return quillmark::com::UnregisterServer(); }

@@ -1,0 +1,63 @@
+// The session protocol: one control instance driven by JSON lines.
+//
+// Each request is one JSON object on one line; each gets exactly one answer,
+// one JSON object on one line, in order:
+//
+//   {"call":"QMBase64Encode","args":["abc"],"id":7}
+//     -> {"id":7,"hr":0,"result":"YWJj\n","errorNum":0,"errorCode":0,"errMsg":"","dialogs":[]}
+//   {"get":"errorNum"}            -> {"hr":0,"result":-10001,...}
+//   {"put":"DNspliter","value":"||"} -> {"hr":1,...}
+//
+// A request names one member with "call" (a method), "get" or "put" (a
+// property accessor), spelled as in the type library in any letter case.
+// "args" (call only; absent means none) holds the in arguments in the
+// member's order; "value" (put only, required) the new value. Arguments are
+// strings, integers from -2^31 to 2^32-1, or null (an absent value, which
+// reads as 0 or ""). "id", when present, is echoed first in the answer as it
+// was given. No other field is allowed.
+//
+// The answer holds "hr" (the member's status, or the dispatch layer's error:
+// HRESULTs are written as unsigned 32-bit numbers, so E_NOTIMPL is
+// 2147500033), "result" (only when the member has an out value and ran),
+// the error state read after the call ("errorNum", "errorCode", "errMsg";
+// null when the control cannot report it), and "dialogs": every dialog the
+// call showed, in order (see AppendDialogReport in session.cc for the
+// fields). Strings carry UTF-16 as it is; lone surrogates travel as \uD800
+// escapes in both directions.
+//
+// A line that is not a JSON object, names no known member, or whose fields or
+// arguments are malformed gets {"error":"..."} (with "id" when it could be
+// read) and the session goes on. No input makes Answer fail or throw.
+#ifndef QUILLMARK_COM_SESSION_H_
+#define QUILLMARK_COM_SESSION_H_
+
+#include <string>
+#include <string_view>
+
+#include "com/dispatch.h"
+#include "control/quillmark_interface.h"
+
+namespace quillmark::com {
+
+using ::quillmark::control::ILydraCorvaneQuillmark;
+
+class Session {
+ public:
+  // |control| must outlive the session. Dialog reports are taken from the
+  // current dialog host (platform/ui/dialog_factory.h). |is_built| as for
+  // Dispatcher.
+  explicit Session(ILydraCorvaneQuillmark* control, BuiltPredicate is_built = IsMemberBuilt)
+      : dispatcher_(control, is_built) {}
+
+  // The answer to one request line (without its line end), without a line end.
+  std::string Answer(std::string_view line);
+
+ private:
+  std::string AnswerOrThrow(std::string_view line);
+
+  Dispatcher dispatcher_;
+};
+
+}  // namespace quillmark::com
+
+#endif  // QUILLMARK_COM_SESSION_H_

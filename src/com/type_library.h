@@ -1,0 +1,98 @@
+// The type library: one static table of the 62 members of
+// ILydraCorvaneQuillmark in interface order.
+//
+// Each row gives the DISPID, the name as scripts spell it, the kind (method,
+// property get, property put), the parameters with their names, types and
+// directions, the documentation string, and the binding to the interface
+// member. The dispatch layer, the IDL text and the JSON member list are all
+// generated from this table; the table itself is checked at compile time
+// against the C++ signatures of the interface.
+//
+// Whether a member is built (its engine exists, so the dispatch layer may
+// call it) is listed in one place: built_members.cc.
+#ifndef QUILLMARK_COM_TYPE_LIBRARY_H_
+#define QUILLMARK_COM_TYPE_LIBRARY_H_
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "com/variant.h"
+#include "control/quillmark_interface.h"
+
+namespace quillmark::com {
+
+using ::quillmark::control::HRESULT;
+using ::quillmark::control::ILydraCorvaneQuillmark;
+
+enum class MemberKind : std::uint8_t { kMethod, kPropGet, kPropPut };
+enum class ParamType : std::uint8_t { kString, kInt32, kUInt32 };
+// kNone: declared without a direction flag; passed in like kIn.
+enum class ParamDir : std::uint8_t { kIn, kOutRetval, kNone };
+
+// "method", "propget", "propput".
+std::string_view MemberKindName(MemberKind kind);
+// "string", "int32", "uint32".
+std::string_view ParamTypeName(ParamType type);
+// "in", "out,retval", "none".
+std::string_view ParamDirName(ParamDir dir);
+
+struct ParamInfo {
+  std::string_view name;
+  ParamType type = ParamType::kString;
+  ParamDir dir = ParamDir::kIn;
+};
+
+// Calls one interface member on |object|. |args| are the in parameters in
+// order, already coerced to their ParamType; the out value, when the member
+// has one and returned a success status, goes to |*result|.
+using MemberInvoker = HRESULT (*)(ILydraCorvaneQuillmark& object, std::span<const Variant> args,
+                                  Variant* result);
+
+inline constexpr std::size_t kMaxParams = 8;
+
+struct MemberInfo {
+  std::int32_t dispid = 0;
+  std::string_view name;
+  MemberKind kind = MemberKind::kMethod;
+  std::array<ParamInfo, kMaxParams> param_storage{};
+  std::size_t param_count = 0;
+  std::string_view doc;  // UTF-8
+  MemberInvoker invoke = nullptr;
+
+  std::span<const ParamInfo> params() const { return {param_storage.data(), param_count}; }
+  // Parameters the caller passes (kIn and kNone).
+  std::size_t in_count() const;
+  // The out, retval parameter, or null.
+  const ParamInfo* result_param() const;
+};
+
+inline constexpr std::size_t kMemberCount = 62;
+
+// All rows in interface order.
+std::span<const MemberInfo> TypeLibraryMembers();
+
+// The row with |dispid| and |kind|, or null.
+const MemberInfo* FindMember(std::int32_t dispid, MemberKind kind);
+
+// True when the member is listed in built_members.cc.
+bool IsMemberBuilt(const MemberInfo& member);
+
+// The built list as written: a method's name, or "get NAME" / "put NAME" for a
+// property accessor. Exposed so that a test can check every entry names a row.
+std::span<const std::string_view> BuiltMemberList();
+
+// How a member is named in the built list (see above).
+std::string BuiltListSpelling(const MemberInfo& member);
+
+// Generated texts: the library as IDL, and {"members":[...]} with one object
+// per row in interface order (one line, no trailing newline).
+std::string TypeLibraryIdl();
+std::string TypeLibraryJson();
+
+}  // namespace quillmark::com
+
+#endif  // QUILLMARK_COM_TYPE_LIBRARY_H_

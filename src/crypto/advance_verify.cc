@@ -1,0 +1,102 @@
+#include "crypto/advance_verify.h"
+
+#include <algorithm>
+#include <new>
+#include <utility>
+
+#include "certs/verify_chain.h"
+#include "common/status.h"
+#include "crypto/field_texts.h"
+#include "crypto/message_text.h"
+#include "crypto/provider_steps.h"
+#include "platform/keys/hash.h"
+#include "platform/keys/key_provider.h"
+#include "platform/keys/sign_verify.h"
+#include "signeddata/signed_data.h"
+
+namespace quillmark::crypto {
+
+using ::quillmark::signeddata::ParsedSignedData;
+using ::quillmark::signeddata::ParseRsaSignedData;
+
+namespace {
+
+// The steps both forms share. |data| is null for the attached form, which
+// checks the package's own content and hands it back in *content.
+int VerifyPackage(ByteSpan text, const ByteSpan* data, Bytes* content,
+                  certs::CertInfoSet* signer_info) {
+  if (text.empty()) return kErrEmptyInput;
+  try {
+    Bytes package;
+    if (int status = crypto::DecodeMessageText(text, /*expand=*/true, &package); status != kOk) {
+      return status;
+    }
+    ParsedSignedData parsed;
+    if (int status = ParseRsaSignedData(package, /*want_content=*/data == nullptr, &parsed);
+        status != kOk) {
+      return status;
+    }
+    const ByteSpan signed_bytes = data != nullptr ? *data : ByteSpan(parsed.content);
+    if (int status = RsaVerifyContent(signed_bytes, *parsed.certificate, parsed.digest_oid,
+                                      parsed.signature);
+        status != kOk) {
+      return status;
+    }
+    if (int status = certs::VerifyCertificateChain(parsed.certificate, certs::kMaskAll);
+        status != kOk) {
+      return status;
+    }
+    crypto::ReturnFieldTexts(parsed.certificate, signer_info);
+    if (content != nullptr) *content = std::move(parsed.content);
+    return kOk;
+  } catch (const std::bad_alloc&) {
+    return kErrNoMemory;
+  }
+}
+
+int WithStatusAsCode(int status, std::uint32_t* platform_error) {
+  if (status != kOk && platform_error != nullptr) {
+    *platform_error = static_cast<std::uint32_t>(status);
+  }
+  return status;
+}
+
+}  // namespace
+
+int AdvanceVerifyAttached(ByteSpan text, Bytes* content, certs::CertInfoSet* signer_info,
+                          std::uint32_t* platform_error) {
+  if (content == nullptr) return WithStatusAsCode(kErrEmptyInput, platform_error);
+  return WithStatusAsCode(VerifyPackage(text, nullptr, content, signer_info), platform_error);
+}
+
+int AdvanceVerifyDetached(ByteSpan text, ByteSpan data, certs::CertInfoSet* signer_info,
+                          std::uint32_t* platform_error) {
+  return WithStatusAsCode(VerifyPackage(text, &data, nullptr, signer_info), platform_error);
+}
+
+int RsaVerifyContent(ByteSpan data, const platform::CertContext& cert, std::string_view digest_oid,
+                     ByteSpan signature) {
+  try {
+    platform::ProvHandle prov;
+    if (int status = crypto::OpenVerifyingProvider(&prov); status != kOk) return status;
+    platform::KeyHandle key;
+    if (prov == nullptr || !platform::CryptImportPublicKeyInfo(*prov, platform::kDefaultEncoding,
+                                                               cert.public_key_info_der(), &key)) {
+      return kErrPublicKeyImport;
+    }
+    platform::HashHandle hash;
+    if (int status = crypto::HashData(prov.get(), platform::CertOIDToAlgId(digest_oid), data, &hash,
+                                      nullptr);
+        status != kOk) {
+      return status;
+    }
+    // The provider takes the value least significant byte first.
+    Bytes reversed(signature.rbegin(), signature.rend());
+    if (!platform::CryptVerifySignatureW(*hash, reversed, *key, u"", 0)) return kErrSignatureCheck;
+    return kOk;
+  } catch (const std::bad_alloc&) {
+    return kErrNoMemory;
+  }
+}
+
+}  // namespace quillmark::crypto

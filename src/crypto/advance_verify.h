@@ -1,0 +1,57 @@
+// AdvanceVerifyAttached and AdvanceVerifyDetached: a received self-built
+// SignedData package (signed_data.h), as line-wrapped Base64 text, checked
+// against its content (attached) or the caller's data (detached) with the
+// public key of the certificate it carries, and that certificate's chain
+// checked against the user's CA and ROOT stores with every check
+// (certs::kMaskAll).
+//
+// The text is decoded and, when it holds a compression frame, expanded. The
+// package names its own digest algorithm (SHA-1 or MD5); only RSA packages
+// are taken, so an SM2 package is refused as not signedData. On success
+// |signer_info|, when given, holds the signer's five field texts, and the
+// attached form hands back the content.
+//
+// Statuses, in the order of the steps:
+//   kErrEmptyInput           no text, or no content output (attached)
+//   kErrBase64Decode, kErrNoMemory
+//   parsing                  kErrBerDecode, kErrNotSignedData,
+//                            kErrBadAlgorithm, kErrCertContext, and
+//                            kErrInvalidSignature for an attached package
+//                            given to the detached form
+//   checking                 kErrKeyDeviceNotFound, kErrPublicKeyImport,
+//                            kErrHashCreate, kErrHashData, kErrSignatureCheck
+//   chain statuses           VerifyCertificateChain's, unchanged
+// On any failure *platform_error, when given, receives the status itself.
+//
+//   Bytes content;
+//   std::uint32_t code = 0;
+//   int status = AdvanceVerifyAttached(text, &content, &info, &code);
+//   status = AdvanceVerifyDetached(text, data, &info, &code);
+#ifndef QUILLMARK_CRYPTO_ADVANCE_VERIFY_H_
+#define QUILLMARK_CRYPTO_ADVANCE_VERIFY_H_
+
+#include <cstdint>
+#include <string_view>
+
+#include "certs/cert_info.h"
+#include "common/bytes.h"
+#include "platform/store/cert_context.h"
+
+namespace quillmark::crypto {
+
+// *content receives the signed content, replaced only on success.
+int AdvanceVerifyAttached(ByteSpan text, Bytes* content, certs::CertInfoSet* signer_info,
+                          std::uint32_t* platform_error);
+
+// |data| is what the detached package's signature must cover.
+int AdvanceVerifyDetached(ByteSpan text, ByteSpan data, certs::CertInfoSet* signer_info,
+                          std::uint32_t* platform_error);
+
+// Checks the RSA |signature| (most significant byte first) of |data| with
+// the hash of |digest_oid| against |cert|'s public key. kOk when it belongs.
+int RsaVerifyContent(ByteSpan data, const platform::CertContext& cert, std::string_view digest_oid,
+                     ByteSpan signature);
+
+}  // namespace quillmark::crypto
+
+#endif  // QUILLMARK_CRYPTO_ADVANCE_VERIFY_H_

@@ -1,0 +1,410 @@
+#include "demo/demo_pki.h"
+
+#include <openssl/crypto.h>
+
+#include <new>
+#include <sstream>
+#include <utility>
+
+#include "platform/keys/cert_issuer.h"
+#include "platform/keys/key_import.h"
+#include "platform/keys/key_provider.h"
+#include "platform/keys/sm2.h"
+#include "platform/os/files.h"
+#include "platform/os/home.h"
+#include "platform/os/utf16.h"
+#include "platform/store/cert_context.h"
+#include "platform/store/cert_store.h"
+
+namespace quillmark::demo {
+
+using ::quillmark::platform::CertOpenStore;
+using ::quillmark::platform::kCertFindSha1Hash;
+using ::quillmark::platform::kCertStoreOpenExistingFlag;
+using ::quillmark::platform::kCertStoreProvSystemW;
+using ::quillmark::platform::kCertSystemStoreCurrentUser;
+
+using ::quillmark::platform::CertAddCertificateContextToStore;
+using ::quillmark::platform::CertAddEncodedCertificateToStore;
+using ::quillmark::platform::CertAddEncodedCRLToStore;
+using ::quillmark::platform::CertContext;
+using ::quillmark::platform::CertContextPtr;
+using ::quillmark::platform::ImportError;
+using ::quillmark::platform::IssueCrl;
+using ::quillmark::platform::IssueRequest;
+namespace ossl = quillmark::platform::ossl;
+using ::quillmark::platform::CertDeleteCertificateFromStore;
+using ::quillmark::platform::CertDeleteCRLFromStore;
+using ::quillmark::platform::CertEnumCRLsInStore;
+using ::quillmark::platform::CertificateDer;
+using ::quillmark::platform::CertificateWithKey;
+using ::quillmark::platform::CertNameToStrW;
+using ::quillmark::platform::CertStore;
+using ::quillmark::platform::CrlContextPtr;
+using ::quillmark::platform::CrlDer;
+using ::quillmark::platform::CryptAcquireContextW;
+using ::quillmark::platform::GenerateSm2Key;
+using ::quillmark::platform::ImportCertificateWithKey;
+using ::quillmark::platform::IssueCertificate;
+using ::quillmark::platform::kAtKeyExchange;
+using ::quillmark::platform::kAtSignature;
+using ::quillmark::platform::kCertStoreAddReplaceExisting;
+using ::quillmark::platform::kCertX500NameStr;
+using ::quillmark::platform::kCryptDeleteKeyset;
+using ::quillmark::platform::kDefaultEncoding;
+using ::quillmark::platform::KeyProvInfo;
+using ::quillmark::platform::kProvRsaFull;
+using ::quillmark::platform::kSoftwareProviderName;
+using ::quillmark::platform::ProvHandle;
+using ::quillmark::platform::QuillmarkHome;
+using ::quillmark::platform::ReadWholeFile;
+using ::quillmark::platform::RemoveFile;
+using ::quillmark::platform::Utf16ToUtf8Lossy;
+using ::quillmark::platform::Utf8ToUtf16Lossy;
+using ::quillmark::platform::WriteFileAtomically;
+
+namespace {
+
+constexpr char kManifestName[] = "demo.manifest";
+constexpr int kRootDays = 20 * 365;
+constexpr int kCaDays = 10 * 365;
+constexpr int kUserDays = 2 * 365;
+constexpr int kCrlDays = 30;
+constexpr char kCustomerCrlUrl[] = "http://pki.demobank.example/crl/customer-ca.crl";
+constexpr char kSm2CustomerCrlUrl[] = "http://pki.demobank.example/crl/sm2-customer-ca.crl";
+
+using Names = std::vector<std::pair<std::string, std::string>>;
+
+Names BankName(std::string cn, std::string ou = "") {
+  Names names = {{"CN", std::move(cn)}};
+  if (!ou.empty()) names.emplace_back("OU", std::move(ou));
+  names.emplace_back("O", "Demo Bank");
+  names.emplace_back("C", "CN");
+  return names;
+}
+
+CertStore OpenStore(std::string_view name, std::uint32_t extra_flags = 0) {
+  return CertOpenStore(kCertStoreProvSystemW, kDefaultEncoding,
+                       kCertSystemStoreCurrentUser | extra_flags, Utf8ToUtf16Lossy(name));
+}
+
+bool HexToBytes(std::string_view hex, Bytes* out) {
+  if (hex.size() % 2 != 0) return false;
+  out->clear();
+  for (size_t i = 0; i < hex.size(); i += 2) {
+    unsigned v = 0;
+    for (char c : hex.substr(i, 2)) {
+      int d = c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+      if (d < 0) return false;
+      v = v * 16 + static_cast<unsigned>(d);
+    }
+    out->push_back(static_cast<std::uint8_t>(v));
+  }
+  return true;
+}
+
+// Removes what a manifest lists; entries already gone are fine.
+void RemoveListed(const std::string& manifest_path) {
+  Bytes data;
+  if (!ReadWholeFile(manifest_path, &data)) return;
+  std::istringstream lines{std::string(AsChars(data))};
+  for (std::string line; std::getline(lines, line);) {
+    size_t tab1 = line.find('\t');
+    size_t tab2 = tab1 == std::string::npos ? tab1 : line.find('\t', tab1 + 1);
+    std::string kind = line.substr(0, tab1);
+    if (kind == "container" && tab1 != std::string::npos) {
+      ProvHandle gone;
+      CryptAcquireContextW(&gone, Utf8ToUtf16Lossy(line.substr(tab1 + 1)), kSoftwareProviderName,
+                           kProvRsaFull, kCryptDeleteKeyset);
+      continue;
+    }
+    if (tab2 == std::string::npos) continue;
+    std::string store_name = line.substr(tab1 + 1, tab2 - tab1 - 1);
+    std::string thumb = line.substr(tab2 + 1);
+    CertStore store = OpenStore(store_name, kCertStoreOpenExistingFlag);
+    if (!store) continue;
+    Bytes sha1;
+    if (kind == "cert" && HexToBytes(thumb, &sha1)) {
+      if (CertContextPtr c = CertFindCertificateInStore(
+              store, kDefaultEncoding, 0, kCertFindSha1Hash, ByteSpan(sha1), nullptr)) {
+        CertDeleteCertificateFromStore(c);
+      }
+    } else if (kind == "crl") {
+      for (CrlContextPtr c = CertEnumCRLsInStore(store, nullptr); c;
+           c = CertEnumCRLsInStore(store, c)) {
+        if (c->thumbprint() == thumb) {
+          CertDeleteCRLFromStore(c);
+          break;
+        }
+      }
+    }
+  }
+  RemoveFile(manifest_path);
+}
+
+// Issues and stores the demonstration objects, recording each in the manifest
+// as soon as it exists.
+class DemoBuilder {
+ public:
+  DemoBuilder(std::string manifest_path, std::vector<DemoItem>* created, std::string* error)
+      : manifest_path_(std::move(manifest_path)), created_(created), error_(error) {}
+
+  bool Fail(const std::string& what) {
+    *error_ = what;
+    return false;
+  }
+
+  // Issues a certificate; |key| receives its new key pair.
+  bool Issue(IssueRequest request, bool sm2, ossl::PkeyPtr* key, ossl::X509Ptr* cert) {
+    if (sm2) {
+      *key = GenerateSm2Key();
+    } else {
+      key->reset(EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", size_t{2048}));
+    }
+    if (*key == nullptr) return Fail("cannot generate a key pair");
+    request.subject_key = key->get();
+    *cert = IssueCertificate(request);
+    if (*cert == nullptr)
+      return Fail("cannot issue the certificate of " + request.subject[0].second);
+    return true;
+  }
+
+  // Adds a certificate without a key.
+  bool AddCertificate(const char* store_name, const char* role, X509* cert) {
+    Bytes der;
+    CertStore store = OpenStore(store_name);
+    CertContextPtr added;
+    if (!CertificateDer(cert, &der) || !store ||
+        !CertAddEncodedCertificateToStore(store, kDefaultEncoding, der,
+                                          kCertStoreAddReplaceExisting, &added)) {
+      return Fail(std::string("cannot write to store ") + store_name);
+    }
+    return Record(store, role, *added, nullptr);
+  }
+
+  // Adds a certificate with its private key in a new container.
+  bool AddCertificateWithKey(const char* store_name, const char* role, X509* cert, EVP_PKEY* key,
+                             std::uint32_t spec, CertContextPtr* added) {
+    CertificateWithKey pair;
+    unsigned char* pkcs8 = nullptr;
+    int len = i2d_PrivateKey(key, &pkcs8);
+    if (len <= 0 || !CertificateDer(cert, &pair.cert_der)) return Fail("cannot encode a key");
+    pair.pkcs8_der.assign(pkcs8, pkcs8 + len);
+    OPENSSL_clear_free(pkcs8, static_cast<size_t>(len));
+    CertStore store = OpenStore(store_name);
+    if (!store || ImportCertificateWithKey(store, pair, spec, added) != ImportError::kNone) {
+      return Fail(std::string("cannot store a key and certificate in ") + store_name);
+    }
+    std::optional<KeyProvInfo> info = (*added)->key_prov_info();
+    if (!info || !Append("container\t" + Utf16ToUtf8Lossy(info->container))) {
+      return Fail("cannot write " + manifest_path_);
+    }
+    return Record(store, role, **added, &*info);
+  }
+
+  // Adds a copy of a stored certificate, with its key-provider property.
+  bool AddCopy(const char* store_name, const char* role, const CertContextPtr& cert) {
+    CertStore store = OpenStore(store_name);
+    CertContextPtr added;
+    if (!store ||
+        !CertAddCertificateContextToStore(store, cert, kCertStoreAddReplaceExisting, &added)) {
+      return Fail(std::string("cannot write to store ") + store_name);
+    }
+    std::optional<KeyProvInfo> info = added->key_prov_info();
+    return Record(store, role, *added, info ? &*info : nullptr);
+  }
+
+  bool AddCrl(const char* store_name, X509* issuer, EVP_PKEY* issuer_key,
+              const std::vector<X509*>& revoked) {
+    ossl::X509CrlPtr crl = IssueCrl(issuer, issuer_key, revoked, kCrlDays);
+    Bytes der;
+    CertStore store = OpenStore(store_name);
+    CrlContextPtr added;
+    if (crl == nullptr || !CrlDer(crl.get(), &der)) return Fail("cannot issue a CRL");
+    if (!store || !CertAddEncodedCRLToStore(store, kDefaultEncoding, der,
+                                            kCertStoreAddReplaceExisting, &added)) {
+      return Fail(std::string("cannot write to store ") + store_name);
+    }
+    if (!Append("crl\t" + store.name() + "\t" + added->thumbprint())) {
+      return Fail("cannot write " + manifest_path_);
+    }
+    DemoItem item;
+    item.store = store.name();
+    item.role = "CRL";
+    CertNameToStrW(kDefaultEncoding, added->issuer_der(), kCertX500NameStr, &item.name);
+    item.thumbprint = added->thumbprint();
+    created_->push_back(std::move(item));
+    return true;
+  }
+
+ private:
+  bool Append(const std::string& line) {
+    manifest_ += line + "\n";
+    return WriteFileAtomically(manifest_path_, AsBytes(manifest_), 0600);
+  }
+
+  bool Record(const CertStore& store, const char* role, const CertContext& cert,
+              const KeyProvInfo* info) {
+    if (!Append("cert\t" + store.name() + "\t" + cert.thumbprint())) {
+      return Fail("cannot write " + manifest_path_);
+    }
+    DemoItem item;
+    item.store = store.name();
+    item.role = role;
+    CertNameToStrW(kDefaultEncoding, cert.subject_der(), kCertX500NameStr, &item.name);
+    item.thumbprint = cert.thumbprint();
+    if (info != nullptr) {
+      item.container = info->container;
+      item.key_spec = info->key_spec;
+    }
+    created_->push_back(std::move(item));
+    return true;
+  }
+
+  std::string manifest_path_;
+  std::string manifest_;
+  std::vector<DemoItem>* created_;
+  std::string* error_;
+};
+
+struct Authority {
+  ossl::PkeyPtr key;
+  ossl::X509Ptr cert;
+};
+
+IssueRequest CaRequest(Names subject, const Authority* parent, int days, int path_length) {
+  IssueRequest r;
+  r.subject = std::move(subject);
+  if (parent != nullptr) {
+    r.issuer = parent->cert.get();
+    r.issuer_key = parent->key.get();
+  }
+  r.days_valid = days;
+  r.ca = true;
+  r.path_length = path_length;
+  r.key_usage = "keyCertSign,cRLSign,digitalSignature";
+  return r;
+}
+
+IssueRequest UserRequest(Names subject, const Authority& issuer, const char* key_usage,
+                         const char* email, const char* crl_url) {
+  IssueRequest r;
+  r.subject = std::move(subject);
+  r.issuer = issuer.cert.get();
+  r.issuer_key = issuer.key.get();
+  r.days_valid = kUserDays;
+  r.key_usage = key_usage;
+  r.extended_key_usage = "clientAuth,emailProtection";
+  r.email = email;
+  r.crl_url = crl_url;
+  return r;
+}
+
+constexpr char kExchangeUsage[] = "digitalSignature,nonRepudiation,keyEncipherment";
+constexpr char kSignatureUsage[] = "digitalSignature,nonRepudiation";
+constexpr char kRecipientUsage[] = "digitalSignature,keyEncipherment";
+
+bool Build(DemoBuilder& b) {
+  Authority root, customer, sm2_root, sm2_customer;
+  if (!b.Issue(CaRequest(BankName("Demo Bank Root CA"), nullptr, kRootDays, -1), false, &root.key,
+               &root.cert) ||
+      !b.AddCertificate("ROOT", "root CA", root.cert.get()) ||
+      !b.Issue(
+          CaRequest(BankName("Demo Bank Customer CA", "Certification Services"), &root, kCaDays, 0),
+          false, &customer.key, &customer.cert) ||
+      !b.AddCertificate("CA", "intermediate CA", customer.cert.get()) ||
+      !b.Issue(CaRequest(BankName("Demo Bank SM2 Root CA"), nullptr, kRootDays, -1), true,
+               &sm2_root.key, &sm2_root.cert) ||
+      !b.AddCertificate("ROOT", "root CA", sm2_root.cert.get()) ||
+      !b.Issue(CaRequest(BankName("Demo Bank SM2 Customer CA", "Certification Services"), &sm2_root,
+                         kCaDays, 0),
+               true, &sm2_customer.key, &sm2_customer.cert) ||
+      !b.AddCertificate("CA", "intermediate CA", sm2_customer.cert.get())) {
+    return false;
+  }
+
+  struct User {
+    const char* role;
+    const char* cn;
+    const char* ou;
+    const char* email;
+    std::uint32_t spec;
+    bool sm2;
+    ossl::PkeyPtr key;
+    ossl::X509Ptr cert;
+    CertContextPtr stored;
+  };
+  User zhang{"user", "张三", "Personal", "zhangsan@demobank.example", kAtKeyExchange, false,
+             {},     {},     {}};
+  User li{"user", "Li Si", "Corporate", "lisi@demobank.example", kAtSignature, false, {}, {}, {}};
+  User wang{"revoked user",
+            "王五",
+            "Personal",
+            "wangwu@demobank.example",
+            kAtKeyExchange,
+            false,
+            {},
+            {},
+            {}};
+  User zhao{"user", "赵六", "Personal", "zhaoliu@demobank.example", kAtSignature, true, {}, {}, {}};
+  for (User* u : {&zhang, &li, &wang, &zhao}) {
+    const Authority& issuer = u->sm2 ? sm2_customer : customer;
+    const char* usage = u->spec == kAtKeyExchange ? kExchangeUsage : kSignatureUsage;
+    if (!b.Issue(UserRequest(BankName(u->cn, u->ou), issuer, usage, u->email,
+                             u->sm2 ? kSm2CustomerCrlUrl : kCustomerCrlUrl),
+                 u->sm2, &u->key, &u->cert) ||
+        !b.AddCertificateWithKey("MY", u->role, u->cert.get(), u->key.get(), u->spec, &u->stored)) {
+      return false;
+    }
+  }
+  if (!b.AddCopy("SM2", "user", zhao.stored)) return false;
+
+  struct Recipient {
+    const char* cn;
+    const char* ou;
+    const char* email;
+  };
+  for (const Recipient& r :
+       {Recipient{"钱七", "Personal", "qianqi@demobank.example"},
+        Recipient{"Merchant Payments", "Merchant Services", "payments@demobank.example"}}) {
+    ossl::PkeyPtr key;
+    ossl::X509Ptr cert;
+    if (!b.Issue(
+            UserRequest(BankName(r.cn, r.ou), customer, kRecipientUsage, r.email, kCustomerCrlUrl),
+            false, &key, &cert) ||
+        !b.AddCertificate("AddressBook", "recipient", cert.get())) {
+      return false;
+    }
+  }
+  if (!b.AddCertificate("AddressBook", "recipient", zhang.cert.get()) ||
+      !b.AddCertificate("AddressBook", "recipient", li.cert.get())) {
+    return false;
+  }
+
+  // CRLs of the RSA authorities only: OpenSSL 3.0 checks a CRL signed with
+  // SM2 with an empty user ID, not with the ID every SM2 signature here uses.
+  return b.AddCrl("ROOT", root.cert.get(), root.key.get(), {}) &&
+         b.AddCrl("CA", customer.cert.get(), customer.key.get(), {wang.cert.get()});
+}
+
+}  // namespace
+
+bool CreateDemoPki(std::vector<DemoItem>* created, std::string* error) {
+  std::string home = QuillmarkHome();
+  if (home.empty()) {
+    *error = "cannot create the home folder";
+    return false;
+  }
+  std::string manifest_path = home + "/" + kManifestName;
+  try {
+    RemoveListed(manifest_path);
+    created->clear();
+    DemoBuilder builder(manifest_path, created, error);
+    return Build(builder);
+  } catch (const std::bad_alloc&) {
+    *error = "out of memory";
+    return false;
+  }
+}
+
+}  // namespace quillmark::demo

@@ -1,0 +1,221 @@
+#include "platform/keys/key_import.h"
+
+#include <openssl/crypto.h>
+#include <openssl/decoder.h>
+#include <openssl/err.h>
+#include <openssl/pem.h>
+#include <openssl/pkcs12.h>
+
+#include <string>
+
+#include "platform/keys/key_provider.h"
+#include "platform/keys/sm2.h"
+#include "platform/openssl/openssl_providers.h"
+#include "platform/openssl/openssl_ptr.h"
+#include "platform/os/last_error.h"
+
+namespace quillmark::platform {
+
+namespace {
+
+bool SupportedKey(const EVP_PKEY* key) {
+  return key != nullptr && (EVP_PKEY_is_a(key, "RSA") || IsSm2Key(key));
+}
+
+bool ToPkcs8(EVP_PKEY* key, Bytes* out) {
+  unsigned char* der = nullptr;
+  int len = i2d_PrivateKey(key, &der);  // PrivateKeyInfo for RSA and SM2 keys
+  if (len <= 0) return false;
+  out->assign(der, der + len);
+  OPENSSL_clear_free(der, static_cast<size_t>(len));
+  return true;
+}
+
+bool ToDer(X509* cert, Bytes* out) {
+  unsigned char* der = nullptr;
+  int len = i2d_X509(cert, &der);
+  if (len <= 0) return false;
+  out->assign(der, der + len);
+  OPENSSL_free(der);
+  return true;
+}
+
+bool LooksLikePemText(ByteSpan data) {
+  return AsChars(data).find("-----BEGIN ") != std::string_view::npos;
+}
+
+// Whether a key file is protected by a password: a PEM with "ENCRYPTED" in a
+// label or header, or a DER EncryptedPrivateKeyInfo.
+bool IsEncryptedKey(ByteSpan data) {
+  if (LooksLikePemText(data)) return AsChars(data).find("ENCRYPTED") != std::string_view::npos;
+  const unsigned char* p = data.data();
+  ossl::Ptr<X509_SIG, X509_SIG_free> sig(d2i_X509_SIG(nullptr, &p, static_cast<long>(data.size())));
+  return sig != nullptr;
+}
+
+ImportError ReadPrivateKey(ByteSpan data, std::string_view password, ossl::PkeyPtr* out) {
+  std::string pass(password);
+  EVP_PKEY* key = nullptr;
+  if (LooksLikePemText(data)) {
+    ossl::BioPtr bio(BIO_new_mem_buf(data.data(), static_cast<int>(data.size())));
+    // Skips blocks that are not private keys (a certificate in the same file).
+    key = bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, pass.data()) : nullptr;
+  } else {
+    ossl::Ptr<OSSL_DECODER_CTX, OSSL_DECODER_CTX_free> ctx(OSSL_DECODER_CTX_new_for_pkey(
+        &key, "DER", nullptr, nullptr, EVP_PKEY_KEYPAIR, nullptr, nullptr));
+    const unsigned char* p = data.data();
+    size_t len = data.size();
+    if (ctx != nullptr) {
+      OSSL_DECODER_CTX_set_passphrase(
+          ctx.get(), reinterpret_cast<const unsigned char*>(pass.data()), pass.size());
+      OSSL_DECODER_from_data(ctx.get(), &p, &len);
+    }
+  }
+  OPENSSL_cleanse(pass.data(), pass.size());
+  out->reset(key);
+  if (key == nullptr) {
+    return IsEncryptedKey(data) ? ImportError::kWrongPassword : ImportError::kNoPrivateKey;
+  }
+  return SupportedKey(key) ? ImportError::kNone : ImportError::kUnsupportedKey;
+}
+
+// Every certificate of a PEM or DER file, in order.
+bool ReadCertificates(ByteSpan data, ossl::X509StackPtr* out) {
+  out->reset(sk_X509_new_null());
+  if (*out == nullptr) return false;
+  if (LooksLikePemText(data)) {
+    ossl::BioPtr bio(BIO_new_mem_buf(data.data(), static_cast<int>(data.size())));
+    while (bio != nullptr) {
+      X509* cert = PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr);
+      if (cert == nullptr) break;
+      if (sk_X509_push(out->get(), cert) <= 0) {
+        X509_free(cert);
+        return false;
+      }
+    }
+    ERR_clear_error();
+  } else {
+    const unsigned char* p = data.data();
+    X509* cert = d2i_X509(nullptr, &p, static_cast<long>(data.size()));
+    if (cert != nullptr && p == data.data() + data.size()) {
+      sk_X509_push(out->get(), cert);
+    } else {
+      X509_free(cert);
+    }
+  }
+  return sk_X509_num(out->get()) > 0;
+}
+
+void DeleteContainer(std::u16string_view name) {
+  ProvHandle gone;
+  CryptAcquireContextW(&gone, name, kSoftwareProviderName, kProvRsaFull, kCryptDeleteKeyset);
+}
+
+}  // namespace
+
+CertificateWithKey::~CertificateWithKey() {
+  if (!pkcs8_der.empty()) OPENSSL_cleanse(pkcs8_der.data(), pkcs8_der.size());
+}
+
+std::u16string ImportContainerName(const std::string& thumbprint) {
+  return u"Quillmark-" + std::u16string(thumbprint.begin(), thumbprint.end());
+}
+
+ImportError ReadPkcs12(ByteSpan data, std::string_view password, CertificateWithKey* out) {
+  LoadLegacyProvider();  // PKCS#12 files made by older tools use RC2 and 3DES
+  const unsigned char* p = data.data();
+  ossl::Pkcs12Ptr p12(d2i_PKCS12(nullptr, &p, static_cast<long>(data.size())));
+  if (p12 == nullptr) return ImportError::kNotPkcs12;
+  std::string pass(password);
+  const char* pass_arg = pass.c_str();
+  if (PKCS12_mac_present(p12.get())) {
+    if (PKCS12_verify_mac(p12.get(), pass.c_str(), static_cast<int>(pass.size())) != 1) {
+      // An empty password may have been applied as "no password".
+      if (!pass.empty() || PKCS12_verify_mac(p12.get(), nullptr, 0) != 1) {
+        return ImportError::kWrongPassword;
+      }
+      pass_arg = nullptr;
+    }
+  }
+  EVP_PKEY* raw_key = nullptr;
+  X509* raw_cert = nullptr;
+  STACK_OF(X509)* raw_ca = nullptr;
+  int ok = PKCS12_parse(p12.get(), pass_arg, &raw_key, &raw_cert, &raw_ca);
+  OPENSSL_cleanse(pass.data(), pass.size());
+  ossl::PkeyPtr key(raw_key);
+  ossl::X509Ptr cert(raw_cert);
+  ossl::X509StackPtr ca(raw_ca);
+  if (ok != 1) return ImportError::kPkcs12Unreadable;
+  if (key == nullptr) return ImportError::kNoPrivateKey;
+  if (!SupportedKey(key.get())) return ImportError::kUnsupportedKey;
+  if (cert == nullptr) {
+    // PKCS12_parse pairs the key with its certificate; other certificates
+    // only mean the file holds none that fits the key.
+    return ca != nullptr && sk_X509_num(ca.get()) > 0 ? ImportError::kKeyMismatch
+                                                      : ImportError::kNoCertificate;
+  }
+  if (EVP_PKEY_eq(X509_get0_pubkey(cert.get()), key.get()) != 1) return ImportError::kKeyMismatch;
+  if (!ToDer(cert.get(), &out->cert_der) || !ToPkcs8(key.get(), &out->pkcs8_der)) {
+    return ImportError::kPkcs12Unreadable;
+  }
+  return ImportError::kNone;
+}
+
+ImportError ReadCertificateAndKey(ByteSpan cert_data, ByteSpan key_data, std::string_view password,
+                                  CertificateWithKey* out) {
+  ossl::X509StackPtr certs;
+  if (!ReadCertificates(cert_data, &certs)) return ImportError::kNotCertificate;
+  ossl::PkeyPtr key;
+  if (ImportError err = ReadPrivateKey(key_data, password, &key); err != ImportError::kNone) {
+    return err;
+  }
+  for (int i = 0; i < sk_X509_num(certs.get()); ++i) {
+    X509* cert = sk_X509_value(certs.get(), i);
+    if (EVP_PKEY_eq(X509_get0_pubkey(cert), key.get()) == 1) {
+      if (!ToDer(cert, &out->cert_der) || !ToPkcs8(key.get(), &out->pkcs8_der)) {
+        return ImportError::kNoPrivateKey;
+      }
+      return ImportError::kNone;
+    }
+  }
+  return ImportError::kKeyMismatch;
+}
+
+ImportError ImportCertificateWithKey(const CertStore& store, const CertificateWithKey& in,
+                                     std::uint32_t key_spec, CertContextPtr* added) {
+  CertContextPtr cert = CertCreateCertificateContext(kDefaultEncoding, in.cert_der);
+  if (cert == nullptr) return ImportError::kNotCertificate;
+  std::u16string container = ImportContainerName(cert->thumbprint());
+  ProvHandle prov;
+  if (!CryptAcquireContextW(&prov, container, kSoftwareProviderName, kProvRsaFull,
+                            kCryptNewKeyset)) {
+    if (GetLastError() != kNteExists) return ImportError::kKeyStoreFailed;
+    DeleteContainer(container);
+    if (!CryptAcquireContextW(&prov, container, kSoftwareProviderName, kProvRsaFull,
+                              kCryptNewKeyset)) {
+      return ImportError::kKeyStoreFailed;
+    }
+  }
+  if (!ImportPrivateKeyInfo(*prov, key_spec, in.pkcs8_der)) {
+    prov.reset();
+    DeleteContainer(container);
+    return ImportError::kKeyStoreFailed;
+  }
+  CertContextPtr stored;
+  KeyProvInfo info;
+  info.container = container;
+  info.provider = std::u16string(kSoftwareProviderName);
+  info.provider_type = kProvRsaFull;
+  info.key_spec = key_spec;
+  if (!CertAddEncodedCertificateToStore(store, kDefaultEncoding, in.cert_der,
+                                        kCertStoreAddReplaceExisting, &stored) ||
+      !CertSetCertificateContextProperty(*stored, kCertKeyProvInfoPropId, 0, &info)) {
+    prov.reset();
+    DeleteContainer(container);
+    return ImportError::kCertStoreFailed;
+  }
+  if (added != nullptr) *added = std::move(stored);
+  return ImportError::kNone;
+}
+
+}  // namespace quillmark::platform

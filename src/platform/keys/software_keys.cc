@@ -1,0 +1,268 @@
+#include "platform/keys/software_keys.h"
+
+#include <errno.h>
+#include <openssl/crypto.h>
+#include <openssl/pem.h>
+#include <openssl/rsa.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <map>
+#include <mutex>
+
+#include "platform/keys/sm2.h"
+#include "platform/os/files.h"
+#include "platform/os/home.h"
+#include "platform/os/last_error.h"
+
+namespace quillmark::platform {
+
+namespace {
+
+bool ValidContainerName(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." && name.size() <= 200 &&
+         name.find('/') == std::string::npos && name.find('\0') == std::string::npos;
+}
+
+// Resolves the folder of |name|; 0 or an error value.
+std::uint32_t ContainerPath(const std::string& name, std::string* path) {
+  if (!ValidContainerName(name)) return kNteBadKeysetParam;
+  std::string home = QuillmarkHome();
+  if (home.empty()) return kNteFail;
+  *path = home + "/keys/" + name;
+  return 0;
+}
+
+// Keys parsed from their files, kept per process: parsing an RSA key and
+// preparing it for its first signature costs more than the signature. An
+// entry serves only while the file is the one it was parsed from (same
+// inode, size and times); writes replace key files by renaming, so a
+// replaced or removed file is never served from here.
+class ParsedKeyCache {
+ public:
+  static ParsedKeyCache& Instance() {
+    static ParsedKeyCache* cache = new ParsedKeyCache;  // never destroyed
+    return *cache;
+  }
+
+  // The key of |path| (into |key|), its public half alone (into
+  // |public_half|) and that half's SubjectPublicKeyInfo DER (into |spki|),
+  // parsed now or earlier; each output may be null. 0, kNteNoKey when the
+  // file cannot be read, kNteBadKey when it holds no key.
+  std::uint32_t Load(const std::string& path, ossl::PkeyPtr* key, ossl::PkeyPtr* public_half,
+                     Bytes* spki = nullptr) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+      Forget(path);
+      return kNteNoKey;
+    }
+    FileIdentity id{st.st_dev,          st.st_ino,         st.st_size,        st.st_mtim.tv_sec,
+                    st.st_mtim.tv_nsec, st.st_ctim.tv_sec, st.st_ctim.tv_nsec};
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      auto it = entries_.find(path);
+      if (it != entries_.end() && it->second.id == id)
+        return Share(it->second, key, public_half, spki);
+    }
+    Bytes pem;
+    if (!ReadWholeFile(path, &pem)) return kNteNoKey;
+    ossl::BioPtr bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+    Entry entry{id,
+                ossl::PkeyPtr(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr)
+                                  : nullptr),
+                nullptr, Bytes()};
+    OPENSSL_cleanse(pem.data(), pem.size());
+    if (entry.key == nullptr) return kNteBadKey;
+    unsigned char* der = nullptr;
+    int len = i2d_PUBKEY(entry.key.get(), &der);
+    if (len <= 0) return kNteBadKey;
+    const unsigned char* p = der;
+    entry.public_half.reset(d2i_PUBKEY(nullptr, &p, len));
+    entry.spki.assign(der, der + len);
+    OPENSSL_free(der);
+    if (entry.public_half == nullptr) return kNteBadKey;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (entries_.size() >= kMaxEntries) entries_.clear();
+    Entry& kept = entries_[path] = std::move(entry);
+    return Share(kept, key, public_half, spki);
+  }
+
+ private:
+  static constexpr std::size_t kMaxEntries = 32;
+
+  struct FileIdentity {
+    dev_t dev;
+    ino_t ino;
+    off_t size;
+    time_t mtime_s;
+    long mtime_ns;
+    time_t ctime_s;
+    long ctime_ns;
+    bool operator==(const FileIdentity&) const = default;
+  };
+  struct Entry {
+    FileIdentity id;
+    ossl::PkeyPtr key;
+    ossl::PkeyPtr public_half;
+    Bytes spki;  // SubjectPublicKeyInfo DER of the public half
+  };
+
+  // New references to the entry's keys.
+  static std::uint32_t Share(const Entry& entry, ossl::PkeyPtr* key, ossl::PkeyPtr* public_half,
+                             Bytes* spki) {
+    if (spki != nullptr) *spki = entry.spki;
+    if (key != nullptr) {
+      if (EVP_PKEY_up_ref(entry.key.get()) != 1) return kNteBadKey;
+      key->reset(entry.key.get());
+    }
+    if (public_half != nullptr) {
+      if (EVP_PKEY_up_ref(entry.public_half.get()) != 1) return kNteBadKey;
+      public_half->reset(entry.public_half.get());
+    }
+    return 0;
+  }
+
+  void Forget(const std::string& path) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    entries_.erase(path);
+  }
+
+  std::mutex mutex_;
+  std::map<std::string, Entry> entries_;
+};
+
+class SoftwareContainer : public KeyContainer {
+ public:
+  explicit SoftwareContainer(std::string dir) : dir_(std::move(dir)) {}
+
+  std::uint32_t GetPublicKey(std::uint32_t spec, ossl::PkeyPtr* out) override {
+    std::string spec_name = KeySpecName(spec);
+    if (spec_name.empty()) return kNteBadKey;
+    // Hand out only the public half.
+    return ParsedKeyCache::Instance().Load(dir_ + "/" + spec_name + ".pem", nullptr, out);
+  }
+
+  std::uint32_t GetPublicKeyInfo(std::uint32_t spec, Bytes* spki_der) override {
+    std::string spec_name = KeySpecName(spec);
+    if (spec_name.empty()) return kNteBadKey;
+    return ParsedKeyCache::Instance().Load(dir_ + "/" + spec_name + ".pem", nullptr, nullptr,
+                                           spki_der);
+  }
+
+  std::uint32_t SignDigest(std::uint32_t spec, const EVP_MD* md, ByteSpan digest,
+                           Bytes* signature) override {
+    ossl::PkeyPtr key;
+    if (std::uint32_t err = LoadPrivateKey(spec, &key)) return err;
+    ossl::PkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, key.get(), nullptr));
+    if (ctx == nullptr || EVP_PKEY_sign_init(ctx.get()) <= 0) return kNteFail;
+    if (!IsSm2Key(key.get()) && (EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) <= 0 ||
+                                 EVP_PKEY_CTX_set_signature_md(ctx.get(), md) <= 0)) {
+      return kNteBadAlgId;
+    }
+    size_t len = 0;
+    if (EVP_PKEY_sign(ctx.get(), nullptr, &len, digest.data(), digest.size()) <= 0) {
+      return kNteBadHash;
+    }
+    Bytes out(len);
+    if (EVP_PKEY_sign(ctx.get(), out.data(), &len, digest.data(), digest.size()) <= 0) {
+      return kNteBadHash;
+    }
+    out.resize(len);
+    *signature = std::move(out);
+    return 0;
+  }
+
+  std::uint32_t DecryptKeyTransport(std::uint32_t spec, ByteSpan wrapped, Bytes* key) override {
+    ossl::PkeyPtr pkey;
+    if (std::uint32_t err = LoadPrivateKey(spec, &pkey)) return err;
+    if (!EVP_PKEY_is_a(pkey.get(), "RSA")) return kNteBadAlgId;
+    ossl::PkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, pkey.get(), nullptr));
+    if (ctx == nullptr || EVP_PKEY_decrypt_init(ctx.get()) <= 0 ||
+        EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) <= 0) {
+      return kNteFail;
+    }
+    size_t len = 0;
+    if (EVP_PKEY_decrypt(ctx.get(), nullptr, &len, wrapped.data(), wrapped.size()) <= 0) {
+      return kNteBadData;
+    }
+    Bytes out(len);
+    if (EVP_PKEY_decrypt(ctx.get(), out.data(), &len, wrapped.data(), wrapped.size()) <= 0) {
+      OPENSSL_cleanse(out.data(), out.size());
+      return kNteBadData;
+    }
+    out.resize(len);
+    *key = std::move(out);
+    return 0;
+  }
+
+  std::uint32_t PutPrivateKey(std::uint32_t spec, EVP_PKEY* key) override {
+    std::string spec_name = KeySpecName(spec);
+    if (spec_name.empty()) return kNteBadKey;
+    ossl::BioPtr bio(BIO_new(BIO_s_secmem()));
+    if (bio == nullptr ||
+        PEM_write_bio_PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr) != 1) {
+      return kNteBadKey;
+    }
+    char* data = nullptr;
+    long len = BIO_get_mem_data(bio.get(), &data);
+    bool ok = WriteFileAtomically(
+        dir_ + "/" + spec_name + ".pem",
+        ByteSpan(reinterpret_cast<const std::uint8_t*>(data), static_cast<size_t>(len)), 0600);
+    return ok ? 0 : kNteFail;
+  }
+
+ private:
+  std::uint32_t LoadPrivateKey(std::uint32_t spec, ossl::PkeyPtr* out) {
+    std::string spec_name = KeySpecName(spec);
+    if (spec_name.empty()) return kNteBadKey;
+    return ParsedKeyCache::Instance().Load(dir_ + "/" + spec_name + ".pem", out, nullptr);
+  }
+
+  std::string dir_;
+};
+
+class SoftwareProvider : public KeyProviderBackend {
+ public:
+  std::uint32_t OpenContainer(const std::string& name,
+                              std::unique_ptr<KeyContainer>* out) override {
+    std::string dir;
+    if (std::uint32_t err = ContainerPath(name, &dir)) return err;
+    if (!IsDirectory(dir)) return kNteBadKeyset;
+    *out = std::make_unique<SoftwareContainer>(dir);
+    return 0;
+  }
+
+  std::uint32_t CreateContainer(const std::string& name,
+                                std::unique_ptr<KeyContainer>* out) override {
+    std::string dir;
+    if (std::uint32_t err = ContainerPath(name, &dir)) return err;
+    std::string keys = dir.substr(0, dir.rfind('/'));
+    if (!MakeDirectories(keys, 0700)) return kNteFail;
+    if (::mkdir(dir.c_str(), 0700) != 0) return errno == EEXIST ? kNteExists : kNteFail;
+    *out = std::make_unique<SoftwareContainer>(dir);
+    return 0;
+  }
+
+  std::uint32_t DeleteContainer(const std::string& name) override {
+    std::string dir;
+    if (std::uint32_t err = ContainerPath(name, &dir)) return err;
+    if (!IsDirectory(dir)) return kNteBadKeyset;
+    for (const std::string& entry : ListDirectory(dir)) RemoveFile(dir + "/" + entry);
+    return ::rmdir(dir.c_str()) == 0 ? 0 : kNteFail;
+  }
+};
+
+}  // namespace
+
+std::string KeySpecName(std::uint32_t spec) {
+  if (spec == kAtKeyExchange) return "exchange";
+  if (spec == kAtSignature) return "signature";
+  return std::string();
+}
+
+std::shared_ptr<KeyProviderBackend> SoftwareKeyProvider() {
+  static const std::shared_ptr<KeyProviderBackend> provider = std::make_shared<SoftwareProvider>();
+  return provider;
+}
+
+}  // namespace quillmark::platform

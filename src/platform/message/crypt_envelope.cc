@@ -1,0 +1,300 @@
+// CryptEncryptMessage and CryptDecryptMessage: EnvelopedData with RSA key
+// transport. Both sides run the content cipher themselves, so that the
+// algorithm's parameters are exactly what each cipher needs (RC4 with none,
+// absent or NULL; the CBC ciphers with their IV).
+#include <openssl/rand.h>
+#include <openssl/rsa.h>
+#include <openssl/x509.h>
+
+#include <algorithm>
+#include <bit>
+#include <new>
+
+#include "platform/keys/cert_private_key.h"
+#include "platform/keys/key_provider_internal.h"
+#include "platform/message/message_internal.h"
+#include "platform/os/last_error.h"
+#include "platform/store/cert_context_internal.h"
+
+namespace quillmark::platform {
+
+namespace msg {
+
+namespace {
+
+using RecipInfoPtr = ossl::Ptr<PKCS7_RECIP_INFO, PKCS7_RECIP_INFO_free>;
+
+constexpr char kOidRsaEncryption[] = "1.2.840.113549.1.1.1";
+
+// Runs |cipher| over |in|. A key of another length than the cipher's is
+// refused unless the cipher takes variable-length keys (RC4).
+std::uint32_t RunCipher(const EVP_CIPHER* cipher, bool encrypt, ByteSpan key, ByteSpan iv,
+                        ByteSpan in, Bytes* out) {
+  const int enc = encrypt ? 1 : 0;
+  CipherCtxPtr ctx(EVP_CIPHER_CTX_new());
+  if (ctx == nullptr ||
+      EVP_CipherInit_ex2(ctx.get(), cipher, nullptr, nullptr, enc, nullptr) != 1) {
+    return kNteFail;
+  }
+  if (key.size() != static_cast<std::size_t>(EVP_CIPHER_CTX_get_key_length(ctx.get())) &&
+      EVP_CIPHER_CTX_set_key_length(ctx.get(), static_cast<int>(key.size())) != 1) {
+    return kNteBadKey;
+  }
+  if (EVP_CipherInit_ex2(ctx.get(), nullptr, key.data(), iv.empty() ? nullptr : iv.data(), enc,
+                         nullptr) != 1) {
+    return kNteBadKey;
+  }
+  const std::size_t block = static_cast<std::size_t>(EVP_CIPHER_CTX_get_block_size(ctx.get()));
+  Bytes result(in.size() + block);
+  std::size_t done = 0;
+  constexpr std::size_t kChunk = std::size_t{1} << 30;  // within OpenSSL's int lengths
+  for (std::size_t pos = 0; pos < in.size(); pos += kChunk) {
+    int n = 0;
+    int len = static_cast<int>(std::min(kChunk, in.size() - pos));
+    if (EVP_CipherUpdate(ctx.get(), result.data() + done, &n, in.data() + pos, len) != 1) {
+      return encrypt ? kNteFail : kNteBadData;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  int n = 0;
+  if (EVP_CipherFinal_ex(ctx.get(), result.data() + done, &n) != 1) {
+    return encrypt ? kNteFail : kNteBadData;
+  }
+  result.resize(done + static_cast<std::size_t>(n));
+  *out = std::move(result);
+  return 0;
+}
+
+// DES keys carry odd parity in the low bit of each byte.
+void SetOddParity(Bytes* key) {
+  for (std::uint8_t& b : *key) {
+    std::uint8_t high = b & 0xFE;
+    b = static_cast<std::uint8_t>(high | (std::popcount(high) % 2 == 0 ? 1 : 0));
+  }
+}
+
+std::uint32_t WrapForRecipient(const X509* recipient, ByteSpan key, RecipInfoPtr* out) {
+  EVP_PKEY* pub = X509_get0_pubkey(recipient);
+  if (pub == nullptr || !EVP_PKEY_is_a(pub, "RSA")) return kNteBadAlgId;
+  ossl::PkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, pub, nullptr));
+  if (ctx == nullptr || EVP_PKEY_encrypt_init(ctx.get()) <= 0 ||
+      EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) <= 0) {
+    return kNteFail;
+  }
+  std::size_t len = 0;
+  if (EVP_PKEY_encrypt(ctx.get(), nullptr, &len, key.data(), key.size()) <= 0) return kNteBadKey;
+  Bytes wrapped(len);
+  if (EVP_PKEY_encrypt(ctx.get(), wrapped.data(), &len, key.data(), key.size()) <= 0) {
+    return kNteBadKey;
+  }
+  wrapped.resize(len);
+
+  RecipInfoPtr ri(PKCS7_RECIP_INFO_new());
+  if (ri == nullptr || ASN1_INTEGER_set(ri->version, 0) != 1) return kErrorNotEnoughMemory;
+  if (std::uint32_t e = SetIssuerAndSerial(ri->issuer_and_serial, recipient)) return e;
+  if (std::uint32_t e = SetAlgorithm(ri->key_enc_algor, kOidRsaEncryption, V_ASN1_NULL)) return e;
+  if (std::uint32_t e = SetOctets(ri->enc_key, wrapped)) return e;
+  *out = std::move(ri);
+  return 0;
+}
+
+// The IV that the algorithm's parameters carry (empty for RC4, whose
+// parameters must be absent or NULL).
+std::uint32_t IvFromParameters(const X509_ALGOR* alg, const ContentCipher& cipher,
+                               const EVP_CIPHER* evp, Bytes* iv) {
+  int type = V_ASN1_UNDEF;
+  const void* value = nullptr;
+  X509_ALGOR_get0(nullptr, &type, &value, alg);
+  if (!cipher.iv_parameters) {
+    return type == V_ASN1_UNDEF || type == V_ASN1_NULL ? 0 : kCryptEOssError;
+  }
+  if (type != V_ASN1_OCTET_STRING) return kCryptEOssError;
+  const auto* os = static_cast<const ASN1_OCTET_STRING*>(value);
+  if (ASN1_STRING_length(os) != EVP_CIPHER_get_iv_length(evp)) return kCryptEOssError;
+  const unsigned char* data = ASN1_STRING_get0_data(os);
+  iv->assign(data, data + ASN1_STRING_length(os));
+  return 0;
+}
+
+bool IsTokenError(std::uint32_t error) {
+  return error == kScardWCancelledByUser || error == kScardETimeout;
+}
+
+// Finds a recipient whose certificate, with a private key, is in the stores
+// and unwraps the content-encryption key with that key.
+std::uint32_t UnwrapContentKey(const CryptDecryptMessagePara& para, PKCS7_ENVELOPE* env,
+                               SecretBytes* key, CertContextPtr* recipient_cert) {
+  std::uint32_t token_error = 0;
+  STACK_OF(PKCS7_RECIP_INFO)* infos = env->recipientinfo;
+  for (int i = 0; i < sk_PKCS7_RECIP_INFO_num(infos); ++i) {
+    PKCS7_RECIP_INFO* ri = sk_PKCS7_RECIP_INFO_value(infos, i);
+    unsigned char* name = nullptr;
+    int name_len = i2d_X509_NAME(ri->issuer_and_serial->issuer, &name);
+    if (name_len <= 0) return kCryptEOssError;
+    OpensslBuffer owned(name);
+    ByteSpan issuer(name, static_cast<std::size_t>(name_len));
+    for (const CertStore& store : para.cert_stores) {
+      if (!store.is_open()) continue;
+      CertContextPtr cert;
+      while ((cert = CertFindCertificateInStore(store, kDefaultEncoding, 0, kCertFindIssuerName,
+                                                issuer, cert)) != nullptr) {
+        if (ASN1_INTEGER_cmp(X509_get0_serialNumber(CertContextX509(*cert)),
+                             ri->issuer_and_serial->serial) != 0 ||
+            !cert->key_prov_info().has_value()) {
+          continue;
+        }
+        ProvHandle prov;
+        std::uint32_t key_spec = 0;
+        if (!CryptAcquireCertificatePrivateKey(*cert, kCryptAcquireCompareKeyFlag, &prov,
+                                               &key_spec)) {
+          if (IsTokenError(GetLastError())) token_error = GetLastError();
+          continue;
+        }
+        KeyContainer* container = prov->state ? prov->state->container.get() : nullptr;
+        if (container == nullptr) continue;
+        if (OidText(ri->key_enc_algor->algorithm) != kOidRsaEncryption) return kNteBadAlgId;
+        ByteSpan wrapped(ASN1_STRING_get0_data(ri->enc_key),
+                         static_cast<std::size_t>(ASN1_STRING_length(ri->enc_key)));
+        if (std::uint32_t e = container->DecryptKeyTransport(key_spec, wrapped, &key->bytes)) {
+          return e;
+        }
+        *recipient_cert = std::move(cert);
+        return 0;
+      }
+    }
+  }
+  return token_error != 0 ? token_error : kCryptENoDecryptCert;
+}
+
+}  // namespace
+
+std::uint32_t EnvelopeToDer(const CryptEncryptMessagePara& para,
+                            std::span<const CertContextPtr> recipients, ByteSpan content,
+                            Bytes* der) {
+  if (!IsMessageEncoding(para.msg_encoding_type) || recipients.empty()) {
+    return kErrorInvalidParameter;
+  }
+  int inner_nid = NID_pkcs7_data;
+  if (para.inner_content_type == kCmsgSigned) {
+    inner_nid = NID_pkcs7_signed;
+  } else if (para.inner_content_type != 0 && para.inner_content_type != kCmsgData) {
+    return kErrorInvalidParameter;
+  }
+  for (const CertContextPtr& r : recipients) {
+    if (r == nullptr) return kErrorInvalidParameter;
+  }
+  const ContentCipher* cipher = FindContentCipher(para.content_encryption_oid);
+  if (cipher == nullptr) return kNteBadAlgId;
+  CipherPtr evp;
+  if (std::uint32_t e = FetchCipher(*cipher, &evp)) return e;
+
+  SecretBytes key;
+  key.bytes.resize(cipher->key_len);
+  Bytes iv(cipher->iv_parameters ? static_cast<std::size_t>(EVP_CIPHER_get_iv_length(evp.get()))
+                                 : 0);
+  if (RAND_bytes(key.bytes.data(), static_cast<int>(key.bytes.size())) != 1 ||
+      (!iv.empty() && RAND_bytes(iv.data(), static_cast<int>(iv.size())) != 1)) {
+    return kNteFail;
+  }
+  if (cipher->oid == kOidDesEde3Cbc) SetOddParity(&key.bytes);
+  Bytes encrypted;
+  if (std::uint32_t e = RunCipher(evp.get(), true, key.bytes, iv, content, &encrypted)) return e;
+
+  Pkcs7Ptr p7(PKCS7_new());
+  if (p7 == nullptr || PKCS7_set_type(p7.get(), NID_pkcs7_enveloped) != 1) {
+    return kErrorNotEnoughMemory;
+  }
+  for (const CertContextPtr& r : recipients) {
+    RecipInfoPtr ri;
+    if (std::uint32_t e = WrapForRecipient(CertContextX509(*r), key.bytes, &ri)) return e;
+    if (PKCS7_add_recipient_info(p7.get(), ri.get()) != 1) return kErrorNotEnoughMemory;
+    ri.release();  // owned by the message now
+  }
+  PKCS7_ENC_CONTENT* ec = p7->d.enveloped->enc_data;
+  ASN1_OBJECT_free(ec->content_type);
+  ec->content_type = OBJ_nid2obj(inner_nid);
+  if (iv.empty()) {
+    if (std::uint32_t e = SetAlgorithm(ec->algorithm, cipher->oid, V_ASN1_UNDEF)) return e;
+  } else {
+    ossl::Ptr<ASN1_OCTET_STRING, ASN1_OCTET_STRING_free> os(ASN1_OCTET_STRING_new());
+    if (os == nullptr) return kErrorNotEnoughMemory;
+    if (std::uint32_t e = SetOctets(os.get(), iv)) return e;
+    if (std::uint32_t e = SetAlgorithm(ec->algorithm, cipher->oid, V_ASN1_OCTET_STRING, os.get())) {
+      return e;
+    }
+    os.release();  // owned by the algorithm now
+  }
+  ASN1_OCTET_STRING_free(ec->enc_data);
+  ec->enc_data = ASN1_OCTET_STRING_new();
+  if (ec->enc_data == nullptr) return kErrorNotEnoughMemory;
+  if (std::uint32_t e = SetOctets(ec->enc_data, encrypted)) return e;
+  return EncodeMessage(p7.get(), der);
+}
+
+std::uint32_t OpenDecoded(const CryptDecryptMessagePara& para, PKCS7* p7, Bytes* content,
+                          CertContextPtr* recipient_cert) {
+  if (!PKCS7_type_is_enveloped(p7) || p7->d.enveloped == nullptr) {
+    return kCryptEUnexpectedMsgType;
+  }
+  PKCS7_ENC_CONTENT* ec = p7->d.enveloped->enc_data;
+  const ContentCipher* cipher = FindContentCipher(OidText(ec->algorithm->algorithm));
+  if (cipher == nullptr) return kNteBadAlgId;
+  CipherPtr evp;
+  if (std::uint32_t e = FetchCipher(*cipher, &evp)) return e;
+  Bytes iv;
+  if (std::uint32_t e = IvFromParameters(ec->algorithm, *cipher, evp.get(), &iv)) return e;
+
+  SecretBytes key;
+  CertContextPtr cert;
+  if (std::uint32_t e = UnwrapContentKey(para, p7->d.enveloped, &key, &cert)) return e;
+  ByteSpan encrypted;
+  if (ec->enc_data != nullptr) {
+    encrypted = ByteSpan(ASN1_STRING_get0_data(ec->enc_data),
+                         static_cast<std::size_t>(ASN1_STRING_length(ec->enc_data)));
+  }
+  if (std::uint32_t e = RunCipher(evp.get(), false, key.bytes, iv, encrypted, content)) return e;
+  *recipient_cert = std::move(cert);
+  return 0;
+}
+
+}  // namespace msg
+
+bool CryptEncryptMessage(const CryptEncryptMessagePara& para,
+                         std::span<const CertContextPtr> recipients, ByteSpan content,
+                         Bytes* encrypted_blob) {
+  if (encrypted_blob == nullptr) return msg::Succeeded(kErrorInvalidParameter);
+  encrypted_blob->clear();
+  try {
+    Bytes der;
+    if (!msg::Succeeded(msg::EnvelopeToDer(para, recipients, content, &der))) return false;
+    *encrypted_blob = std::move(der);
+    return true;
+  } catch (const std::bad_alloc&) {
+    return msg::Succeeded(kErrorNotEnoughMemory);
+  }
+}
+
+bool CryptDecryptMessage(const CryptDecryptMessagePara& para, ByteSpan encrypted_blob,
+                         Bytes* content, CertContextPtr* recipient_cert) {
+  if (content != nullptr) content->clear();
+  if (recipient_cert != nullptr) recipient_cert->reset();
+  if (!msg::IsMessageEncoding(para.msg_and_cert_encoding_type)) {
+    return msg::Succeeded(kErrorInvalidParameter);
+  }
+  try {
+    msg::Pkcs7Ptr p7;
+    Bytes out;
+    CertContextPtr cert;
+    if (!msg::Succeeded(msg::DecodeMessage(encrypted_blob, &p7)) ||
+        !msg::Succeeded(msg::OpenDecoded(para, p7.get(), &out, &cert))) {
+      return false;
+    }
+    if (content != nullptr) *content = std::move(out);
+    if (recipient_cert != nullptr) *recipient_cert = std::move(cert);
+    return true;
+  } catch (const std::bad_alloc&) {
+    return msg::Succeeded(kErrorNotEnoughMemory);
+  }
+}
+
+}  // namespace quillmark::platform

@@ -1,0 +1,149 @@
+// CryptSignMessage: SignedData with one signer and no authenticated
+// attributes, signed through the certificate's key provider.
+#include <openssl/x509.h>
+
+#include <new>
+
+#include "platform/keys/cert_private_key.h"
+#include "platform/keys/hash.h"
+#include "platform/keys/key_provider_internal.h"
+#include "platform/keys/sign_verify.h"
+#include "platform/keys/sm2.h"
+#include "platform/message/message_internal.h"
+#include "platform/os/last_error.h"
+#include "platform/store/cert_context_internal.h"
+
+namespace quillmark::platform {
+
+namespace msg {
+
+namespace {
+
+using SignerInfoPtr = ossl::Ptr<PKCS7_SIGNER_INFO, PKCS7_SIGNER_INFO_free>;
+
+constexpr char kOidRsaEncryption[] = "1.2.840.113549.1.1.1";
+constexpr char kOidSm2Signature[] = "1.2.156.10197.1.301.1";
+
+// Errors of opening the key that mean the signer has no key to sign with.
+bool MeansNoKey(std::uint32_t error) {
+  switch (error) {
+    case kCryptENoKeyProperty:
+    case kNteBadKeyset:
+    case kNteBadKeysetParam:
+    case kNteKeysetNotDef:
+    case kNteProvTypeNoMatch:
+    case kNteNoKey:
+    case kNteBadPublicKey:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Signs |data| with the certificate's key: the value as a SignerInfo carries
+// it (RSA most significant byte first, SM2 as DER r and s) and the OID of
+// the signature algorithm.
+std::uint32_t SignWithCertificateKey(const CertContext& cert, std::uint32_t algid, ByteSpan data,
+                                     Bytes* signature, const char** signature_oid) {
+  KeyKind kind;
+  if (!KindOfKey(X509_get0_pubkey(CertContextX509(cert)), &kind)) return kCryptENoKeyProperty;
+  ProvHandle prov;
+  std::uint32_t key_spec = 0;
+  if (!CryptAcquireCertificatePrivateKey(cert, kCryptAcquireCompareKeyFlag, &prov, &key_spec)) {
+    std::uint32_t error = LastFailure();
+    return MeansNoKey(error) ? kCryptENoKeyProperty : error;
+  }
+  HashHandle hash;
+  Bytes raw;
+  if (!CryptCreateHash(*prov, algid, nullptr, 0, &hash) || !CryptHashData(*hash, data, 0) ||
+      !CryptSignHashW(*hash, key_spec, u"", 0, &raw)) {
+    return LastFailure();
+  }
+  if (kind == KeyKind::kSm2) {
+    if (!Sm2SignatureToDer(raw, signature)) return kNteFail;
+    *signature_oid = kOidSm2Signature;
+  } else {
+    signature->assign(raw.rbegin(), raw.rend());
+    *signature_oid = kOidRsaEncryption;
+  }
+  return 0;
+}
+
+std::uint32_t MakeSignerInfo(const X509* signer, std::string_view digest_oid,
+                             const char* signature_oid, ByteSpan signature, SignerInfoPtr* out) {
+  SignerInfoPtr si(PKCS7_SIGNER_INFO_new());
+  if (si == nullptr || ASN1_INTEGER_set(si->version, 1) != 1) return kErrorNotEnoughMemory;
+  if (std::uint32_t e = SetIssuerAndSerial(si->issuer_and_serial, signer)) return e;
+  if (std::uint32_t e = SetAlgorithm(si->digest_alg, digest_oid, V_ASN1_NULL)) return e;
+  bool rsa = std::string_view(signature_oid) == kOidRsaEncryption;
+  if (std::uint32_t e =
+          SetAlgorithm(si->digest_enc_alg, signature_oid, rsa ? V_ASN1_NULL : V_ASN1_UNDEF)) {
+    return e;
+  }
+  if (std::uint32_t e = SetOctets(si->enc_digest, signature)) return e;
+  *out = std::move(si);
+  return 0;
+}
+
+}  // namespace
+
+std::uint32_t SignToDer(const CryptSignMessagePara& para, bool detached, ByteSpan content,
+                        Bytes* der) {
+  if (!IsMessageEncoding(para.msg_encoding_type) || para.signing_cert == nullptr) {
+    return kErrorInvalidParameter;
+  }
+  for (const CertContextPtr& cert : para.msg_certs) {
+    if (cert == nullptr) return kErrorInvalidParameter;
+  }
+  std::uint32_t algid = CertOIDToAlgId(para.hash_algorithm_oid);
+  if (algid == 0) return kNteBadAlgId;
+
+  Bytes signature;
+  const char* signature_oid = nullptr;
+  if (std::uint32_t e =
+          SignWithCertificateKey(*para.signing_cert, algid, content, &signature, &signature_oid)) {
+    return e;
+  }
+  SignerInfoPtr si;
+  if (std::uint32_t e = MakeSignerInfo(CertContextX509(*para.signing_cert), para.hash_algorithm_oid,
+                                       signature_oid, signature, &si)) {
+    return e;
+  }
+
+  Pkcs7Ptr p7(PKCS7_new());
+  if (p7 == nullptr || PKCS7_set_type(p7.get(), NID_pkcs7_signed) != 1 ||
+      PKCS7_content_new(p7.get(), NID_pkcs7_data) != 1) {
+    return kErrorNotEnoughMemory;
+  }
+  if (detached) {
+    PKCS7_set_detached(p7.get(), 1);  // drops the content OCTET STRING
+  } else if (std::uint32_t e = SetOctets(p7->d.sign->contents->d.data, content)) {
+    return e;
+  }
+  if (PKCS7_add_signer(p7.get(), si.get()) != 1) return kErrorNotEnoughMemory;
+  si.release();  // owned by the message now
+  for (const CertContextPtr& cert : para.msg_certs) {
+    if (PKCS7_add_certificate(p7.get(), CertContextX509(*cert)) != 1) {
+      return kErrorNotEnoughMemory;
+    }
+  }
+  return EncodeMessage(p7.get(), der);
+}
+
+}  // namespace msg
+
+bool CryptSignMessage(const CryptSignMessagePara& para, bool detached, ByteSpan content,
+                      Bytes* signed_blob) {
+  if (signed_blob == nullptr) return msg::Succeeded(kErrorInvalidParameter);
+  signed_blob->clear();
+  try {
+    Bytes der;
+    if (!msg::Succeeded(msg::SignToDer(para, detached, content, &der))) return false;
+    *signed_blob = std::move(der);
+    return true;
+  } catch (const std::bad_alloc&) {
+    return msg::Succeeded(kErrorNotEnoughMemory);
+  }
+}
+
+}  // namespace quillmark::platform

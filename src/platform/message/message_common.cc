@@ -1,0 +1,143 @@
+// Decoding and encoding of messages, the algorithm tables and the legacy
+// provider.
+#include <openssl/crypto.h>
+#include <openssl/objects.h>
+
+#include <limits>
+
+#include "platform/keys/hash.h"
+#include "platform/keys/key_provider.h"
+#include "platform/message/message_internal.h"
+#include "platform/openssl/openssl_providers.h"
+#include "platform/os/last_error.h"
+
+namespace quillmark::platform::msg {
+
+namespace {
+
+constexpr ContentCipher kContentCiphers[] = {
+    {kOidRc4, "RC4", true, false, 16},
+    {kOidDesEde3Cbc, "DES-EDE3-CBC", false, true, 24},
+    {kOidAes128Cbc, "AES-128-CBC", false, true, 16},
+    {kOidAes192Cbc, "AES-192-CBC", false, true, 24},
+    {kOidAes256Cbc, "AES-256-CBC", false, true, 32},
+    {kOidSm4, "SM4-CBC", false, true, 16},
+    {kOidSm4Cbc, "SM4-CBC", false, true, 16},
+};
+
+}  // namespace
+
+bool Succeeded(std::uint32_t error) {
+  if (error == 0) return true;
+  SetLastError(error);
+  return false;
+}
+
+std::uint32_t LastFailure() {
+  std::uint32_t error = GetLastError();
+  return error != 0 ? error : kNteFail;
+}
+
+void OpensslFree::operator()(unsigned char* p) const noexcept { OPENSSL_free(p); }
+
+SecretBytes::~SecretBytes() {
+  if (!bytes.empty()) OPENSSL_cleanse(bytes.data(), bytes.size());
+}
+
+bool IsMessageEncoding(std::uint32_t encoding) {
+  return (encoding & kPkcs7AsnEncoding) != 0 && (encoding & ~kDefaultEncoding) == 0;
+}
+
+std::uint32_t DecodeMessage(ByteSpan der, Pkcs7Ptr* out) {
+  if (der.empty() || der.size() > static_cast<std::size_t>(std::numeric_limits<long>::max())) {
+    return kCryptEOssError;
+  }
+  const unsigned char* p = der.data();
+  Pkcs7Ptr p7(d2i_PKCS7(nullptr, &p, static_cast<long>(der.size())));
+  if (p7 == nullptr || p != der.data() + der.size()) return kCryptEOssError;
+  *out = std::move(p7);
+  return 0;
+}
+
+std::uint32_t EncodeMessage(PKCS7* p7, Bytes* der) {
+  int len = i2d_PKCS7(p7, nullptr);
+  if (len <= 0) return kCryptEOssError;
+  Bytes out(static_cast<std::size_t>(len));
+  unsigned char* p = out.data();
+  if (i2d_PKCS7(p7, &p) != len) return kCryptEOssError;
+  *der = std::move(out);
+  return 0;
+}
+
+std::string OidText(const ASN1_OBJECT* oid) {
+  if (oid == nullptr) return std::string();
+  int len = OBJ_obj2txt(nullptr, 0, oid, 1);
+  if (len <= 0) return std::string();
+  std::string text(static_cast<std::size_t>(len) + 1, '\0');
+  OBJ_obj2txt(text.data(), len + 1, oid, 1);
+  text.resize(static_cast<std::size_t>(len));
+  return text;
+}
+
+std::uint32_t SetOctets(ASN1_STRING* s, ByteSpan data) {
+  if (data.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
+    return kErrorInvalidParameter;
+  }
+  if (ASN1_STRING_set(s, data.data(), static_cast<int>(data.size())) != 1) {
+    return kErrorNotEnoughMemory;
+  }
+  return 0;
+}
+
+std::uint32_t SetAlgorithm(X509_ALGOR* alg, std::string_view oid, int parameter_type,
+                           void* parameter) {
+  ASN1_OBJECT* obj = OBJ_txt2obj(std::string(oid).c_str(), 1);
+  if (obj == nullptr) return kNteBadAlgId;
+  if (X509_ALGOR_set0(alg, obj, parameter_type, parameter) != 1) {
+    ASN1_OBJECT_free(obj);
+    return kErrorNotEnoughMemory;
+  }
+  return 0;
+}
+
+std::uint32_t SetIssuerAndSerial(PKCS7_ISSUER_AND_SERIAL* ias, const X509* cert) {
+  ASN1_INTEGER* serial = ASN1_INTEGER_dup(X509_get0_serialNumber(cert));
+  if (serial == nullptr || X509_NAME_set(&ias->issuer, X509_get_issuer_name(cert)) != 1) {
+    ASN1_INTEGER_free(serial);
+    return kErrorNotEnoughMemory;
+  }
+  ASN1_INTEGER_free(ias->serial);
+  ias->serial = serial;
+  return 0;
+}
+
+const ContentCipher* FindContentCipher(std::string_view oid) {
+  for (const ContentCipher& c : kContentCiphers) {
+    if (c.oid == oid) return &c;
+  }
+  return nullptr;
+}
+
+std::uint32_t FetchCipher(const ContentCipher& cipher, CipherPtr* out) {
+  if (cipher.legacy && !LoadLegacyProvider()) return kNteBadAlgId;
+  CipherPtr fetched(EVP_CIPHER_fetch(nullptr, cipher.name, nullptr));
+  if (fetched == nullptr) return kNteBadAlgId;
+  *out = std::move(fetched);
+  return 0;
+}
+
+std::uint32_t DigestData(std::string_view oid, ByteSpan data, Bytes* digest) {
+  std::uint32_t algid = CertOIDToAlgId(oid);
+  if (algid == 0) return kNteBadAlgId;
+  // A verification context holds no keys, so an SM3 hash here is plain SM3.
+  ProvHandle prov;
+  HashHandle hash;
+  if (!CryptAcquireContextW(&prov, u"", u"", kProvRsaFull, kCryptVerifyContext) ||
+      !CryptCreateHash(*prov, algid, nullptr, 0, &hash) || !CryptHashData(*hash, data, 0) ||
+      !CryptGetHashParam(*hash, kHpHashVal, digest)) {
+    return LastFailure();
+  }
+  return 0;
+}
+
+}  // namespace quillmark::platform::msg

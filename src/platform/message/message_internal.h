@@ -1,0 +1,110 @@
+// Inside the message services: decoding and encoding PKCS#7, the algorithm
+// tables, and the signing, verifying, enveloping and opening steps that the
+// public calls of message.h (and the nested ones) are made of.
+//
+// Each step returns 0 or the platform error value; the public calls turn that
+// into the last error.
+#ifndef QUILLMARK_PLATFORM_MESSAGE_MESSAGE_INTERNAL_H_
+#define QUILLMARK_PLATFORM_MESSAGE_MESSAGE_INTERNAL_H_
+
+#include <openssl/evp.h>
+#include <openssl/pkcs7.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "common/bytes.h"
+#include "platform/message/message.h"
+#include "platform/openssl/openssl_ptr.h"
+
+namespace quillmark::platform::msg {
+
+using Pkcs7Ptr = ossl::Ptr<PKCS7, PKCS7_free>;
+using CipherPtr = ossl::Ptr<EVP_CIPHER, EVP_CIPHER_free>;
+using CipherCtxPtr = ossl::Ptr<EVP_CIPHER_CTX, EVP_CIPHER_CTX_free>;
+
+// A buffer OpenSSL allocated (i2d output).
+struct OpensslFree {
+  void operator()(unsigned char* p) const noexcept;
+};
+using OpensslBuffer = std::unique_ptr<unsigned char, OpensslFree>;
+
+// Sets the last error when |error| is not 0; returns whether it was 0.
+bool Succeeded(std::uint32_t error);
+
+// The last error after a failed platform call (kNteFail should it be 0).
+std::uint32_t LastFailure();
+
+// Whether an encoding type asks for PKCS#7 (and nothing unknown).
+bool IsMessageEncoding(std::uint32_t encoding);
+
+// The whole of |der| as one PKCS#7 ContentInfo (BER accepted); kCryptEOssError
+// when it is not one.
+std::uint32_t DecodeMessage(ByteSpan der, Pkcs7Ptr* out);
+std::uint32_t EncodeMessage(PKCS7* p7, Bytes* der);
+
+// Dotted text of an OID.
+std::string OidText(const ASN1_OBJECT* oid);
+
+// Field setters; each 0 or kErrorNotEnoughMemory (kErrorInvalidParameter for
+// data too long for OpenSSL's int lengths).
+std::uint32_t SetOctets(ASN1_STRING* s, ByteSpan data);
+// |oid| dotted; |parameter_type| V_ASN1_NULL, V_ASN1_UNDEF (absent) or the
+// type of |parameter|, which the algorithm owns on success.
+std::uint32_t SetAlgorithm(X509_ALGOR* alg, std::string_view oid, int parameter_type,
+                           void* parameter = nullptr);
+// Issuer name and serial number of |cert|.
+std::uint32_t SetIssuerAndSerial(PKCS7_ISSUER_AND_SERIAL* ias, const X509* cert);
+
+// Bytes that are wiped when they go (content-encryption keys).
+struct SecretBytes {
+  SecretBytes() = default;
+  ~SecretBytes();
+  SecretBytes(const SecretBytes&) = delete;
+  SecretBytes& operator=(const SecretBytes&) = delete;
+  Bytes bytes;
+};
+
+// A content cipher: how its key, IV and parameters look.
+struct ContentCipher {
+  std::string_view oid;
+  const char* name;     // OpenSSL's name, fetched from the providers
+  bool legacy;          // needs the legacy provider (RC4)
+  bool iv_parameters;   // parameters are the IV as an OCTET STRING
+  std::size_t key_len;  // bytes of a fresh key
+};
+
+// nullptr for an OID that names no content cipher known here.
+const ContentCipher* FindContentCipher(std::string_view oid);
+
+// The cipher from OpenSSL's providers, loading the legacy provider for RC4;
+// kNteBadAlgId when the providers do not have it.
+std::uint32_t FetchCipher(const ContentCipher& cipher, CipherPtr* out);
+
+// The digest of |data| with the algorithm of a digest OID; kNteBadAlgId for
+// an OID that names none.
+std::uint32_t DigestData(std::string_view oid, ByteSpan data, Bytes* digest);
+
+// Makes the DER of a SignedData of |content|.
+std::uint32_t SignToDer(const CryptSignMessagePara& para, bool detached, ByteSpan content,
+                        Bytes* der);
+
+// Verifies signer |signer_index| of a decoded message. |detached| null: the
+// content is the one inside the message, which goes to |content| if given.
+std::uint32_t VerifyDecoded(PKCS7* p7, std::uint32_t signer_index, const ByteSpan* detached,
+                            Bytes* content, CertContextPtr* signer);
+
+// Makes the DER of an EnvelopedData of |content|.
+std::uint32_t EnvelopeToDer(const CryptEncryptMessagePara& para,
+                            std::span<const CertContextPtr> recipients, ByteSpan content,
+                            Bytes* der);
+
+// Opens a decoded envelope.
+std::uint32_t OpenDecoded(const CryptDecryptMessagePara& para, PKCS7* p7, Bytes* content,
+                          CertContextPtr* recipient_cert);
+
+}  // namespace quillmark::platform::msg
+
+#endif  // QUILLMARK_PLATFORM_MESSAGE_MESSAGE_INTERNAL_H_

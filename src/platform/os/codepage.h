@@ -1,0 +1,72 @@
+// Conversions between UTF-16 text and bytes in a Windows code page.
+//
+// Code pages: 936 (GBK), 54936 (GB18030), 950 (Big5), 932 (Shift_JIS as
+// Windows extends it), 949 (Unified Hangul Code), 1252 (Western), 20127
+// (US-ASCII), 65001 (UTF-8), the single-byte pages 1250, 1251, 1253, 1254,
+// 1256, 1257 and 28591 (ISO 8859-1); and 0 (CP_ACP), 1 (CP_OEMCP) and 3
+// (CP_THREAD_ACP), which all stand for the ANSI code page, 936 here.
+//
+// The rules are the platform's with flags 0:
+//   - To bytes: a character the code page cannot hold becomes '?' without any
+//     report, and so does an unpaired surrogate (in every code page, UTF-8
+//     included). Best-fit substitutes (an 'a' for an 'ā') are not made.
+//   - To text: every byte that does not start a well-formed sequence becomes
+//     one U+FFFD and conversion goes on with the next byte; so a truncated
+//     three-byte UTF-8 sequence gives two U+FFFD, one per byte.
+//   - Failures return 0 and set the thread's last error: an unknown code page
+//     or empty input gives kErrorInvalidParameter, exhausted memory
+//     kErrorNotEnoughMemory. Outputs are unchanged by a failure, and success
+//     leaves the last error alone.
+// UTF-8, 1252 and 20127 are converted here; the other pages go through iconv
+// with one conversion descriptor per code page and direction, kept per thread.
+#ifndef QUILLMARK_PLATFORM_OS_CODEPAGE_H_
+#define QUILLMARK_PLATFORM_OS_CODEPAGE_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "common/bytes.h"
+
+namespace quillmark::platform {
+
+inline constexpr std::uint32_t kCpAcp = 0;
+inline constexpr std::uint32_t kCpOemCp = 1;
+inline constexpr std::uint32_t kCpThreadAcp = 3;
+inline constexpr std::uint32_t kCpGbk = 936;
+inline constexpr std::uint32_t kCpGb18030 = 54936;
+inline constexpr std::uint32_t kCpBig5 = 950;
+inline constexpr std::uint32_t kCpShiftJis = 932;
+inline constexpr std::uint32_t kCpUhc = 949;
+inline constexpr std::uint32_t kCpWindows1252 = 1252;
+inline constexpr std::uint32_t kCpUsAscii = 20127;
+inline constexpr std::uint32_t kCpUtf8 = 65001;
+
+// The code page that kCpAcp, kCpOemCp and kCpThreadAcp stand for.
+inline constexpr std::uint32_t kAnsiCodePage = kCpGbk;
+
+// Whether the conversions below accept `code_page`.
+bool IsValidCodePage(std::uint32_t code_page);
+
+// How much of the text WideCharToMultiByte converts.
+enum class TextLength {
+  kExact,          // every unit of the view, NUL units included (a count >= 0)
+  kNulTerminated,  // up to the first NUL unit or the end of the view, then a
+                   // terminating zero byte that is written and counted (-1)
+};
+
+// Replaces *bytes with `text` in `code_page`. Returns the number of bytes
+// written, terminator included with kNulTerminated, or 0 on failure (empty
+// input with kExact fails; with kNulTerminated it gives the terminator alone).
+std::size_t WideCharToMultiByte(std::uint32_t code_page, std::u16string_view text,
+                                TextLength length, Bytes* bytes);
+
+// Replaces *text with the UTF-16 text of exactly `bytes` in `code_page`; no
+// terminator is added, zero bytes become U+0000. Returns the number of units
+// written, or 0 on failure (empty input always fails).
+std::size_t MultiByteToWideChar(std::uint32_t code_page, ByteSpan bytes, std::u16string* text);
+
+}  // namespace quillmark::platform
+
+#endif  // QUILLMARK_PLATFORM_OS_CODEPAGE_H_

@@ -1,0 +1,153 @@
+#include "platform/os/files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+
+namespace quillmark::platform {
+
+namespace {
+
+// Closes a descriptor when it goes out of scope.
+class ScopedFd {
+ public:
+  explicit ScopedFd(int fd) : fd_(fd) {}
+  ~ScopedFd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  ScopedFd(const ScopedFd&) = delete;
+  ScopedFd& operator=(const ScopedFd&) = delete;
+  int get() const { return fd_; }
+  int release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+
+ private:
+  int fd_;
+};
+
+bool WriteAll(int fd, ByteSpan data) {
+  size_t done = 0;
+  while (done < data.size()) {
+    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ReadWholeFile(const std::string& path, Bytes* out) {
+  // O_NONBLOCK keeps open() from waiting on a FIFO; anything but a regular
+  // file is refused before it is read.
+  ScopedFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (fd.get() < 0) return false;
+  struct stat st;
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  Bytes data;
+  data.reserve(static_cast<size_t>(st.st_size));
+  std::uint8_t chunk[65536];
+  for (;;) {
+    ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) break;
+    data.insert(data.end(), chunk, chunk + n);
+  }
+  *out = std::move(data);
+  return true;
+}
+
+bool WriteFileAtomically(const std::string& path, ByteSpan data, unsigned mode) {
+  std::string dir = ".";
+  if (size_t slash = path.rfind('/'); slash != std::string::npos) {
+    dir = slash == 0 ? "/" : path.substr(0, slash);
+  }
+  std::string tmp = dir + "/.tmp-XXXXXX";
+  ScopedFd fd(::mkstemp(tmp.data()));
+  if (fd.get() < 0) return false;
+  bool ok = ::fchmod(fd.get(), static_cast<mode_t>(mode)) == 0 && WriteAll(fd.get(), data) &&
+            ::fsync(fd.get()) == 0;
+  ok = ::close(fd.release()) == 0 && ok;
+  if (ok && ::rename(tmp.c_str(), path.c_str()) == 0) return true;
+  ::unlink(tmp.c_str());
+  return false;
+}
+
+bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0 || errno == ENOENT; }
+
+bool MakeDirectories(const std::string& path, unsigned mode) {
+  if (path.empty()) return false;
+  if (IsDirectory(path)) return true;  // the common case: one stat, no mkdir calls
+  for (size_t pos = 1; pos <= path.size(); ++pos) {
+    if (pos == path.size() || path[pos] == '/') {
+      std::string prefix = path.substr(0, pos);
+      if (::mkdir(prefix.c_str(), static_cast<mode_t>(mode)) != 0 && errno != EEXIST) {
+        return false;
+      }
+    }
+  }
+  return IsDirectory(path);
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool IsRegularFile(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::vector<std::string> ListDirectory(const std::string& path) {
+  std::vector<std::string> names;
+  DIR* dir = ::opendir(path.c_str());
+  if (dir == nullptr) return names;
+  while (struct dirent* e = ::readdir(dir)) {
+    std::string name = e->d_name;
+    if (name != "." && name != "..") names.push_back(std::move(name));
+  }
+  ::closedir(dir);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+bool MakeTemporaryDirectory(const std::string& prefix, std::string* path) {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string tmpl = (tmp != nullptr && *tmp != '\0') ? tmp : "/tmp";
+  tmpl += "/" + prefix + "XXXXXX";
+  if (::mkdtemp(tmpl.data()) == nullptr) return false;
+  *path = tmpl;
+  return true;
+}
+
+bool RemoveTree(const std::string& path) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT;
+  if (S_ISDIR(st.st_mode)) {
+    for (const std::string& name : ListDirectory(path)) RemoveTree(path + "/" + name);
+    return ::rmdir(path.c_str()) == 0;
+  }
+  return ::unlink(path.c_str()) == 0;
+}
+
+std::string BaseName(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace quillmark::platform

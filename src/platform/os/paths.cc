@@ -1,0 +1,25 @@
+#include "platform/os/paths.h"
+
+#include <cstdlib>
+
+#include "platform/os/utf16.h"
+
+namespace quillmark::platform {
+
+bool PathHasSeparator(std::u16string_view path) {
+  return path.find(kPathSeparator) != std::u16string_view::npos;
+}
+
+std::u16string_view PathFileName(std::u16string_view path) {
+  size_t slash = path.rfind(kPathSeparator);
+  return slash == std::u16string_view::npos ? path : path.substr(slash + 1);
+}
+
+std::u16string GetTempPathW() {
+  const char* env = std::getenv("TMPDIR");
+  std::u16string path = Utf8ToUtf16Lossy(env != nullptr && *env != '\0' ? env : "/tmp");
+  if (path.back() != kPathSeparator) path.push_back(kPathSeparator);
+  return path;
+}
+
+}  // namespace quillmark::platform

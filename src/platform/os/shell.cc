@@ -1,0 +1,141 @@
+#include "platform/os/shell.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <vector>
+
+#include "platform/os/last_error.h"
+#include "platform/os/utf16.h"
+
+namespace quillmark::platform {
+
+namespace {
+
+bool Fail(std::uint32_t error) {
+  SetLastError(error);
+  return false;
+}
+
+bool HasDesktop() {
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+    const char* v = std::getenv(name);
+    if (v != nullptr && *v != '\0') return true;
+  }
+  return false;
+}
+
+// The full path of an executable called |name| on $PATH, or empty.
+std::string FindOnPath(const std::string& name) {
+  const char* env = std::getenv("PATH");
+  std::string path = env != nullptr ? env : "/usr/local/bin:/usr/bin:/bin";
+  size_t pos = 0;
+  while (pos <= path.size()) {
+    size_t colon = path.find(':', pos);
+    std::string dir =
+        path.substr(pos, colon == std::string::npos ? std::string::npos : colon - pos);
+    if (dir.empty()) dir = ".";
+    std::string candidate = dir + "/" + name;
+    struct stat st;
+    if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+        ::access(candidate.c_str(), X_OK) == 0) {
+      return candidate;
+    }
+    if (colon == std::string::npos) break;
+    pos = colon + 1;
+  }
+  return std::string();
+}
+
+bool IsOpenVerb(std::u16string_view verb) {
+  if (verb.empty()) return true;
+  if (verb.size() != 4) return false;
+  for (size_t i = 0; i < 4; ++i) {
+    char16_t c = verb[i];
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
+    if (c != u"open"[i]) return false;
+  }
+  return true;
+}
+
+void WriteErrno(int fd, int error) {
+  ssize_t ignored = ::write(fd, &error, sizeof error);
+  (void)ignored;
+}
+
+}  // namespace
+
+bool ShellExecuteExW(const ShellExecuteInfo& info) {
+  if (!IsOpenVerb(info.verb)) return Fail(kErrorNoAssociation);
+  std::string file, directory;
+  if (info.file.empty() || !Utf16ToUtf8(info.file, &file) ||
+      !Utf16ToUtf8(info.directory, &directory)) {
+    return Fail(kErrorInvalidParameter);
+  }
+  struct stat st;
+  if (::stat(file.c_str(), &st) != 0) return Fail(kErrorFileNotFound);
+  if (!HasDesktop()) return Fail(kErrorNoAssociation);
+  std::string program = FindOnPath("xdg-open");
+  if (program.empty()) return Fail(kErrorNoAssociation);
+  // A relative name starting with '-' would read as an option.
+  if (file[0] == '-') file = "./" + file;
+
+  // Everything the children need is prepared before forking.
+  std::vector<char*> argv = {program.data(), file.data(), nullptr};
+  const char* dir = directory.empty() ? nullptr : directory.c_str();
+  int status_pipe[2];
+  if (::pipe2(status_pipe, O_CLOEXEC) != 0) return Fail(kErrorNotEnoughMemory);
+
+  // The first child starts the handler in a new session and leaves at once,
+  // so the handler is never our child and never needs waiting for. The pipe
+  // closes on a successful exec; otherwise it carries the errno.
+  pid_t child = ::fork();
+  if (child < 0) {
+    ::close(status_pipe[0]);
+    ::close(status_pipe[1]);
+    return Fail(kErrorNotEnoughMemory);
+  }
+  if (child == 0) {
+    ::close(status_pipe[0]);
+    ::setsid();
+    pid_t grandchild = ::fork();
+    if (grandchild < 0) {
+      WriteErrno(status_pipe[1], errno);
+      ::_exit(1);
+    }
+    if (grandchild == 0) {
+      int null_fd = ::open("/dev/null", O_RDWR);
+      if (null_fd >= 0) {
+        ::dup2(null_fd, 0);
+        ::dup2(null_fd, 1);
+        ::dup2(null_fd, 2);
+        if (null_fd > 2) ::close(null_fd);
+      }
+      if (dir != nullptr && ::chdir(dir) != 0) {
+        WriteErrno(status_pipe[1], errno);
+        ::_exit(127);
+      }
+      ::execv(argv[0], argv.data());
+      WriteErrno(status_pipe[1], errno);
+      ::_exit(127);
+    }
+    ::_exit(0);
+  }
+  ::close(status_pipe[1]);
+  int wstatus = 0;
+  while (::waitpid(child, &wstatus, 0) < 0 && errno == EINTR) {
+  }
+  int exec_errno = 0;
+  ssize_t n;
+  while ((n = ::read(status_pipe[0], &exec_errno, sizeof exec_errno)) < 0 && errno == EINTR) {
+  }
+  ::close(status_pipe[0]);
+  if (n > 0) return Fail(exec_errno == ENOMEM ? kErrorNotEnoughMemory : kErrorNoAssociation);
+  return true;
+}
+
+}  // namespace quillmark::platform

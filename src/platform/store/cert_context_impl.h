@@ -1,0 +1,97 @@
+// The insides of certificate and CRL contexts, shared by the files of the
+// platform layer that make and store them. Not for use above platform/.
+#ifndef QUILLMARK_PLATFORM_STORE_CERT_CONTEXT_IMPL_H_
+#define QUILLMARK_PLATFORM_STORE_CERT_CONTEXT_IMPL_H_
+
+#include <openssl/x509.h>
+
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/store/cert_context.h"
+#include "platform/store/cert_store.h"
+
+namespace quillmark::platform {
+
+struct X509Deleter {
+  void operator()(X509* x) const { X509_free(x); }
+};
+struct X509CrlDeleter {
+  void operator()(X509_CRL* x) const { X509_CRL_free(x); }
+};
+
+// The key-provider property of one certificate in one store, shared by every
+// copy of its context and refreshed when the store's file changes.
+struct PropertySlot {
+  enum class State { kAbsent, kPresent, kUnreadable };
+  mutable std::mutex mu;
+  State state = State::kAbsent;
+  KeyProvInfo key_prov;
+};
+
+// Where in the DER a field sits (offset and length), so the spans stay valid
+// whatever happens to the vector's address.
+struct DerRange {
+  std::size_t offset = 0;
+  std::size_t length = 0;
+};
+
+struct CertContext::Impl {
+  Bytes der;
+  std::unique_ptr<X509, X509Deleter> x509;
+  std::array<std::uint8_t, 20> sha1{};
+  std::string thumbprint;
+  std::string store_name;  // empty for a context made from bytes
+  std::string store_path;  // the store folder
+  std::string file_name;   // the file it was read from, in that folder
+  int version = 1;
+  Bytes serial_lsb;
+  DerRange issuer, subject, spki, sig_alg, spki_alg, extensions;
+  CertTime not_before, not_after;
+  std::shared_ptr<PropertySlot> props = std::make_shared<PropertySlot>();
+
+  // Texts made on first use.
+  mutable std::once_flag details_once;
+  mutable std::string sig_oid, spki_oid;
+  mutable std::vector<CertExtension> exts;
+
+  ByteSpan Span(DerRange r) const { return ByteSpan(der).subspan(r.offset, r.length); }
+};
+
+struct CrlContext::Impl {
+  Bytes der;
+  std::unique_ptr<X509_CRL, X509CrlDeleter> crl;
+  std::string thumbprint;
+  std::string store_name;
+  std::string store_path;
+  std::string file_name;
+  DerRange issuer;
+  CertTime this_update;
+  std::optional<CertTime> next_update;
+};
+
+// Parses a certificate; nullptr (kCryptEOssError) when |der| is not exactly
+// one certificate. The context is tied to the given store (may be empty).
+CertContextPtr ParseCertificate(Bytes der, const std::string& store_name,
+                                const std::string& store_path,
+                                const std::string& file_name = std::string());
+CrlContextPtr ParseCrl(Bytes der, const std::string& store_name, const std::string& store_path,
+                       const std::string& file_name = std::string());
+
+// Parses a DER UTCTime or GeneralizedTime ("...Z" with seconds).
+bool ParseDerTime(std::uint8_t tag, ByteSpan content, CertTime* out);
+
+// The key-provider file format: key=value lines, values UTF-8 with '\\',
+// '\n' and '\r' escaped.
+std::string SerializeKeyProvInfo(const KeyProvInfo& info);
+bool ParseKeyProvInfo(std::string_view text, KeyProvInfo* out);
+
+// Drops the cached listing of one store folder (after a write to it).
+void InvalidateStoreCache(const std::string& store_path);
+
+}  // namespace quillmark::platform
+
+#endif  // QUILLMARK_PLATFORM_STORE_CERT_CONTEXT_IMPL_H_

@@ -1,0 +1,674 @@
+// Certificate stores as folders, with a per-process cache of parsed files.
+//
+// The cache holds one snapshot per store folder: the parsed certificates and
+// CRLs in thumbprint order, the key-provider files, and for every file the
+// (device, inode, size, mtime) it was read with. A snapshot is trusted while
+// the folder's own stat is unchanged and its mtime was safely in the past
+// when the folder was listed; otherwise the folder is listed again and only
+// files whose stat changed are read again. Writes of this process mark the
+// snapshot stale.
+#include "platform/store/cert_store.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <ctime>
+#include <mutex>
+#include <unordered_map>
+
+#include "platform/os/files.h"
+#include "platform/os/home.h"
+#include "platform/os/last_error.h"
+#include "platform/os/utf16.h"
+#include "platform/store/cert_context_impl.h"
+#include "platform/store/cert_context_internal.h"
+
+namespace quillmark::platform {
+
+namespace {
+
+// A folder whose mtime is younger than this when it is listed may still
+// change within the same timestamp tick, so its listing is not trusted.
+constexpr std::int64_t kRacyWindowNs = 2'000'000'000;
+
+// Files larger than this are not certificates or CRLs of any sensible kind.
+constexpr off_t kMaxFileSize = 16 << 20;
+
+struct FileKey {
+  dev_t dev = 0;
+  ino_t ino = 0;
+  off_t size = 0;
+  std::int64_t mtime_ns = 0;
+  std::int64_t ctime_ns = 0;
+  bool operator==(const FileKey&) const = default;
+};
+
+FileKey KeyOf(const struct stat& st) {
+  FileKey k;
+  k.dev = st.st_dev;
+  k.ino = st.st_ino;
+  k.size = st.st_size;
+  k.mtime_ns = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+  k.ctime_ns = static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec;
+  return k;
+}
+
+std::int64_t NowNs() {
+  struct timespec ts;
+  ::clock_gettime(CLOCK_REALTIME, &ts);
+  return static_cast<std::int64_t>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
+}
+
+enum class FileKind { kCert, kCrl, kKeyProv, kOther };
+
+FileKind KindOf(const std::string& name) {
+  auto ends = [&](std::string_view suffix) {
+    return name.size() > suffix.size() &&
+           name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+  };
+  if (name[0] == '.') return FileKind::kOther;  // temporaries of atomic writes
+  if (ends(".cer")) return FileKind::kCert;
+  if (ends(".crl")) return FileKind::kCrl;
+  if (ends(".keyprov")) return FileKind::kKeyProv;
+  return FileKind::kOther;
+}
+
+// One file of a store folder as it was last read.
+struct FileEntry {
+  FileKey key;
+  CertContextPtr cert;                                            // .cer that parsed
+  CrlContextPtr crl;                                              // .crl that parsed
+  PropertySlot::State prop_state = PropertySlot::State::kAbsent;  // .keyprov
+  KeyProvInfo prop;
+};
+
+struct Snapshot {
+  FileKey dir;
+  bool trusted = false;
+  mutable std::atomic<bool> stale{false};
+  std::unordered_map<std::string, FileEntry> files;
+  std::vector<CertContextPtr> certs;  // ascending thumbprint, one per thumbprint
+  std::vector<CrlContextPtr> crls;
+};
+
+using SnapshotPtr = std::shared_ptr<const Snapshot>;
+
+std::mutex g_cache_mu;
+std::unordered_map<std::string, SnapshotPtr>& Cache() {
+  static auto* cache = new std::unordered_map<std::string, SnapshotPtr>();
+  return *cache;
+}
+
+// Reads a regular file together with its stat key.
+bool ReadFileWithKey(const std::string& path, Bytes* out, FileKey* key) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return false;
+  struct stat st;
+  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxFileSize;
+  if (ok) {
+    *key = KeyOf(st);
+    out->resize(static_cast<size_t>(st.st_size));
+    size_t done = 0;
+    while (done < out->size()) {
+      ssize_t n = ::read(fd, out->data() + done, out->size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      done += static_cast<size_t>(n);
+    }
+    out->resize(done);
+  }
+  ::close(fd);
+  return ok;
+}
+
+// Sorts certificate or CRL contexts by thumbprint; of several with the same
+// thumbprint the one whose file name sorts first is kept.
+template <typename ContextPtr>
+void SortByThumbprintKeepingFirst(std::vector<ContextPtr>* contexts) {
+  std::sort(contexts->begin(), contexts->end(), [](const ContextPtr& a, const ContextPtr& b) {
+    if (a->thumbprint() != b->thumbprint()) return a->thumbprint() < b->thumbprint();
+    return a->impl().file_name < b->impl().file_name;
+  });
+  contexts->erase(std::unique(contexts->begin(), contexts->end(),
+                              [](const ContextPtr& a, const ContextPtr& b) {
+                                return a->thumbprint() == b->thumbprint();
+                              }),
+                  contexts->end());
+}
+
+// Lists |path| again, reusing the entries of |old| whose files did not change.
+SnapshotPtr LoadSnapshot(const std::string& path, const std::string& store_name,
+                         const FileKey& dir_key, const Snapshot* old) {
+  auto snap = std::make_shared<Snapshot>();
+  snap->dir = dir_key;
+  snap->trusted = NowNs() - dir_key.mtime_ns > kRacyWindowNs;
+  std::vector<std::string> names = ListDirectory(path);
+  snap->files.reserve(names.size());
+  Bytes data;
+  for (std::string& name : names) {
+    FileKind kind = KindOf(name);
+    if (kind == FileKind::kOther) continue;
+    std::string file = path + "/" + name;
+    const FileEntry* before = nullptr;
+    if (old != nullptr) {
+      auto it = old->files.find(name);
+      if (it != old->files.end()) {
+        struct stat st;
+        if (::stat(file.c_str(), &st) == 0 && KeyOf(st) == it->second.key) {
+          snap->files.emplace(std::move(name), it->second);
+          continue;
+        }
+        before = &it->second;
+      }
+    }
+    FileEntry entry;
+    if (!ReadFileWithKey(file, &data, &entry.key)) continue;
+    if (kind == FileKind::kCert) {
+      // A certificate rewritten with the same bytes keeps its context, and
+      // with it the property everyone holding the context shares.
+      if (before != nullptr && before->cert && std::ranges::equal(before->cert->der(), data)) {
+        entry.cert = before->cert;
+      } else {
+        entry.cert = ParseCertificate(std::move(data), store_name, path, name);
+      }
+    } else if (kind == FileKind::kCrl) {
+      entry.crl = ParseCrl(std::move(data), store_name, path, name);
+    } else {
+      entry.prop_state = ParseKeyProvInfo(AsChars(data), &entry.prop)
+                             ? PropertySlot::State::kPresent
+                             : PropertySlot::State::kUnreadable;
+    }
+    data = Bytes();
+    snap->files.emplace(std::move(name), std::move(entry));
+  }
+  // Certificates and CRLs in thumbprint order; of several files with the same
+  // contents the one whose name sorts first is kept.
+  for (const auto& [name, entry] : snap->files) {
+    if (entry.cert) snap->certs.push_back(entry.cert);
+    if (entry.crl) snap->crls.push_back(entry.crl);
+  }
+  SortByThumbprintKeepingFirst(&snap->certs);
+  SortByThumbprintKeepingFirst(&snap->crls);
+  // Key-provider properties, shared with every holder of the contexts.
+  for (const CertContextPtr& cert : snap->certs) {
+    PropertySlot& slot = *cert->impl().props;
+    auto it = snap->files.find(cert->thumbprint() + ".keyprov");
+    std::lock_guard<std::mutex> lock(slot.mu);
+    if (it == snap->files.end()) {
+      slot.state = PropertySlot::State::kAbsent;
+      slot.key_prov = KeyProvInfo();
+    } else {
+      slot.state = it->second.prop_state;
+      slot.key_prov = it->second.prop;
+    }
+  }
+  return snap;
+}
+
+// The store's current snapshot. With |validate| the folder is checked
+// against the cached one; without, a cached snapshot is used unless a write
+// of this process marked it stale.
+SnapshotPtr GetSnapshot(const CertStore::State& store, bool validate);
+
+}  // namespace
+
+struct CertStore::State {
+  std::string name;
+  std::string path;
+  bool read_only = false;
+};
+
+namespace {
+
+SnapshotPtr GetSnapshot(const CertStore::State& store, bool validate) {
+  try {
+    std::lock_guard<std::mutex> lock(g_cache_mu);
+    auto& cache = Cache();
+    auto it = cache.find(store.path);
+    SnapshotPtr old = it == cache.end() ? nullptr : it->second;
+    if (old && !validate && !old->stale.load()) return old;
+    struct stat st;
+    if (::stat(store.path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+      cache.erase(store.path);
+      return std::make_shared<Snapshot>();
+    }
+    FileKey dir = KeyOf(st);
+    if (old && old->trusted && !old->stale.load() && old->dir == dir) return old;
+    SnapshotPtr snap = LoadSnapshot(store.path, store.name, dir, old.get());
+    cache[store.path] = snap;
+    return snap;
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+bool EqualsIgnoreAsciiCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+// Simple case folding for the case-insensitive substring search: ASCII,
+// Latin-1, Greek, Cyrillic and full-width Latin capitals.
+char16_t FoldCase(char16_t c) {
+  if (c < 0x80) return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 0x20) : c;
+  if ((c >= 0xC0 && c <= 0xDE && c != 0xD7) || (c >= 0x391 && c <= 0x3A9 && c != 0x3A2) ||
+      (c >= 0x410 && c <= 0x42F) || (c >= 0xFF21 && c <= 0xFF3A)) {
+    return static_cast<char16_t>(c + 0x20);
+  }
+  if (c >= 0x400 && c <= 0x40F) return static_cast<char16_t>(c + 0x50);
+  return c;
+}
+
+bool ContainsIgnoreCase(std::u16string_view haystack, std::u16string_view needle) {
+  if (needle.empty()) return true;
+  if (needle.size() > haystack.size()) return false;
+  for (size_t i = 0; i + needle.size() <= haystack.size(); ++i) {
+    size_t k = 0;
+    while (k < needle.size() && FoldCase(haystack[i + k]) == FoldCase(needle[k])) ++k;
+    if (k == needle.size()) return true;
+  }
+  return false;
+}
+
+bool EqualBytes(ByteSpan a, ByteSpan b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin());
+}
+
+// Index of the first certificate after |previous| in thumbprint order.
+size_t StartAfter(const Snapshot& snap, const CertContextPtr& previous) {
+  if (!previous) return 0;
+  auto it = std::upper_bound(
+      snap.certs.begin(), snap.certs.end(), previous->thumbprint(),
+      [](const std::string& t, const CertContextPtr& c) { return t < c->thumbprint(); });
+  return static_cast<size_t>(it - snap.certs.begin());
+}
+
+template <typename Match>
+CertContextPtr FindFrom(const CertStore& store, const CertContextPtr& previous, Match match) {
+  if (!store.is_open()) {
+    SetLastError(kErrorInvalidParameter);
+    return nullptr;
+  }
+  SnapshotPtr snap = GetSnapshot(*store.state(), previous == nullptr);
+  if (!snap) {
+    SetLastError(kErrorNotEnoughMemory);
+    return nullptr;
+  }
+  for (size_t i = StartAfter(*snap, previous); i < snap->certs.size(); ++i) {
+    if (match(*snap->certs[i])) return snap->certs[i];
+  }
+  SetLastError(kCryptENotFound);
+  return nullptr;
+}
+
+// The folder spelling of a store name: an existing folder that matches
+// without regard to case (the well-known spelling first), else the
+// well-known spelling, else the name as given.
+// The folder under |stores| that holds the store |name| (matched without
+// regard to ASCII case); |*exists| tells whether it is there yet.
+std::string FolderNameFor(const std::string& stores, const std::string& name, bool* exists) {
+  static constexpr std::string_view kWellKnown[] = {"MY", "CA", "ROOT", "AddressBook"};
+  std::string preferred = name;
+  for (std::string_view w : kWellKnown) {
+    if (EqualsIgnoreAsciiCase(w, name)) preferred = std::string(w);
+  }
+  *exists = true;
+  if (IsDirectory(stores + "/" + preferred)) return preferred;
+  for (const std::string& entry : ListDirectory(stores)) {
+    if (EqualsIgnoreAsciiCase(entry, name) && IsDirectory(stores + "/" + entry)) return entry;
+  }
+  *exists = false;
+  return preferred;
+}
+
+bool ValidStoreName(std::u16string_view name, std::string* utf8) {
+  if (name.empty() || name == u"." || name == u"..") return false;
+  if (name.find(u'/') != std::u16string_view::npos ||
+      name.find(u'\0') != std::u16string_view::npos) {
+    return false;
+  }
+  return Utf16ToUtf8(name, utf8);
+}
+
+bool CheckDisposition(std::uint32_t d) {
+  return d >= kCertStoreAddNew && d <= kCertStoreAddReplaceExistingInheritProperties;
+}
+
+void MarkStale(const std::string& store_path) {
+  std::lock_guard<std::mutex> lock(g_cache_mu);
+  auto it = Cache().find(store_path);
+  if (it != Cache().end()) it->second->stale.store(true);
+}
+
+}  // namespace
+
+void InvalidateStoreCache(const std::string& store_path) { MarkStale(store_path); }
+
+void ClearCertStoreCache() {
+  std::lock_guard<std::mutex> lock(g_cache_mu);
+  Cache().clear();
+}
+
+// CertStore handle.
+
+CertStore::CertStore() = default;
+CertStore::CertStore(std::shared_ptr<State> state) : state_(std::move(state)) {}
+CertStore::~CertStore() = default;
+CertStore::CertStore(CertStore&&) noexcept = default;
+CertStore& CertStore::operator=(CertStore&&) noexcept = default;
+
+const std::string& CertStore::name() const {
+  static const std::string kEmpty;
+  return state_ ? state_->name : kEmpty;
+}
+
+const std::string& CertStore::path() const {
+  static const std::string kEmpty;
+  return state_ ? state_->path : kEmpty;
+}
+
+CertStore CertOpenStore(std::uint32_t provider, std::uint32_t /*encoding*/, std::uint32_t flags,
+                        std::u16string_view name) {
+  if (provider != kCertStoreProvSystemW || (flags & kCertSystemStoreCurrentUser) == 0) {
+    SetLastError(kErrorInvalidParameter);
+    return CertStore();
+  }
+  try {
+    std::string utf8;
+    if (!ValidStoreName(name, &utf8)) {
+      SetLastError(kErrorInvalidParameter);
+      return CertStore();
+    }
+    // An existing store costs one stat; the home and stores folders are made
+    // only for a store that is not there yet.
+    std::string home = QuillmarkHomePath();
+    if (home.empty()) {
+      SetLastError(kErrorAccessDenied);
+      return CertStore();
+    }
+    std::string stores = home + "/stores";
+    auto state = std::make_shared<CertStore::State>();
+    bool exists = false;
+    state->name = FolderNameFor(stores, utf8, &exists);
+    state->path = stores + "/" + state->name;
+    state->read_only = (flags & kCertStoreReadOnlyFlag) != 0;
+    if (!exists) {
+      if (flags & kCertStoreOpenExistingFlag) {
+        SetLastError(kErrorFileNotFound);
+        return CertStore();
+      }
+      if (QuillmarkHome().empty() || !MakeDirectories(stores, 0700) ||
+          !MakeDirectories(state->path, 0700)) {
+        SetLastError(kErrorAccessDenied);
+        return CertStore();
+      }
+    }
+    return CertStore(std::move(state));
+  } catch (const std::bad_alloc&) {
+    SetLastError(kErrorNotEnoughMemory);
+    return CertStore();
+  }
+}
+
+bool CertCloseStore(CertStore& store, std::uint32_t /*flags*/) {
+  store = CertStore();
+  return true;
+}
+
+CertContextPtr CertEnumCertificatesInStore(const CertStore& store, const CertContextPtr& previous) {
+  return FindFrom(store, previous, [](const CertContext&) { return true; });
+}
+
+CertContextPtr CertFindCertificateInStore(const CertStore& store, std::uint32_t /*encoding*/,
+                                          std::uint32_t /*find_flags*/, std::uint32_t find_type,
+                                          ByteSpan para, const CertContextPtr& previous) {
+  switch (find_type) {
+    case kCertFindAny:
+      return FindFrom(store, previous, [](const CertContext&) { return true; });
+    case kCertFindSha1Hash:
+      return FindFrom(store, previous,
+                      [&](const CertContext& c) { return EqualBytes(c.sha1(), para); });
+    case kCertFindIssuerName:
+      return FindFrom(store, previous,
+                      [&](const CertContext& c) { return EqualBytes(c.issuer_der(), para); });
+    case kCertFindSubjectName:
+      return FindFrom(store, previous,
+                      [&](const CertContext& c) { return EqualBytes(c.subject_der(), para); });
+    default:
+      SetLastError(kErrorInvalidParameter);
+      return nullptr;
+  }
+}
+
+CertContextPtr CertFindCertificateInStore(const CertStore& store, std::uint32_t /*encoding*/,
+                                          std::uint32_t /*find_flags*/, std::uint32_t find_type,
+                                          std::u16string_view text,
+                                          const CertContextPtr& previous) {
+  if (find_type != kCertFindSubjectStrW && find_type != kCertFindIssuerStrW) {
+    SetLastError(kErrorInvalidParameter);
+    return nullptr;
+  }
+  const bool issuer = find_type == kCertFindIssuerStrW;
+  std::u16string rendered;
+  return FindFrom(store, previous, [&](const CertContext& c) {
+    return CertNameToStrW(kDefaultEncoding, issuer ? c.issuer_der() : c.subject_der(),
+                          kCertSimpleNameStr, &rendered) &&
+           ContainsIgnoreCase(rendered, text);
+  });
+}
+
+namespace {
+
+// Writes |der| as <thumbprint><suffix> per the disposition. Sets |*wrote|.
+bool PutFile(const CertStore& store, const std::string& thumbprint, const char* suffix,
+             ByteSpan der, bool exists, std::uint32_t disposition, bool* wrote) {
+  *wrote = false;
+  if (!CheckDisposition(disposition)) {
+    SetLastError(kErrorInvalidParameter);
+    return false;
+  }
+  if (store.state()->read_only) {
+    SetLastError(kErrorAccessDenied);
+    return false;
+  }
+  if (exists && disposition == kCertStoreAddNew) {
+    SetLastError(kCryptEExists);
+    return false;
+  }
+  if (exists && disposition == kCertStoreAddUseExisting) return true;
+  bool ok = WriteFileAtomically(store.path() + "/" + thumbprint + suffix, der, 0644);
+  MarkStale(store.path());
+  if (!ok) {
+    SetLastError(kErrorAccessDenied);
+    return false;
+  }
+  *wrote = true;
+  return true;
+}
+
+}  // namespace
+
+bool CertAddEncodedCertificateToStore(const CertStore& store, std::uint32_t encoding, ByteSpan der,
+                                      std::uint32_t disposition, CertContextPtr* added) {
+  if (!store.is_open()) {
+    SetLastError(kErrorInvalidParameter);
+    return false;
+  }
+  CertContextPtr parsed = CertCreateCertificateContext(encoding, der);
+  if (!parsed) return false;
+  CertContextPtr existing = CertFindCertificateInStore(store, kDefaultEncoding, 0,
+                                                       kCertFindSha1Hash, parsed->sha1(), nullptr);
+  bool wrote;
+  if (!PutFile(store, parsed->thumbprint(), ".cer", der, existing != nullptr, disposition,
+               &wrote)) {
+    return false;
+  }
+  if (wrote && existing &&
+      (disposition == kCertStoreAddReplaceExisting || disposition == kCertStoreAddAlways)) {
+    if (!RemoveFile(store.path() + "/" + parsed->thumbprint() + ".keyprov")) {
+      SetLastError(kErrorAccessDenied);
+      return false;
+    }
+  }
+  if (added != nullptr) {
+    *added = CertFindCertificateInStore(store, kDefaultEncoding, 0, kCertFindSha1Hash,
+                                        parsed->sha1(), nullptr);
+    if (!*added) {
+      SetLastError(kErrorAccessDenied);
+      return false;
+    }
+  }
+  return true;
+}
+
+bool CertAddCertificateContextToStore(const CertStore& store, const CertContextPtr& cert,
+                                      std::uint32_t disposition, CertContextPtr* added) {
+  if (!cert) {
+    SetLastError(kErrorInvalidParameter);
+    return false;
+  }
+  CertContextPtr in_store;
+  if (!CertAddEncodedCertificateToStore(store, kDefaultEncoding, cert->der(), disposition,
+                                        &in_store)) {
+    return false;
+  }
+  if (std::optional<KeyProvInfo> prop = cert->key_prov_info()) {
+    if (!CertSetCertificateContextProperty(*in_store, kCertKeyProvInfoPropId, 0, &*prop)) {
+      return false;
+    }
+  }
+  if (added != nullptr) *added = std::move(in_store);
+  return true;
+}
+
+namespace {
+
+// A fresh snapshot of the store a context was read from, for deleting from
+// it; null with the last error set when the context belongs to no store or
+// memory runs out.
+SnapshotPtr SnapshotOfStore(const std::string& name, const std::string& path) {
+  if (path.empty()) {
+    SetLastError(kErrorInvalidParameter);
+    return nullptr;
+  }
+  CertStore::State state;
+  state.name = name;
+  state.path = path;
+  SnapshotPtr snap = GetSnapshot(state, true);
+  if (!snap) SetLastError(kErrorNotEnoughMemory);
+  return snap;
+}
+
+}  // namespace
+
+bool CertDeleteCertificateFromStore(const CertContextPtr& cert) {
+  if (!cert) {
+    SetLastError(kErrorInvalidParameter);
+    return false;
+  }
+  const CertContext::Impl& impl = cert->impl();
+  SnapshotPtr snap = SnapshotOfStore(impl.store_name, impl.store_path);
+  if (!snap) return false;
+  // Every file holding this certificate goes, so that no copy shows again.
+  bool ok = RemoveFile(impl.store_path + "/" + impl.thumbprint + ".keyprov");
+  for (const auto& [name, entry] : snap->files) {
+    if (entry.cert && entry.cert->thumbprint() == impl.thumbprint) {
+      ok = RemoveFile(impl.store_path + "/" + name) && ok;
+    }
+  }
+  ok = RemoveFile(impl.store_path + "/" + impl.file_name) && ok;
+  MarkStale(impl.store_path);
+  if (!ok) {
+    SetLastError(kErrorAccessDenied);
+    return false;
+  }
+  return true;
+}
+
+bool CertAddEncodedCRLToStore(const CertStore& store, std::uint32_t encoding, ByteSpan der,
+                              std::uint32_t disposition, CrlContextPtr* added) {
+  if (!store.is_open()) {
+    SetLastError(kErrorInvalidParameter);
+    return false;
+  }
+  CrlContextPtr parsed = CertCreateCRLContext(encoding, der);
+  if (!parsed) return false;
+  bool exists = false;
+  for (CrlContextPtr c = CertEnumCRLsInStore(store, nullptr); c;
+       c = CertEnumCRLsInStore(store, c)) {
+    if (c->thumbprint() == parsed->thumbprint()) exists = true;
+  }
+  bool wrote;
+  if (!PutFile(store, parsed->thumbprint(), ".crl", der, exists, disposition, &wrote)) {
+    return false;
+  }
+  if (added != nullptr) {
+    *added = nullptr;
+    for (CrlContextPtr c = CertEnumCRLsInStore(store, nullptr); c;
+         c = CertEnumCRLsInStore(store, c)) {
+      if (c->thumbprint() == parsed->thumbprint()) *added = c;
+    }
+    if (!*added) {
+      SetLastError(kErrorAccessDenied);
+      return false;
+    }
+  }
+  return true;
+}
+
+CrlContextPtr CertEnumCRLsInStore(const CertStore& store, const CrlContextPtr& previous) {
+  if (!store.is_open()) {
+    SetLastError(kErrorInvalidParameter);
+    return nullptr;
+  }
+  SnapshotPtr snap = GetSnapshot(*store.state(), previous == nullptr);
+  if (!snap) {
+    SetLastError(kErrorNotEnoughMemory);
+    return nullptr;
+  }
+  auto it = snap->crls.begin();
+  if (previous) {
+    it = std::upper_bound(
+        snap->crls.begin(), snap->crls.end(), previous->thumbprint(),
+        [](const std::string& t, const CrlContextPtr& c) { return t < c->thumbprint(); });
+  }
+  if (it == snap->crls.end()) {
+    SetLastError(kCryptENotFound);
+    return nullptr;
+  }
+  return *it;
+}
+
+bool CertDeleteCRLFromStore(const CrlContextPtr& crl) {
+  if (!crl) {
+    SetLastError(kErrorInvalidParameter);
+    return false;
+  }
+  const CrlContext::Impl& impl = crl->impl();
+  SnapshotPtr snap = SnapshotOfStore(impl.store_name, impl.store_path);
+  if (!snap) return false;
+  bool ok = RemoveFile(impl.store_path + "/" + impl.file_name);
+  for (const auto& [name, entry] : snap->files) {
+    if (entry.crl && entry.crl->thumbprint() == impl.thumbprint) {
+      ok = RemoveFile(impl.store_path + "/" + name) && ok;
+    }
+  }
+  MarkStale(impl.store_path);
+  if (!ok) {
+    SetLastError(kErrorAccessDenied);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace quillmark::platform

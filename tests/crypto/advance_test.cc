@@ -1,0 +1,324 @@
+// The Advance flows over a demonstration PKI in a scratch home: RSA and SM2
+// packages made through the key providers, checked here, by the package
+// parser and by the real openssl command, and refused with the statuses of
+// each step.
+#include <gtest/gtest.h>
+#include <openssl/pkcs7.h>
+#include <openssl/x509.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "certs/cert_info.h"
+#include "common/status.h"
+#include "crypto/advance_sign.h"
+#include "crypto/advance_verify.h"
+#include "crypto/provider_steps.h"
+#include "demo/demo_pki.h"
+#include "encoding/base64.h"
+#include "platform/os/files.h"
+#include "platform/os/home.h"
+#include "platform/os/last_error.h"
+#include "platform/store/cert_context.h"
+#include "signeddata/signed_data.h"
+#include "support/cert_factory.h"
+#include "support/test_dirs.h"
+
+namespace quillmark::crypto {
+
+using ::quillmark::signeddata::kMd5Oid;
+using ::quillmark::signeddata::kSha1Oid;
+namespace {
+
+using testing::RunShell;
+using testing::RunShellCapture;
+using testing::ScratchDir;
+using testing::WriteBytes;
+
+constexpr std::u16string_view kLiSubject = u"CN=Li Si, OU=Corporate, O=Demo Bank, C=CN";
+
+Bytes Decode(ByteSpan text) {
+  Bytes out;
+  EXPECT_EQ(encoding::Base64Decode(text, &out), kOk);
+  return out;
+}
+
+Bytes Encode(ByteSpan der) {
+  Bytes out;
+  EXPECT_EQ(encoding::Base64Encode(der, &out), kOk);
+  return out;
+}
+
+std::string Dotted(const ASN1_OBJECT* oid) {
+  char text[80] = {};
+  OBJ_obj2txt(text, sizeof text, oid, 1);
+  return text;
+}
+
+// What OpenSSL reads in a package: both algorithm identifiers of the one
+// signer, its encryptedDigest and the embedded certificate.
+struct Reading {
+  std::string digest_alg, signer_digest_alg, signature_alg;
+  Bytes signature, certificate;
+};
+
+Reading ReadPackage(ByteSpan der) {
+  Reading r;
+  const unsigned char* p = der.data();
+  PKCS7* p7 = d2i_PKCS7(nullptr, &p, static_cast<long>(der.size()));
+  EXPECT_NE(p7, nullptr);
+  if (p7 == nullptr || !PKCS7_type_is_signed(p7)) return r;
+  r.digest_alg = Dotted(sk_X509_ALGOR_value(p7->d.sign->md_algs, 0)->algorithm);
+  PKCS7_SIGNER_INFO* si = sk_PKCS7_SIGNER_INFO_value(p7->d.sign->signer_info, 0);
+  r.signer_digest_alg = Dotted(si->digest_alg->algorithm);
+  r.signature_alg = Dotted(si->digest_enc_alg->algorithm);
+  r.signature.assign(si->enc_digest->data, si->enc_digest->data + si->enc_digest->length);
+  unsigned char* cert = nullptr;
+  int size = i2d_X509(sk_X509_value(p7->d.sign->cert, 0), &cert);
+  if (size > 0) r.certificate.assign(cert, cert + size);
+  OPENSSL_free(cert);
+  PKCS7_free(p7);
+  return r;
+}
+
+class AdvanceTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    home_ = new ScratchDir;
+    platform::SetQuillmarkHome(home_->path());
+    std::vector<::quillmark::demo::DemoItem> items;
+    std::string error;
+    ASSERT_TRUE(::quillmark::demo::CreateDemoPki(&items, &error)) << error;
+    for (const ::quillmark::demo::DemoItem& item : items) {
+      if (item.store == "AddressBook" && item.name.starts_with(u"CN=Li Si")) {
+        ASSERT_TRUE(platform::ReadWholeFile(
+            home_->path() + "/stores/AddressBook/" + item.thumbprint + ".cer", &li_without_key_));
+      }
+    }
+  }
+  static void TearDownTestSuite() {
+    platform::SetQuillmarkHome("");
+    delete home_;
+  }
+
+  // Signs |data| as the first signer whose subject holds |dn| (server mode:
+  // no dialog), in "MY" and, from sign mode 2 on, the store "SM2".
+  static int Sign(ByteSpan data, std::u16string_view dn, bool detached, Bytes* text,
+                  std::string_view digest = kSha1Oid, int sign_mode = 1, int max_comp_size = 51200,
+                  certs::CertInfoSet* info = nullptr, std::uint32_t* code = nullptr) {
+    std::uint32_t ignored = 0;
+    return AdvanceSign(data, /*server_mode=*/true, sign_mode, std::u16string_view(u"SM2"), detached,
+                       dn, u"|", text, info, max_comp_size, digest, /*key_spec=*/false, {},
+                       code != nullptr ? code : &ignored);
+  }
+
+  static inline ScratchDir* home_ = nullptr;
+  static inline Bytes li_without_key_;
+  ScratchDir work_;
+};
+
+const Bytes kData = {'p', 'a', 'y', ' ', '1', '0', '0', 0x00, 0xD4, 0xAA};
+
+TEST_F(AdvanceTest, RsaPackagesRoundTripAttachedAndDetached) {
+  Bytes attached, detached;
+  certs::CertInfoSet info;
+  ASSERT_EQ(Sign(kData, u"CN=Li Si", false, &attached, kSha1Oid, 1, 51200, &info), kOk);
+  EXPECT_EQ(*info.Get(certs::kFieldSubject), kLiSubject);
+  ASSERT_EQ(Sign(kData, u"CN=Li Si", true, &detached), kOk);
+  const Reading r = ReadPackage(Decode(attached));
+  EXPECT_EQ(r.digest_alg, "1.3.14.3.2.26");
+  EXPECT_EQ(r.signature_alg, "1.2.840.113549.1.1.1");
+
+  Bytes content = {'o', 'l', 'd'};
+  certs::CertInfoSet signer;
+  std::uint32_t code = 0;
+  ASSERT_EQ(AdvanceVerifyAttached(attached, &content, &signer, &code), kOk);
+  EXPECT_EQ(content, kData);
+  EXPECT_EQ(*signer.Get(certs::kFieldSubject), kLiSubject);
+  EXPECT_EQ(AdvanceVerifyDetached(detached, kData, nullptr, &code), kOk);
+
+  // One changed byte of the data, or of the signature in the package.
+  Bytes changed = kData;
+  changed.back() ^= 1;
+  EXPECT_EQ(AdvanceVerifyDetached(detached, changed, nullptr, &code), kErrSignatureCheck);
+  EXPECT_EQ(code, static_cast<std::uint32_t>(kErrSignatureCheck)) << "the status is the code";
+  Bytes der = Decode(attached);
+  der[der.size() - 1] ^= 1;
+  EXPECT_EQ(AdvanceVerifyAttached(Encode(der), &content, &signer, &code), kErrSignatureCheck);
+  EXPECT_EQ(content, kData) << "content replaced only on success";
+
+  // The package kinds do not mix.
+  EXPECT_EQ(AdvanceVerifyDetached(attached, kData, nullptr, &code), kErrInvalidSignature);
+  EXPECT_EQ(AdvanceVerifyAttached(detached, &content, nullptr, &code), kErrSignatureCheck)
+      << "a detached package checked against no content";
+
+  // A revoked signer signs, but its chain does not pass.
+  Bytes revoked;
+  ASSERT_EQ(Sign(kData, u"CN=王五", false, &revoked), kOk);
+  EXPECT_EQ(AdvanceVerifyAttached(revoked, &content, nullptr, &code), kErrCertRevoked);
+}
+
+TEST_F(AdvanceTest, DigestChoicesAndCompression) {
+  // MD5 names 1.2.840.113549.2.5 in both digest fields and verifies.
+  Bytes md5, content;
+  std::uint32_t code = 0;
+  ASSERT_EQ(Sign(kData, u"CN=Li Si", false, &md5, kMd5Oid), kOk);
+  const Reading r = ReadPackage(Decode(md5));
+  EXPECT_EQ(r.digest_alg, "1.2.840.113549.2.5");
+  EXPECT_EQ(r.signer_digest_alg, "1.2.840.113549.2.5");
+  EXPECT_EQ(AdvanceVerifyAttached(md5, &content, nullptr, &code), kOk);
+
+  // SHA-256 signs but the RSA package takes no such digest; an OID without a
+  // hash algorithm fails at the hash, before any signing.
+  Bytes text;
+  code = 0;
+  EXPECT_EQ(Sign(kData, u"CN=Li Si", false, &text, "2.16.840.1.101.3.4.2.1"), kErrBadAlgorithm);
+  EXPECT_EQ(Sign(kData, u"CN=Li Si", false, &text, "1.2.3.4", 1, 51200, nullptr, &code),
+            kErrHashCreate);
+  EXPECT_EQ(code, 0u) << "the hash step writes no platform error";
+  EXPECT_TRUE(text.empty());
+
+  // At the threshold the package becomes a compression frame, attached or
+  // detached; one byte below it stays plain DER.
+  Bytes plain_text;
+  ASSERT_EQ(Sign(kData, u"CN=Li Si", true, &plain_text), kOk);
+  const int size = static_cast<int>(Decode(plain_text).size());
+  Bytes at, below;
+  ASSERT_EQ(Sign(kData, u"CN=Li Si", true, &at, kSha1Oid, 1, size), kOk);
+  ASSERT_EQ(Sign(kData, u"CN=Li Si", true, &below, kSha1Oid, 1, size + 1), kOk);
+  EXPECT_EQ(Decode(at)[0], 0x1F);
+  EXPECT_EQ(Decode(below)[0], 0x30);
+  EXPECT_EQ(AdvanceVerifyDetached(at, kData, nullptr, &code), kOk);
+  const Bytes big(200000, 'z');
+  Bytes compressed;
+  ASSERT_EQ(Sign(big, u"CN=Li Si", false, &compressed), kOk);
+  EXPECT_LT(compressed.size(), big.size() / 10);
+  EXPECT_EQ(AdvanceVerifyAttached(compressed, &content, nullptr, &code), kOk);
+  EXPECT_EQ(content, big);
+}
+
+TEST_F(AdvanceTest, Sm2PackageNamesSm3AndVerifiesWithOpenssl) {
+  Bytes text;
+  std::uint32_t code = 0;
+  // Sign mode 1 offers no SM2 certificate; 2 needs the SM2 store's name
+  // before anything else.
+  EXPECT_EQ(AdvanceSign(kData, false, 1, u"SM2", false, u"CN=赵六", u"|", &text, nullptr, 51200,
+                        kSha1Oid, false, {}, &code),
+            kErrCertNotFound);
+  EXPECT_EQ(AdvanceSign(kData, true, 2, std::nullopt, false, u"CN=赵六", u"|", &text, nullptr,
+                        51200, kSha1Oid, false, {}, &code),
+            kErrNoSm2Store);
+  ASSERT_EQ(Sign(kData, u"CN=赵六", false, &text, kSha1Oid, 2), kOk);
+  const Bytes der = Decode(text);
+  const Reading r = ReadPackage(der);
+  EXPECT_EQ(r.digest_alg, "1.2.156.10197.1.401");
+  EXPECT_EQ(r.signer_digest_alg, "1.2.156.10197.1.401");
+  EXPECT_EQ(r.signature_alg, "1.2.156.10197.1.301");
+
+  const std::string dir = work_.path() + "/";
+  ASSERT_TRUE(
+      WriteBytes(dir + "cert.pem", AsBytes(testing::DerToPem(r.certificate, "CERTIFICATE"))));
+  ASSERT_TRUE(WriteBytes(dir + "sig.der", r.signature));
+  ASSERT_TRUE(WriteBytes(dir + "data.bin", kData));
+  ASSERT_EQ(RunShell("openssl x509 -pubkey -noout -in " + dir + "cert.pem > " + dir + "pub.pem"),
+            0);
+  std::string out;
+  EXPECT_EQ(RunShellCapture("openssl dgst -sm3 -verify " + dir + "pub.pem -sigopt " +
+                                "distid:1234567812345678 -signature " + dir + "sig.der " + dir +
+                                "data.bin 2>&1",
+                            &out),
+            0);
+  EXPECT_EQ(out, "Verified OK\n");
+
+  // Neither verification takes an SM2 package.
+  Bytes content, detached;
+  ASSERT_EQ(Sign(kData, u"CN=赵六", true, &detached, kSha1Oid, 4), kOk);
+  EXPECT_EQ(AdvanceVerifyAttached(text, &content, nullptr, &code), kErrNotSignedData);
+  EXPECT_EQ(AdvanceVerifyDetached(detached, kData, nullptr, &code), kErrNotSignedData);
+}
+
+TEST_F(AdvanceTest, RsaPackagesVerifyWithOpensslSmime) {
+  const std::string dir = work_.path() + "/";
+  ASSERT_TRUE(WriteBytes(dir + "data.bin", kData));
+  for (bool detached : {false, true}) {
+    SCOPED_TRACE(detached);
+    Bytes text;
+    ASSERT_EQ(Sign(kData, u"CN=张三", detached, &text), kOk);
+    ASSERT_TRUE(WriteBytes(dir + "p7.der", Decode(text)));
+    const std::string content = detached ? " -content " + dir + "data.bin" : "";
+    ASSERT_EQ(RunShell("openssl smime -verify -inform DER -noverify -binary -in " + dir + "p7.der" +
+                       content + " -out " + dir + "out.bin 2>/dev/null"),
+              0);
+    Bytes out;
+    ASSERT_TRUE(platform::ReadWholeFile(dir + "out.bin", &out));
+    EXPECT_EQ(out, kData);
+  }
+}
+
+TEST_F(AdvanceTest, UndecodableTextAndMissingArguments) {
+  Bytes content;
+  std::uint32_t code = 0;
+  struct Row {
+    const char* text;
+    int status;
+  };
+  const Row rows[] = {
+      {"", kErrEmptyInput},
+      {"YWJ", kErrBase64Decode},  // an incomplete group
+      {"=AAA", kErrBerDecode},    // decodes to nothing
+      {"YWJj", kErrBerDecode},    // "abc"
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.text);
+    EXPECT_EQ(AdvanceVerifyAttached(AsBytes(row.text), &content, nullptr, &code), row.status);
+    EXPECT_EQ(AdvanceVerifyDetached(AsBytes(row.text), kData, nullptr, &code), row.status);
+    EXPECT_EQ(code, static_cast<std::uint32_t>(row.status));
+  }
+  // A package whose outer type is envelopedData (1.2.840.113549.1.7.3).
+  Bytes text;
+  ASSERT_EQ(Sign(kData, u"CN=Li Si", false, &text), kOk);
+  Bytes der = Decode(text);
+  ASSERT_EQ(der[14], 0x02);
+  der[14] = 0x03;
+  EXPECT_EQ(AdvanceVerifyAttached(Encode(der), &content, nullptr, &code), kErrNotSignedData);
+
+  EXPECT_EQ(AdvanceVerifyAttached(AsBytes("YWJj"), nullptr, nullptr, &code), kErrEmptyInput);
+  EXPECT_EQ(AdvanceSign(kData, true, 1, std::nullopt, false, u"CN=Li Si", u"|", nullptr, nullptr,
+                        51200, kSha1Oid, false, {}, &code),
+            kErrEmptyInput);
+}
+
+TEST_F(AdvanceTest, SigningStepsOnTheirOwn) {
+  platform::CertContextPtr no_key =
+      platform::CertCreateCertificateContext(platform::kDefaultEncoding, li_without_key_);
+  ASSERT_NE(no_key, nullptr);
+  EXPECT_EQ(IsSm2Certificate(nullptr), kErrEmptyInput);
+  EXPECT_EQ(IsSm2Certificate(no_key.get()), kRsaCertificate);
+
+  Bytes signature = {1};
+  std::uint32_t code = 0;
+  EXPECT_EQ(RsaSignContent(*no_key, kSha1Oid, kData, &signature, &code), kErrNoPrivateKeyProperty);
+  EXPECT_EQ(code, 0u);
+  EXPECT_EQ(Sm2SignContent(*no_key, kSm2HashAlgId, kData, &signature, &code),
+            kErrKeyDeviceNotFound);
+  EXPECT_EQ(code, platform::kCryptENoKeyProperty);
+  EXPECT_EQ(signature, Bytes{1}) << "untouched by a failure";
+
+  // A container that cannot be opened stores the provider's error.
+  platform::KeyProvInfo missing;
+  missing.container = u"no-such-container";
+  ASSERT_TRUE(platform::CertSetCertificateContextProperty(*no_key, platform::kCertKeyProvInfoPropId,
+                                                          0, &missing));
+  EXPECT_EQ(RsaSignContent(*no_key, kSha1Oid, kData, &signature, &code), kErrKeyDeviceNotFound);
+  EXPECT_EQ(code, platform::kNteBadKeyset);
+
+  // What a key device reports decides the status of a failed signing call.
+  EXPECT_EQ(crypto::SignFailureStatus(platform::kScardWCancelledByUser), kErrKeyDeviceCancelled);
+  EXPECT_EQ(crypto::SignFailureStatus(platform::kScardETimeout), kErrKeyDeviceTimeout);
+  EXPECT_EQ(crypto::SignFailureStatus(platform::kNteNoKey), kErrHashSign);
+}
+
+}  // namespace
+}  // namespace quillmark::crypto
