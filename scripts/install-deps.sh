@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(g++ make cmake pkg-config libssl-dev zlib1g-dev libgtest-dev libgmock-dev
-          libbenchmark-dev openssl gzip)
+          libbenchmark-dev openssl gzip python3)
 
 missing=()
 for p in "${packages[@]}"; do
