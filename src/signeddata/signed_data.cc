@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/hex.h"
 #include "common/status.h"
 #include "signeddata/asn1_reader.h"
 #include "signeddata/asn1_writer.h"
@@ -51,13 +52,9 @@ bool SameArcs(const std::vector<int>& arcs, std::span<const int> expected) {
 
 // Lower-case hexadecimal, two digits per byte.
 std::string LowerHex(ByteSpan bytes, std::string prefix = {}) {
-  static constexpr char kDigits[] = "0123456789abcdef";
   std::string out = std::move(prefix);
   out.reserve(out.size() + 2 * bytes.size());
-  for (std::uint8_t b : bytes) {
-    out.push_back(kDigits[b >> 4]);
-    out.push_back(kDigits[b & 0x0F]);
-  }
+  AppendHexLower(bytes, &out);
   return out;
 }
 

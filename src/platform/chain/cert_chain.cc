@@ -27,11 +27,6 @@ constexpr std::size_t kMaxChainLength = 32;
 constexpr std::string_view kEkuOid = "2.5.29.37";
 constexpr std::string_view kAnyEkuOid = "2.5.29.37.0";
 
-using X509StorePtr = ossl::Ptr<X509_STORE, X509_STORE_free>;
-using X509StoreCtxPtr = ossl::Ptr<X509_STORE_CTX, X509_STORE_CTX_free>;
-inline void FreeX509StackShallow(STACK_OF(X509) * s) { sk_X509_free(s); }
-using X509RefStackPtr = ossl::Ptr<STACK_OF(X509), FreeX509StackShallow>;
-
 // Everything a chain may be built from.
 struct Pool {
   std::vector<CertContextPtr> certs;      // issuer candidates, in store order
@@ -239,9 +234,9 @@ bool OpenSslChecks(const Path& path, bool anchored, std::vector<std::uint32_t>* 
     xs.push_back(X509ForVerify(*c));
     if (xs.back() == nullptr) return false;
   }
-  X509StorePtr store(X509_STORE_new());
-  X509RefStackPtr untrusted(sk_X509_new_null());
-  X509StoreCtxPtr ctx(X509_STORE_CTX_new());
+  ossl::X509StorePtr store(X509_STORE_new());
+  ossl::X509RefStackPtr untrusted(sk_X509_new_null());
+  ossl::X509StoreCtxPtr ctx(X509_STORE_CTX_new());
   if (store == nullptr || untrusted == nullptr || ctx == nullptr) return false;
   const std::size_t n = xs.size();
   if (anchored && X509_STORE_add_cert(store.get(), xs[n - 1].get()) != 1) return false;

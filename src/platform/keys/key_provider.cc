@@ -10,11 +10,11 @@
 #include <utility>
 #include <vector>
 
+#include "common/unicode.h"
 #include "platform/keys/key_provider_internal.h"
 #include "platform/keys/sm2.h"
 #include "platform/keys/software_keys.h"
 #include "platform/os/last_error.h"
-#include "platform/os/utf16.h"
 
 namespace quillmark::platform {
 
@@ -115,12 +115,7 @@ bool PutKey(CryptProv& prov, std::uint32_t key_spec, EVP_PKEY* key) {
 std::uint32_t KeyContainer::GetPublicKeyInfo(std::uint32_t spec, Bytes* spki_der) {
   ossl::PkeyPtr key;
   if (std::uint32_t err = GetPublicKey(spec, &key)) return err;
-  unsigned char* der = nullptr;
-  int len = i2d_PUBKEY(key.get(), &der);
-  if (len <= 0) return kNteBadKey;
-  spki_der->assign(der, der + len);
-  OPENSSL_free(der);
-  return 0;
+  return ossl::EncodeDer(i2d_PUBKEY, key.get(), spki_der) ? 0 : kNteBadKey;
 }
 
 bool KindOfKey(const EVP_PKEY* key, KeyKind* kind) {

@@ -73,13 +73,9 @@ class ParsedKeyCache {
                 nullptr, Bytes()};
     OPENSSL_cleanse(pem.data(), pem.size());
     if (entry.key == nullptr) return kNteBadKey;
-    unsigned char* der = nullptr;
-    int len = i2d_PUBKEY(entry.key.get(), &der);
-    if (len <= 0) return kNteBadKey;
-    const unsigned char* p = der;
-    entry.public_half.reset(d2i_PUBKEY(nullptr, &p, len));
-    entry.spki.assign(der, der + len);
-    OPENSSL_free(der);
+    if (!ossl::EncodeDer(i2d_PUBKEY, entry.key.get(), &entry.spki)) return kNteBadKey;
+    const unsigned char* p = entry.spki.data();
+    entry.public_half.reset(d2i_PUBKEY(nullptr, &p, static_cast<long>(entry.spki.size())));
     if (entry.public_half == nullptr) return kNteBadKey;
     std::lock_guard<std::mutex> lock(mutex_);
     if (entries_.size() >= kMaxEntries) entries_.clear();

@@ -22,8 +22,6 @@ namespace msg {
 
 namespace {
 
-using RecipInfoPtr = ossl::Ptr<PKCS7_RECIP_INFO, PKCS7_RECIP_INFO_free>;
-
 constexpr char kOidRsaEncryption[] = "1.2.840.113549.1.1.1";
 
 // Runs |cipher| over |in|. A key of another length than the cipher's is
@@ -31,7 +29,7 @@ constexpr char kOidRsaEncryption[] = "1.2.840.113549.1.1.1";
 std::uint32_t RunCipher(const EVP_CIPHER* cipher, bool encrypt, ByteSpan key, ByteSpan iv,
                         ByteSpan in, Bytes* out) {
   const int enc = encrypt ? 1 : 0;
-  CipherCtxPtr ctx(EVP_CIPHER_CTX_new());
+  ossl::CipherCtxPtr ctx(EVP_CIPHER_CTX_new());
   if (ctx == nullptr ||
       EVP_CipherInit_ex2(ctx.get(), cipher, nullptr, nullptr, enc, nullptr) != 1) {
     return kNteFail;
@@ -73,7 +71,7 @@ void SetOddParity(Bytes* key) {
   }
 }
 
-std::uint32_t WrapForRecipient(const X509* recipient, ByteSpan key, RecipInfoPtr* out) {
+std::uint32_t WrapForRecipient(const X509* recipient, ByteSpan key, ossl::Pkcs7RecipInfoPtr* out) {
   EVP_PKEY* pub = X509_get0_pubkey(recipient);
   if (pub == nullptr || !EVP_PKEY_is_a(pub, "RSA")) return kNteBadAlgId;
   ossl::PkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, pub, nullptr));
@@ -89,7 +87,7 @@ std::uint32_t WrapForRecipient(const X509* recipient, ByteSpan key, RecipInfoPtr
   }
   wrapped.resize(len);
 
-  RecipInfoPtr ri(PKCS7_RECIP_INFO_new());
+  ossl::Pkcs7RecipInfoPtr ri(PKCS7_RECIP_INFO_new());
   if (ri == nullptr || ASN1_INTEGER_set(ri->version, 0) != 1) return kErrorNotEnoughMemory;
   if (std::uint32_t e = SetIssuerAndSerial(ri->issuer_and_serial, recipient)) return e;
   if (std::uint32_t e = SetAlgorithm(ri->key_enc_algor, kOidRsaEncryption, V_ASN1_NULL)) return e;
@@ -131,7 +129,7 @@ std::uint32_t UnwrapContentKey(const CryptDecryptMessagePara& para, PKCS7_ENVELO
     unsigned char* name = nullptr;
     int name_len = i2d_X509_NAME(ri->issuer_and_serial->issuer, &name);
     if (name_len <= 0) return kCryptEOssError;
-    OpensslBuffer owned(name);
+    ossl::OpensslBuffer owned(name);
     ByteSpan issuer(name, static_cast<std::size_t>(name_len));
     for (const CertStore& store : para.cert_stores) {
       if (!store.is_open()) continue;
@@ -185,7 +183,7 @@ std::uint32_t EnvelopeToDer(const CryptEncryptMessagePara& para,
   }
   const ContentCipher* cipher = FindContentCipher(para.content_encryption_oid);
   if (cipher == nullptr) return kNteBadAlgId;
-  CipherPtr evp;
+  ossl::CipherPtr evp;
   if (std::uint32_t e = FetchCipher(*cipher, &evp)) return e;
 
   SecretBytes key;
@@ -200,12 +198,12 @@ std::uint32_t EnvelopeToDer(const CryptEncryptMessagePara& para,
   Bytes encrypted;
   if (std::uint32_t e = RunCipher(evp.get(), true, key.bytes, iv, content, &encrypted)) return e;
 
-  Pkcs7Ptr p7(PKCS7_new());
+  ossl::Pkcs7Ptr p7(PKCS7_new());
   if (p7 == nullptr || PKCS7_set_type(p7.get(), NID_pkcs7_enveloped) != 1) {
     return kErrorNotEnoughMemory;
   }
   for (const CertContextPtr& r : recipients) {
-    RecipInfoPtr ri;
+    ossl::Pkcs7RecipInfoPtr ri;
     if (std::uint32_t e = WrapForRecipient(CertContextX509(*r), key.bytes, &ri)) return e;
     if (PKCS7_add_recipient_info(p7.get(), ri.get()) != 1) return kErrorNotEnoughMemory;
     ri.release();  // owned by the message now
@@ -216,7 +214,7 @@ std::uint32_t EnvelopeToDer(const CryptEncryptMessagePara& para,
   if (iv.empty()) {
     if (std::uint32_t e = SetAlgorithm(ec->algorithm, cipher->oid, V_ASN1_UNDEF)) return e;
   } else {
-    ossl::Ptr<ASN1_OCTET_STRING, ASN1_OCTET_STRING_free> os(ASN1_OCTET_STRING_new());
+    ossl::Asn1OctetStringPtr os(ASN1_OCTET_STRING_new());
     if (os == nullptr) return kErrorNotEnoughMemory;
     if (std::uint32_t e = SetOctets(os.get(), iv)) return e;
     if (std::uint32_t e = SetAlgorithm(ec->algorithm, cipher->oid, V_ASN1_OCTET_STRING, os.get())) {
@@ -239,7 +237,7 @@ std::uint32_t OpenDecoded(const CryptDecryptMessagePara& para, PKCS7* p7, Bytes*
   PKCS7_ENC_CONTENT* ec = p7->d.enveloped->enc_data;
   const ContentCipher* cipher = FindContentCipher(OidText(ec->algorithm->algorithm));
   if (cipher == nullptr) return kNteBadAlgId;
-  CipherPtr evp;
+  ossl::CipherPtr evp;
   if (std::uint32_t e = FetchCipher(*cipher, &evp)) return e;
   Bytes iv;
   if (std::uint32_t e = IvFromParameters(ec->algorithm, *cipher, evp.get(), &iv)) return e;
@@ -282,7 +280,7 @@ bool CryptDecryptMessage(const CryptDecryptMessagePara& para, ByteSpan encrypted
     return msg::Succeeded(kErrorInvalidParameter);
   }
   try {
-    msg::Pkcs7Ptr p7;
+    ossl::Pkcs7Ptr p7;
     Bytes out;
     CertContextPtr cert;
     if (!msg::Succeeded(msg::DecodeMessage(encrypted_blob, &p7)) ||

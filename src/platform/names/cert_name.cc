@@ -4,6 +4,7 @@
 // intermediate objects, so the text follows the encoded order exactly.
 #include <cstring>
 
+#include "common/hex.h"
 #include "common/unicode.h"
 #include "platform/names/cert_name.h"
 #include "platform/openssl/der_walk.h"
@@ -155,7 +156,7 @@ bool AppendValue(const der::Tlv& value, std::u16string* out, bool* is_string) {
   } else {
     *is_string = false;
     out->push_back(u'#');
-    der::AppendHexUpper(value.whole, out);
+    AppendHexUpper(value.whole, out);
   }
   return true;
 }

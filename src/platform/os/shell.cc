@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "common/unicode.h"
 #include "platform/os/last_error.h"
-#include "platform/os/utf16.h"
 
 namespace quillmark::platform {
 

@@ -2,7 +2,9 @@
 
 #include <cstdio>
 
-#include "platform/os/utf16.h"
+#include "common/hex.h"
+#include "common/trim.h"
+#include "common/unicode.h"
 
 namespace quillmark::platform {
 
@@ -24,14 +26,6 @@ char16_t FoldUnit(char16_t c) {
   return c;
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
-  return s;
-}
-
 bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
   if (s.size() < prefix.size()) return false;
   for (size_t i = 0; i < prefix.size(); ++i) {
@@ -42,19 +36,12 @@ bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
   return true;
 }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // Parses 1 to 8 hexadecimal digits making up all of |s|.
 bool ParseHexNumber(std::string_view s, std::uint32_t* value) {
   if (s.empty() || s.size() > 8) return false;
   std::uint32_t v = 0;
   for (char c : s) {
-    int d = HexDigit(c);
+    int d = HexDigitValue(static_cast<unsigned char>(c));
     if (d < 0) return false;
     v = (v << 4) | static_cast<std::uint32_t>(d);
   }
@@ -134,7 +121,7 @@ bool ParseValueLine(std::string_view s, ParsedValue* v) {
   } else {
     return false;
   }
-  while (pos < s.size() && IsBlank(s[pos])) ++pos;
+  while (pos < s.size() && IsLineBlank(s[pos])) ++pos;
   if (pos >= s.size() || s[pos] != '=') return false;
   std::string_view rest = Trim(s.substr(pos + 1));
   if (rest == "-") {
@@ -176,12 +163,11 @@ bool ParseValueLine(std::string_view s, ParsedValue* v) {
 }
 
 void AppendHexData(std::string_view prefix, ByteSpan data, std::string* out) {
-  static const char kDigits[] = "0123456789abcdef";
   size_t column = prefix.size();
   out->append(prefix);
   for (size_t i = 0; i < data.size(); ++i) {
-    out->push_back(kDigits[data[i] >> 4]);
-    out->push_back(kDigits[data[i] & 15]);
+    out->push_back(kHexDigitsLower[data[i] >> 4]);
+    out->push_back(kHexDigitsLower[data[i] & 15]);
     column += 2;
     if (i + 1 < data.size()) {
       out->push_back(',');

@@ -20,10 +20,10 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "common/unicode.h"
 #include "platform/os/files.h"
 #include "platform/os/home.h"
 #include "platform/os/last_error.h"
-#include "platform/os/utf16.h"
 #include "platform/store/cert_context_impl.h"
 #include "platform/store/cert_context_internal.h"
 

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <new>
 
-#include "platform/os/utf16.h"
+#include "common/unicode.h"
 
 namespace quillmark::platform::ui {
 
