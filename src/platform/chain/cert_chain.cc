@@ -13,6 +13,7 @@
 #include <unordered_set>
 #include <utility>
 
+#include "common/no_destructor.h"
 #include "platform/chain/cert_revocation.h"
 #include "platform/chain/cert_verify.h"
 #include "platform/openssl/der_walk.h"
@@ -371,8 +372,8 @@ bool CertGetCertificateChain(const CertChainEngine* engine, const CertContextPtr
   const std::uint32_t saved_error = GetLastError();
   const std::int64_t at = time.has_value() ? *time : UnixNow();
   try {
-    static const CertChainEngineConfig kDefaultConfig;
-    const CertChainEngineConfig& config = engine != nullptr ? engine->config() : kDefaultConfig;
+    static const NoDestructor<CertChainEngineConfig> kDefaultConfig;
+    const CertChainEngineConfig& config = engine != nullptr ? engine->config() : *kDefaultConfig;
     Pool pool;
     if (additional_store != nullptr) AddStore(*additional_store, false, &pool);
     for (const std::u16string& name : config.intermediate_stores) {

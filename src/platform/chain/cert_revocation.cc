@@ -11,6 +11,7 @@
 #include <string>
 #include <unordered_set>
 
+#include "common/no_destructor.h"
 #include "platform/keys/sm2.h"
 #include "platform/openssl/der_walk.h"
 #include "platform/store/cert_context_internal.h"
@@ -57,7 +58,7 @@ bool VerifySm2Crl(const CrlContext& crl, EVP_PKEY* key) {
 class VerifiedSignatures {
  public:
   static VerifiedSignatures& Instance() {
-    static VerifiedSignatures* cache = new VerifiedSignatures;  // never destroyed
+    static NoDestructor<VerifiedSignatures> cache;
     return *cache;
   }
 

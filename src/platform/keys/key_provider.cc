@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/no_destructor.h"
 #include "common/unicode.h"
 #include "platform/keys/key_provider_internal.h"
 #include "platform/keys/sm2.h"
@@ -34,7 +35,7 @@ bool Fail(std::uint32_t error) {
 class PublicKeyCache {
  public:
   static PublicKeyCache& Instance() {
-    static PublicKeyCache* cache = new PublicKeyCache;  // never destroyed
+    static NoDestructor<PublicKeyCache> cache;
     return *cache;
   }
 
@@ -79,7 +80,7 @@ std::mutex& RegistryMutex() {
 }
 
 std::vector<Registered>& Registry() {
-  static std::vector<Registered>* registry = new std::vector<Registered>();
+  static NoDestructor<std::vector<Registered>> registry;
   return *registry;
 }
 

@@ -10,6 +10,7 @@
 #include <map>
 #include <mutex>
 
+#include "common/no_destructor.h"
 #include "platform/keys/sm2.h"
 #include "platform/os/files.h"
 #include "platform/os/home.h"
@@ -41,7 +42,7 @@ std::uint32_t ContainerPath(const std::string& name, std::string* path) {
 class ParsedKeyCache {
  public:
   static ParsedKeyCache& Instance() {
-    static ParsedKeyCache* cache = new ParsedKeyCache;  // never destroyed
+    static NoDestructor<ParsedKeyCache> cache;
     return *cache;
   }
 
@@ -257,8 +258,9 @@ std::string KeySpecName(std::uint32_t spec) {
 }
 
 std::shared_ptr<KeyProviderBackend> SoftwareKeyProvider() {
-  static const std::shared_ptr<KeyProviderBackend> provider = std::make_shared<SoftwareProvider>();
-  return provider;
+  static const NoDestructor<std::shared_ptr<KeyProviderBackend>> provider(
+      std::make_shared<SoftwareProvider>());
+  return *provider;
 }
 
 }  // namespace quillmark::platform

@@ -20,6 +20,7 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "common/no_destructor.h"
 #include "common/unicode.h"
 #include "platform/os/files.h"
 #include "platform/os/home.h"
@@ -99,7 +100,7 @@ using SnapshotPtr = std::shared_ptr<const Snapshot>;
 
 std::mutex g_cache_mu;
 std::unordered_map<std::string, SnapshotPtr>& Cache() {
-  static auto* cache = new std::unordered_map<std::string, SnapshotPtr>();
+  static NoDestructor<std::unordered_map<std::string, SnapshotPtr>> cache;
   return *cache;
 }
 
@@ -368,13 +369,13 @@ CertStore::CertStore(CertStore&&) noexcept = default;
 CertStore& CertStore::operator=(CertStore&&) noexcept = default;
 
 const std::string& CertStore::name() const {
-  static const std::string kEmpty;
-  return state_ ? state_->name : kEmpty;
+  static const NoDestructor<std::string> kEmpty;
+  return state_ ? state_->name : *kEmpty;
 }
 
 const std::string& CertStore::path() const {
-  static const std::string kEmpty;
-  return state_ ? state_->path : kEmpty;
+  static const NoDestructor<std::string> kEmpty;
+  return state_ ? state_->path : *kEmpty;
 }
 
 CertStore CertOpenStore(std::uint32_t provider, std::uint32_t /*encoding*/, std::uint32_t flags,
