@@ -164,23 +164,53 @@ std::uint32_t UnwrapContentKey(const CryptDecryptMessagePara& para, PKCS7_ENVELO
   return token_error != 0 ? token_error : kCryptENoDecryptCert;
 }
 
+// The inner content type the parameters ask for (data or signed data), or 0
+// when they or the recipients cannot be enveloped.
+int EnvelopeInnerNid(const CryptEncryptMessagePara& para,
+                     std::span<const CertContextPtr> recipients) {
+  if (!IsMessageEncoding(para.msg_encoding_type) || recipients.empty()) return 0;
+  int inner_nid = NID_pkcs7_data;
+  if (para.inner_content_type == kCmsgSigned) {
+    inner_nid = NID_pkcs7_signed;
+  } else if (para.inner_content_type != 0 && para.inner_content_type != kCmsgData) {
+    return 0;
+  }
+  for (const CertContextPtr& r : recipients) {
+    if (r == nullptr) return 0;
+  }
+  return inner_nid;
+}
+
+// encryptedContentInfo: the inner type, the cipher with its IV, the bytes.
+std::uint32_t FillEncryptedContent(PKCS7_ENC_CONTENT* ec, int inner_nid,
+                                   const ContentCipher& cipher, const Bytes& iv,
+                                   const Bytes& encrypted) {
+  ASN1_OBJECT_free(ec->content_type);
+  ec->content_type = OBJ_nid2obj(inner_nid);
+  if (iv.empty()) {
+    if (std::uint32_t e = SetAlgorithm(ec->algorithm, cipher.oid, V_ASN1_UNDEF)) return e;
+  } else {
+    ossl::Asn1OctetStringPtr os(ASN1_OCTET_STRING_new());
+    if (os == nullptr) return kErrorNotEnoughMemory;
+    if (std::uint32_t e = SetOctets(os.get(), iv)) return e;
+    if (std::uint32_t e = SetAlgorithm(ec->algorithm, cipher.oid, V_ASN1_OCTET_STRING, os.get())) {
+      return e;
+    }
+    os.release();  // owned by the algorithm now
+  }
+  ASN1_OCTET_STRING_free(ec->enc_data);
+  ec->enc_data = ASN1_OCTET_STRING_new();
+  if (ec->enc_data == nullptr) return kErrorNotEnoughMemory;
+  return SetOctets(ec->enc_data, encrypted);
+}
+
 }  // namespace
 
 std::uint32_t EnvelopeToDer(const CryptEncryptMessagePara& para,
                             std::span<const CertContextPtr> recipients, ByteSpan content,
                             Bytes* der) {
-  if (!IsMessageEncoding(para.msg_encoding_type) || recipients.empty()) {
-    return kErrorInvalidParameter;
-  }
-  int inner_nid = NID_pkcs7_data;
-  if (para.inner_content_type == kCmsgSigned) {
-    inner_nid = NID_pkcs7_signed;
-  } else if (para.inner_content_type != 0 && para.inner_content_type != kCmsgData) {
-    return kErrorInvalidParameter;
-  }
-  for (const CertContextPtr& r : recipients) {
-    if (r == nullptr) return kErrorInvalidParameter;
-  }
+  const int inner_nid = EnvelopeInnerNid(para, recipients);
+  if (inner_nid == 0) return kErrorInvalidParameter;
   const ContentCipher* cipher = FindContentCipher(para.content_encryption_oid);
   if (cipher == nullptr) return kNteBadAlgId;
   ossl::CipherPtr evp;
@@ -208,24 +238,10 @@ std::uint32_t EnvelopeToDer(const CryptEncryptMessagePara& para,
     if (PKCS7_add_recipient_info(p7.get(), ri.get()) != 1) return kErrorNotEnoughMemory;
     ri.release();  // owned by the message now
   }
-  PKCS7_ENC_CONTENT* ec = p7->d.enveloped->enc_data;
-  ASN1_OBJECT_free(ec->content_type);
-  ec->content_type = OBJ_nid2obj(inner_nid);
-  if (iv.empty()) {
-    if (std::uint32_t e = SetAlgorithm(ec->algorithm, cipher->oid, V_ASN1_UNDEF)) return e;
-  } else {
-    ossl::Asn1OctetStringPtr os(ASN1_OCTET_STRING_new());
-    if (os == nullptr) return kErrorNotEnoughMemory;
-    if (std::uint32_t e = SetOctets(os.get(), iv)) return e;
-    if (std::uint32_t e = SetAlgorithm(ec->algorithm, cipher->oid, V_ASN1_OCTET_STRING, os.get())) {
-      return e;
-    }
-    os.release();  // owned by the algorithm now
+  if (std::uint32_t e =
+          FillEncryptedContent(p7->d.enveloped->enc_data, inner_nid, *cipher, iv, encrypted)) {
+    return e;
   }
-  ASN1_OCTET_STRING_free(ec->enc_data);
-  ec->enc_data = ASN1_OCTET_STRING_new();
-  if (ec->enc_data == nullptr) return kErrorNotEnoughMemory;
-  if (std::uint32_t e = SetOctets(ec->enc_data, encrypted)) return e;
   return EncodeMessage(p7.get(), der);
 }
 

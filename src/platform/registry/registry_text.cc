@@ -424,11 +424,103 @@ bool RegistryDocument::Remove(const std::vector<std::u16string>& components) {
   return parent->subkeys.erase(FoldRegistryName(components.back())) > 0;
 }
 
+namespace {
+
+// Joins the lines of continued hex data to |*logical| (and |*raw|), moving
+// |*i| to the last line taken. A trailing backslash joins the next line, or
+// ends the data when the file or the section ends there. A blank line ends
+// the data too; it is not kept in |raw|, so a rewrite (which may add or drop
+// blank lines) reads back the same entry.
+void JoinContinuedHexData(const std::vector<std::string>& lines, size_t* i, std::string* raw,
+                          std::string* logical) {
+  while (ContinuesHexData(*logical)) {
+    logical->pop_back();
+    if (*i + 1 >= lines.size() || IsSectionHeader(Trim(lines[*i + 1]))) break;
+    ++*i;
+    std::string_view next = Trim(lines[*i]);
+    if (next.empty()) break;
+    logical->append(next);
+    raw->append("\n").append(lines[*i]);
+  }
+}
+
+}  // namespace
+
+class RegistryDocument::Reader {
+ public:
+  explicit Reader(RegistryDocument* doc) : doc_(*doc) {}
+
+  // One logical line (continuations joined) and its raw text.
+  void Read(const std::string& logical, const std::string& raw) {
+    if (IsSectionHeader(logical)) {
+      ReadSectionHeader(logical, raw);
+      return;
+    }
+    switch (section_) {
+      case Section::kNone:
+        doc_.preamble_.push_back(raw);
+        break;
+      case Section::kForeign:
+        doc_.foreign_.back().append("\n").append(raw);
+        break;
+      case Section::kDeleted:
+        break;
+      case Section::kKey:
+        ReadKeyLine(logical, raw);
+        break;
+    }
+  }
+
+ private:
+  enum class Section { kNone, kKey, kForeign, kDeleted };
+
+  // "[path]" opens (creating) a key, "[-path]" deletes one; a path that names
+  // no key starts a section kept verbatim.
+  void ReadSectionHeader(const std::string& logical, const std::string& raw) {
+    std::string_view inner = std::string_view(logical).substr(1, logical.size() - 2);
+    bool remove = !inner.empty() && inner[0] == '-';
+    if (remove) inner.remove_prefix(1);
+    std::u16string path;
+    std::vector<std::u16string> components;
+    if (!Utf8ToUtf16(inner, &path) || !CanonicalPath(path, &components)) {
+      doc_.foreign_.push_back(raw);
+      section_ = Section::kForeign;
+    } else if (remove) {
+      doc_.Remove(components);
+      section_ = Section::kDeleted;
+    } else {
+      bool created;
+      key_ = doc_.Create(components, &created);
+      section_ = Section::kKey;
+    }
+  }
+
+  // A value line sets or deletes a value; anything else is kept verbatim.
+  void ReadKeyLine(const std::string& logical, const std::string& raw) {
+    ParsedValue v;
+    if (logical[0] != ';' && ParseValueLine(logical, &v)) {
+      if (v.remove) {
+        key_->DeleteValue(v.name);
+      } else {
+        key_->SetValue(v.name, v.type, std::move(v.data));
+      }
+      return;
+    }
+    RegistryEntry e;
+    e.is_value = false;
+    e.verbatim = raw;
+    key_->entries.push_back(std::move(e));
+  }
+
+  RegistryDocument& doc_;
+  Section section_ = Section::kNone;
+  RegistryKey* key_ = nullptr;
+};
+
 RegistryDocument RegistryDocument::Parse(ByteSpan file) {
   RegistryDocument doc;
+  Reader reader(&doc);
   std::vector<std::string> lines = SplitLines(DecodeFileText(file));
-  enum class Section { kNone, kKey, kForeign, kDeleted } section = Section::kNone;
-  RegistryKey* key = nullptr;
   bool header_done = false;
   for (size_t i = 0; i < lines.size(); ++i) {
     std::string raw = lines[i];
@@ -438,68 +530,8 @@ RegistryDocument RegistryDocument::Parse(ByteSpan file) {
       header_done = true;
       if (logical == kHeader || logical == kHeader4) continue;
     }
-    // A trailing backslash joins the next line, or ends the data when the
-    // file or the section ends there. A blank line ends the data too; it is
-    // not kept in |raw|, so a rewrite (which may add or drop blank lines)
-    // reads back the same entry.
-    while (ContinuesHexData(logical)) {
-      logical.pop_back();
-      if (i + 1 >= lines.size() || IsSectionHeader(Trim(lines[i + 1]))) break;
-      ++i;
-      std::string_view next = Trim(lines[i]);
-      if (next.empty()) break;
-      logical.append(next);
-      raw.append("\n").append(lines[i]);
-    }
-
-    if (IsSectionHeader(logical)) {
-      std::string_view inner = std::string_view(logical).substr(1, logical.size() - 2);
-      bool remove = !inner.empty() && inner[0] == '-';
-      if (remove) inner.remove_prefix(1);
-      std::u16string path;
-      std::vector<std::u16string> components;
-      if (Utf8ToUtf16(inner, &path) && CanonicalPath(path, &components)) {
-        if (remove) {
-          doc.Remove(components);
-          section = Section::kDeleted;
-        } else {
-          bool created;
-          key = doc.Create(components, &created);
-          section = Section::kKey;
-        }
-      } else {
-        doc.foreign_.push_back(raw);
-        section = Section::kForeign;
-      }
-      continue;
-    }
-
-    switch (section) {
-      case Section::kNone:
-        doc.preamble_.push_back(raw);
-        break;
-      case Section::kForeign:
-        doc.foreign_.back().append("\n").append(raw);
-        break;
-      case Section::kDeleted:
-        break;
-      case Section::kKey: {
-        ParsedValue v;
-        if (logical[0] != ';' && ParseValueLine(logical, &v)) {
-          if (v.remove) {
-            key->DeleteValue(v.name);
-          } else {
-            key->SetValue(v.name, v.type, std::move(v.data));
-          }
-        } else {
-          RegistryEntry e;
-          e.is_value = false;
-          e.verbatim = raw;
-          key->entries.push_back(std::move(e));
-        }
-        break;
-      }
-    }
+    JoinContinuedHexData(lines, &i, &raw, &logical);
+    reader.Read(logical, raw);
   }
   return doc;
 }

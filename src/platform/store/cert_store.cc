@@ -141,6 +141,57 @@ void SortByThumbprintKeepingFirst(std::vector<ContextPtr>* contexts) {
                   contexts->end());
 }
 
+// Reads one file of a store folder. |before| is the entry of the same name
+// in the previous snapshot, if any. False when the file cannot be read.
+bool ReadEntry(const std::string& path, const std::string& store_name, const std::string& name,
+               FileKind kind, const FileEntry* before, FileEntry* entry) {
+  Bytes data;
+  if (!ReadFileWithKey(path + "/" + name, &data, &entry->key)) return false;
+  if (kind == FileKind::kCert) {
+    // A certificate rewritten with the same bytes keeps its context, and
+    // with it the property everyone holding the context shares.
+    if (before != nullptr && before->cert && std::ranges::equal(before->cert->der(), data)) {
+      entry->cert = before->cert;
+    } else {
+      entry->cert = ParseCertificate(std::move(data), store_name, path, name);
+    }
+  } else if (kind == FileKind::kCrl) {
+    entry->crl = ParseCrl(std::move(data), store_name, path, name);
+  } else {
+    entry->prop_state = ParseKeyProvInfo(AsChars(data), &entry->prop)
+                            ? PropertySlot::State::kPresent
+                            : PropertySlot::State::kUnreadable;
+  }
+  return true;
+}
+
+// Certificates and CRLs in thumbprint order; of several files with the same
+// contents the one whose name sorts first is kept.
+void IndexContexts(Snapshot* snap) {
+  for (const auto& [name, entry] : snap->files) {
+    if (entry.cert) snap->certs.push_back(entry.cert);
+    if (entry.crl) snap->crls.push_back(entry.crl);
+  }
+  SortByThumbprintKeepingFirst(&snap->certs);
+  SortByThumbprintKeepingFirst(&snap->crls);
+}
+
+// Key-provider properties, shared with every holder of the contexts.
+void PublishKeyProperties(const Snapshot& snap) {
+  for (const CertContextPtr& cert : snap.certs) {
+    PropertySlot& slot = *cert->impl().props;
+    auto it = snap.files.find(cert->thumbprint() + ".keyprov");
+    std::lock_guard<std::mutex> lock(slot.mu);
+    if (it == snap.files.end()) {
+      slot.state = PropertySlot::State::kAbsent;
+      slot.key_prov = KeyProvInfo();
+    } else {
+      slot.state = it->second.prop_state;
+      slot.key_prov = it->second.prop;
+    }
+  }
+}
+
 // Lists |path| again, reusing the entries of |old| whose files did not change.
 SnapshotPtr LoadSnapshot(const std::string& path, const std::string& store_name,
                          const FileKey& dir_key, const Snapshot* old) {
@@ -149,17 +200,15 @@ SnapshotPtr LoadSnapshot(const std::string& path, const std::string& store_name,
   snap->trusted = NowNs() - dir_key.mtime_ns > kRacyWindowNs;
   std::vector<std::string> names = ListDirectory(path);
   snap->files.reserve(names.size());
-  Bytes data;
   for (std::string& name : names) {
     FileKind kind = KindOf(name);
     if (kind == FileKind::kOther) continue;
-    std::string file = path + "/" + name;
     const FileEntry* before = nullptr;
     if (old != nullptr) {
       auto it = old->files.find(name);
       if (it != old->files.end()) {
         struct stat st;
-        if (::stat(file.c_str(), &st) == 0 && KeyOf(st) == it->second.key) {
+        if (::stat((path + "/" + name).c_str(), &st) == 0 && KeyOf(st) == it->second.key) {
           snap->files.emplace(std::move(name), it->second);
           continue;
         }
@@ -167,46 +216,11 @@ SnapshotPtr LoadSnapshot(const std::string& path, const std::string& store_name,
       }
     }
     FileEntry entry;
-    if (!ReadFileWithKey(file, &data, &entry.key)) continue;
-    if (kind == FileKind::kCert) {
-      // A certificate rewritten with the same bytes keeps its context, and
-      // with it the property everyone holding the context shares.
-      if (before != nullptr && before->cert && std::ranges::equal(before->cert->der(), data)) {
-        entry.cert = before->cert;
-      } else {
-        entry.cert = ParseCertificate(std::move(data), store_name, path, name);
-      }
-    } else if (kind == FileKind::kCrl) {
-      entry.crl = ParseCrl(std::move(data), store_name, path, name);
-    } else {
-      entry.prop_state = ParseKeyProvInfo(AsChars(data), &entry.prop)
-                             ? PropertySlot::State::kPresent
-                             : PropertySlot::State::kUnreadable;
-    }
-    data = Bytes();
+    if (!ReadEntry(path, store_name, name, kind, before, &entry)) continue;
     snap->files.emplace(std::move(name), std::move(entry));
   }
-  // Certificates and CRLs in thumbprint order; of several files with the same
-  // contents the one whose name sorts first is kept.
-  for (const auto& [name, entry] : snap->files) {
-    if (entry.cert) snap->certs.push_back(entry.cert);
-    if (entry.crl) snap->crls.push_back(entry.crl);
-  }
-  SortByThumbprintKeepingFirst(&snap->certs);
-  SortByThumbprintKeepingFirst(&snap->crls);
-  // Key-provider properties, shared with every holder of the contexts.
-  for (const CertContextPtr& cert : snap->certs) {
-    PropertySlot& slot = *cert->impl().props;
-    auto it = snap->files.find(cert->thumbprint() + ".keyprov");
-    std::lock_guard<std::mutex> lock(slot.mu);
-    if (it == snap->files.end()) {
-      slot.state = PropertySlot::State::kAbsent;
-      slot.key_prov = KeyProvInfo();
-    } else {
-      slot.state = it->second.prop_state;
-      slot.key_prov = it->second.prop;
-    }
-  }
+  IndexContexts(snap.get());
+  PublishKeyProperties(*snap);
   return snap;
 }
 
