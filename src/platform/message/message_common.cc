@@ -97,13 +97,12 @@ std::uint32_t SetAlgorithm(X509_ALGOR* alg, std::string_view oid, int parameter_
 }
 
 std::uint32_t SetIssuerAndSerial(PKCS7_ISSUER_AND_SERIAL* ias, const X509* cert) {
-  ASN1_INTEGER* serial = ASN1_INTEGER_dup(X509_get0_serialNumber(cert));
+  ossl::Asn1IntegerPtr serial(ASN1_INTEGER_dup(X509_get0_serialNumber(cert)));
   if (serial == nullptr || X509_NAME_set(&ias->issuer, X509_get_issuer_name(cert)) != 1) {
-    ASN1_INTEGER_free(serial);
     return kErrorNotEnoughMemory;
   }
-  ASN1_INTEGER_free(ias->serial);
-  ias->serial = serial;
+  ASN1_INTEGER_free(ias->serial);  // the empty one PKCS7 made
+  ias->serial = serial.release();
   return 0;
 }
 
