@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "common/ascii.h"
 #include "common/hex.h"
 #include "common/trim.h"
 
@@ -47,6 +48,19 @@ TEST(Trim, RemovesSpacesTabsAndCarriageReturnsAtBothEndsOnly) {
   const std::string line = "  value  ";
   std::string_view trimmed = Trim(line);
   EXPECT_EQ(trimmed.data(), line.data() + 2);  // a view into the same text
+}
+
+TEST(Ascii, FoldsOnlyTheLatinCapitals) {
+  EXPECT_TRUE(EqualsIgnoringAsciiCase(std::string_view("AddressBOOK"), "addressbook"));
+  EXPECT_TRUE(EqualsIgnoringAsciiCase(std::u16string_view(u"OPEN"), u"open"));
+  EXPECT_FALSE(EqualsIgnoringAsciiCase(std::string_view("open"), "opens"));
+  // '@' and '[' sit beside 'A' and 'Z'; '`' and '{' beside 'a' and 'z'.
+  EXPECT_FALSE(EqualsIgnoringAsciiCase(std::string_view("@["), "`{"));
+  // Letters beyond ASCII are compared as they are.
+  EXPECT_FALSE(EqualsIgnoringAsciiCase(std::u16string_view(u"\u00C9"), u"\u00E9"));
+  EXPECT_FALSE(EqualsIgnoringAsciiCase(std::u16string_view(u"\uFF21"), u"\uFF41"));
+  EXPECT_TRUE(StartsWithLowerIgnoringAsciiCase("HEX(2):41", "hex("));
+  EXPECT_FALSE(StartsWithLowerIgnoringAsciiCase("he", "hex"));
 }
 
 }  // namespace

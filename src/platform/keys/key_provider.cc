@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/ascii.h"
 #include "common/no_destructor.h"
 #include "common/unicode.h"
 #include "platform/keys/key_provider_internal.h"
@@ -57,17 +58,6 @@ class PublicKeyCache {
   std::mutex mutex_;
   std::map<std::string, std::shared_ptr<EVP_PKEY>> keys_;  // by DER
 };
-
-bool EqualsIgnoringAsciiCase(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char16_t x = a[i], y = b[i];
-    if (x >= u'A' && x <= u'Z') x = static_cast<char16_t>(x + 32);
-    if (y >= u'A' && y <= u'Z') y = static_cast<char16_t>(y + 32);
-    if (x != y) return false;
-  }
-  return true;
-}
 
 struct Registered {
   std::u16string name;

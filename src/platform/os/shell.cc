@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "common/ascii.h"
 #include "common/unicode.h"
 #include "platform/os/last_error.h"
 
@@ -52,14 +53,7 @@ std::string FindOnPath(const std::string& name) {
 }
 
 bool IsOpenVerb(std::u16string_view verb) {
-  if (verb.empty()) return true;
-  if (verb.size() != 4) return false;
-  for (size_t i = 0; i < 4; ++i) {
-    char16_t c = verb[i];
-    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
-    if (c != u"open"[i]) return false;
-  }
-  return true;
+  return verb.empty() || EqualsIgnoringAsciiCase(verb, u"open");
 }
 
 void WriteErrno(int fd, int error) {

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "common/ascii.h"
 #include "common/hex.h"
 #include "common/trim.h"
 #include "common/unicode.h"
@@ -24,16 +25,6 @@ char16_t FoldUnit(char16_t c) {
   if (c >= 0x430 && c <= 0x44F) return static_cast<char16_t>(c - 32);
   if (c >= 0x450 && c <= 0x45F) return static_cast<char16_t>(c - 80);
   return c;
-}
-
-bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
-  if (s.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i) {
-    char a = s[i];
-    if (a >= 'A' && a <= 'Z') a = static_cast<char>(a + 32);
-    if (a != prefix[i]) return false;
-  }
-  return true;
 }
 
 // Parses 1 to 8 hexadecimal digits making up all of |s|.
@@ -139,7 +130,7 @@ bool ParseValueLine(std::string_view s, ParsedValue* v) {
     v->data = RegistryStringBytes(wide);
     return true;
   }
-  if (StartsWithNoCase(rest, "dword:")) {
+  if (StartsWithLowerIgnoringAsciiCase(rest, "dword:")) {
     std::uint32_t n;
     if (!ParseHexNumber(rest.substr(6), &n)) return false;
     v->type = kRegDword;
@@ -147,11 +138,11 @@ bool ParseValueLine(std::string_view s, ParsedValue* v) {
                static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 24)};
     return true;
   }
-  if (StartsWithNoCase(rest, "hex:")) {
+  if (StartsWithLowerIgnoringAsciiCase(rest, "hex:")) {
     v->type = kRegBinary;
     return ParseByteList(rest.substr(4), &v->data);
   }
-  if (StartsWithNoCase(rest, "hex(")) {
+  if (StartsWithLowerIgnoringAsciiCase(rest, "hex(")) {
     size_t close = rest.find(')');
     if (close == std::string_view::npos || close + 1 >= rest.size() || rest[close + 1] != ':') {
       return false;
@@ -250,7 +241,8 @@ bool ContinuesHexData(std::string_view trimmed) {
   if (trimmed.empty() || trimmed.back() != '\\') return false;
   if (trimmed[0] != '"' && trimmed[0] != '@') return false;
   for (size_t i = 0; i + 4 <= trimmed.size(); ++i) {
-    if (trimmed[i] == '=' && StartsWithNoCase(Trim(trimmed.substr(i + 1)), "hex")) return true;
+    if (trimmed[i] == '=' && StartsWithLowerIgnoringAsciiCase(Trim(trimmed.substr(i + 1)), "hex"))
+      return true;
   }
   return false;
 }

@@ -20,6 +20,7 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "common/ascii.h"
 #include "common/no_destructor.h"
 #include "common/unicode.h"
 #include "platform/os/files.h"
@@ -261,17 +262,6 @@ SnapshotPtr GetSnapshot(const CertStore::State& store, bool validate) {
   }
 }
 
-bool EqualsIgnoreAsciiCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
 // Simple case folding for the case-insensitive substring search: ASCII,
 // Latin-1, Greek, Cyrillic and full-width Latin capitals.
 char16_t FoldCase(char16_t c) {
@@ -335,12 +325,12 @@ std::string FolderNameFor(const std::string& stores, const std::string& name, bo
   static constexpr std::string_view kWellKnown[] = {"MY", "CA", "ROOT", "AddressBook"};
   std::string preferred = name;
   for (std::string_view w : kWellKnown) {
-    if (EqualsIgnoreAsciiCase(w, name)) preferred = std::string(w);
+    if (EqualsIgnoringAsciiCase(w, name)) preferred = std::string(w);
   }
   *exists = true;
   if (IsDirectory(stores + "/" + preferred)) return preferred;
   for (const std::string& entry : ListDirectory(stores)) {
-    if (EqualsIgnoreAsciiCase(entry, name) && IsDirectory(stores + "/" + entry)) return entry;
+    if (EqualsIgnoringAsciiCase(entry, name) && IsDirectory(stores + "/" + entry)) return entry;
   }
   *exists = false;
   return preferred;
