@@ -37,6 +37,7 @@ class IssuingKey {
   // The PrivateKeyInfo DER of the pair (a secret: wipe it after use).
   bool PrivateKeyInfo(Bytes* der) const;
 
+  // The OpenSSL key inside; opaque outside the issuer's own code.
   struct Impl;
   const Impl* impl() const { return impl_.get(); }
 
