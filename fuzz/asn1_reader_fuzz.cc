@@ -22,26 +22,68 @@ void Check(int status, const sd::Asn1Reader& reader, std::size_t size) {
   if (reader.position() > size) std::abort();
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const ByteSpan in(data, size);
+// Where the scans write; shared so that a later scan overwrites them.
+struct Outputs {
   int number = 0, bits = 0;
   std::uint8_t cls = 0, flag = 0;
   Bytes bytes, whole;
   std::string text;
   std::vector<int> arcs;
+};
 
+// The shapes the SignedData parser and certificate readers use.
+void ScanTemplates(ByteSpan in, Outputs* o) {
   if (auto r = sd::Asn1Reader::Create(in)) {
-    Check(sd::Asn1Scan(*r, "{O[{", &arcs), *r, size);
-    Check(sd::Asn1Scan(*r, "i{{Oe}}{Oo}$", &number, &arcs, &number, &arcs, &bytes, &whole), *r,
-          size);
+    Check(sd::Asn1Scan(*r, "{O[{", &o->arcs), *r, in.size());
+    Check(sd::Asn1Scan(*r, "i{{Oe}}{Oo}$", &o->number, &o->arcs, &o->number, &o->arcs, &o->bytes,
+                       &o->whole),
+          *r, in.size());
   }
   if (auto r = sd::Asn1Reader::Create(in)) {
-    Check(sd::Asn1Scan(*r, "{{tiIB", &number, &cls, &number, &text, &bytes, &bits), *r, size);
-    Check(sd::Asn1Scan(*r, "{$}{bauxg)", &whole, &flag, &text, &text, &text), *r, size);
-    if (bits < 0 || bytes.size() * 8 < static_cast<std::size_t>(bits)) std::abort();
+    Check(
+        sd::Asn1Scan(*r, "{{tiIB", &o->number, &o->cls, &o->number, &o->text, &o->bytes, &o->bits),
+        *r, in.size());
+    Check(sd::Asn1Scan(*r, "{$}{bauxg)", &o->whole, &o->flag, &o->text, &o->text, &o->text), *r,
+          in.size());
+    if (o->bits < 0 || o->bytes.size() * 8 < static_cast<std::size_t>(o->bits)) std::abort();
   }
+}
+
+// One scan of a single code, with the outputs that code takes.
+int ScanCode(sd::Asn1Reader& r, const char* code, Outputs* o) {
+  switch (code[0]) {
+    case 't':
+      return sd::Asn1Scan(r, "tx", &o->number, &o->cls);
+    case '$':
+      return sd::Asn1Scan(r, code, &o->whole);
+    case 'i':
+    case 'e':
+      return sd::Asn1Scan(r, code, &o->number);
+    case 'b':
+      return sd::Asn1Scan(r, code, &o->flag);
+    case 'o':
+    case '6':
+      return sd::Asn1Scan(r, code, &o->bytes);
+    case 'a':
+    case 'u':
+    case 'g':
+    case 'I':
+      return sd::Asn1Scan(r, code, &o->text);
+    case 'B':
+      return sd::Asn1Scan(r, code, &o->bytes, &o->bits);
+    case 'O':
+      return sd::Asn1Scan(r, code, &o->arcs);
+    default:
+      return sd::Asn1Scan(r, code);
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const ByteSpan in(data, size);
+  Outputs o;
+  ScanTemplates(in, &o);
   // Each code alone, repeated until the input is used up.
   static const char* const kSingles[] = {"t", "$", "i", "e", "b", "n", "o", "6", "a",
                                          "u", "g", "B", "I", "O", "x", "{", "["};
@@ -50,43 +92,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!r) return 0;
     for (int guard = 0; guard < 64; ++guard) {
       const std::size_t before = r->position();
-      int status;
-      switch (code[0]) {
-        case 't':
-          status = sd::Asn1Scan(*r, "tx", &number, &cls);
-          break;
-        case '$':
-          status = sd::Asn1Scan(*r, code, &whole);
-          break;
-        case 'i':
-        case 'e':
-          status = sd::Asn1Scan(*r, code, &number);
-          break;
-        case 'b':
-          status = sd::Asn1Scan(*r, code, &flag);
-          break;
-        case 'o':
-        case '6':
-          status = sd::Asn1Scan(*r, code, &bytes);
-          break;
-        case 'a':
-        case 'u':
-        case 'g':
-        case 'I':
-          status = sd::Asn1Scan(*r, code, &text);
-          break;
-        case 'B':
-          status = sd::Asn1Scan(*r, code, &bytes, &bits);
-          break;
-        case 'O':
-          status = sd::Asn1Scan(*r, code, &arcs);
-          break;
-        default:
-          status = sd::Asn1Scan(*r, code);
-          break;
-      }
+      const int status = ScanCode(*r, code, &o);
       Check(status, *r, size);
-      if (code[0] == 'O' && status == 0 && arcs.size() > 50) std::abort();
+      if (code[0] == 'O' && status == 0 && o.arcs.size() > 50) std::abort();
       if (status != 0 || r->position() == before) break;
     }
   }

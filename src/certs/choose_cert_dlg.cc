@@ -4,10 +4,10 @@
 #include <new>
 #include <utility>
 
+#include "common/unicode.h"
 #include "platform/os/files.h"
 #include "platform/os/paths.h"
 #include "platform/os/shell.h"
-#include "platform/os/utf16.h"
 #include "platform/ui/dialog_factory.h"
 
 namespace quillmark::certs {
@@ -43,12 +43,12 @@ bool AppendFits(std::u16string* path, std::u16string_view tail) {
 
 bool MakeFolder(const std::u16string& path) {
   std::string utf8;
-  return pf::Utf16ToUtf8(path, &utf8) && pf::MakeDirectories(utf8, 0700);
+  return Utf16ToUtf8(path, &utf8) && pf::MakeDirectories(utf8, 0700);
 }
 
 bool FolderExists(const std::u16string& path) {
   std::string utf8;
-  return pf::Utf16ToUtf8(path, &utf8) && pf::IsDirectory(utf8);
+  return Utf16ToUtf8(path, &utf8) && pf::IsDirectory(utf8);
 }
 
 }  // namespace
@@ -177,7 +177,7 @@ void CChooseCertDlg::OnView(ui::DialogHost& host, int item) {
   }
   if (!AppendFits(&path, u"/temp.cer")) return;
   std::string utf8;
-  if (!pf::Utf16ToUtf8(path, &utf8)) return;
+  if (!Utf16ToUtf8(path, &utf8)) return;
   // Kept before writing, so that whatever lands at the path goes with the
   // dialog; a file an earlier View left elsewhere goes now.
   if (!temp_path_.empty() && temp_path_ != utf8) pf::RemoveFile(temp_path_);

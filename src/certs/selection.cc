@@ -6,6 +6,7 @@
 
 #include "certs/candidate_list.h"
 #include "certs/dn_text.h"
+#include "common/hex.h"
 #include "common/status.h"
 
 namespace quillmark::certs {
@@ -38,12 +39,7 @@ bool IsSm2Signed(const pf::CertContext& cert) {
   return cert.signature_algorithm_oid().starts_with(kSm2SignatureOidPrefix);
 }
 
-int HexDigit(char16_t c) {
-  if (c >= u'0' && c <= u'9') return c - u'0';
-  if (c >= u'A' && c <= u'F') return c - u'A' + 10;
-  if (c >= u'a' && c <= u'f') return c - u'a' + 10;
-  return -1;
-}
+int HexDigit(char16_t c) { return HexDigitValue(c); }
 
 // Candidates found so far: one list, or the not-SM2 (a) and SM2 (b) lists.
 struct Candidates {

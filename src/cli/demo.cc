@@ -14,11 +14,11 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "common/unicode.h"
 #include "control/quillmark_interface.h"
 #include "demo/demo_pki.h"
 #include "platform/os/files.h"
 #include "platform/os/home.h"
-#include "platform/os/utf16.h"
 
 namespace quillmark::cli {
 
@@ -35,7 +35,7 @@ constexpr char16_t kContent[] =
 constexpr char16_t kEnvelopeContent[] =
     u"机密: quarterly statement for account 6222 0000 1234 5678";
 
-std::string Utf8(std::u16string_view s) { return platform::Utf16ToUtf8Lossy(s); }
+std::string Utf8(std::u16string_view s) { return Utf16ToUtf8Lossy(s); }
 
 // Prints the member's failure from the error state and returns false.
 bool Check(ILydraCorvaneQuillmark& qm, HRESULT hr, const char* member) {

@@ -9,11 +9,12 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "common/hex.h"
+#include "common/unicode.h"
 #include "platform/names/cert_text.h"
 #include "platform/openssl/pem.h"
 #include "platform/os/files.h"
 #include "platform/os/last_error.h"
-#include "platform/os/utf16.h"
 #include "platform/store/cert_context.h"
 #include "platform/store/cert_store.h"
 
@@ -38,7 +39,7 @@ int UsageError() {
   return 2;
 }
 
-std::string Utf8(std::u16string_view text) { return pf::Utf16ToUtf8Lossy(text); }
+std::string Utf8(std::u16string_view text) { return Utf16ToUtf8Lossy(text); }
 
 // Appends a JSON string literal: UTF-16 to UTF-8, quotes, backslashes and
 // control characters escaped, lone surrogates as \uXXXX escapes.
@@ -92,7 +93,7 @@ void AppendJsonString(std::u16string_view text, std::string* out) {
 }
 
 void AppendJsonString(std::string_view ascii, std::string* out) {
-  AppendJsonString(pf::Utf8ToUtf16Lossy(ascii), out);
+  AppendJsonString(Utf8ToUtf16Lossy(ascii), out);
 }
 
 // Opens a store named on the command line; prints the error itself.
@@ -100,7 +101,7 @@ bool OpenStore(std::string_view name, std::uint32_t extra_flags, pf::CertStore* 
                bool* missing) {
   std::u16string wide;
   if (missing != nullptr) *missing = false;
-  if (!pf::Utf8ToUtf16(name, &wide)) {
+  if (!Utf8ToUtf16(name, &wide)) {
     Fail("invalid store name '" + std::string(name) + "'");
     return false;
   }
@@ -313,10 +314,7 @@ bool ParseThumbprint(std::string_view text, Bytes* out) {
   for (size_t i = 0; i < text.size(); i += 2) {
     int v = 0;
     for (char c : text.substr(i, 2)) {
-      int d = c >= '0' && c <= '9'   ? c - '0'
-              : c >= 'a' && c <= 'f' ? c - 'a' + 10
-              : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                     : -1;
+      int d = HexDigitValue(static_cast<unsigned char>(c));
       if (d < 0) return false;
       v = v * 16 + d;
     }

@@ -9,12 +9,12 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "common/unicode.h"
 #include "demo/demo_pki.h"
 #include "platform/keys/key_import.h"
 #include "platform/os/files.h"
 #include "platform/os/home.h"
 #include "platform/os/last_error.h"
-#include "platform/os/utf16.h"
 #include "platform/store/cert_context.h"
 #include "platform/store/cert_store.h"
 
@@ -127,7 +127,7 @@ std::string ReadErrorText(pf::ImportError error, const ImportArgs& a) {
 
 bool OpenNamedStore(const std::string& name, pf::CertStore* store) {
   std::u16string wide;
-  if (!pf::Utf8ToUtf16(name, &wide)) {
+  if (!Utf8ToUtf16(name, &wide)) {
     Fail("invalid store name '" + name + "'");
     return false;
   }
@@ -143,7 +143,7 @@ bool OpenNamedStore(const std::string& name, pf::CertStore* store) {
 std::string SubjectText(const pf::CertContext& cert) {
   std::u16string text;
   pf::CertNameToStrW(pf::kDefaultEncoding, cert.subject_der(), pf::kCertX500NameStr, &text);
-  return pf::Utf16ToUtf8Lossy(text);
+  return Utf16ToUtf8Lossy(text);
 }
 
 }  // namespace
@@ -178,7 +178,7 @@ int RunStoreImport(Args args) {
   std::optional<pf::KeyProvInfo> info = added->key_prov_info();
   std::printf("imported %s into %s: %s (key container %s, %s key)\n", added->thumbprint().c_str(),
               store.name().c_str(), SubjectText(*added).c_str(),
-              info ? pf::Utf16ToUtf8Lossy(info->container).c_str() : "?", SpecName(a.key_spec));
+              info ? Utf16ToUtf8Lossy(info->container).c_str() : "?", SpecName(a.key_spec));
   return 0;
 }
 
@@ -192,7 +192,7 @@ int RunStoreDemo(Args args) {
   for (const ::quillmark::demo::DemoItem& item : items) {
     char head[64];
     std::snprintf(head, sizeof head, "  %-12s %-16s ", item.store.c_str(), item.role.c_str());
-    out += head + item.thumbprint + "  " + pf::Utf16ToUtf8Lossy(item.name);
+    out += head + item.thumbprint + "  " + Utf16ToUtf8Lossy(item.name);
     if (!item.container.empty()) out += "  [" + std::string(SpecName(item.key_spec)) + " key]";
     out += "\n";
   }

@@ -4,11 +4,11 @@
 #include <optional>
 #include <string>
 
+#include "common/unicode.h"
 #include "control/guids.h"
 #include "platform/os/files.h"
 #include "platform/os/home.h"
 #include "platform/os/module_path.h"
-#include "platform/os/utf16.h"
 #include "platform/registry/registry.h"
 
 namespace quillmark::com {
@@ -150,8 +150,7 @@ HRESULT Register() {
   // The control saves received files into stubPath; the folder is made here,
   // as an installer would, so that server-mode saves work from the start.
   std::string stub_folder;
-  if (!platform::Utf16ToUtf8(stub_path, &stub_folder) ||
-      !platform::MakeDirectories(stub_folder, 0700)) {
+  if (!Utf16ToUtf8(stub_path, &stub_folder) || !platform::MakeDirectories(stub_folder, 0700)) {
     return SELFREG_E_CLASS;
   }
   return S_OK;
@@ -183,7 +182,7 @@ std::u16string DefaultStubPath() {
   while (home.size() > 1 && home.back() == '/') home.pop_back();
   if (home == "/") home.clear();
   std::u16string text;
-  if (!platform::Utf8ToUtf16(home, &text)) return {};
+  if (!Utf8ToUtf16(home, &text)) return {};
   return text + u"/quillmarkStub/";
 }
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "common/json.h"
-#include "platform/os/utf16.h"
+#include "common/unicode.h"
 #include "platform/ui/dialog_factory.h"
 
 namespace quillmark::com {

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <system_error>
 
+#include "common/hex.h"
 #include "common/unicode.h"
 
 namespace quillmark::json {
@@ -150,52 +151,66 @@ class Parser {
     }
   }
 
-  static int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-  }
-
   // One UTF-8 sequence starting at pos_, strictly: no overlong forms, no
   // surrogates, nothing above U+10FFFF.
-  bool DecodeUtf8(char32_t* cp) {
-    auto byte = [this](std::size_t i) { return static_cast<unsigned char>(text_[i]); };
-    unsigned char b0 = byte(pos_);
-    int extra = 0;
-    char32_t value = 0;
-    char32_t min = 0;
-    if (b0 < 0x80) {
-      *cp = b0;
-      ++pos_;
-      return true;
-    } else if ((b0 & 0xE0) == 0xC0) {
-      extra = 1;
-      value = b0 & 0x1F;
-      min = 0x80;
-    } else if ((b0 & 0xF0) == 0xE0) {
-      extra = 2;
-      value = b0 & 0x0F;
-      min = 0x800;
-    } else if ((b0 & 0xF8) == 0xF0) {
-      extra = 3;
-      value = b0 & 0x07;
-      min = 0x10000;
-    } else {
+  bool ParseUtf8(std::u16string* out) {
+    const std::size_t start = pos_;
+    char32_t cp = 0;
+    if (!DecodeUtf8(text_, &pos_, &cp)) {
+      pos_ = start;
       return Fail("invalid UTF-8");
     }
-    if (text_.size() - pos_ <= static_cast<std::size_t>(extra)) return Fail("invalid UTF-8");
-    for (int i = 1; i <= extra; ++i) {
-      unsigned char b = byte(pos_ + i);
-      if ((b & 0xC0) != 0x80) return Fail("invalid UTF-8");
-      value = (value << 6) | (b & 0x3F);
-    }
-    if (value < min || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
-      return Fail("invalid UTF-8");
-    }
-    pos_ += extra + 1;
-    *cp = value;
+    AppendUtf16(cp, out);
     return true;
+  }
+
+  // The four digits after "\u": one UTF-16 unit, kept as it is (a lone
+  // surrogate included).
+  bool ParseUnicodeEscape(std::u16string* out) {
+    if (text_.size() - pos_ < 4) return Fail("bad \\u escape");
+    char16_t unit = 0;
+    for (int i = 0; i < 4; ++i) {
+      int d = HexDigitValue(static_cast<unsigned char>(text_[pos_ + i]));
+      if (d < 0) return Fail("bad \\u escape");
+      unit = static_cast<char16_t>((unit << 4) | d);
+    }
+    pos_ += 4;
+    out->push_back(unit);
+    return true;
+  }
+
+  // The escape after a backslash.
+  bool ParseEscape(std::u16string* out) {
+    if (AtEnd()) return Fail("unterminated string");
+    char e = Peek();
+    ++pos_;
+    switch (e) {
+      case '"':
+      case '\\':
+      case '/':
+        out->push_back(static_cast<char16_t>(e));
+        return true;
+      case 'b':
+        out->push_back(u'\b');
+        return true;
+      case 'f':
+        out->push_back(u'\f');
+        return true;
+      case 'n':
+        out->push_back(u'\n');
+        return true;
+      case 'r':
+        out->push_back(u'\r');
+        return true;
+      case 't':
+        out->push_back(u'\t');
+        return true;
+      case 'u':
+        return ParseUnicodeEscape(out);
+      default:
+        --pos_;
+        return Fail("bad escape");
+    }
   }
 
   bool ParseString(std::u16string* out) {
@@ -210,55 +225,10 @@ class Parser {
       if (c < 0x20) return Fail("control character in string");
       if (c == '\\') {
         ++pos_;
-        if (AtEnd()) return Fail("unterminated string");
-        char e = Peek();
-        ++pos_;
-        switch (e) {
-          case '"':
-            out->push_back(u'"');
-            break;
-          case '\\':
-            out->push_back(u'\\');
-            break;
-          case '/':
-            out->push_back(u'/');
-            break;
-          case 'b':
-            out->push_back(u'\b');
-            break;
-          case 'f':
-            out->push_back(u'\f');
-            break;
-          case 'n':
-            out->push_back(u'\n');
-            break;
-          case 'r':
-            out->push_back(u'\r');
-            break;
-          case 't':
-            out->push_back(u'\t');
-            break;
-          case 'u': {
-            if (text_.size() - pos_ < 4) return Fail("bad \\u escape");
-            char16_t unit = 0;
-            for (int i = 0; i < 4; ++i) {
-              int d = HexDigit(text_[pos_ + i]);
-              if (d < 0) return Fail("bad \\u escape");
-              unit = static_cast<char16_t>((unit << 4) | d);
-            }
-            pos_ += 4;
-            out->push_back(unit);
-            break;
-          }
-          default:
-            --pos_;
-            return Fail("bad escape");
-        }
-        continue;
+        if (!ParseEscape(out)) return false;
+      } else if (!ParseUtf8(out)) {
+        return false;
       }
-      char32_t cp = 0;
-      if (!DecodeUtf8(&cp)) return false;
-      AppendUtf16(cp, out);
     }
   }
 
@@ -310,9 +280,10 @@ class Parser {
 };
 
 void AppendHex4(std::string* out, unsigned value) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
   out->append("\\u");
-  for (int shift = 12; shift >= 0; shift -= 4) out->push_back(kHex[(value >> shift) & 0xF]);
+  for (int shift = 12; shift >= 0; shift -= 4) {
+    out->push_back(kHexDigitsUpper[(value >> shift) & 0xF]);
+  }
 }
 
 // Escapes for the ASCII range; false when |c| needs none.
@@ -350,23 +321,14 @@ bool AppendAsciiEscape(std::string* out, unsigned c) {
 
 void AppendQuoted(std::string* out, std::u16string_view text) {
   out->push_back('"');
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char32_t c = text[i];
-    if (c < 0x80) {
-      if (!AppendAsciiEscape(out, c)) out->push_back(static_cast<char>(c));
-      continue;
+  for (std::size_t i = 0; i < text.size();) {
+    const char16_t unit = text[i];
+    char32_t c;
+    if (!DecodeUtf16(text, &i, &c)) {
+      AppendHex4(out, unit);  // a lone surrogate
+    } else if (c >= 0x80 || !AppendAsciiEscape(out, c)) {
+      AppendUtf8(c, out);
     }
-    if (c >= 0xD800 && c <= 0xDFFF) {
-      bool paired =
-          c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF;
-      if (!paired) {
-        AppendHex4(out, c);
-        continue;
-      }
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    }
-    AppendUtf8(c, out);
   }
   out->push_back('"');
 }

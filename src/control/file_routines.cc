@@ -5,9 +5,9 @@
 #include <new>
 
 #include "common/status.h"
+#include "common/unicode.h"
 #include "platform/os/files.h"
 #include "platform/os/paths.h"
-#include "platform/os/utf16.h"
 #include "platform/ui/dialog_factory.h"
 
 namespace quillmark::control {
@@ -19,7 +19,7 @@ using platform::ui::FileAnswer;
 // The file-system form of a path; false when it cannot name a file.
 bool FileSystemPath(std::u16string_view path, std::string* out) {
   if (path.empty() || path.find(u'\0') != std::u16string_view::npos) return false;
-  return platform::Utf16ToUtf8(path, out);
+  return Utf16ToUtf8(path, out);
 }
 
 int ReadPath(std::u16string_view path, std::u16string* name, Bytes* content) {

@@ -3,7 +3,7 @@
 #include <array>
 #include <cstddef>
 
-#include "platform/os/utf16.h"
+#include "common/unicode.h"
 
 namespace quillmark::control {
 
@@ -72,8 +72,6 @@ std::string_view MessageUtf8(Message message) {
   return index < kMessages.size() ? kMessages[index].text : std::string_view();
 }
 
-std::u16string MessageText(Message message) {
-  return platform::Utf8ToUtf16Lossy(MessageUtf8(message));
-}
+std::u16string MessageText(Message message) { return Utf8ToUtf16Lossy(MessageUtf8(message)); }
 
 }  // namespace quillmark::control

@@ -1,18 +1,16 @@
 #include "demo/demo_pki.h"
 
-#include <openssl/crypto.h>
-
 #include <new>
 #include <sstream>
 #include <utility>
 
+#include "common/hex.h"
+#include "common/unicode.h"
 #include "platform/keys/cert_issuer.h"
 #include "platform/keys/key_import.h"
 #include "platform/keys/key_provider.h"
-#include "platform/keys/sm2.h"
 #include "platform/os/files.h"
 #include "platform/os/home.h"
-#include "platform/os/utf16.h"
 #include "platform/store/cert_context.h"
 #include "platform/store/cert_store.h"
 
@@ -29,23 +27,21 @@ using ::quillmark::platform::CertAddEncodedCertificateToStore;
 using ::quillmark::platform::CertAddEncodedCRLToStore;
 using ::quillmark::platform::CertContext;
 using ::quillmark::platform::CertContextPtr;
-using ::quillmark::platform::ImportError;
-using ::quillmark::platform::IssueCrl;
-using ::quillmark::platform::IssueRequest;
-namespace ossl = quillmark::platform::ossl;
 using ::quillmark::platform::CertDeleteCertificateFromStore;
 using ::quillmark::platform::CertDeleteCRLFromStore;
 using ::quillmark::platform::CertEnumCRLsInStore;
-using ::quillmark::platform::CertificateDer;
 using ::quillmark::platform::CertificateWithKey;
 using ::quillmark::platform::CertNameToStrW;
 using ::quillmark::platform::CertStore;
 using ::quillmark::platform::CrlContextPtr;
-using ::quillmark::platform::CrlDer;
+using ::quillmark::platform::CrlRequest;
 using ::quillmark::platform::CryptAcquireContextW;
-using ::quillmark::platform::GenerateSm2Key;
 using ::quillmark::platform::ImportCertificateWithKey;
+using ::quillmark::platform::ImportError;
 using ::quillmark::platform::IssueCertificate;
+using ::quillmark::platform::IssueCrl;
+using ::quillmark::platform::IssueRequest;
+using ::quillmark::platform::IssuingKey;
 using ::quillmark::platform::kAtKeyExchange;
 using ::quillmark::platform::kAtSignature;
 using ::quillmark::platform::kCertStoreAddReplaceExisting;
@@ -59,8 +55,6 @@ using ::quillmark::platform::ProvHandle;
 using ::quillmark::platform::QuillmarkHome;
 using ::quillmark::platform::ReadWholeFile;
 using ::quillmark::platform::RemoveFile;
-using ::quillmark::platform::Utf16ToUtf8Lossy;
-using ::quillmark::platform::Utf8ToUtf16Lossy;
 using ::quillmark::platform::WriteFileAtomically;
 
 namespace {
@@ -94,8 +88,8 @@ bool HexToBytes(std::string_view hex, Bytes* out) {
   for (size_t i = 0; i < hex.size(); i += 2) {
     unsigned v = 0;
     for (char c : hex.substr(i, 2)) {
-      int d = c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
-      if (d < 0) return false;
+      int d = HexDigitValue(static_cast<unsigned char>(c));
+      if (d < 0 || (c >= 'a' && c <= 'f')) return false;  // written in upper case only
       v = v * 16 + static_cast<unsigned>(d);
     }
     out->push_back(static_cast<std::uint8_t>(v));
@@ -155,42 +149,33 @@ class DemoBuilder {
   }
 
   // Issues a certificate; |key| receives its new key pair.
-  bool Issue(IssueRequest request, bool sm2, ossl::PkeyPtr* key, ossl::X509Ptr* cert) {
-    if (sm2) {
-      *key = GenerateSm2Key();
-    } else {
-      key->reset(EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", size_t{2048}));
-    }
-    if (*key == nullptr) return Fail("cannot generate a key pair");
-    request.subject_key = key->get();
-    *cert = IssueCertificate(request);
-    if (*cert == nullptr)
+  bool Issue(IssueRequest request, bool sm2, IssuingKey* key, Bytes* cert) {
+    *key = sm2 ? IssuingKey::GenerateSm2() : IssuingKey::GenerateRsa(2048);
+    if (!*key) return Fail("cannot generate a key pair");
+    request.subject_key = key;
+    if (!IssueCertificate(request, cert)) {
       return Fail("cannot issue the certificate of " + request.subject[0].second);
+    }
     return true;
   }
 
   // Adds a certificate without a key.
-  bool AddCertificate(const char* store_name, const char* role, X509* cert) {
-    Bytes der;
+  bool AddCertificate(const char* store_name, const char* role, const Bytes& der) {
     CertStore store = OpenStore(store_name);
     CertContextPtr added;
-    if (!CertificateDer(cert, &der) || !store ||
-        !CertAddEncodedCertificateToStore(store, kDefaultEncoding, der,
-                                          kCertStoreAddReplaceExisting, &added)) {
+    if (!store || !CertAddEncodedCertificateToStore(store, kDefaultEncoding, der,
+                                                    kCertStoreAddReplaceExisting, &added)) {
       return Fail(std::string("cannot write to store ") + store_name);
     }
     return Record(store, role, *added, nullptr);
   }
 
   // Adds a certificate with its private key in a new container.
-  bool AddCertificateWithKey(const char* store_name, const char* role, X509* cert, EVP_PKEY* key,
-                             std::uint32_t spec, CertContextPtr* added) {
+  bool AddCertificateWithKey(const char* store_name, const char* role, const Bytes& cert,
+                             const IssuingKey& key, std::uint32_t spec, CertContextPtr* added) {
     CertificateWithKey pair;
-    unsigned char* pkcs8 = nullptr;
-    int len = i2d_PrivateKey(key, &pkcs8);
-    if (len <= 0 || !CertificateDer(cert, &pair.cert_der)) return Fail("cannot encode a key");
-    pair.pkcs8_der.assign(pkcs8, pkcs8 + len);
-    OPENSSL_clear_free(pkcs8, static_cast<size_t>(len));
+    if (!key.PrivateKeyInfo(&pair.pkcs8_der)) return Fail("cannot encode a key");
+    pair.cert_der = cert;
     CertStore store = OpenStore(store_name);
     if (!store || ImportCertificateWithKey(store, pair, spec, added) != ImportError::kNone) {
       return Fail(std::string("cannot store a key and certificate in ") + store_name);
@@ -214,13 +199,11 @@ class DemoBuilder {
     return Record(store, role, *added, info ? &*info : nullptr);
   }
 
-  bool AddCrl(const char* store_name, X509* issuer, EVP_PKEY* issuer_key,
-              const std::vector<X509*>& revoked) {
-    ossl::X509CrlPtr crl = IssueCrl(issuer, issuer_key, revoked, kCrlDays);
+  bool AddCrl(const char* store_name, const CrlRequest& request) {
     Bytes der;
     CertStore store = OpenStore(store_name);
     CrlContextPtr added;
-    if (crl == nullptr || !CrlDer(crl.get(), &der)) return Fail("cannot issue a CRL");
+    if (!IssueCrl(request, &der)) return Fail("cannot issue a CRL");
     if (!store || !CertAddEncodedCRLToStore(store, kDefaultEncoding, der,
                                             kCertStoreAddReplaceExisting, &added)) {
       return Fail(std::string("cannot write to store ") + store_name);
@@ -268,16 +251,16 @@ class DemoBuilder {
 };
 
 struct Authority {
-  ossl::PkeyPtr key;
-  ossl::X509Ptr cert;
+  IssuingKey key;
+  Bytes cert;
 };
 
 IssueRequest CaRequest(Names subject, const Authority* parent, int days, int path_length) {
   IssueRequest r;
   r.subject = std::move(subject);
   if (parent != nullptr) {
-    r.issuer = parent->cert.get();
-    r.issuer_key = parent->key.get();
+    r.issuer_cert = parent->cert;
+    r.issuer_key = &parent->key;
   }
   r.days_valid = days;
   r.ca = true;
@@ -290,8 +273,8 @@ IssueRequest UserRequest(Names subject, const Authority& issuer, const char* key
                          const char* email, const char* crl_url) {
   IssueRequest r;
   r.subject = std::move(subject);
-  r.issuer = issuer.cert.get();
-  r.issuer_key = issuer.key.get();
+  r.issuer_cert = issuer.cert;
+  r.issuer_key = &issuer.key;
   r.days_valid = kUserDays;
   r.key_usage = key_usage;
   r.extended_key_usage = "clientAuth,emailProtection";
@@ -300,40 +283,88 @@ IssueRequest UserRequest(Names subject, const Authority& issuer, const char* key
   return r;
 }
 
+CrlRequest RevocationList(const Authority& issuer, std::vector<ByteSpan> revoked) {
+  CrlRequest r;
+  r.issuer_cert = issuer.cert;
+  r.issuer_key = &issuer.key;
+  r.revoked = std::move(revoked);
+  r.days_valid = kCrlDays;
+  return r;
+}
+
 constexpr char kExchangeUsage[] = "digitalSignature,nonRepudiation,keyEncipherment";
 constexpr char kSignatureUsage[] = "digitalSignature,nonRepudiation";
 constexpr char kRecipientUsage[] = "digitalSignature,keyEncipherment";
 
-bool Build(DemoBuilder& b) {
+// The four authorities: an RSA and an SM2 root, each with one customer CA.
+struct Authorities {
   Authority root, customer, sm2_root, sm2_customer;
-  if (!b.Issue(CaRequest(BankName("Demo Bank Root CA"), nullptr, kRootDays, -1), false, &root.key,
-               &root.cert) ||
-      !b.AddCertificate("ROOT", "root CA", root.cert.get()) ||
-      !b.Issue(
-          CaRequest(BankName("Demo Bank Customer CA", "Certification Services"), &root, kCaDays, 0),
-          false, &customer.key, &customer.cert) ||
-      !b.AddCertificate("CA", "intermediate CA", customer.cert.get()) ||
-      !b.Issue(CaRequest(BankName("Demo Bank SM2 Root CA"), nullptr, kRootDays, -1), true,
-               &sm2_root.key, &sm2_root.cert) ||
-      !b.AddCertificate("ROOT", "root CA", sm2_root.cert.get()) ||
-      !b.Issue(CaRequest(BankName("Demo Bank SM2 Customer CA", "Certification Services"), &sm2_root,
-                         kCaDays, 0),
-               true, &sm2_customer.key, &sm2_customer.cert) ||
-      !b.AddCertificate("CA", "intermediate CA", sm2_customer.cert.get())) {
-    return false;
-  }
+};
 
-  struct User {
-    const char* role;
+bool BuildAuthorities(DemoBuilder& b, Authorities* a) {
+  return b.Issue(CaRequest(BankName("Demo Bank Root CA"), nullptr, kRootDays, -1), false,
+                 &a->root.key, &a->root.cert) &&
+         b.AddCertificate("ROOT", "root CA", a->root.cert) &&
+         b.Issue(CaRequest(BankName("Demo Bank Customer CA", "Certification Services"), &a->root,
+                           kCaDays, 0),
+                 false, &a->customer.key, &a->customer.cert) &&
+         b.AddCertificate("CA", "intermediate CA", a->customer.cert) &&
+         b.Issue(CaRequest(BankName("Demo Bank SM2 Root CA"), nullptr, kRootDays, -1), true,
+                 &a->sm2_root.key, &a->sm2_root.cert) &&
+         b.AddCertificate("ROOT", "root CA", a->sm2_root.cert) &&
+         b.Issue(CaRequest(BankName("Demo Bank SM2 Customer CA", "Certification Services"),
+                           &a->sm2_root, kCaDays, 0),
+                 true, &a->sm2_customer.key, &a->sm2_customer.cert) &&
+         b.AddCertificate("CA", "intermediate CA", a->sm2_customer.cert);
+}
+
+struct User {
+  const char* role;
+  const char* cn;
+  const char* ou;
+  const char* email;
+  std::uint32_t spec;
+  bool sm2;
+  IssuingKey key;
+  Bytes cert;
+  CertContextPtr stored;
+};
+
+// A user of one of the customer CAs, stored in MY with its key.
+bool BuildUser(DemoBuilder& b, const Authorities& a, User* u) {
+  const Authority& issuer = u->sm2 ? a.sm2_customer : a.customer;
+  const char* usage = u->spec == kAtKeyExchange ? kExchangeUsage : kSignatureUsage;
+  return b.Issue(UserRequest(BankName(u->cn, u->ou), issuer, usage, u->email,
+                             u->sm2 ? kSm2CustomerCrlUrl : kCustomerCrlUrl),
+                 u->sm2, &u->key, &u->cert) &&
+         b.AddCertificateWithKey("MY", u->role, u->cert, u->key, u->spec, &u->stored);
+}
+
+// Recipients without keys in AddressBook.
+bool BuildRecipients(DemoBuilder& b, const Authorities& a) {
+  struct Recipient {
     const char* cn;
     const char* ou;
     const char* email;
-    std::uint32_t spec;
-    bool sm2;
-    ossl::PkeyPtr key;
-    ossl::X509Ptr cert;
-    CertContextPtr stored;
   };
+  for (const Recipient& r :
+       {Recipient{"钱七", "Personal", "qianqi@demobank.example"},
+        Recipient{"Merchant Payments", "Merchant Services", "payments@demobank.example"}}) {
+    IssuingKey key;
+    Bytes cert;
+    if (!b.Issue(UserRequest(BankName(r.cn, r.ou), a.customer, kRecipientUsage, r.email,
+                             kCustomerCrlUrl),
+                 false, &key, &cert) ||
+        !b.AddCertificate("AddressBook", "recipient", cert)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool Build(DemoBuilder& b) {
+  Authorities a;
+  if (!BuildAuthorities(b, &a)) return false;
   User zhang{"user", "张三", "Personal", "zhangsan@demobank.example", kAtKeyExchange, false,
              {},     {},     {}};
   User li{"user", "Li Si", "Corporate", "lisi@demobank.example", kAtSignature, false, {}, {}, {}};
@@ -348,43 +379,17 @@ bool Build(DemoBuilder& b) {
             {}};
   User zhao{"user", "赵六", "Personal", "zhaoliu@demobank.example", kAtSignature, true, {}, {}, {}};
   for (User* u : {&zhang, &li, &wang, &zhao}) {
-    const Authority& issuer = u->sm2 ? sm2_customer : customer;
-    const char* usage = u->spec == kAtKeyExchange ? kExchangeUsage : kSignatureUsage;
-    if (!b.Issue(UserRequest(BankName(u->cn, u->ou), issuer, usage, u->email,
-                             u->sm2 ? kSm2CustomerCrlUrl : kCustomerCrlUrl),
-                 u->sm2, &u->key, &u->cert) ||
-        !b.AddCertificateWithKey("MY", u->role, u->cert.get(), u->key.get(), u->spec, &u->stored)) {
-      return false;
-    }
+    if (!BuildUser(b, a, u)) return false;
   }
-  if (!b.AddCopy("SM2", "user", zhao.stored)) return false;
-
-  struct Recipient {
-    const char* cn;
-    const char* ou;
-    const char* email;
-  };
-  for (const Recipient& r :
-       {Recipient{"钱七", "Personal", "qianqi@demobank.example"},
-        Recipient{"Merchant Payments", "Merchant Services", "payments@demobank.example"}}) {
-    ossl::PkeyPtr key;
-    ossl::X509Ptr cert;
-    if (!b.Issue(
-            UserRequest(BankName(r.cn, r.ou), customer, kRecipientUsage, r.email, kCustomerCrlUrl),
-            false, &key, &cert) ||
-        !b.AddCertificate("AddressBook", "recipient", cert.get())) {
-      return false;
-    }
-  }
-  if (!b.AddCertificate("AddressBook", "recipient", zhang.cert.get()) ||
-      !b.AddCertificate("AddressBook", "recipient", li.cert.get())) {
+  if (!b.AddCopy("SM2", "user", zhao.stored) || !BuildRecipients(b, a) ||
+      !b.AddCertificate("AddressBook", "recipient", zhang.cert) ||
+      !b.AddCertificate("AddressBook", "recipient", li.cert)) {
     return false;
   }
-
   // CRLs of the RSA authorities only: OpenSSL 3.0 checks a CRL signed with
   // SM2 with an empty user ID, not with the ID every SM2 signature here uses.
-  return b.AddCrl("ROOT", root.cert.get(), root.key.get(), {}) &&
-         b.AddCrl("CA", customer.cert.get(), customer.key.get(), {wang.cert.get()});
+  return b.AddCrl("ROOT", RevocationList(a.root, {})) &&
+         b.AddCrl("CA", RevocationList(a.customer, {ByteSpan(wang.cert)}));
 }
 
 }  // namespace

@@ -218,12 +218,23 @@ int Uncompress(const unsigned char* src, int src_len, unsigned char* dst, int* d
 }  // namespace
 }  // namespace quillmark::encoding
 
+// The C exports: no exception may leave them, and memory exhaustion has its
+// own status there (Z_MEM_ERROR). The work buffers are taken with nothrow new,
+// so this catch only guards what zlib or the library may add later.
 extern "C" int mem_compress(const unsigned char* src, int src_len, unsigned char* dst,
                             int* dst_len) {
-  return quillmark::encoding::Compress(src, src_len, dst, dst_len);
+  try {
+    return quillmark::encoding::Compress(src, src_len, dst, dst_len);
+  } catch (const std::bad_alloc&) {
+    return Z_MEM_ERROR;
+  }
 }
 
 extern "C" int mem_uncompress(const unsigned char* src, int src_len, unsigned char* dst,
                               int* dst_len) {
-  return quillmark::encoding::Uncompress(src, src_len, dst, dst_len);
+  try {
+    return quillmark::encoding::Uncompress(src, src_len, dst, dst_len);
+  } catch (const std::bad_alloc&) {
+    return Z_MEM_ERROR;
+  }
 }

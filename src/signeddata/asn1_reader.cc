@@ -1,4 +1,5 @@
 #include "signeddata/asn1_reader.h"
+#include "common/hex.h"
 
 #include <climits>
 #include <new>
@@ -85,13 +86,9 @@ bool DecodeBits(ByteSpan content, Bytes* bits, int* bit_count) {
 }
 
 std::string UpperHex(ByteSpan content) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
   std::string text;
   text.reserve(2 * content.size());
-  for (std::uint8_t byte : content) {
-    text.push_back(kDigits[byte >> 4]);
-    text.push_back(kDigits[byte & 0x0F]);
-  }
+  AppendHexUpper(content, &text);
   return text;
 }
 

@@ -1,4 +1,5 @@
 #include "signeddata/asn1_writer.h"
+#include "common/hex.h"
 
 #include <climits>
 #include <functional>
@@ -170,12 +171,7 @@ bool EncodeOid(std::span<const int> arcs, Bytes* out) {
   return true;
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
+int HexValue(char c) { return HexDigitValue(static_cast<unsigned char>(c)); }
 
 bool EncodeHex(std::string_view digits, Bytes* out) {
   if (digits.size() > kMaxHexDigits) return false;

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/hex.h"
 #include "common/status.h"
 #include "signeddata/asn1_reader.h"
 #include "signeddata/asn1_writer.h"
@@ -51,13 +52,9 @@ bool SameArcs(const std::vector<int>& arcs, std::span<const int> expected) {
 
 // Lower-case hexadecimal, two digits per byte.
 std::string LowerHex(ByteSpan bytes, std::string prefix = {}) {
-  static constexpr char kDigits[] = "0123456789abcdef";
   std::string out = std::move(prefix);
   out.reserve(out.size() + 2 * bytes.size());
-  for (std::uint8_t b : bytes) {
-    out.push_back(kDigits[b >> 4]);
-    out.push_back(kDigits[b & 0x0F]);
-  }
+  AppendHexLower(bytes, &out);
   return out;
 }
 
@@ -174,38 +171,45 @@ int BuildSm2SignedData(bool detached, ByteSpan content, const platform::CertCont
 
 namespace {
 
-int Parse(ByteSpan package, bool want_content, ParsedSignedData* out) {
-  // ContentInfo: the outer type, then the five SignedData fields whole.
-  std::vector<int> outer_type;
+// The five SignedData fields, each whole.
+struct SignedDataFields {
   Bytes version, digest_algorithms, content_info, certificates, signer_infos;
-  {
-    const auto reader = Asn1Reader::Create(package);
-    if (reader == nullptr) return kErrBerDecode;
-    if (Asn1Scan(*reader, "{O({$$$$$})}", &outer_type, &version, &digest_algorithms, &content_info,
-                 &certificates, &signer_infos) != 0) {
-      return kErrBerDecode;
-    }
-  }
-  if (!SameArcs(outer_type, kSignedDataArcs)) return kErrNotSignedData;
+};
 
-  // contentInfo: a detached package ends after the type, so the scan stops
-  // at the missing [0]; only a complete scan means content is present.
+// ContentInfo: the outer type, then the five SignedData fields.
+int ReadOuter(ByteSpan package, SignedDataFields* f) {
+  std::vector<int> outer_type;
+  const auto reader = Asn1Reader::Create(package);
+  if (reader == nullptr) return kErrBerDecode;
+  if (Asn1Scan(*reader, "{O({$$$$$})}", &outer_type, &f->version, &f->digest_algorithms,
+               &f->content_info, &f->certificates, &f->signer_infos) != 0) {
+    return kErrBerDecode;
+  }
+  return SameArcs(outer_type, kSignedDataArcs) ? kOk : kErrNotSignedData;
+}
+
+// contentInfo: a detached package ends after the type, so the scan stops at
+// the missing [0]; only a complete scan means content is present.
+int ReadContent(ByteSpan content_info, bool want_content, Bytes* content) {
   std::vector<int> content_type;
   bool has_content = false;
   {
     const auto reader = Asn1Reader::Create(content_info);
     if (reader == nullptr) return kErrBerDecode;
-    has_content = Asn1Scan(*reader, "{O(o)}", &content_type, &out->content) == 0;
+    has_content = Asn1Scan(*reader, "{O(o)}", &content_type, content) == 0;
   }
   if (!SameArcs(content_type, kDataArcs)) return kErrNotSignedData;
   if (!has_content) {
-    out->content.clear();
+    content->clear();
   } else if (!want_content) {
     return kErrInvalidSignature;
   }
+  return kOk;
+}
 
-  // signerInfos: the version and the issuer and serial are read past, not
-  // used; the signer is the embedded certificate.
+// signerInfos: the version and the issuer and serial are read past, not
+// used; the signer is the embedded certificate.
+int ReadSignerInfo(ByteSpan signer_infos, ParsedSignedData* out) {
   std::vector<int> digest_arcs, signature_arcs;
   {
     const auto reader = Asn1Reader::Create(signer_infos);
@@ -221,26 +225,33 @@ int Parse(ByteSpan package, bool want_content, ParsedSignedData* out) {
   }
   if (!SameArcs(signature_arcs, kRsaEncryptionArcs)) return kErrNotSignedData;
   if (digest_arcs.size() != kDigestArcCount) return kErrNotSignedData;
-  const Algorithm* digest = nullptr;
   for (const Algorithm& candidate : kRsaDigests) {
     if (SameArcs(digest_arcs, candidate.arcs)) {
-      digest = &candidate;
-      break;
+      out->digest_oid.assign(candidate.text);
+      return kOk;
     }
   }
-  if (digest == nullptr) return kErrBadAlgorithm;
-  out->digest_oid.assign(digest->text);
+  return kErrBadAlgorithm;
+}
 
-  // certificates: the first one is the signer's.
+// certificates: the first one is the signer's.
+int ReadSignerCertificate(ByteSpan certificates, platform::CertContextPtr* out) {
   Bytes certificate;
   {
     const auto reader = Asn1Reader::Create(certificates);
     if (reader == nullptr || Asn1Scan(*reader, "($)", &certificate) != 0) return kErrBerDecode;
   }
-  out->certificate =
-      platform::CertCreateCertificateContext(platform::kDefaultEncoding, certificate);
-  if (out->certificate == nullptr) return kErrCertContext;
-  return kOk;
+  *out = platform::CertCreateCertificateContext(platform::kDefaultEncoding, certificate);
+  return *out == nullptr ? kErrCertContext : kOk;
+}
+
+int Parse(ByteSpan package, bool want_content, ParsedSignedData* out) {
+  SignedDataFields f;
+  int status = ReadOuter(package, &f);
+  if (status == kOk) status = ReadContent(f.content_info, want_content, &out->content);
+  if (status == kOk) status = ReadSignerInfo(f.signer_infos, out);
+  if (status == kOk) status = ReadSignerCertificate(f.certificates, &out->certificate);
+  return status;
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "common/status.h"
-#include "platform/os/utf16.h"
+#include "common/unicode.h"
 #include "support/cert_factory.h"
 
 namespace quillmark::certs {
@@ -14,9 +14,7 @@ namespace {
 
 using testing::NameBuilder;
 
-std::string U8(const std::u16string* s) {
-  return s == nullptr ? "<absent>" : platform::Utf16ToUtf8Lossy(*s);
-}
+std::string U8(const std::u16string* s) { return s == nullptr ? "<absent>" : Utf16ToUtf8Lossy(*s); }
 
 class CertInfoTest : public ::testing::Test {
  protected:

@@ -5,14 +5,14 @@
 #include <string>
 
 #include "common/status.h"
+#include "common/unicode.h"
 #include "control/method_frame.h"
 #include "control/quillmark_control.h"
-#include "platform/os/utf16.h"
 
 namespace quillmark::control {
 namespace {
 
-std::string U8(std::u16string_view s) { return platform::Utf16ToUtf8Lossy(s); }
+std::string U8(std::u16string_view s) { return Utf16ToUtf8Lossy(s); }
 
 class ControlTest : public ::testing::Test {
  protected:

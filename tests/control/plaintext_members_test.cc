@@ -6,12 +6,12 @@
 #include <string>
 
 #include "common/status.h"
+#include "common/unicode.h"
 #include "control/guids.h"
 #include "control/quillmark_control.h"
 #include "encoding/formatted_plaintext.h"
 #include "platform/os/files.h"
 #include "platform/os/home.h"
-#include "platform/os/utf16.h"
 #include "platform/registry/registry.h"
 #include "platform/ui/dialog_factory.h"
 #include "platform/ui/script_host.h"
@@ -23,8 +23,8 @@ namespace {
 using platform::ui::DialogKind;
 using platform::ui::DialogReport;
 
-std::string U8(std::u16string_view s) { return platform::Utf16ToUtf8Lossy(s); }
-std::u16string U16(std::string_view s) { return platform::Utf8ToUtf16Lossy(s); }
+std::string U8(std::u16string_view s) { return Utf16ToUtf8Lossy(s); }
+std::u16string U16(std::string_view s) { return Utf8ToUtf16Lossy(s); }
 Bytes B(std::string_view s) { return Bytes(s.begin(), s.end()); }
 std::string S(const Bytes& b) { return std::string(b.begin(), b.end()); }
 

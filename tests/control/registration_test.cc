@@ -11,10 +11,10 @@
 #include <map>
 #include <string>
 
+#include "common/unicode.h"
 #include "control/guids.h"
 #include "platform/os/files.h"
 #include "platform/os/home.h"
-#include "platform/os/utf16.h"
 #include "platform/registry/registry.h"
 #include "support/test_dirs.h"
 
@@ -45,7 +45,7 @@ void DumpKey(const platform::RegKey& key, const std::u16string& path, Tree* tree
   for (std::uint32_t i = 0; platform::RegEnumValueW(key, i, &name, &type, &data) == kErrorSuccess;
        ++i) {
     std::u16string text;
-    EXPECT_EQ(type, platform::kRegSz) << platform::Utf16ToUtf8Lossy(path + u"\\" + name);
+    EXPECT_EQ(type, platform::kRegSz) << Utf16ToUtf8Lossy(path + u"\\" + name);
     EXPECT_TRUE(platform::RegistryStringText(data, &text));
     values[name] = text;
   }
@@ -66,16 +66,16 @@ Tree DumpClassesRoot() {
 std::string Show(const Tree& tree) {
   std::string out;
   for (const auto& [key, values] : tree) {
-    out += "[" + platform::Utf16ToUtf8Lossy(key) + "]\n";
+    out += "[" + Utf16ToUtf8Lossy(key) + "]\n";
     for (const auto& [name, text] : values) {
-      out += "  " + platform::Utf16ToUtf8Lossy(name.empty() ? u"@" : name) + " = " +
-             platform::Utf16ToUtf8Lossy(text) + "\n";
+      out += "  " + Utf16ToUtf8Lossy(name.empty() ? u"@" : name) + " = " + Utf16ToUtf8Lossy(text) +
+             "\n";
     }
   }
   return out;
 }
 
-std::u16string U16(const std::string& utf8) { return platform::Utf8ToUtf16Lossy(utf8); }
+std::u16string U16(const std::string& utf8) { return Utf8ToUtf16Lossy(utf8); }
 
 // The library's file, found independently of the code under test.
 std::u16string LibraryPath() {

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "common/json.h"
+#include "common/unicode.h"
 #include "encoding/base64.h"
-#include "platform/os/utf16.h"
 #include "support/demo_pki_session.h"
 #include "support/live_session.h"
 #include "support/session_answers.h"
@@ -26,7 +26,7 @@ const std::u16string kZhao = u"CN=赵六, OU=Personal, O=Demo Bank, C=CN";
 // The DER (or compression frame) inside a Base64 answer.
 Bytes Decoded(const std::u16string& text) {
   Bytes out;
-  EXPECT_EQ(encoding::Base64Decode(AsBytes(platform::Utf16ToUtf8Lossy(text)), &out), 0);
+  EXPECT_EQ(encoding::Base64Decode(AsBytes(Utf16ToUtf8Lossy(text)), &out), 0);
   return out;
 }
 

@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "common/json.h"
+#include "common/unicode.h"
 #include "demo/demo_pki.h"
 #include "encoding/base64.h"
 #include "platform/os/files.h"
 #include "platform/os/home.h"
-#include "platform/os/utf16.h"
 #include "platform/store/cert_store.h"
 #include "support/cert_factory.h"
 #include "support/demo_pki_session.h"
@@ -27,8 +27,8 @@ namespace {
 using json::Value;
 using testing::LiveSession;
 
-std::string U8(std::u16string_view s) { return platform::Utf16ToUtf8Lossy(s); }
-std::u16string U16(std::string_view s) { return platform::Utf8ToUtf16Lossy(s); }
+std::string U8(std::u16string_view s) { return Utf16ToUtf8Lossy(s); }
+std::u16string U16(std::string_view s) { return Utf8ToUtf16Lossy(s); }
 
 const std::u16string kZhang = u"CN=张三, OU=Personal, O=Demo Bank, C=CN";
 const std::u16string kLi = u"CN=Li Si, OU=Corporate, O=Demo Bank, C=CN";

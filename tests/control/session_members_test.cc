@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "common/json.h"
+#include "common/unicode.h"
 #include "control/guids.h"
 #include "platform/os/files.h"
 #include "platform/os/home.h"
-#include "platform/os/utf16.h"
 #include "platform/registry/registry.h"
 #include "support/cert_factory.h"
 #include "support/test_dirs.h"
@@ -18,7 +18,7 @@
 namespace quillmark::control {
 namespace {
 
-std::string U8(std::u16string_view s) { return platform::Utf16ToUtf8Lossy(s); }
+std::string U8(std::u16string_view s) { return Utf16ToUtf8Lossy(s); }
 
 std::string Call(const std::string& member, const std::vector<std::u16string>& args = {}) {
   std::string line = "{\"call\":\"" + member + "\",\"args\":[";
@@ -239,8 +239,8 @@ TEST_F(SessionMembersTest, DnLimitsAsTheDnMembersApplyThem) {
 TEST_F(SessionMembersTest, PlainTextAndFilesWithScriptedDialogs) {
   ASSERT_TRUE(testing::WriteBytes(work_.File("report.pdf"), AsBytes("%PDF")));
   ASSERT_TRUE(testing::WriteBytes(work_.File("empty.txt"), AsBytes("")));
-  const std::u16string report = platform::Utf8ToUtf16Lossy(work_.File("report.pdf"));
-  const std::u16string empty = platform::Utf8ToUtf16Lossy(work_.File("empty.txt"));
+  const std::u16string report = Utf8ToUtf16Lossy(work_.File("report.pdf"));
+  const std::u16string empty = Utf8ToUtf16Lossy(work_.File("empty.txt"));
   const std::string open = "open|Open|*.*|";
   Check(
       {

@@ -14,12 +14,12 @@
 
 #include "certs/cert_info.h"
 #include "common/json.h"
+#include "common/unicode.h"
 #include "demo/demo_pki.h"
 #include "encoding/base64.h"
 #include "platform/keys/key_import.h"
 #include "platform/os/files.h"
 #include "platform/os/home.h"
-#include "platform/os/utf16.h"
 #include "platform/store/cert_store.h"
 #include "support/cert_factory.h"
 #include "support/live_session.h"
@@ -33,8 +33,8 @@ using json::Value;
 using testing::LiveSession;
 using testing::NameBuilder;
 
-std::string U8(std::u16string_view s) { return platform::Utf16ToUtf8Lossy(s); }
-std::u16string U16(std::string_view s) { return platform::Utf8ToUtf16Lossy(s); }
+std::string U8(std::u16string_view s) { return Utf16ToUtf8Lossy(s); }
+std::u16string U16(std::string_view s) { return Utf8ToUtf16Lossy(s); }
 
 constexpr char16_t kCustomerCa[] =
     u"CN=Demo Bank Customer CA, OU=Certification Services, O=Demo Bank, C=CN";

@@ -639,131 +639,170 @@ class RoundTrip {
   void Item(int depth) {
     const int kind = Pick(0, depth < 4 ? 11 : 9);
     switch (kind) {
-      case 0: {
-        const int value = Pick(0, 1) ? Pick(-300, 300) : static_cast<int>(rng_());
-        const char code = Pick(0, 1) ? 'i' : 'e';
-        Override(code == 'i' ? 2 : 10, 0);
-        Token(std::string(1, code), {value});
-        int* out = Out<int>();
-        Scan(code, out, [=] { EXPECT_EQ(*out, value); });
+      case 0:
+        IntegerItem();
         break;
-      }
-      case 1: {
-        const int value = Pick(-2, 2);
-        Override(1, 0);
-        Token("b", {value});
-        std::uint8_t* out = Out<std::uint8_t>();
-        Scan('b', out, [=] { EXPECT_EQ(*out, value ? 0xFF : 0x00); });
+      case 1:
+        BooleanItem();
         break;
-      }
       case 2:
-        Override(5, 0);
-        Token("n", {});
-        scan_format += 'n';
+        NullItem();
         break;
-      case 3: {
-        static constexpr char kCodes[] = "oPUmaM6";
-        static constexpr int kTags[] = {4, 19, 28, 30, 22, 20, 20};
-        const int which = Pick(0, 6);
-        const Bytes& value = stored_.emplace_back(RandomBytes(400));
-        Override(kTags[which], 0);
-        Token(std::string(1, kCodes[which]), {value});
-        if (kCodes[which] == 'a') {
-          std::string* out = Out<std::string>();
-          Scan('a', out, [=, &value] { EXPECT_EQ(*out, std::string(AsChars(value))); });
-        } else {
-          Bytes* out = Out<Bytes>();
-          Scan(Pick(0, 1) ? 'o' : '6', out, [=, &value] { EXPECT_EQ(*out, value); });
-        }
+      case 3:
+        OctetsItem();
         break;
-      }
-      case 4: {
-        const char code = Pick(0, 1) ? 'u' : 'g';
-        std::string& value = strings_.emplace_back();
-        for (int i = Pick(0, 20); i > 0; --i) value += static_cast<char>(Pick('0', 'Z'));
-        Override(code == 'u' ? 23 : 24, 0);
-        Token(std::string(1, code), {value});
-        std::string* out = Out<std::string>();
-        Scan(code, out, [=, &value] { EXPECT_EQ(*out, value); });
+      case 4:
+        TimeItem();
         break;
-      }
-      case 5: {
-        const Bytes& value = stored_.emplace_back(RandomBytes(100));
-        const int bit_count =
-            value.empty() ? 0 : Pick(8 * (int(value.size()) - 1) + 1, 8 * int(value.size()));
-        Bytes expected = value;
-        if (!expected.empty()) expected.back() &= 0xFF << (8 * expected.size() - bit_count);
-        Override(3, 0);
-        Token("B", {Asn1Bits{value, bit_count}});
-        Bytes* bits = Out<Bytes>();
-        int* count = Out<int>();
-        scan_format += 'B';
-        scan_outs.push_back(bits);
-        scan_outs.push_back(count);
-        checks.push_back([=] {
-          EXPECT_EQ(*bits, expected);
-          EXPECT_EQ(*count, bit_count);
-        });
+      case 5:
+        BitStringItem();
         break;
-      }
-      case 6: {
-        static constexpr char kDigits[] = "0123456789abcdefABCDEF";
-        std::string& digits = strings_.emplace_back();
-        for (int i = Pick(0, Pick(0, 1) ? 6 : 256); i > 0; --i) digits += kDigits[Pick(0, 21)];
-        std::string expected = digits.size() % 2 ? "0" + digits : digits;
-        for (char& c : expected) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        Override(2, 0);
-        Token("I", {Asn1Hex{digits}});
-        std::string* out = Out<std::string>();
-        Scan('I', out, [=] { EXPECT_EQ(*out, expected); });
+      case 6:
+        HexIntegerItem();
         break;
-      }
-      case 7: {
-        std::vector<int>& arcs = arc_values_.emplace_back();
-        arcs.push_back(Pick(0, 2));
-        arcs.push_back(Pick(0, 39));
-        for (int i = Pick(0, 48); i > 0; --i) {
-          arcs.push_back(Pick(0, 1) ? Pick(0, 200) : static_cast<int>(rng_() & 0x7FFFFFFF));
-        }
-        Override(6, 0);
-        Token("O", {std::span<const int>(arcs)});
-        std::vector<int>* out = Out<std::vector<int>>();
-        Scan('O', out, [=, &arcs] { EXPECT_EQ(*out, arcs); });
+      case 7:
+        OidItem();
         break;
-      }
       case 8:
-      case 9: {
-        // A ready-made INTEGER copied in with `A`, read back whole with `$`.
-        auto inner = Asn1Writer::Create();
-        const int value = static_cast<int>(rng_());
-        EXPECT_GT(Asn1Print(*inner, "i", value), 0);
-        const Bytes& encoded = stored_.emplace_back(inner->bytes().begin(), inner->bytes().end());
-        if (Pick(0, 3) == 0) Token("t", {Pick(0, 50)});  // ignored by `A`
-        elements.push_back({2, 0, 0});
-        Token("A", {encoded});
-        Bytes* out = Out<Bytes>();
-        Scan('$', out, [=, &encoded] { EXPECT_EQ(*out, encoded); });
+      case 9:
+        CopiedItem();
         break;
-      }
-      default: {
-        // A constructed element with random children.
-        const int shape = Pick(0, 2);
-        const char open = "{[("[shape];
-        char close = shape == 2 ? ')' : (Pick(0, 1) ? '}' : ']');
-        if (shape == 2) pending_paren_tag_ = Pick(0, 1) ? Pick(0, 30) : Pick(31, 100000);
-        Override(shape == 0 ? 16 : shape == 1 ? 17 : -1, close == ')' ? 0xA0 : 0x20);
-        if (shape == 2) {
-          Token("(", {pending_paren_tag_});
-        } else {
-          Token(std::string(1, open), {});
-        }
-        scan_format += "{[("[Pick(0, 2)];
-        Generate(depth + 1);
-        Token(std::string(1, close), {});
-        scan_format += "}])"[Pick(0, 2)];
+      default:
+        ConstructedItem(depth);
         break;
-      }
     }
+  }
+
+  // An INTEGER or ENUMERATED of a small or any value.
+  void IntegerItem() {
+    const int value = Pick(0, 1) ? Pick(-300, 300) : static_cast<int>(rng_());
+    const char code = Pick(0, 1) ? 'i' : 'e';
+    Override(code == 'i' ? 2 : 10, 0);
+    Token(std::string(1, code), {value});
+    int* out = Out<int>();
+    Scan(code, out, [=] { EXPECT_EQ(*out, value); });
+  }
+
+  // A BOOLEAN; any non-zero value is written as TRUE.
+  void BooleanItem() {
+    const int value = Pick(-2, 2);
+    Override(1, 0);
+    Token("b", {value});
+    std::uint8_t* out = Out<std::uint8_t>();
+    Scan('b', out, [=] { EXPECT_EQ(*out, value ? 0xFF : 0x00); });
+  }
+
+  // A NULL.
+  void NullItem() {
+    Override(5, 0);
+    Token("n", {});
+    scan_format += 'n';
+  }
+
+  // An OCTET STRING or one of the string types, read back as bytes or text.
+  void OctetsItem() {
+    static constexpr char kCodes[] = "oPUmaM6";
+    static constexpr int kTags[] = {4, 19, 28, 30, 22, 20, 20};
+    const int which = Pick(0, 6);
+    const Bytes& value = stored_.emplace_back(RandomBytes(400));
+    Override(kTags[which], 0);
+    Token(std::string(1, kCodes[which]), {value});
+    if (kCodes[which] == 'a') {
+      std::string* out = Out<std::string>();
+      Scan('a', out, [=, &value] { EXPECT_EQ(*out, std::string(AsChars(value))); });
+    } else {
+      Bytes* out = Out<Bytes>();
+      Scan(Pick(0, 1) ? 'o' : '6', out, [=, &value] { EXPECT_EQ(*out, value); });
+    }
+  }
+
+  // A UTCTime or GeneralizedTime of random digits.
+  void TimeItem() {
+    const char code = Pick(0, 1) ? 'u' : 'g';
+    std::string& value = strings_.emplace_back();
+    for (int i = Pick(0, 20); i > 0; --i) value += static_cast<char>(Pick('0', 'Z'));
+    Override(code == 'u' ? 23 : 24, 0);
+    Token(std::string(1, code), {value});
+    std::string* out = Out<std::string>();
+    Scan(code, out, [=, &value] { EXPECT_EQ(*out, value); });
+  }
+
+  // A BIT STRING whose unused bits are cleared on the way in.
+  void BitStringItem() {
+    const Bytes& value = stored_.emplace_back(RandomBytes(100));
+    const int bit_count =
+        value.empty() ? 0 : Pick(8 * (int(value.size()) - 1) + 1, 8 * int(value.size()));
+    Bytes expected = value;
+    if (!expected.empty()) expected.back() &= 0xFF << (8 * expected.size() - bit_count);
+    Override(3, 0);
+    Token("B", {Asn1Bits{value, bit_count}});
+    Bytes* bits = Out<Bytes>();
+    int* count = Out<int>();
+    scan_format += 'B';
+    scan_outs.push_back(bits);
+    scan_outs.push_back(count);
+    checks.push_back([=] {
+      EXPECT_EQ(*bits, expected);
+      EXPECT_EQ(*count, bit_count);
+    });
+  }
+
+  // An INTEGER given as hexadecimal digits of either case.
+  void HexIntegerItem() {
+    static constexpr char kDigits[] = "0123456789abcdefABCDEF";
+    std::string& digits = strings_.emplace_back();
+    for (int i = Pick(0, Pick(0, 1) ? 6 : 256); i > 0; --i) digits += kDigits[Pick(0, 21)];
+    std::string expected = digits.size() % 2 ? "0" + digits : digits;
+    for (char& c : expected) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    Override(2, 0);
+    Token("I", {Asn1Hex{digits}});
+    std::string* out = Out<std::string>();
+    Scan('I', out, [=] { EXPECT_EQ(*out, expected); });
+  }
+
+  // An OBJECT IDENTIFIER of up to 50 arcs.
+  void OidItem() {
+    std::vector<int>& arcs = arc_values_.emplace_back();
+    arcs.push_back(Pick(0, 2));
+    arcs.push_back(Pick(0, 39));
+    for (int i = Pick(0, 48); i > 0; --i) {
+      arcs.push_back(Pick(0, 1) ? Pick(0, 200) : static_cast<int>(rng_() & 0x7FFFFFFF));
+    }
+    Override(6, 0);
+    Token("O", {std::span<const int>(arcs)});
+    std::vector<int>* out = Out<std::vector<int>>();
+    Scan('O', out, [=, &arcs] { EXPECT_EQ(*out, arcs); });
+  }
+
+  // A ready-made INTEGER copied in with `A`, read back whole with `$`.
+  void CopiedItem() {
+    auto inner = Asn1Writer::Create();
+    const int value = static_cast<int>(rng_());
+    EXPECT_GT(Asn1Print(*inner, "i", value), 0);
+    const Bytes& encoded = stored_.emplace_back(inner->bytes().begin(), inner->bytes().end());
+    if (Pick(0, 3) == 0) Token("t", {Pick(0, 50)});  // ignored by `A`
+    elements.push_back({2, 0, 0});
+    Token("A", {encoded});
+    Bytes* out = Out<Bytes>();
+    Scan('$', out, [=, &encoded] { EXPECT_EQ(*out, encoded); });
+  }
+
+  // A constructed element with random children.
+  void ConstructedItem(int depth) {
+    const int shape = Pick(0, 2);
+    const char open = "{[("[shape];
+    char close = shape == 2 ? ')' : (Pick(0, 1) ? '}' : ']');
+    if (shape == 2) pending_paren_tag_ = Pick(0, 1) ? Pick(0, 30) : Pick(31, 100000);
+    Override(shape == 0 ? 16 : shape == 1 ? 17 : -1, close == ')' ? 0xA0 : 0x20);
+    if (shape == 2) {
+      Token("(", {pending_paren_tag_});
+    } else {
+      Token(std::string(1, open), {});
+    }
+    scan_format += "{[("[Pick(0, 2)];
+    Generate(depth + 1);
+    Token(std::string(1, close), {});
+    scan_format += "}])"[Pick(0, 2)];
   }
 
   template <typename T>

@@ -12,7 +12,7 @@
 #include <string_view>
 
 #include "common/json.h"
-#include "platform/os/utf16.h"
+#include "common/unicode.h"
 
 namespace quillmark::testing {
 
@@ -22,11 +22,11 @@ inline void ExpectAnswer(const json::Value& a, std::int64_t hr, std::int64_t num
   ASSERT_TRUE(a.is_object());
   EXPECT_EQ(a.Find(u"hr")->integer(), hr);
   EXPECT_EQ(a.Find(u"errorNum")->integer(), num);
-  EXPECT_EQ(platform::Utf16ToUtf8Lossy(a.Find(u"errMsg")->string()), msg);
+  EXPECT_EQ(Utf16ToUtf8Lossy(a.Find(u"errMsg")->string()), msg);
 }
 inline void ExpectAnswer(const json::Value& a, std::int64_t hr, std::int64_t num,
                          std::u16string_view msg) {
-  ExpectAnswer(a, hr, num, platform::Utf16ToUtf8Lossy(msg));
+  ExpectAnswer(a, hr, num, Utf16ToUtf8Lossy(msg));
 }
 
 // The answer's result string; empty when it has none.

@@ -13,6 +13,7 @@
 #include <unordered_set>
 #include <utility>
 
+#include "common/no_destructor.h"
 #include "platform/chain/cert_revocation.h"
 #include "platform/chain/cert_verify.h"
 #include "platform/openssl/der_walk.h"
@@ -26,11 +27,6 @@ namespace {
 constexpr std::size_t kMaxChainLength = 32;
 constexpr std::string_view kEkuOid = "2.5.29.37";
 constexpr std::string_view kAnyEkuOid = "2.5.29.37.0";
-
-using X509StorePtr = ossl::Ptr<X509_STORE, X509_STORE_free>;
-using X509StoreCtxPtr = ossl::Ptr<X509_STORE_CTX, X509_STORE_CTX_free>;
-inline void FreeX509StackShallow(STACK_OF(X509) * s) { sk_X509_free(s); }
-using X509RefStackPtr = ossl::Ptr<STACK_OF(X509), FreeX509StackShallow>;
 
 // Everything a chain may be built from.
 struct Pool {
@@ -239,9 +235,9 @@ bool OpenSslChecks(const Path& path, bool anchored, std::vector<std::uint32_t>* 
     xs.push_back(X509ForVerify(*c));
     if (xs.back() == nullptr) return false;
   }
-  X509StorePtr store(X509_STORE_new());
-  X509RefStackPtr untrusted(sk_X509_new_null());
-  X509StoreCtxPtr ctx(X509_STORE_CTX_new());
+  ossl::X509StorePtr store(X509_STORE_new());
+  ossl::X509RefStackPtr untrusted(sk_X509_new_null());
+  ossl::X509StoreCtxPtr ctx(X509_STORE_CTX_new());
   if (store == nullptr || untrusted == nullptr || ctx == nullptr) return false;
   const std::size_t n = xs.size();
   if (anchored && X509_STORE_add_cert(store.get(), xs[n - 1].get()) != 1) return false;
@@ -376,8 +372,8 @@ bool CertGetCertificateChain(const CertChainEngine* engine, const CertContextPtr
   const std::uint32_t saved_error = GetLastError();
   const std::int64_t at = time.has_value() ? *time : UnixNow();
   try {
-    static const CertChainEngineConfig kDefaultConfig;
-    const CertChainEngineConfig& config = engine != nullptr ? engine->config() : kDefaultConfig;
+    static const NoDestructor<CertChainEngineConfig> kDefaultConfig;
+    const CertChainEngineConfig& config = engine != nullptr ? engine->config() : *kDefaultConfig;
     Pool pool;
     if (additional_store != nullptr) AddStore(*additional_store, false, &pool);
     for (const std::u16string& name : config.intermediate_stores) {

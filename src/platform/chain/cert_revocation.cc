@@ -11,6 +11,7 @@
 #include <string>
 #include <unordered_set>
 
+#include "common/no_destructor.h"
 #include "platform/keys/sm2.h"
 #include "platform/openssl/der_walk.h"
 #include "platform/store/cert_context_internal.h"
@@ -57,7 +58,7 @@ bool VerifySm2Crl(const CrlContext& crl, EVP_PKEY* key) {
 class VerifiedSignatures {
  public:
   static VerifiedSignatures& Instance() {
-    static VerifiedSignatures* cache = new VerifiedSignatures;  // never destroyed
+    static NoDestructor<VerifiedSignatures> cache;
     return *cache;
   }
 
@@ -137,14 +138,14 @@ ossl::X509Ptr X509ForVerify(const CertContext& cert) {
   // Setting the ID on the shared object would race with other readers.
   const unsigned char* p = cert.der().data();
   ossl::X509Ptr copy(d2i_X509(nullptr, &p, static_cast<long>(cert.der().size())));
-  ASN1_OCTET_STRING* id = ASN1_OCTET_STRING_new();
+  ossl::Asn1OctetStringPtr id(ASN1_OCTET_STRING_new());
   if (copy == nullptr || id == nullptr ||
-      ASN1_OCTET_STRING_set(id, reinterpret_cast<const unsigned char*>(kSm2DefaultUserId.data()),
+      ASN1_OCTET_STRING_set(id.get(),
+                            reinterpret_cast<const unsigned char*>(kSm2DefaultUserId.data()),
                             static_cast<int>(kSm2DefaultUserId.size())) != 1) {
-    ASN1_OCTET_STRING_free(id);
     return nullptr;
   }
-  X509_set0_distinguishing_id(copy.get(), id);  // takes |id|
+  X509_set0_distinguishing_id(copy.get(), id.release());  // takes |id|
   return copy;
 }
 

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "common/unicode.h"
 #include "platform/chain/cert_revocation.h"
 #include "platform/os/last_error.h"
-#include "platform/os/utf16.h"
 #include "platform/store/cert_store.h"
 
 namespace quillmark::platform {

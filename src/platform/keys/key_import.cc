@@ -22,23 +22,12 @@ bool SupportedKey(const EVP_PKEY* key) {
   return key != nullptr && (EVP_PKEY_is_a(key, "RSA") || IsSm2Key(key));
 }
 
-bool ToPkcs8(EVP_PKEY* key, Bytes* out) {
-  unsigned char* der = nullptr;
-  int len = i2d_PrivateKey(key, &der);  // PrivateKeyInfo for RSA and SM2 keys
-  if (len <= 0) return false;
-  out->assign(der, der + len);
-  OPENSSL_clear_free(der, static_cast<size_t>(len));
-  return true;
+// PrivateKeyInfo for RSA and SM2 keys.
+bool ToPkcs8(const EVP_PKEY* key, Bytes* out) {
+  return ossl::EncodeDer</*kSecret=*/true>(i2d_PrivateKey, key, out);
 }
 
-bool ToDer(X509* cert, Bytes* out) {
-  unsigned char* der = nullptr;
-  int len = i2d_X509(cert, &der);
-  if (len <= 0) return false;
-  out->assign(der, der + len);
-  OPENSSL_free(der);
-  return true;
-}
+bool ToDer(const X509* cert, Bytes* out) { return ossl::EncodeDer(i2d_X509, cert, out); }
 
 bool LooksLikePemText(ByteSpan data) {
   return AsChars(data).find("-----BEGIN ") != std::string_view::npos;
@@ -49,7 +38,7 @@ bool LooksLikePemText(ByteSpan data) {
 bool IsEncryptedKey(ByteSpan data) {
   if (LooksLikePemText(data)) return AsChars(data).find("ENCRYPTED") != std::string_view::npos;
   const unsigned char* p = data.data();
-  ossl::Ptr<X509_SIG, X509_SIG_free> sig(d2i_X509_SIG(nullptr, &p, static_cast<long>(data.size())));
+  ossl::X509SigPtr sig(d2i_X509_SIG(nullptr, &p, static_cast<long>(data.size())));
   return sig != nullptr;
 }
 
@@ -61,8 +50,8 @@ ImportError ReadPrivateKey(ByteSpan data, std::string_view password, ossl::PkeyP
     // Skips blocks that are not private keys (a certificate in the same file).
     key = bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, pass.data()) : nullptr;
   } else {
-    ossl::Ptr<OSSL_DECODER_CTX, OSSL_DECODER_CTX_free> ctx(OSSL_DECODER_CTX_new_for_pkey(
-        &key, "DER", nullptr, nullptr, EVP_PKEY_KEYPAIR, nullptr, nullptr));
+    ossl::DecoderCtxPtr ctx(OSSL_DECODER_CTX_new_for_pkey(&key, "DER", nullptr, nullptr,
+                                                          EVP_PKEY_KEYPAIR, nullptr, nullptr));
     const unsigned char* p = data.data();
     size_t len = data.size();
     if (ctx != nullptr) {
@@ -86,21 +75,18 @@ bool ReadCertificates(ByteSpan data, ossl::X509StackPtr* out) {
   if (LooksLikePemText(data)) {
     ossl::BioPtr bio(BIO_new_mem_buf(data.data(), static_cast<int>(data.size())));
     while (bio != nullptr) {
-      X509* cert = PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr);
+      ossl::X509Ptr cert(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
       if (cert == nullptr) break;
-      if (sk_X509_push(out->get(), cert) <= 0) {
-        X509_free(cert);
-        return false;
-      }
+      if (sk_X509_push(out->get(), cert.get()) <= 0) return false;
+      cert.release();  // owned by the stack now
     }
     ERR_clear_error();
   } else {
     const unsigned char* p = data.data();
-    X509* cert = d2i_X509(nullptr, &p, static_cast<long>(data.size()));
-    if (cert != nullptr && p == data.data() + data.size()) {
-      sk_X509_push(out->get(), cert);
-    } else {
-      X509_free(cert);
+    ossl::X509Ptr cert(d2i_X509(nullptr, &p, static_cast<long>(data.size())));
+    if (cert != nullptr && p == data.data() + data.size() &&
+        sk_X509_push(out->get(), cert.get()) > 0) {
+      cert.release();  // owned by the stack now
     }
   }
   return sk_X509_num(out->get()) > 0;

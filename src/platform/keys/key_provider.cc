@@ -10,11 +10,13 @@
 #include <utility>
 #include <vector>
 
+#include "common/ascii.h"
+#include "common/no_destructor.h"
+#include "common/unicode.h"
 #include "platform/keys/key_provider_internal.h"
 #include "platform/keys/sm2.h"
 #include "platform/keys/software_keys.h"
 #include "platform/os/last_error.h"
-#include "platform/os/utf16.h"
 
 namespace quillmark::platform {
 
@@ -34,7 +36,7 @@ bool Fail(std::uint32_t error) {
 class PublicKeyCache {
  public:
   static PublicKeyCache& Instance() {
-    static PublicKeyCache* cache = new PublicKeyCache;  // never destroyed
+    static NoDestructor<PublicKeyCache> cache;
     return *cache;
   }
 
@@ -57,17 +59,6 @@ class PublicKeyCache {
   std::map<std::string, std::shared_ptr<EVP_PKEY>> keys_;  // by DER
 };
 
-bool EqualsIgnoringAsciiCase(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char16_t x = a[i], y = b[i];
-    if (x >= u'A' && x <= u'Z') x = static_cast<char16_t>(x + 32);
-    if (y >= u'A' && y <= u'Z') y = static_cast<char16_t>(y + 32);
-    if (x != y) return false;
-  }
-  return true;
-}
-
 struct Registered {
   std::u16string name;
   std::shared_ptr<KeyProviderBackend> backend;
@@ -79,7 +70,7 @@ std::mutex& RegistryMutex() {
 }
 
 std::vector<Registered>& Registry() {
-  static std::vector<Registered>* registry = new std::vector<Registered>();
+  static NoDestructor<std::vector<Registered>> registry;
   return *registry;
 }
 
@@ -115,12 +106,7 @@ bool PutKey(CryptProv& prov, std::uint32_t key_spec, EVP_PKEY* key) {
 std::uint32_t KeyContainer::GetPublicKeyInfo(std::uint32_t spec, Bytes* spki_der) {
   ossl::PkeyPtr key;
   if (std::uint32_t err = GetPublicKey(spec, &key)) return err;
-  unsigned char* der = nullptr;
-  int len = i2d_PUBKEY(key.get(), &der);
-  if (len <= 0) return kNteBadKey;
-  spki_der->assign(der, der + len);
-  OPENSSL_free(der);
-  return 0;
+  return ossl::EncodeDer(i2d_PUBKEY, key.get(), spki_der) ? 0 : kNteBadKey;
 }
 
 bool KindOfKey(const EVP_PKEY* key, KeyKind* kind) {

@@ -107,12 +107,7 @@ bool Sm2SignatureToDer(ByteSpan raw, Bytes* der) {
   if (!r || !s || !sig || ECDSA_SIG_set0(sig.get(), r.get(), s.get()) != 1) return false;
   r.release();  // now owned by |sig|
   s.release();
-  unsigned char* out = nullptr;
-  int len = i2d_ECDSA_SIG(sig.get(), &out);
-  if (len <= 0) return false;
-  der->assign(out, out + len);
-  OPENSSL_free(out);
-  return true;
+  return ossl::EncodeDer(i2d_ECDSA_SIG, sig.get(), der);
 }
 
 }  // namespace quillmark::platform

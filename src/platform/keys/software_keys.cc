@@ -10,6 +10,7 @@
 #include <map>
 #include <mutex>
 
+#include "common/no_destructor.h"
 #include "platform/keys/sm2.h"
 #include "platform/os/files.h"
 #include "platform/os/home.h"
@@ -41,7 +42,7 @@ std::uint32_t ContainerPath(const std::string& name, std::string* path) {
 class ParsedKeyCache {
  public:
   static ParsedKeyCache& Instance() {
-    static ParsedKeyCache* cache = new ParsedKeyCache;  // never destroyed
+    static NoDestructor<ParsedKeyCache> cache;
     return *cache;
   }
 
@@ -73,13 +74,9 @@ class ParsedKeyCache {
                 nullptr, Bytes()};
     OPENSSL_cleanse(pem.data(), pem.size());
     if (entry.key == nullptr) return kNteBadKey;
-    unsigned char* der = nullptr;
-    int len = i2d_PUBKEY(entry.key.get(), &der);
-    if (len <= 0) return kNteBadKey;
-    const unsigned char* p = der;
-    entry.public_half.reset(d2i_PUBKEY(nullptr, &p, len));
-    entry.spki.assign(der, der + len);
-    OPENSSL_free(der);
+    if (!ossl::EncodeDer(i2d_PUBKEY, entry.key.get(), &entry.spki)) return kNteBadKey;
+    const unsigned char* p = entry.spki.data();
+    entry.public_half.reset(d2i_PUBKEY(nullptr, &p, static_cast<long>(entry.spki.size())));
     if (entry.public_half == nullptr) return kNteBadKey;
     std::lock_guard<std::mutex> lock(mutex_);
     if (entries_.size() >= kMaxEntries) entries_.clear();
@@ -261,8 +258,9 @@ std::string KeySpecName(std::uint32_t spec) {
 }
 
 std::shared_ptr<KeyProviderBackend> SoftwareKeyProvider() {
-  static const std::shared_ptr<KeyProviderBackend> provider = std::make_shared<SoftwareProvider>();
-  return provider;
+  static const NoDestructor<std::shared_ptr<KeyProviderBackend>> provider(
+      std::make_shared<SoftwareProvider>());
+  return *provider;
 }
 
 }  // namespace quillmark::platform

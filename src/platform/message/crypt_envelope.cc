@@ -22,8 +22,6 @@ namespace msg {
 
 namespace {
 
-using RecipInfoPtr = ossl::Ptr<PKCS7_RECIP_INFO, PKCS7_RECIP_INFO_free>;
-
 constexpr char kOidRsaEncryption[] = "1.2.840.113549.1.1.1";
 
 // Runs |cipher| over |in|. A key of another length than the cipher's is
@@ -31,7 +29,7 @@ constexpr char kOidRsaEncryption[] = "1.2.840.113549.1.1.1";
 std::uint32_t RunCipher(const EVP_CIPHER* cipher, bool encrypt, ByteSpan key, ByteSpan iv,
                         ByteSpan in, Bytes* out) {
   const int enc = encrypt ? 1 : 0;
-  CipherCtxPtr ctx(EVP_CIPHER_CTX_new());
+  ossl::CipherCtxPtr ctx(EVP_CIPHER_CTX_new());
   if (ctx == nullptr ||
       EVP_CipherInit_ex2(ctx.get(), cipher, nullptr, nullptr, enc, nullptr) != 1) {
     return kNteFail;
@@ -73,7 +71,7 @@ void SetOddParity(Bytes* key) {
   }
 }
 
-std::uint32_t WrapForRecipient(const X509* recipient, ByteSpan key, RecipInfoPtr* out) {
+std::uint32_t WrapForRecipient(const X509* recipient, ByteSpan key, ossl::Pkcs7RecipInfoPtr* out) {
   EVP_PKEY* pub = X509_get0_pubkey(recipient);
   if (pub == nullptr || !EVP_PKEY_is_a(pub, "RSA")) return kNteBadAlgId;
   ossl::PkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, pub, nullptr));
@@ -89,7 +87,7 @@ std::uint32_t WrapForRecipient(const X509* recipient, ByteSpan key, RecipInfoPtr
   }
   wrapped.resize(len);
 
-  RecipInfoPtr ri(PKCS7_RECIP_INFO_new());
+  ossl::Pkcs7RecipInfoPtr ri(PKCS7_RECIP_INFO_new());
   if (ri == nullptr || ASN1_INTEGER_set(ri->version, 0) != 1) return kErrorNotEnoughMemory;
   if (std::uint32_t e = SetIssuerAndSerial(ri->issuer_and_serial, recipient)) return e;
   if (std::uint32_t e = SetAlgorithm(ri->key_enc_algor, kOidRsaEncryption, V_ASN1_NULL)) return e;
@@ -131,7 +129,7 @@ std::uint32_t UnwrapContentKey(const CryptDecryptMessagePara& para, PKCS7_ENVELO
     unsigned char* name = nullptr;
     int name_len = i2d_X509_NAME(ri->issuer_and_serial->issuer, &name);
     if (name_len <= 0) return kCryptEOssError;
-    OpensslBuffer owned(name);
+    ossl::OpensslBuffer owned(name);
     ByteSpan issuer(name, static_cast<std::size_t>(name_len));
     for (const CertStore& store : para.cert_stores) {
       if (!store.is_open()) continue;
@@ -166,26 +164,56 @@ std::uint32_t UnwrapContentKey(const CryptDecryptMessagePara& para, PKCS7_ENVELO
   return token_error != 0 ? token_error : kCryptENoDecryptCert;
 }
 
+// The inner content type the parameters ask for (data or signed data), or 0
+// when they or the recipients cannot be enveloped.
+int EnvelopeInnerNid(const CryptEncryptMessagePara& para,
+                     std::span<const CertContextPtr> recipients) {
+  if (!IsMessageEncoding(para.msg_encoding_type) || recipients.empty()) return 0;
+  int inner_nid = NID_pkcs7_data;
+  if (para.inner_content_type == kCmsgSigned) {
+    inner_nid = NID_pkcs7_signed;
+  } else if (para.inner_content_type != 0 && para.inner_content_type != kCmsgData) {
+    return 0;
+  }
+  for (const CertContextPtr& r : recipients) {
+    if (r == nullptr) return 0;
+  }
+  return inner_nid;
+}
+
+// encryptedContentInfo: the inner type, the cipher with its IV, the bytes.
+std::uint32_t FillEncryptedContent(PKCS7_ENC_CONTENT* ec, int inner_nid,
+                                   const ContentCipher& cipher, const Bytes& iv,
+                                   const Bytes& encrypted) {
+  ASN1_OBJECT_free(ec->content_type);
+  ec->content_type = OBJ_nid2obj(inner_nid);
+  if (iv.empty()) {
+    if (std::uint32_t e = SetAlgorithm(ec->algorithm, cipher.oid, V_ASN1_UNDEF)) return e;
+  } else {
+    ossl::Asn1OctetStringPtr os(ASN1_OCTET_STRING_new());
+    if (os == nullptr) return kErrorNotEnoughMemory;
+    if (std::uint32_t e = SetOctets(os.get(), iv)) return e;
+    if (std::uint32_t e = SetAlgorithm(ec->algorithm, cipher.oid, V_ASN1_OCTET_STRING, os.get())) {
+      return e;
+    }
+    os.release();  // owned by the algorithm now
+  }
+  ASN1_OCTET_STRING_free(ec->enc_data);
+  ec->enc_data = ASN1_OCTET_STRING_new();
+  if (ec->enc_data == nullptr) return kErrorNotEnoughMemory;
+  return SetOctets(ec->enc_data, encrypted);
+}
+
 }  // namespace
 
 std::uint32_t EnvelopeToDer(const CryptEncryptMessagePara& para,
                             std::span<const CertContextPtr> recipients, ByteSpan content,
                             Bytes* der) {
-  if (!IsMessageEncoding(para.msg_encoding_type) || recipients.empty()) {
-    return kErrorInvalidParameter;
-  }
-  int inner_nid = NID_pkcs7_data;
-  if (para.inner_content_type == kCmsgSigned) {
-    inner_nid = NID_pkcs7_signed;
-  } else if (para.inner_content_type != 0 && para.inner_content_type != kCmsgData) {
-    return kErrorInvalidParameter;
-  }
-  for (const CertContextPtr& r : recipients) {
-    if (r == nullptr) return kErrorInvalidParameter;
-  }
+  const int inner_nid = EnvelopeInnerNid(para, recipients);
+  if (inner_nid == 0) return kErrorInvalidParameter;
   const ContentCipher* cipher = FindContentCipher(para.content_encryption_oid);
   if (cipher == nullptr) return kNteBadAlgId;
-  CipherPtr evp;
+  ossl::CipherPtr evp;
   if (std::uint32_t e = FetchCipher(*cipher, &evp)) return e;
 
   SecretBytes key;
@@ -200,34 +228,20 @@ std::uint32_t EnvelopeToDer(const CryptEncryptMessagePara& para,
   Bytes encrypted;
   if (std::uint32_t e = RunCipher(evp.get(), true, key.bytes, iv, content, &encrypted)) return e;
 
-  Pkcs7Ptr p7(PKCS7_new());
+  ossl::Pkcs7Ptr p7(PKCS7_new());
   if (p7 == nullptr || PKCS7_set_type(p7.get(), NID_pkcs7_enveloped) != 1) {
     return kErrorNotEnoughMemory;
   }
   for (const CertContextPtr& r : recipients) {
-    RecipInfoPtr ri;
+    ossl::Pkcs7RecipInfoPtr ri;
     if (std::uint32_t e = WrapForRecipient(CertContextX509(*r), key.bytes, &ri)) return e;
     if (PKCS7_add_recipient_info(p7.get(), ri.get()) != 1) return kErrorNotEnoughMemory;
     ri.release();  // owned by the message now
   }
-  PKCS7_ENC_CONTENT* ec = p7->d.enveloped->enc_data;
-  ASN1_OBJECT_free(ec->content_type);
-  ec->content_type = OBJ_nid2obj(inner_nid);
-  if (iv.empty()) {
-    if (std::uint32_t e = SetAlgorithm(ec->algorithm, cipher->oid, V_ASN1_UNDEF)) return e;
-  } else {
-    ossl::Ptr<ASN1_OCTET_STRING, ASN1_OCTET_STRING_free> os(ASN1_OCTET_STRING_new());
-    if (os == nullptr) return kErrorNotEnoughMemory;
-    if (std::uint32_t e = SetOctets(os.get(), iv)) return e;
-    if (std::uint32_t e = SetAlgorithm(ec->algorithm, cipher->oid, V_ASN1_OCTET_STRING, os.get())) {
-      return e;
-    }
-    os.release();  // owned by the algorithm now
+  if (std::uint32_t e =
+          FillEncryptedContent(p7->d.enveloped->enc_data, inner_nid, *cipher, iv, encrypted)) {
+    return e;
   }
-  ASN1_OCTET_STRING_free(ec->enc_data);
-  ec->enc_data = ASN1_OCTET_STRING_new();
-  if (ec->enc_data == nullptr) return kErrorNotEnoughMemory;
-  if (std::uint32_t e = SetOctets(ec->enc_data, encrypted)) return e;
   return EncodeMessage(p7.get(), der);
 }
 
@@ -239,7 +253,7 @@ std::uint32_t OpenDecoded(const CryptDecryptMessagePara& para, PKCS7* p7, Bytes*
   PKCS7_ENC_CONTENT* ec = p7->d.enveloped->enc_data;
   const ContentCipher* cipher = FindContentCipher(OidText(ec->algorithm->algorithm));
   if (cipher == nullptr) return kNteBadAlgId;
-  CipherPtr evp;
+  ossl::CipherPtr evp;
   if (std::uint32_t e = FetchCipher(*cipher, &evp)) return e;
   Bytes iv;
   if (std::uint32_t e = IvFromParameters(ec->algorithm, *cipher, evp.get(), &iv)) return e;
@@ -282,7 +296,7 @@ bool CryptDecryptMessage(const CryptDecryptMessagePara& para, ByteSpan encrypted
     return msg::Succeeded(kErrorInvalidParameter);
   }
   try {
-    msg::Pkcs7Ptr p7;
+    ossl::Pkcs7Ptr p7;
     Bytes out;
     CertContextPtr cert;
     if (!msg::Succeeded(msg::DecodeMessage(encrypted_blob, &p7)) ||

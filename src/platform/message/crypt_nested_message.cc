@@ -41,7 +41,7 @@ bool CryptDecryptAndVerifyMessageSignature(const CryptDecryptMessagePara& decryp
     return msg::Succeeded(kErrorInvalidParameter);
   }
   try {
-    msg::Pkcs7Ptr envelope, inner;
+    ossl::Pkcs7Ptr envelope, inner;
     Bytes signed_der, out;
     CertContextPtr recipient, signer_cert;
     if (!msg::Succeeded(msg::DecodeMessage(blob, &envelope)) ||

@@ -19,8 +19,6 @@ namespace msg {
 
 namespace {
 
-using SignerInfoPtr = ossl::Ptr<PKCS7_SIGNER_INFO, PKCS7_SIGNER_INFO_free>;
-
 constexpr char kOidRsaEncryption[] = "1.2.840.113549.1.1.1";
 constexpr char kOidSm2Signature[] = "1.2.156.10197.1.301.1";
 
@@ -70,8 +68,9 @@ std::uint32_t SignWithCertificateKey(const CertContext& cert, std::uint32_t algi
 }
 
 std::uint32_t MakeSignerInfo(const X509* signer, std::string_view digest_oid,
-                             const char* signature_oid, ByteSpan signature, SignerInfoPtr* out) {
-  SignerInfoPtr si(PKCS7_SIGNER_INFO_new());
+                             const char* signature_oid, ByteSpan signature,
+                             ossl::Pkcs7SignerInfoPtr* out) {
+  ossl::Pkcs7SignerInfoPtr si(PKCS7_SIGNER_INFO_new());
   if (si == nullptr || ASN1_INTEGER_set(si->version, 1) != 1) return kErrorNotEnoughMemory;
   if (std::uint32_t e = SetIssuerAndSerial(si->issuer_and_serial, signer)) return e;
   if (std::uint32_t e = SetAlgorithm(si->digest_alg, digest_oid, V_ASN1_NULL)) return e;
@@ -104,13 +103,13 @@ std::uint32_t SignToDer(const CryptSignMessagePara& para, bool detached, ByteSpa
           SignWithCertificateKey(*para.signing_cert, algid, content, &signature, &signature_oid)) {
     return e;
   }
-  SignerInfoPtr si;
+  ossl::Pkcs7SignerInfoPtr si;
   if (std::uint32_t e = MakeSignerInfo(CertContextX509(*para.signing_cert), para.hash_algorithm_oid,
                                        signature_oid, signature, &si)) {
     return e;
   }
 
-  Pkcs7Ptr p7(PKCS7_new());
+  ossl::Pkcs7Ptr p7(PKCS7_new());
   if (p7 == nullptr || PKCS7_set_type(p7.get(), NID_pkcs7_signed) != 1 ||
       PKCS7_content_new(p7.get(), NID_pkcs7_data) != 1) {
     return kErrorNotEnoughMemory;

@@ -119,7 +119,7 @@ std::uint32_t SignedBytes(PKCS7_SIGNER_INFO* si, const std::string& digest_oid, 
   int len =
       ASN1_item_i2d(reinterpret_cast<ASN1_VALUE*>(attrs), &der, ASN1_ITEM_rptr(PKCS7_ATTR_VERIFY));
   if (len <= 0) return kCryptEOssError;
-  OpensslBuffer owned(der);
+  ossl::OpensslBuffer owned(der);
   attributes_der->assign(der, der + len);
   *signed_bytes = *attributes_der;
   return 0;
@@ -177,7 +177,7 @@ bool Verify(const CryptVerifyMessagePara& para, std::uint32_t signer_index, Byte
     return msg::Succeeded(kErrorInvalidParameter);
   }
   try {
-    msg::Pkcs7Ptr p7;
+    ossl::Pkcs7Ptr p7;
     Bytes out;
     CertContextPtr cert;
     if (!msg::Succeeded(msg::DecodeMessage(blob, &p7)) ||

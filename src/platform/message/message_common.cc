@@ -38,8 +38,6 @@ std::uint32_t LastFailure() {
   return error != 0 ? error : kNteFail;
 }
 
-void OpensslFree::operator()(unsigned char* p) const noexcept { OPENSSL_free(p); }
-
 SecretBytes::~SecretBytes() {
   if (!bytes.empty()) OPENSSL_cleanse(bytes.data(), bytes.size());
 }
@@ -48,12 +46,12 @@ bool IsMessageEncoding(std::uint32_t encoding) {
   return (encoding & kPkcs7AsnEncoding) != 0 && (encoding & ~kDefaultEncoding) == 0;
 }
 
-std::uint32_t DecodeMessage(ByteSpan der, Pkcs7Ptr* out) {
+std::uint32_t DecodeMessage(ByteSpan der, ossl::Pkcs7Ptr* out) {
   if (der.empty() || der.size() > static_cast<std::size_t>(std::numeric_limits<long>::max())) {
     return kCryptEOssError;
   }
   const unsigned char* p = der.data();
-  Pkcs7Ptr p7(d2i_PKCS7(nullptr, &p, static_cast<long>(der.size())));
+  ossl::Pkcs7Ptr p7(d2i_PKCS7(nullptr, &p, static_cast<long>(der.size())));
   if (p7 == nullptr || p != der.data() + der.size()) return kCryptEOssError;
   *out = std::move(p7);
   return 0;
@@ -91,23 +89,20 @@ std::uint32_t SetOctets(ASN1_STRING* s, ByteSpan data) {
 
 std::uint32_t SetAlgorithm(X509_ALGOR* alg, std::string_view oid, int parameter_type,
                            void* parameter) {
-  ASN1_OBJECT* obj = OBJ_txt2obj(std::string(oid).c_str(), 1);
+  ossl::Asn1ObjectPtr obj(OBJ_txt2obj(std::string(oid).c_str(), 1));
   if (obj == nullptr) return kNteBadAlgId;
-  if (X509_ALGOR_set0(alg, obj, parameter_type, parameter) != 1) {
-    ASN1_OBJECT_free(obj);
-    return kErrorNotEnoughMemory;
-  }
+  if (X509_ALGOR_set0(alg, obj.get(), parameter_type, parameter) != 1) return kErrorNotEnoughMemory;
+  obj.release();  // owned by |alg| now
   return 0;
 }
 
 std::uint32_t SetIssuerAndSerial(PKCS7_ISSUER_AND_SERIAL* ias, const X509* cert) {
-  ASN1_INTEGER* serial = ASN1_INTEGER_dup(X509_get0_serialNumber(cert));
+  ossl::Asn1IntegerPtr serial(ASN1_INTEGER_dup(X509_get0_serialNumber(cert)));
   if (serial == nullptr || X509_NAME_set(&ias->issuer, X509_get_issuer_name(cert)) != 1) {
-    ASN1_INTEGER_free(serial);
     return kErrorNotEnoughMemory;
   }
-  ASN1_INTEGER_free(ias->serial);
-  ias->serial = serial;
+  ASN1_INTEGER_free(ias->serial);  // the empty one PKCS7 made
+  ias->serial = serial.release();
   return 0;
 }
 
@@ -118,9 +113,9 @@ const ContentCipher* FindContentCipher(std::string_view oid) {
   return nullptr;
 }
 
-std::uint32_t FetchCipher(const ContentCipher& cipher, CipherPtr* out) {
+std::uint32_t FetchCipher(const ContentCipher& cipher, ossl::CipherPtr* out) {
   if (cipher.legacy && !LoadLegacyProvider()) return kNteBadAlgId;
-  CipherPtr fetched(EVP_CIPHER_fetch(nullptr, cipher.name, nullptr));
+  ossl::CipherPtr fetched(EVP_CIPHER_fetch(nullptr, cipher.name, nullptr));
   if (fetched == nullptr) return kNteBadAlgId;
   *out = std::move(fetched);
   return 0;

@@ -21,16 +21,6 @@
 
 namespace quillmark::platform::msg {
 
-using Pkcs7Ptr = ossl::Ptr<PKCS7, PKCS7_free>;
-using CipherPtr = ossl::Ptr<EVP_CIPHER, EVP_CIPHER_free>;
-using CipherCtxPtr = ossl::Ptr<EVP_CIPHER_CTX, EVP_CIPHER_CTX_free>;
-
-// A buffer OpenSSL allocated (i2d output).
-struct OpensslFree {
-  void operator()(unsigned char* p) const noexcept;
-};
-using OpensslBuffer = std::unique_ptr<unsigned char, OpensslFree>;
-
 // Sets the last error when |error| is not 0; returns whether it was 0.
 bool Succeeded(std::uint32_t error);
 
@@ -42,7 +32,7 @@ bool IsMessageEncoding(std::uint32_t encoding);
 
 // The whole of |der| as one PKCS#7 ContentInfo (BER accepted); kCryptEOssError
 // when it is not one.
-std::uint32_t DecodeMessage(ByteSpan der, Pkcs7Ptr* out);
+std::uint32_t DecodeMessage(ByteSpan der, ossl::Pkcs7Ptr* out);
 std::uint32_t EncodeMessage(PKCS7* p7, Bytes* der);
 
 // Dotted text of an OID.
@@ -81,7 +71,7 @@ const ContentCipher* FindContentCipher(std::string_view oid);
 
 // The cipher from OpenSSL's providers, loading the legacy provider for RC4;
 // kNteBadAlgId when the providers do not have it.
-std::uint32_t FetchCipher(const ContentCipher& cipher, CipherPtr* out);
+std::uint32_t FetchCipher(const ContentCipher& cipher, ossl::CipherPtr* out);
 
 // The digest of |data| with the algorithm of a digest OID; kNteBadAlgId for
 // an OID that names none.

@@ -1,7 +1,8 @@
 #include "platform/names/cert_general_names.h"
 
+#include "common/hex.h"
+#include "common/unicode.h"
 #include "platform/names/cert_name.h"
-#include "platform/os/utf16.h"
 
 namespace quillmark::platform::extension_text {
 
@@ -33,12 +34,11 @@ void AppendBytesAsChars(ByteSpan bytes, std::u16string* out) {
 }
 
 void AppendHexGroup(unsigned value, std::u16string* out) {
-  static constexpr char kDigits[] = "0123456789abcdef";
   bool started = false;
   for (int shift = 12; shift >= 0; shift -= 4) {
     unsigned d = (value >> shift) & 0xF;
     if (d != 0 || started || shift == 0) {
-      out->push_back(static_cast<char16_t>(kDigits[d]));
+      out->push_back(static_cast<char16_t>(kHexDigitsLower[d]));
       started = true;
     }
   }
@@ -133,11 +133,10 @@ void AppendAscii(std::string_view text, std::u16string* out) {
 }
 
 void AppendHex(ByteSpan bytes, std::u16string* out) {
-  static constexpr char kDigits[] = "0123456789abcdef";
   for (std::size_t i = 0; i < bytes.size(); ++i) {
     if (i > 0) out->push_back(u' ');
-    out->push_back(static_cast<char16_t>(kDigits[bytes[i] >> 4]));
-    out->push_back(static_cast<char16_t>(kDigits[bytes[i] & 0x0F]));
+    out->push_back(static_cast<char16_t>(kHexDigitsLower[bytes[i] >> 4]));
+    out->push_back(static_cast<char16_t>(kHexDigitsLower[bytes[i] & 0x0F]));
   }
 }
 

@@ -4,6 +4,7 @@
 // intermediate objects, so the text follows the encoded order exactly.
 #include <cstring>
 
+#include "common/hex.h"
 #include "common/unicode.h"
 #include "platform/names/cert_name.h"
 #include "platform/openssl/der_walk.h"
@@ -87,56 +88,14 @@ bool IsByteString(std::uint8_t tag) {
   }
 }
 
-// Appends UTF-8 as UTF-16; malformed sequences become U+FFFD.
-void AppendUtf8(ByteSpan s, std::u16string* out) {
-  size_t i = 0;
-  while (i < s.size()) {
-    std::uint8_t lead = s[i];
-    if (lead < 0x80) {
-      out->push_back(lead);
-      ++i;
-      continue;
-    }
-    size_t need;
-    char32_t value, min;
-    if ((lead & 0xE0) == 0xC0) {
-      need = 1, value = lead & 0x1F, min = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-      need = 2, value = lead & 0x0F, min = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-      need = 3, value = lead & 0x07, min = 0x10000;
-    } else {
-      out->push_back(0xFFFD);
-      ++i;
-      continue;
-    }
-    size_t j = i + 1;
-    bool ok = true;
-    for (size_t k = 0; k < need; ++k, ++j) {
-      if (j >= s.size() || (s[j] & 0xC0) != 0x80) {
-        ok = false;
-        break;
-      }
-      value = (value << 6) | (s[j] & 0x3F);
-    }
-    if (!ok || value < min || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
-      out->push_back(0xFFFD);
-      ++i;
-      continue;
-    }
-    AppendUtf16(value, out);
-    i = j;
-  }
-}
-
 // Appends the value's text: decoded string contents, or "#" and the hex of
 // its DER for a type that is not a string. Sets |*is_string|. False when a
 // string's contents cannot be decoded.
 bool AppendValue(const der::Tlv& value, std::u16string* out, bool* is_string) {
   *is_string = true;
   ByteSpan c = value.content;
-  if (value.tag == 0x0C) {  // UTF8String
-    AppendUtf8(c, out);
+  if (value.tag == 0x0C) {  // UTF8String; malformed sequences become U+FFFD
+    out->append(Utf8ToUtf16Lossy(AsChars(c)));
   } else if (IsByteString(value.tag)) {
     for (std::uint8_t b : c) out->push_back(b);
   } else if (value.tag == 0x1E) {  // BMPString, UCS-2 big-endian
@@ -149,13 +108,13 @@ bool AppendValue(const der::Tlv& value, std::u16string* out, bool* is_string) {
     for (size_t i = 0; i < c.size(); i += 4) {
       char32_t cp = (static_cast<char32_t>(c[i]) << 24) | (static_cast<char32_t>(c[i + 1]) << 16) |
                     (static_cast<char32_t>(c[i + 2]) << 8) | c[i + 3];
-      if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
+      if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = kReplacementCharacter;
       AppendUtf16(cp, out);
     }
   } else {
     *is_string = false;
     out->push_back(u'#');
-    der::AppendHexUpper(value.whole, out);
+    AppendHexUpper(value.whole, out);
   }
   return true;
 }

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "common/hex.h"
+
 namespace quillmark::platform {
 
 std::u16string FormatCertTimeText(const CertTime& t) {
@@ -14,13 +16,12 @@ std::u16string FormatCertTimeText(const CertTime& t) {
 }
 
 std::u16string FormatSerialText(ByteSpan serial_lsb_first) {
-  static constexpr char16_t kDigits[] = u"0123456789ABCDEF";
   std::u16string out;
   out.reserve(serial_lsb_first.size() * 5 / 2);
   size_t digits = 0;
   for (size_t i = serial_lsb_first.size(); i-- > 0;) {
     std::uint8_t b = serial_lsb_first[i];
-    for (char16_t d : {kDigits[b >> 4], kDigits[b & 0x0F]}) {
+    for (char16_t d : {kHexDigitsUpper[b >> 4], kHexDigitsUpper[b & 0x0F]}) {
       if (digits > 0 && digits % 4 == 0) out.push_back(u' ');
       out.push_back(d);
       ++digits;

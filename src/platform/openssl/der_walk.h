@@ -59,16 +59,6 @@ inline bool Expect(ByteSpan* in, std::uint8_t tag, Tlv* out) {
 // Dotted text of OID content octets ("2.5.4.3"). False when malformed.
 bool OidToText(ByteSpan content, std::string* out);
 
-// Appends upper-case hex of |bytes| to |out| (any string type of chars).
-template <typename String>
-void AppendHexUpper(ByteSpan bytes, String* out) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  for (std::uint8_t b : bytes) {
-    out->push_back(static_cast<typename String::value_type>(kDigits[b >> 4]));
-    out->push_back(static_cast<typename String::value_type>(kDigits[b & 0x0F]));
-  }
-}
-
 }  // namespace quillmark::platform::der
 
 #endif  // QUILLMARK_PLATFORM_OPENSSL_DER_WALK_H_

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <string_view>
 
+#include "platform/openssl/openssl_ptr.h"
+
 namespace quillmark::platform {
 
 bool LooksLikePem(ByteSpan data) {
@@ -23,7 +25,7 @@ bool ReadPemBlocks(ByteSpan data, std::vector<PemBlock>* out) {
     ++expected;
   }
   if (expected == 0) return false;
-  BIO* bio = BIO_new_mem_buf(data.data(), static_cast<int>(data.size()));
+  ossl::BioPtr bio(BIO_new_mem_buf(data.data(), static_cast<int>(data.size())));
   if (bio == nullptr) return false;
   std::vector<PemBlock> blocks;
   for (;;) {
@@ -31,16 +33,16 @@ bool ReadPemBlocks(ByteSpan data, std::vector<PemBlock>* out) {
     char* header = nullptr;
     unsigned char* bytes = nullptr;
     long len = 0;
-    if (PEM_read_bio(bio, &name, &header, &bytes, &len) != 1) break;
+    if (PEM_read_bio(bio.get(), &name, &header, &bytes, &len) != 1) break;
+    ossl::OpensslMemory<char> owned_name(name);
+    ossl::OpensslMemory<char> owned_header(header);
+    ossl::OpensslBuffer owned_bytes(bytes);
     PemBlock block;
     block.label = name;
     block.der.assign(bytes, bytes + len);
     blocks.push_back(std::move(block));
-    OPENSSL_free(name);
-    OPENSSL_free(header);
-    OPENSSL_free(bytes);
   }
-  BIO_free(bio);
+  bio.reset();
   ERR_clear_error();
   if (blocks.size() != expected) return false;
   *out = std::move(blocks);

@@ -53,11 +53,8 @@ const CodePageInfo* FindCodePage(std::uint32_t code_page) {
   return nullptr;
 }
 
-constexpr char16_t kReplacement = 0xFFFD;
+constexpr char16_t kReplacement = kReplacementCharacter;
 constexpr std::uint8_t kDefaultChar = '?';
-
-bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
 // Units at `i` that form one character: 2 for a surrogate pair, else 1.
 std::size_t CharLength(std::u16string_view text, std::size_t i) {
@@ -66,74 +63,16 @@ std::size_t CharLength(std::u16string_view text, std::size_t i) {
 
 // --- UTF-8 -----------------------------------------------------------------
 
-void Utf16ToUtf8(std::u16string_view text, Bytes* out) {
+// A lone surrogate has no UTF-8 form and becomes the default character.
+void Utf8FromUtf16(std::u16string_view text, Bytes* out) {
   out->reserve(text.size() * 3);
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char32_t c = text[i];
-    if (IsHighSurrogate(text[i]) || IsLowSurrogate(text[i])) {
-      if (CharLength(text, i) == 1) {
-        out->push_back(kDefaultChar);
-        continue;
-      }
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+  for (std::size_t i = 0; i < text.size();) {
+    char32_t c;
+    if (!DecodeUtf16(text, &i, &c)) {
+      out->push_back(kDefaultChar);
+      continue;
     }
     AppendUtf8(c, out);
-  }
-}
-
-// Length of the well-formed UTF-8 sequence at the start of `b`, or 0.
-std::size_t Utf8SequenceLength(const std::uint8_t* b, std::size_t left) {
-  const std::uint8_t lead = b[0];
-  std::size_t length;
-  std::uint8_t low = 0x80, high = 0xBF;  // range of the second byte
-  if (lead < 0x80) return 1;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;   // no overlong forms
-    if (lead == 0xED) high = 0x9F;  // no surrogates
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;  // nothing above U+10FFFF
-  } else {
-    return 0;
-  }
-  if (left < length || b[1] < low || b[1] > high) return 0;
-  for (std::size_t k = 2; k < length; ++k) {
-    if (b[k] < 0x80 || b[k] > 0xBF) return 0;
-  }
-  return length;
-}
-
-void Utf8ToUtf16(ByteSpan bytes, std::u16string* out) {
-  out->reserve(bytes.size());
-  const std::uint8_t* b = bytes.data();
-  for (std::size_t i = 0; i < bytes.size();) {
-    std::size_t length = Utf8SequenceLength(b + i, bytes.size() - i);
-    char32_t c;
-    switch (length) {
-      case 0:
-        out->push_back(kReplacement);
-        i += 1;
-        continue;
-      case 1:
-        c = b[i];
-        break;
-      case 2:
-        c = ((b[i] & 0x1Fu) << 6) | (b[i + 1] & 0x3Fu);
-        break;
-      case 3:
-        c = ((b[i] & 0x0Fu) << 12) | ((b[i + 1] & 0x3Fu) << 6) | (b[i + 2] & 0x3Fu);
-        break;
-      default:
-        c = ((b[i] & 0x07u) << 18) | ((b[i + 1] & 0x3Fu) << 12) | ((b[i + 2] & 0x3Fu) << 6) |
-            (b[i + 3] & 0x3Fu);
-        break;
-    }
-    i += length;
-    AppendUtf16(c, out);
   }
 }
 
@@ -315,7 +254,7 @@ std::size_t WideCharToMultiByte(std::uint32_t code_page, std::u16string_view tex
   try {
     switch (info->converter) {
       case Converter::kUtf8:
-        Utf16ToUtf8(text, &out);
+        Utf8FromUtf16(text, &out);
         break;
       case Converter::kWindows1252:
       case Converter::kUsAscii:
@@ -346,7 +285,7 @@ std::size_t MultiByteToWideChar(std::uint32_t code_page, ByteSpan bytes, std::u1
   try {
     switch (info->converter) {
       case Converter::kUtf8:
-        Utf8ToUtf16(bytes, &out);
+        out = Utf8ToUtf16Lossy(AsChars(bytes));
         break;
       case Converter::kWindows1252:
       case Converter::kUsAscii:

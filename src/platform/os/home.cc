@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 
+#include "common/no_destructor.h"
 #include "platform/os/files.h"
 
 namespace quillmark::platform {
@@ -12,8 +13,8 @@ namespace quillmark::platform {
 namespace {
 
 std::string& HomeOverride() {
-  static std::string path;
-  return path;
+  static NoDestructor<std::string> path;
+  return *path;
 }
 
 std::string EnvOrEmpty(const char* name) {

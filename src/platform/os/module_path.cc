@@ -6,7 +6,7 @@
 
 #include <memory>
 
-#include "platform/os/utf16.h"
+#include "common/unicode.h"
 
 namespace quillmark::platform {
 

@@ -12,6 +12,7 @@
 #include <memory>
 #include <new>
 
+#include "common/hex.h"
 #include "platform/os/files.h"
 #include "platform/os/last_error.h"
 
@@ -31,12 +32,7 @@ std::string SysNetPath(const std::string& name, const char* leaf) {
 bool ParseColonHex(const std::string& text, Bytes* out) {
   out->clear();
   size_t i = 0;
-  auto digit = [](char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-  };
+  auto digit = [](char c) { return HexDigitValue(static_cast<unsigned char>(c)); };
   while (i + 1 < text.size()) {
     int hi = digit(text[i]), lo = digit(text[i + 1]);
     if (hi < 0 || lo < 0) return false;

@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "platform/os/utf16.h"
+#include "common/unicode.h"
 
 namespace quillmark::platform {
 

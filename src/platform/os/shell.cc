@@ -9,8 +9,9 @@
 #include <cstdlib>
 #include <vector>
 
+#include "common/ascii.h"
+#include "common/unicode.h"
 #include "platform/os/last_error.h"
-#include "platform/os/utf16.h"
 
 namespace quillmark::platform {
 
@@ -52,19 +53,72 @@ std::string FindOnPath(const std::string& name) {
 }
 
 bool IsOpenVerb(std::u16string_view verb) {
-  if (verb.empty()) return true;
-  if (verb.size() != 4) return false;
-  for (size_t i = 0; i < 4; ++i) {
-    char16_t c = verb[i];
-    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
-    if (c != u"open"[i]) return false;
-  }
-  return true;
+  return verb.empty() || EqualsIgnoringAsciiCase(verb, u"open");
 }
 
 void WriteErrno(int fd, int error) {
   ssize_t ignored = ::write(fd, &error, sizeof error);
   (void)ignored;
+}
+
+// The handler's process: standard streams on /dev/null, the given folder,
+// then exec. Reports its errno on |status_fd| when it cannot start.
+[[noreturn]] void ExecHandler(char* const* argv, const char* dir, int status_fd) {
+  int null_fd = ::open("/dev/null", O_RDWR);
+  if (null_fd >= 0) {
+    ::dup2(null_fd, 0);
+    ::dup2(null_fd, 1);
+    ::dup2(null_fd, 2);
+    if (null_fd > 2) ::close(null_fd);
+  }
+  if (dir != nullptr && ::chdir(dir) != 0) {
+    WriteErrno(status_fd, errno);
+    ::_exit(127);
+  }
+  ::execv(argv[0], argv);
+  WriteErrno(status_fd, errno);
+  ::_exit(127);
+}
+
+// The first child starts the handler in a new session and leaves at once, so
+// the handler is never our child and never needs waiting for.
+[[noreturn]] void StartHandlerInNewSession(char* const* argv, const char* dir, int status_fd) {
+  ::setsid();
+  pid_t grandchild = ::fork();
+  if (grandchild < 0) {
+    WriteErrno(status_fd, errno);
+    ::_exit(1);
+  }
+  if (grandchild == 0) ExecHandler(argv, dir, status_fd);
+  ::_exit(0);
+}
+
+// Runs |argv| detached from this process. The status pipe closes on a
+// successful exec; otherwise it carries the errno. 0 or the error to report.
+std::uint32_t RunDetached(std::vector<char*>& argv, const char* dir) {
+  int status_pipe[2];
+  if (::pipe2(status_pipe, O_CLOEXEC) != 0) return kErrorNotEnoughMemory;
+  pid_t child = ::fork();
+  if (child < 0) {
+    ::close(status_pipe[0]);
+    ::close(status_pipe[1]);
+    return kErrorNotEnoughMemory;
+  }
+  if (child == 0) {
+    ::close(status_pipe[0]);
+    StartHandlerInNewSession(argv.data(), dir, status_pipe[1]);
+  }
+  ::close(status_pipe[1]);
+  int wstatus = 0;
+  while (::waitpid(child, &wstatus, 0) < 0 && errno == EINTR) {
+  }
+  int exec_errno = 0;
+  ssize_t n;
+  while ((n = ::read(status_pipe[0], &exec_errno, sizeof exec_errno)) < 0 && errno == EINTR) {
+  }
+  ::close(status_pipe[0]);
+  if (n > 0) return exec_errno == ENOMEM ? kErrorNotEnoughMemory : kErrorNoAssociation;
+  return 0;
 }
 
 }  // namespace
@@ -87,54 +141,7 @@ bool ShellExecuteExW(const ShellExecuteInfo& info) {
   // Everything the children need is prepared before forking.
   std::vector<char*> argv = {program.data(), file.data(), nullptr};
   const char* dir = directory.empty() ? nullptr : directory.c_str();
-  int status_pipe[2];
-  if (::pipe2(status_pipe, O_CLOEXEC) != 0) return Fail(kErrorNotEnoughMemory);
-
-  // The first child starts the handler in a new session and leaves at once,
-  // so the handler is never our child and never needs waiting for. The pipe
-  // closes on a successful exec; otherwise it carries the errno.
-  pid_t child = ::fork();
-  if (child < 0) {
-    ::close(status_pipe[0]);
-    ::close(status_pipe[1]);
-    return Fail(kErrorNotEnoughMemory);
-  }
-  if (child == 0) {
-    ::close(status_pipe[0]);
-    ::setsid();
-    pid_t grandchild = ::fork();
-    if (grandchild < 0) {
-      WriteErrno(status_pipe[1], errno);
-      ::_exit(1);
-    }
-    if (grandchild == 0) {
-      int null_fd = ::open("/dev/null", O_RDWR);
-      if (null_fd >= 0) {
-        ::dup2(null_fd, 0);
-        ::dup2(null_fd, 1);
-        ::dup2(null_fd, 2);
-        if (null_fd > 2) ::close(null_fd);
-      }
-      if (dir != nullptr && ::chdir(dir) != 0) {
-        WriteErrno(status_pipe[1], errno);
-        ::_exit(127);
-      }
-      ::execv(argv[0], argv.data());
-      WriteErrno(status_pipe[1], errno);
-      ::_exit(127);
-    }
-    ::_exit(0);
-  }
-  ::close(status_pipe[1]);
-  int wstatus = 0;
-  while (::waitpid(child, &wstatus, 0) < 0 && errno == EINTR) {
-  }
-  int exec_errno = 0;
-  ssize_t n;
-  while ((n = ::read(status_pipe[0], &exec_errno, sizeof exec_errno)) < 0 && errno == EINTR) {
-  }
-  ::close(status_pipe[0]);
-  if (n > 0) return Fail(exec_errno == ENOMEM ? kErrorNotEnoughMemory : kErrorNoAssociation);
+  if (std::uint32_t error = RunDetached(argv, dir)) return Fail(error);
   return true;
 }
 

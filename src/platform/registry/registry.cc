@@ -9,9 +9,9 @@
 #include <iterator>
 #include <new>
 
+#include "common/unicode.h"
 #include "platform/os/files.h"
 #include "platform/os/home.h"
-#include "platform/os/utf16.h"
 
 namespace quillmark::platform {
 

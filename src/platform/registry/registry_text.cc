@@ -2,7 +2,10 @@
 
 #include <cstdio>
 
-#include "platform/os/utf16.h"
+#include "common/ascii.h"
+#include "common/hex.h"
+#include "common/trim.h"
+#include "common/unicode.h"
 
 namespace quillmark::platform {
 
@@ -24,37 +27,12 @@ char16_t FoldUnit(char16_t c) {
   return c;
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
-  return s;
-}
-
-bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
-  if (s.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i) {
-    char a = s[i];
-    if (a >= 'A' && a <= 'Z') a = static_cast<char>(a + 32);
-    if (a != prefix[i]) return false;
-  }
-  return true;
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // Parses 1 to 8 hexadecimal digits making up all of |s|.
 bool ParseHexNumber(std::string_view s, std::uint32_t* value) {
   if (s.empty() || s.size() > 8) return false;
   std::uint32_t v = 0;
   for (char c : s) {
-    int d = HexDigit(c);
+    int d = HexDigitValue(static_cast<unsigned char>(c));
     if (d < 0) return false;
     v = (v << 4) | static_cast<std::uint32_t>(d);
   }
@@ -134,7 +112,7 @@ bool ParseValueLine(std::string_view s, ParsedValue* v) {
   } else {
     return false;
   }
-  while (pos < s.size() && IsBlank(s[pos])) ++pos;
+  while (pos < s.size() && IsLineBlank(s[pos])) ++pos;
   if (pos >= s.size() || s[pos] != '=') return false;
   std::string_view rest = Trim(s.substr(pos + 1));
   if (rest == "-") {
@@ -152,7 +130,7 @@ bool ParseValueLine(std::string_view s, ParsedValue* v) {
     v->data = RegistryStringBytes(wide);
     return true;
   }
-  if (StartsWithNoCase(rest, "dword:")) {
+  if (StartsWithLowerIgnoringAsciiCase(rest, "dword:")) {
     std::uint32_t n;
     if (!ParseHexNumber(rest.substr(6), &n)) return false;
     v->type = kRegDword;
@@ -160,11 +138,11 @@ bool ParseValueLine(std::string_view s, ParsedValue* v) {
                static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 24)};
     return true;
   }
-  if (StartsWithNoCase(rest, "hex:")) {
+  if (StartsWithLowerIgnoringAsciiCase(rest, "hex:")) {
     v->type = kRegBinary;
     return ParseByteList(rest.substr(4), &v->data);
   }
-  if (StartsWithNoCase(rest, "hex(")) {
+  if (StartsWithLowerIgnoringAsciiCase(rest, "hex(")) {
     size_t close = rest.find(')');
     if (close == std::string_view::npos || close + 1 >= rest.size() || rest[close + 1] != ':') {
       return false;
@@ -176,12 +154,11 @@ bool ParseValueLine(std::string_view s, ParsedValue* v) {
 }
 
 void AppendHexData(std::string_view prefix, ByteSpan data, std::string* out) {
-  static const char kDigits[] = "0123456789abcdef";
   size_t column = prefix.size();
   out->append(prefix);
   for (size_t i = 0; i < data.size(); ++i) {
-    out->push_back(kDigits[data[i] >> 4]);
-    out->push_back(kDigits[data[i] & 15]);
+    out->push_back(kHexDigitsLower[data[i] >> 4]);
+    out->push_back(kHexDigitsLower[data[i] & 15]);
     column += 2;
     if (i + 1 < data.size()) {
       out->push_back(',');
@@ -264,7 +241,8 @@ bool ContinuesHexData(std::string_view trimmed) {
   if (trimmed.empty() || trimmed.back() != '\\') return false;
   if (trimmed[0] != '"' && trimmed[0] != '@') return false;
   for (size_t i = 0; i + 4 <= trimmed.size(); ++i) {
-    if (trimmed[i] == '=' && StartsWithNoCase(Trim(trimmed.substr(i + 1)), "hex")) return true;
+    if (trimmed[i] == '=' && StartsWithLowerIgnoringAsciiCase(Trim(trimmed.substr(i + 1)), "hex"))
+      return true;
   }
   return false;
 }
@@ -438,11 +416,103 @@ bool RegistryDocument::Remove(const std::vector<std::u16string>& components) {
   return parent->subkeys.erase(FoldRegistryName(components.back())) > 0;
 }
 
+namespace {
+
+// Joins the lines of continued hex data to |*logical| (and |*raw|), moving
+// |*i| to the last line taken. A trailing backslash joins the next line, or
+// ends the data when the file or the section ends there. A blank line ends
+// the data too; it is not kept in |raw|, so a rewrite (which may add or drop
+// blank lines) reads back the same entry.
+void JoinContinuedHexData(const std::vector<std::string>& lines, size_t* i, std::string* raw,
+                          std::string* logical) {
+  while (ContinuesHexData(*logical)) {
+    logical->pop_back();
+    if (*i + 1 >= lines.size() || IsSectionHeader(Trim(lines[*i + 1]))) break;
+    ++*i;
+    std::string_view next = Trim(lines[*i]);
+    if (next.empty()) break;
+    logical->append(next);
+    raw->append("\n").append(lines[*i]);
+  }
+}
+
+}  // namespace
+
+class RegistryDocument::Reader {
+ public:
+  explicit Reader(RegistryDocument* doc) : doc_(*doc) {}
+
+  // One logical line (continuations joined) and its raw text.
+  void Read(const std::string& logical, const std::string& raw) {
+    if (IsSectionHeader(logical)) {
+      ReadSectionHeader(logical, raw);
+      return;
+    }
+    switch (section_) {
+      case Section::kNone:
+        doc_.preamble_.push_back(raw);
+        break;
+      case Section::kForeign:
+        doc_.foreign_.back().append("\n").append(raw);
+        break;
+      case Section::kDeleted:
+        break;
+      case Section::kKey:
+        ReadKeyLine(logical, raw);
+        break;
+    }
+  }
+
+ private:
+  enum class Section { kNone, kKey, kForeign, kDeleted };
+
+  // "[path]" opens (creating) a key, "[-path]" deletes one; a path that names
+  // no key starts a section kept verbatim.
+  void ReadSectionHeader(const std::string& logical, const std::string& raw) {
+    std::string_view inner = std::string_view(logical).substr(1, logical.size() - 2);
+    bool remove = !inner.empty() && inner[0] == '-';
+    if (remove) inner.remove_prefix(1);
+    std::u16string path;
+    std::vector<std::u16string> components;
+    if (!Utf8ToUtf16(inner, &path) || !CanonicalPath(path, &components)) {
+      doc_.foreign_.push_back(raw);
+      section_ = Section::kForeign;
+    } else if (remove) {
+      doc_.Remove(components);
+      section_ = Section::kDeleted;
+    } else {
+      bool created;
+      key_ = doc_.Create(components, &created);
+      section_ = Section::kKey;
+    }
+  }
+
+  // A value line sets or deletes a value; anything else is kept verbatim.
+  void ReadKeyLine(const std::string& logical, const std::string& raw) {
+    ParsedValue v;
+    if (logical[0] != ';' && ParseValueLine(logical, &v)) {
+      if (v.remove) {
+        key_->DeleteValue(v.name);
+      } else {
+        key_->SetValue(v.name, v.type, std::move(v.data));
+      }
+      return;
+    }
+    RegistryEntry e;
+    e.is_value = false;
+    e.verbatim = raw;
+    key_->entries.push_back(std::move(e));
+  }
+
+  RegistryDocument& doc_;
+  Section section_ = Section::kNone;
+  RegistryKey* key_ = nullptr;
+};
+
 RegistryDocument RegistryDocument::Parse(ByteSpan file) {
   RegistryDocument doc;
+  Reader reader(&doc);
   std::vector<std::string> lines = SplitLines(DecodeFileText(file));
-  enum class Section { kNone, kKey, kForeign, kDeleted } section = Section::kNone;
-  RegistryKey* key = nullptr;
   bool header_done = false;
   for (size_t i = 0; i < lines.size(); ++i) {
     std::string raw = lines[i];
@@ -452,68 +522,8 @@ RegistryDocument RegistryDocument::Parse(ByteSpan file) {
       header_done = true;
       if (logical == kHeader || logical == kHeader4) continue;
     }
-    // A trailing backslash joins the next line, or ends the data when the
-    // file or the section ends there. A blank line ends the data too; it is
-    // not kept in |raw|, so a rewrite (which may add or drop blank lines)
-    // reads back the same entry.
-    while (ContinuesHexData(logical)) {
-      logical.pop_back();
-      if (i + 1 >= lines.size() || IsSectionHeader(Trim(lines[i + 1]))) break;
-      ++i;
-      std::string_view next = Trim(lines[i]);
-      if (next.empty()) break;
-      logical.append(next);
-      raw.append("\n").append(lines[i]);
-    }
-
-    if (IsSectionHeader(logical)) {
-      std::string_view inner = std::string_view(logical).substr(1, logical.size() - 2);
-      bool remove = !inner.empty() && inner[0] == '-';
-      if (remove) inner.remove_prefix(1);
-      std::u16string path;
-      std::vector<std::u16string> components;
-      if (Utf8ToUtf16(inner, &path) && CanonicalPath(path, &components)) {
-        if (remove) {
-          doc.Remove(components);
-          section = Section::kDeleted;
-        } else {
-          bool created;
-          key = doc.Create(components, &created);
-          section = Section::kKey;
-        }
-      } else {
-        doc.foreign_.push_back(raw);
-        section = Section::kForeign;
-      }
-      continue;
-    }
-
-    switch (section) {
-      case Section::kNone:
-        doc.preamble_.push_back(raw);
-        break;
-      case Section::kForeign:
-        doc.foreign_.back().append("\n").append(raw);
-        break;
-      case Section::kDeleted:
-        break;
-      case Section::kKey: {
-        ParsedValue v;
-        if (logical[0] != ';' && ParseValueLine(logical, &v)) {
-          if (v.remove) {
-            key->DeleteValue(v.name);
-          } else {
-            key->SetValue(v.name, v.type, std::move(v.data));
-          }
-        } else {
-          RegistryEntry e;
-          e.is_value = false;
-          e.verbatim = raw;
-          key->entries.push_back(std::move(e));
-        }
-        break;
-      }
-    }
+    JoinContinuedHexData(lines, &i, &raw, &logical);
+    reader.Read(logical, raw);
   }
   return doc;
 }

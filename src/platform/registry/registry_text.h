@@ -123,6 +123,8 @@ class RegistryDocument {
   bool Remove(const std::vector<std::u16string>& components);
 
  private:
+  class Reader;  // Parse's state while it reads the lines
+
   RegistryKey top_;                    // its subkeys are the roots
   std::vector<std::string> preamble_;  // comments before the first section
   std::vector<std::string> foreign_;   // verbatim sections that name no key

@@ -6,10 +6,11 @@
 #include <charconv>
 #include <cstring>
 
+#include "common/hex.h"
+#include "common/unicode.h"
 #include "platform/openssl/der_walk.h"
 #include "platform/os/files.h"
 #include "platform/os/last_error.h"
-#include "platform/os/utf16.h"
 #include "platform/store/cert_context_impl.h"
 #include "platform/store/cert_context_internal.h"
 
@@ -184,7 +185,7 @@ CertContextPtr FinishContext(std::unique_ptr<CertContext::Impl> impl, bool x509_
     return nullptr;
   }
   SHA1(impl->der.data(), impl->der.size(), impl->sha1.data());
-  der::AppendHexUpper(impl->sha1, &impl->thumbprint);
+  AppendHexUpper(impl->sha1, &impl->thumbprint);
   impl->store_name = store_name;
   impl->store_path = store_path;
   impl->file_name = file_name;
@@ -211,14 +212,10 @@ CertContextPtr ParseCertificate(Bytes der, const std::string& store_name,
 CertContextPtr CertContextFromX509(X509* x509) {
   try {
     auto impl = std::make_unique<CertContext::Impl>();
-    unsigned char* der = nullptr;
-    int len = i2d_X509(x509, &der);
-    if (len <= 0) {
+    if (!ossl::EncodeDer(i2d_X509, x509, &impl->der)) {
       SetLastError(kCryptEOssError);
       return nullptr;
     }
-    impl->der.assign(der, der + len);
-    OPENSSL_free(der);
     if (X509_up_ref(x509) == 1) impl->x509.reset(x509);
     return FinishContext(std::move(impl), true, std::string(), std::string(), std::string());
   } catch (const std::bad_alloc&) {
@@ -368,7 +365,7 @@ bool CertCompareIntegerBlob(ByteSpan a, ByteSpan b) {
 std::string HexUpper(ByteSpan bytes) {
   std::string out;
   out.reserve(bytes.size() * 2);
-  der::AppendHexUpper(bytes, &out);
+  AppendHexUpper(bytes, &out);
   return out;
 }
 

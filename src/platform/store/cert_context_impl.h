@@ -11,17 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/openssl/openssl_ptr.h"
 #include "platform/store/cert_context.h"
 #include "platform/store/cert_store.h"
 
 namespace quillmark::platform {
-
-struct X509Deleter {
-  void operator()(X509* x) const { X509_free(x); }
-};
-struct X509CrlDeleter {
-  void operator()(X509_CRL* x) const { X509_CRL_free(x); }
-};
 
 // The key-provider property of one certificate in one store, shared by every
 // copy of its context and refreshed when the store's file changes.
@@ -41,7 +35,7 @@ struct DerRange {
 
 struct CertContext::Impl {
   Bytes der;
-  std::unique_ptr<X509, X509Deleter> x509;
+  ossl::X509Ptr x509;
   std::array<std::uint8_t, 20> sha1{};
   std::string thumbprint;
   std::string store_name;  // empty for a context made from bytes
@@ -63,7 +57,7 @@ struct CertContext::Impl {
 
 struct CrlContext::Impl {
   Bytes der;
-  std::unique_ptr<X509_CRL, X509CrlDeleter> crl;
+  ossl::X509CrlPtr crl;
   std::string thumbprint;
   std::string store_name;
   std::string store_path;

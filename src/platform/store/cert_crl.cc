@@ -3,6 +3,7 @@
 #include <openssl/sha.h>
 #include <openssl/x509.h>
 
+#include "common/hex.h"
 #include "platform/openssl/der_walk.h"
 #include "platform/os/last_error.h"
 #include "platform/store/cert_context_impl.h"
@@ -53,7 +54,7 @@ CrlContextPtr ParseCrl(Bytes der, const std::string& store_name, const std::stri
     }
     std::uint8_t sha1[20];
     SHA1(impl->der.data(), impl->der.size(), sha1);
-    der::AppendHexUpper(ByteSpan(sha1), &impl->thumbprint);
+    AppendHexUpper(ByteSpan(sha1), &impl->thumbprint);
     impl->store_name = store_name;
     impl->store_path = store_path;
     impl->file_name = file_name;

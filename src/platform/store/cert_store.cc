@@ -20,10 +20,12 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "common/ascii.h"
+#include "common/no_destructor.h"
+#include "common/unicode.h"
 #include "platform/os/files.h"
 #include "platform/os/home.h"
 #include "platform/os/last_error.h"
-#include "platform/os/utf16.h"
 #include "platform/store/cert_context_impl.h"
 #include "platform/store/cert_context_internal.h"
 
@@ -99,7 +101,7 @@ using SnapshotPtr = std::shared_ptr<const Snapshot>;
 
 std::mutex g_cache_mu;
 std::unordered_map<std::string, SnapshotPtr>& Cache() {
-  static auto* cache = new std::unordered_map<std::string, SnapshotPtr>();
+  static NoDestructor<std::unordered_map<std::string, SnapshotPtr>> cache;
   return *cache;
 }
 
@@ -140,6 +142,57 @@ void SortByThumbprintKeepingFirst(std::vector<ContextPtr>* contexts) {
                   contexts->end());
 }
 
+// Reads one file of a store folder. |before| is the entry of the same name
+// in the previous snapshot, if any. False when the file cannot be read.
+bool ReadEntry(const std::string& path, const std::string& store_name, const std::string& name,
+               FileKind kind, const FileEntry* before, FileEntry* entry) {
+  Bytes data;
+  if (!ReadFileWithKey(path + "/" + name, &data, &entry->key)) return false;
+  if (kind == FileKind::kCert) {
+    // A certificate rewritten with the same bytes keeps its context, and
+    // with it the property everyone holding the context shares.
+    if (before != nullptr && before->cert && std::ranges::equal(before->cert->der(), data)) {
+      entry->cert = before->cert;
+    } else {
+      entry->cert = ParseCertificate(std::move(data), store_name, path, name);
+    }
+  } else if (kind == FileKind::kCrl) {
+    entry->crl = ParseCrl(std::move(data), store_name, path, name);
+  } else {
+    entry->prop_state = ParseKeyProvInfo(AsChars(data), &entry->prop)
+                            ? PropertySlot::State::kPresent
+                            : PropertySlot::State::kUnreadable;
+  }
+  return true;
+}
+
+// Certificates and CRLs in thumbprint order; of several files with the same
+// contents the one whose name sorts first is kept.
+void IndexContexts(Snapshot* snap) {
+  for (const auto& [name, entry] : snap->files) {
+    if (entry.cert) snap->certs.push_back(entry.cert);
+    if (entry.crl) snap->crls.push_back(entry.crl);
+  }
+  SortByThumbprintKeepingFirst(&snap->certs);
+  SortByThumbprintKeepingFirst(&snap->crls);
+}
+
+// Key-provider properties, shared with every holder of the contexts.
+void PublishKeyProperties(const Snapshot& snap) {
+  for (const CertContextPtr& cert : snap.certs) {
+    PropertySlot& slot = *cert->impl().props;
+    auto it = snap.files.find(cert->thumbprint() + ".keyprov");
+    std::lock_guard<std::mutex> lock(slot.mu);
+    if (it == snap.files.end()) {
+      slot.state = PropertySlot::State::kAbsent;
+      slot.key_prov = KeyProvInfo();
+    } else {
+      slot.state = it->second.prop_state;
+      slot.key_prov = it->second.prop;
+    }
+  }
+}
+
 // Lists |path| again, reusing the entries of |old| whose files did not change.
 SnapshotPtr LoadSnapshot(const std::string& path, const std::string& store_name,
                          const FileKey& dir_key, const Snapshot* old) {
@@ -148,17 +201,15 @@ SnapshotPtr LoadSnapshot(const std::string& path, const std::string& store_name,
   snap->trusted = NowNs() - dir_key.mtime_ns > kRacyWindowNs;
   std::vector<std::string> names = ListDirectory(path);
   snap->files.reserve(names.size());
-  Bytes data;
   for (std::string& name : names) {
     FileKind kind = KindOf(name);
     if (kind == FileKind::kOther) continue;
-    std::string file = path + "/" + name;
     const FileEntry* before = nullptr;
     if (old != nullptr) {
       auto it = old->files.find(name);
       if (it != old->files.end()) {
         struct stat st;
-        if (::stat(file.c_str(), &st) == 0 && KeyOf(st) == it->second.key) {
+        if (::stat((path + "/" + name).c_str(), &st) == 0 && KeyOf(st) == it->second.key) {
           snap->files.emplace(std::move(name), it->second);
           continue;
         }
@@ -166,46 +217,11 @@ SnapshotPtr LoadSnapshot(const std::string& path, const std::string& store_name,
       }
     }
     FileEntry entry;
-    if (!ReadFileWithKey(file, &data, &entry.key)) continue;
-    if (kind == FileKind::kCert) {
-      // A certificate rewritten with the same bytes keeps its context, and
-      // with it the property everyone holding the context shares.
-      if (before != nullptr && before->cert && std::ranges::equal(before->cert->der(), data)) {
-        entry.cert = before->cert;
-      } else {
-        entry.cert = ParseCertificate(std::move(data), store_name, path, name);
-      }
-    } else if (kind == FileKind::kCrl) {
-      entry.crl = ParseCrl(std::move(data), store_name, path, name);
-    } else {
-      entry.prop_state = ParseKeyProvInfo(AsChars(data), &entry.prop)
-                             ? PropertySlot::State::kPresent
-                             : PropertySlot::State::kUnreadable;
-    }
-    data = Bytes();
+    if (!ReadEntry(path, store_name, name, kind, before, &entry)) continue;
     snap->files.emplace(std::move(name), std::move(entry));
   }
-  // Certificates and CRLs in thumbprint order; of several files with the same
-  // contents the one whose name sorts first is kept.
-  for (const auto& [name, entry] : snap->files) {
-    if (entry.cert) snap->certs.push_back(entry.cert);
-    if (entry.crl) snap->crls.push_back(entry.crl);
-  }
-  SortByThumbprintKeepingFirst(&snap->certs);
-  SortByThumbprintKeepingFirst(&snap->crls);
-  // Key-provider properties, shared with every holder of the contexts.
-  for (const CertContextPtr& cert : snap->certs) {
-    PropertySlot& slot = *cert->impl().props;
-    auto it = snap->files.find(cert->thumbprint() + ".keyprov");
-    std::lock_guard<std::mutex> lock(slot.mu);
-    if (it == snap->files.end()) {
-      slot.state = PropertySlot::State::kAbsent;
-      slot.key_prov = KeyProvInfo();
-    } else {
-      slot.state = it->second.prop_state;
-      slot.key_prov = it->second.prop;
-    }
-  }
+  IndexContexts(snap.get());
+  PublishKeyProperties(*snap);
   return snap;
 }
 
@@ -244,17 +260,6 @@ SnapshotPtr GetSnapshot(const CertStore::State& store, bool validate) {
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
-}
-
-bool EqualsIgnoreAsciiCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
 }
 
 // Simple case folding for the case-insensitive substring search: ASCII,
@@ -320,12 +325,12 @@ std::string FolderNameFor(const std::string& stores, const std::string& name, bo
   static constexpr std::string_view kWellKnown[] = {"MY", "CA", "ROOT", "AddressBook"};
   std::string preferred = name;
   for (std::string_view w : kWellKnown) {
-    if (EqualsIgnoreAsciiCase(w, name)) preferred = std::string(w);
+    if (EqualsIgnoringAsciiCase(w, name)) preferred = std::string(w);
   }
   *exists = true;
   if (IsDirectory(stores + "/" + preferred)) return preferred;
   for (const std::string& entry : ListDirectory(stores)) {
-    if (EqualsIgnoreAsciiCase(entry, name) && IsDirectory(stores + "/" + entry)) return entry;
+    if (EqualsIgnoringAsciiCase(entry, name) && IsDirectory(stores + "/" + entry)) return entry;
   }
   *exists = false;
   return preferred;
@@ -368,13 +373,13 @@ CertStore::CertStore(CertStore&&) noexcept = default;
 CertStore& CertStore::operator=(CertStore&&) noexcept = default;
 
 const std::string& CertStore::name() const {
-  static const std::string kEmpty;
-  return state_ ? state_->name : kEmpty;
+  static const NoDestructor<std::string> kEmpty;
+  return state_ ? state_->name : *kEmpty;
 }
 
 const std::string& CertStore::path() const {
-  static const std::string kEmpty;
-  return state_ ? state_->path : kEmpty;
+  static const NoDestructor<std::string> kEmpty;
+  return state_ ? state_->path : *kEmpty;
 }
 
 CertStore CertOpenStore(std::uint32_t provider, std::uint32_t /*encoding*/, std::uint32_t flags,

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <new>
 
-#include "platform/os/utf16.h"
+#include "common/unicode.h"
 
 namespace quillmark::platform::ui {
 
@@ -92,75 +92,90 @@ std::u16string ApplyDefaultExtension(std::u16string_view path, std::u16string_vi
   return out;
 }
 
+namespace {
+
+// Whether an answer the host gave names a row, a column or nothing, as its
+// action needs.
+bool ChooserAnswerFits(const ChooserRequest& request, const ChooserAnswer& a) {
+  switch (a.action) {
+    case ChooserAnswer::Action::kChoose:
+      return HasRow(request, a.item);
+    case ChooserAnswer::Action::kView:
+      return a.item == -1 || HasRow(request, a.item);
+    case ChooserAnswer::Action::kSort:
+      return a.column >= 0 && a.column <= 2;
+    case ChooserAnswer::Action::kCancel:
+      break;
+  }
+  return true;
+}
+
+// The report of a chooser request, rows in item order, without the answer.
+DialogReport ChooserReport(const ChooserRequest& request) {
+  DialogReport report;
+  report.kind = DialogKind::kChooser;
+  report.title = request.title;
+  report.prompt = request.prompt;
+  report.columns = request.columns;
+  report.buttons = request.buttons;
+  report.notice = request.notice;
+  report.rows = request.rows;
+  std::stable_sort(report.rows.begin(), report.rows.end(),
+                   [](const ChooserRow& x, const ChooserRow& y) { return x.item < y.item; });
+  return report;
+}
+
+// The text of an answer that does not fit (taken as Cancel): the host's own
+// text when it gave one, else the answer as it came.
+std::u16string UnfitChooserAnswerText(const ChooserAnswer& a, const std::u16string& unfit) {
+  if (!unfit.empty()) return unfit;
+  switch (a.action) {
+    case ChooserAnswer::Action::kChoose:
+      return u"choose " + Number(a.item);
+    case ChooserAnswer::Action::kView:
+      return u"view " + Number(a.item);
+    case ChooserAnswer::Action::kSort:
+      return u"sort " + Number(a.column);
+    case ChooserAnswer::Action::kCancel:
+      break;
+  }
+  return unfit;
+}
+
+// The text of a fitting answer; clears the fields its action does not use.
+std::u16string TakeFittingChooserAnswer(ChooserAnswer* a) {
+  switch (a->action) {
+    case ChooserAnswer::Action::kChoose:
+      a->column = -1;
+      return u"choose " + Number(a->item);
+    case ChooserAnswer::Action::kView:
+      a->column = -1;
+      return a->item < 0 ? std::u16string(u"view") : u"view " + Number(a->item);
+    case ChooserAnswer::Action::kSort:
+      a->item = -1;
+      return u"sort " + Number(a->column);
+    case ChooserAnswer::Action::kCancel:
+      break;
+  }
+  *a = ChooserAnswer{};
+  return u"cancel";
+}
+
+}  // namespace
+
 DialogHost::~DialogHost() = default;
 
 ChooserAnswer DialogHost::ChooseCertificate(const ChooserRequest& request) {
   try {
     ChooserReply reply = AskChooser(request);
     ChooserAnswer a = reply.answer;
-    bool fits = reply.unfit.empty();
-    if (fits) {
-      switch (a.action) {
-        case ChooserAnswer::Action::kChoose:
-          fits = HasRow(request, a.item);
-          break;
-        case ChooserAnswer::Action::kView:
-          fits = a.item == -1 || HasRow(request, a.item);
-          break;
-        case ChooserAnswer::Action::kSort:
-          fits = a.column >= 0 && a.column <= 2;
-          break;
-        case ChooserAnswer::Action::kCancel:
-          break;
-      }
-    }
-
-    DialogReport report;
-    report.kind = DialogKind::kChooser;
-    report.title = request.title;
-    report.prompt = request.prompt;
-    report.columns = request.columns;
-    report.buttons = request.buttons;
-    report.notice = request.notice;
-    report.rows = request.rows;
-    std::stable_sort(report.rows.begin(), report.rows.end(),
-                     [](const ChooserRow& x, const ChooserRow& y) { return x.item < y.item; });
-    if (!fits) {
-      switch (a.action) {
-        case ChooserAnswer::Action::kChoose:
-          report.answer = reply.unfit.empty() ? u"choose " + Number(a.item) : reply.unfit;
-          break;
-        case ChooserAnswer::Action::kView:
-          report.answer = reply.unfit.empty() ? u"view " + Number(a.item) : reply.unfit;
-          break;
-        case ChooserAnswer::Action::kSort:
-          report.answer = reply.unfit.empty() ? u"sort " + Number(a.column) : reply.unfit;
-          break;
-        case ChooserAnswer::Action::kCancel:
-          report.answer = reply.unfit;
-          break;
-      }
+    DialogReport report = ChooserReport(request);
+    if (!reply.unfit.empty() || !ChooserAnswerFits(request, a)) {
+      report.answer = UnfitChooserAnswerText(a, reply.unfit);
       report.taken_as_cancel = true;
       a = ChooserAnswer{};
     } else {
-      switch (a.action) {
-        case ChooserAnswer::Action::kChoose:
-          report.answer = u"choose " + Number(a.item);
-          a.column = -1;
-          break;
-        case ChooserAnswer::Action::kView:
-          report.answer = a.item < 0 ? std::u16string(u"view") : u"view " + Number(a.item);
-          a.column = -1;
-          break;
-        case ChooserAnswer::Action::kSort:
-          report.answer = u"sort " + Number(a.column);
-          a.item = -1;
-          break;
-        case ChooserAnswer::Action::kCancel:
-          report.answer = u"cancel";
-          a = ChooserAnswer{};
-          break;
-      }
+      report.answer = TakeFittingChooserAnswer(&a);
     }
     reports_.push_back(std::move(report));
     return a;

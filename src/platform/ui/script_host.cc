@@ -1,19 +1,12 @@
 #include "platform/ui/script_host.h"
 
+#include "common/trim.h"
+#include "common/unicode.h"
 #include "platform/os/files.h"
-#include "platform/os/utf16.h"
 
 namespace quillmark::platform::ui {
 
 namespace {
-
-bool IsBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r'; }
-
-std::u16string Trim(std::u16string_view s) {
-  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
-  return std::u16string(s);
-}
 
 // A non-negative decimal number making up all of |s|, below 10^9.
 bool ParseNumber(std::u16string_view s, int* n) {
@@ -34,8 +27,8 @@ ScriptDialogHost::ScriptDialogHost(std::string_view script) {
   std::size_t pos = 0;
   while (pos <= text.size()) {
     std::size_t nl = text.find(u'\n', pos);
-    std::u16string line =
-        Trim(std::u16string_view(text).substr(pos, nl == text.npos ? text.npos : nl - pos));
+    std::u16string line(
+        Trim(std::u16string_view(text).substr(pos, nl == text.npos ? text.npos : nl - pos)));
     if (!line.empty() && line[0] != u'#') lines_.push_back(std::move(line));
     if (nl == text.npos) break;
     pos = nl + 1;
@@ -57,7 +50,8 @@ bool ScriptDialogHost::Next(std::u16string* line, std::u16string* word, std::u16
   *line = lines_[next_++];
   std::size_t space = line->find_first_of(u" \t");
   *word = line->substr(0, space);
-  *rest = space == line->npos ? std::u16string() : Trim(std::u16string_view(*line).substr(space));
+  *rest = space == line->npos ? std::u16string()
+                              : std::u16string(Trim(std::u16string_view(*line).substr(space)));
   return true;
 }
 

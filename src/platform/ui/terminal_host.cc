@@ -6,22 +6,13 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "common/trim.h"
+#include "common/unicode.h"
 #include "platform/os/files.h"
-#include "platform/os/utf16.h"
 
 namespace quillmark::platform::ui {
 
 namespace {
-
-std::string Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\r')) {
-    s.remove_prefix(1);
-  }
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) {
-    s.remove_suffix(1);
-  }
-  return std::string(s);
-}
 
 bool ParseNumber(std::string_view s, int* n) {
   if (s.empty() || s.size() > 9) return false;
@@ -38,7 +29,7 @@ bool ParseNumber(std::string_view s, int* n) {
 void Split(const std::string& line, std::string* word, std::string* rest) {
   size_t space = line.find_first_of(" \t");
   *word = line.substr(0, space);
-  *rest = space == std::string::npos ? std::string() : Trim(line.substr(space));
+  *rest = space == std::string::npos ? std::string() : std::string(Trim(line.substr(space)));
 }
 
 bool HasRow(const ChooserRequest& request, int item) {
@@ -141,7 +132,7 @@ DialogHost::ChooserReply TerminalDialogHost::AskChooser(const ChooserRequest& re
     Print("> ");
     std::string line, word, rest;
     if (!ReadLine(&line)) return reply;
-    Split(Trim(line), &word, &rest);
+    Split(std::string(Trim(line)), &word, &rest);
     int n;
     if (word.empty() && request.selected >= 0) {
       reply.answer = {ChooserAnswer::Action::kChoose, request.selected, -1};
@@ -182,7 +173,7 @@ DialogHost::FileReply TerminalDialogHost::AskOpen(const OpenFileRequest& request
     Print("File to open (empty line cancels): ");
     std::string line;
     if (!ReadLine(&line)) return reply;
-    std::string path = ExpandHome(Trim(line));
+    std::string path = ExpandHome(std::string(Trim(line)));
     if (path.empty()) return reply;
     if (!IsRegularFile(path)) {
       Print("No such file: " + path + "\n");
@@ -205,7 +196,7 @@ DialogHost::FileReply TerminalDialogHost::AskSave(const SaveFileRequest& request
     }
     std::string line;
     if (!ReadLine(&line)) return reply;
-    std::string typed = ExpandHome(Trim(line));
+    std::string typed = ExpandHome(std::string(Trim(line)));
     if (typed == "-") return reply;
     std::u16string path = typed.empty() ? request.default_name : Utf8ToUtf16Lossy(typed);
     if (path.empty()) return reply;
@@ -223,7 +214,7 @@ DialogHost::FileReply TerminalDialogHost::AskSave(const SaveFileRequest& request
       Print(native + " exists. Replace it? [y/N] ");
       std::string yes;
       if (!ReadLine(&yes)) return reply;
-      yes = Trim(yes);
+      yes = std::string(Trim(yes));
       if (yes != "y" && yes != "Y" && yes != "yes") continue;
     }
     reply.answer = {FileAnswer::Outcome::kOk, path};

@@ -3,8 +3,8 @@
 
 #include <string>
 
+#include "common/unicode.h"
 #include "platform/os/last_error.h"
-#include "platform/os/utf16.h"
 #include "platform/store/cert_context.h"
 #include "support/cert_factory.h"
 

@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "common/unicode.h"
 #include "platform/os/files.h"
-#include "platform/os/utf16.h"
 #include "platform/ui/dialog_factory.h"
 #include "platform/ui/dialog_host.h"
 #include "platform/ui/script_host.h"

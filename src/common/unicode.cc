@@ -1,21 +1,13 @@
-#include "platform/os/utf16.h"
+#include "common/unicode.h"
 
 #include <cstdint>
 
-#include "common/unicode.h"
+namespace quillmark {
 
-namespace quillmark::platform {
-
-namespace {
-
-constexpr char32_t kReplacement = 0xFFFD;
-
-// Decodes one code point at |*pos|; false (and one byte consumed) when the
-// sequence is malformed.
-bool NextUtf8(std::string_view in, size_t* pos, char32_t* c) {
-  auto b = [&](size_t i) { return static_cast<std::uint8_t>(in[i]); };
-  std::uint8_t lead = b(*pos);
-  size_t need;
+bool DecodeUtf8(std::string_view in, std::size_t* pos, char32_t* c) {
+  auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(in[i]); };
+  const std::uint8_t lead = byte(*pos);
+  std::size_t need;
   char32_t value, min;
   if (lead < 0x80) {
     *c = lead;
@@ -31,13 +23,13 @@ bool NextUtf8(std::string_view in, size_t* pos, char32_t* c) {
     ++*pos;
     return false;
   }
-  size_t i = *pos + 1;
-  for (size_t k = 0; k < need; ++k, ++i) {
-    if (i >= in.size() || (b(i) & 0xC0) != 0x80) {
+  std::size_t i = *pos + 1;
+  for (std::size_t k = 0; k < need; ++k, ++i) {
+    if (i >= in.size() || (byte(i) & 0xC0) != 0x80) {
       ++*pos;
       return false;
     }
-    value = (value << 6) | (b(i) & 0x3F);
+    value = (value << 6) | (byte(i) & 0x3F);
   }
   if (value < min || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
     ++*pos;
@@ -48,15 +40,13 @@ bool NextUtf8(std::string_view in, size_t* pos, char32_t* c) {
   return true;
 }
 
-// Decodes one code point of UTF-16; false (one unit consumed) for a lone
-// surrogate.
-bool NextUtf16(std::u16string_view in, size_t* pos, char32_t* c) {
-  char16_t u = in[(*pos)++];
-  if (u < 0xD800 || u > 0xDFFF) {
+bool DecodeUtf16(std::u16string_view in, std::size_t* pos, char32_t* c) {
+  const char16_t u = in[(*pos)++];
+  if (!IsHighSurrogate(u) && !IsLowSurrogate(u)) {
     *c = u;
     return true;
   }
-  if (u <= 0xDBFF && *pos < in.size() && in[*pos] >= 0xDC00 && in[*pos] <= 0xDFFF) {
+  if (IsHighSurrogate(u) && *pos < in.size() && IsLowSurrogate(in[*pos])) {
     *c = 0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) + (in[*pos] - 0xDC00);
     ++*pos;
     return true;
@@ -64,14 +54,12 @@ bool NextUtf16(std::u16string_view in, size_t* pos, char32_t* c) {
   return false;
 }
 
-}  // namespace
-
 bool Utf16ToUtf8(std::u16string_view in, std::string* out) {
   std::string result;
   result.reserve(in.size());
-  for (size_t pos = 0; pos < in.size();) {
+  for (std::size_t pos = 0; pos < in.size();) {
     char32_t c;
-    if (!NextUtf16(in, &pos, &c)) return false;
+    if (!DecodeUtf16(in, &pos, &c)) return false;
     AppendUtf8(c, &result);
   }
   *out = std::move(result);
@@ -81,9 +69,9 @@ bool Utf16ToUtf8(std::u16string_view in, std::string* out) {
 bool Utf8ToUtf16(std::string_view in, std::u16string* out) {
   std::u16string result;
   result.reserve(in.size());
-  for (size_t pos = 0; pos < in.size();) {
+  for (std::size_t pos = 0; pos < in.size();) {
     char32_t c;
-    if (!NextUtf8(in, &pos, &c)) return false;
+    if (!DecodeUtf8(in, &pos, &c)) return false;
     AppendUtf16(c, &result);
   }
   *out = std::move(result);
@@ -93,9 +81,9 @@ bool Utf8ToUtf16(std::string_view in, std::u16string* out) {
 std::string Utf16ToUtf8Lossy(std::u16string_view in) {
   std::string result;
   result.reserve(in.size());
-  for (size_t pos = 0; pos < in.size();) {
+  for (std::size_t pos = 0; pos < in.size();) {
     char32_t c;
-    if (!NextUtf16(in, &pos, &c)) c = kReplacement;
+    if (!DecodeUtf16(in, &pos, &c)) c = kReplacementCharacter;
     AppendUtf8(c, &result);
   }
   return result;
@@ -104,12 +92,12 @@ std::string Utf16ToUtf8Lossy(std::u16string_view in) {
 std::u16string Utf8ToUtf16Lossy(std::string_view in) {
   std::u16string result;
   result.reserve(in.size());
-  for (size_t pos = 0; pos < in.size();) {
+  for (std::size_t pos = 0; pos < in.size();) {
     char32_t c;
-    if (!NextUtf8(in, &pos, &c)) c = kReplacement;
+    if (!DecodeUtf8(in, &pos, &c)) c = kReplacementCharacter;
     AppendUtf16(c, &result);
   }
   return result;
 }
 
-}  // namespace quillmark::platform
+}  // namespace quillmark

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "common/unicode.h"
 #include "platform/os/last_error.h"
-#include "platform/os/utf16.h"
 #include "platform/store/cert_context.h"
 #include "support/cert_factory.h"
 

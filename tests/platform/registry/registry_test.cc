@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "common/unicode.h"
 #include "platform/os/files.h"
 #include "platform/os/home.h"
-#include "platform/os/utf16.h"
 #include "support/test_dirs.h"
 
 namespace quillmark::platform {

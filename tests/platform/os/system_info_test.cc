@@ -8,12 +8,12 @@
 #include <string>
 #include <thread>
 
+#include "common/unicode.h"
 #include "platform/os/files.h"
 #include "platform/os/last_error.h"
 #include "platform/os/network.h"
 #include "platform/os/paths.h"
 #include "platform/os/shell.h"
-#include "platform/os/utf16.h"
 #include "support/test_dirs.h"
 
 namespace quillmark::platform {

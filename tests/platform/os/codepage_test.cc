@@ -6,8 +6,6 @@
 #include <thread>
 #include <vector>
 
-#include "common/status.h"
-#include "control/text_convert.h"
 #include "platform/os/last_error.h"
 
 namespace quillmark::platform {
@@ -227,28 +225,6 @@ TEST(CodePage, LongTextsAndConcurrentThreadsConvertAlike) {
   }
   for (auto& th : threads) th.join();
   EXPECT_EQ(mismatches, std::vector<int>(4, 0));
-}
-
-TEST(TextConvert, StatusesAndTheTerminatorRule) {
-  Bytes data = H({9});
-  EXPECT_EQ(control::TextToBytes(936, u"中文", &data), kOk);
-  EXPECT_EQ(data, H({0xD6, 0xD0, 0xCE, 0xC4}));
-  EXPECT_EQ(control::TextToBytes(936, std::u16string(u"ab\0cd", 5), &data), kOk);
-  EXPECT_EQ(data, H({'a', 'b'}));
-  EXPECT_EQ(control::TextToBytes(936, std::u16string(1, u'\0'), &data), kOk);
-  EXPECT_TRUE(data.empty());  // passes an emptiness test, yields no data
-  EXPECT_EQ(control::TextToBytes(65001, u"😀", &data), kOk);
-  EXPECT_EQ(data, H({0xF0, 0x9F, 0x98, 0x80}));
-  data = H({7});
-  EXPECT_EQ(control::TextToBytes(4242, u"abc", &data), kErrTextToBytes);
-  EXPECT_EQ(data, H({7}));
-
-  std::u16string text = u"x";
-  EXPECT_EQ(control::BytesToText(936, H({0xD6, 0xD0, 0x00, 0x41}), &text), kOk);
-  EXPECT_EQ(text, std::u16string(u"中\0A", 3));
-  EXPECT_EQ(control::BytesToText(936, ByteSpan(), &text), kErrBytesToText);
-  EXPECT_EQ(control::BytesToText(4242, H({0x41}), &text), kErrBytesToText);
-  EXPECT_EQ(text, std::u16string(u"中\0A", 3));
 }
 
 }  // namespace
