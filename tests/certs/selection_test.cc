@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -146,6 +147,34 @@ class SelectionTest : public ::testing::Test {
     return SelectCertificate(stores, query, texts_);
   }
 
+  // Zhangsan, two certificates named Twin (their thumbprints in enumeration
+  // order are returned) and one without a key.
+  std::vector<std::string> AddTwins(const CertStore& my) {
+    Add(my, {Name({{"C", "CN"}, {"O", "Bank"}, {"CN", "Zhangsan"}})});
+    Add(my, {Name({{"CN", "Twin"}}), {0x01}});
+    Add(my, {Name({{"CN", "Twin"}}), {0x02}});
+    Add(my, {Name({{"CN", "Keyless"}}), {0x03}, kNoKey});
+    std::vector<std::string> twins;
+    for (CertContextPtr c = pf::CertEnumCertificatesInStore(my, nullptr); c;
+         c = pf::CertEnumCertificatesInStore(my, c)) {
+      if (DisplayName(c) == u"Twin") twins.push_back(c->thumbprint());
+    }
+    EXPECT_EQ(twins.size(), 2u);
+    return twins;
+  }
+
+  // "MY" with Wang, Wang SM2 and Li, and the store "SM2" with a keyless SM2
+  // certificate whose subject also holds "CN=Wang".
+  std::array<CertStore, 2> Sm2Stores() {
+    CertStore my = Open(u"MY");
+    CertStore sm2 = Open(u"SM2");
+    Add(my, {Name({{"CN", "Wang"}}), {0x01}});
+    Add(my, {Name({{"CN", "Wang SM2"}}), {0x02}, pf::kAtKeyExchange, true});
+    Add(my, {Name({{"CN", "Li"}}), {0x03}});
+    Add(sm2, {Name({{"CN", "Wang SM2 spare"}}), {0x04}, kNoKey, true});
+    return {std::move(my), std::move(sm2)};
+  }
+
   static std::vector<std::u16string> Sorted(std::vector<std::u16string> v) {
     std::sort(v.begin(), v.end());
     return v;
@@ -276,6 +305,12 @@ TEST_F(SelectionTest, DnMatchingInOneStore) {
     EXPECT_EQ(DisplayName(got), rows[0]);
     EXPECT_EQ(reports[0].answer, u"choose 0");
   }
+}
+
+TEST_F(SelectionTest, ChooserCarriesItsTextsAndNoStoreShowsNothing) {
+  CertStore my = Open(u"MY");
+  Add(my, {Name({{"C", "CN"}, {"O", "Bank"}, {"CN", "Zhangsan"}})});
+  Add(my, {Name({{"C", "CN"}, {"O", "Bank"}, {"CN", "Alice"}})});
 
   // The rows carry the texts of the dialog and the three column texts. Two
   // matched, so a Cancel asks nothing more.
@@ -299,10 +334,7 @@ TEST_F(SelectionTest, DnMatchingInOneStore) {
 
 TEST_F(SelectionTest, ProtocolRetriesReversedDnOnlyWhenNothingMatched) {
   CertStore my = Open(u"MY");
-  Add(my, {Name({{"C", "CN"}, {"O", "Bank"}, {"CN", "Zhangsan"}})});
-  Add(my, {Name({{"CN", "Twin"}}), {0x01}});
-  Add(my, {Name({{"CN", "Twin"}}), {0x02}});
-  Add(my, {Name({{"CN", "Keyless"}}), {0x03}, kNoKey});
+  const std::vector<std::string> twins = AddTwins(my);
   SignerQuery query;
   CertContextPtr got;
 
@@ -330,16 +362,17 @@ TEST_F(SelectionTest, ProtocolRetriesReversedDnOnlyWhenNothingMatched) {
   Script("choose 1\n");
   got = Select({&my, 1}, query);
   ASSERT_NE(got, nullptr);
-  CertContextPtr first = pf::CertEnumCertificatesInStore(my, nullptr);
-  std::vector<std::string> twins;
-  for (CertContextPtr c = first; c; c = pf::CertEnumCertificatesInStore(my, c)) {
-    if (DisplayName(c) == u"Twin") twins.push_back(c->thumbprint());
-  }
-  ASSERT_EQ(twins.size(), 2u);
   EXPECT_EQ(got->thumbprint(), twins[1]);
-  Reports();
+}
+
+TEST_F(SelectionTest, ServerModeTakesTheFirstMatchAndNoDnAsksForAll) {
+  CertStore my = Open(u"MY");
+  const std::vector<std::string> twins = AddTwins(my);
+  SignerQuery query;
+  CertContextPtr got;
 
   // Server mode: the first match, no key filter, never a dialog.
+  Script("");
   query.server_mode = true;
   query.dn = u"CN=Keyless";
   EXPECT_EQ(DisplayName(Select({&my, 1}, query)), u"Keyless");
@@ -420,13 +453,7 @@ TEST_F(SelectionTest, KeySpecFilter) {
 }
 
 TEST_F(SelectionTest, Sm2SplitByPreference) {
-  CertStore my = Open(u"MY");
-  CertStore sm2 = Open(u"SM2");
-  Add(my, {Name({{"CN", "Wang"}}), {0x01}});
-  Add(my, {Name({{"CN", "Wang SM2"}}), {0x02}, pf::kAtKeyExchange, true});
-  Add(my, {Name({{"CN", "Li"}}), {0x03}});
-  Add(sm2, {Name({{"CN", "Wang SM2 spare"}}), {0x04}, kNoKey, true});
-  const CertStore both[] = {std::move(my), std::move(sm2)};
+  const std::array<CertStore, 2> both = Sm2Stores();
 
   struct {
     std::u16string_view dn;
@@ -461,7 +488,10 @@ TEST_F(SelectionTest, Sm2SplitByPreference) {
       EXPECT_EQ(ChooserRows(), (std::vector<std::u16string>{u"-"}));
     }
   }
+}
 
+TEST_F(SelectionTest, Sm2SplitWithoutDnAndInTheRetry) {
+  const std::array<CertStore, 2> both = Sm2Stores();
   Script("cancel\ncancel\n");
   EXPECT_EQ(Select(both, {.sm2_forms = true, .sign_mode = kPreferNotSm2}), nullptr);
   EXPECT_EQ(Sorted(ChooserRows()), (std::vector<std::u16string>{u"Li", u"Wang"}));
