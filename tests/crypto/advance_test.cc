@@ -6,6 +6,7 @@
 #include <openssl/pkcs7.h>
 #include <openssl/x509.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -258,6 +259,31 @@ TEST_F(AdvanceTest, UndecodableTextAndMissingArguments) {
   EXPECT_EQ(AdvanceVerifyAttached(AsBytes("YWJj"), nullptr, nullptr), NumberAsCode(kErrEmptyInput));
   EXPECT_EQ(AdvanceSign(kData, {.dn = u"CN=Li Si", .server_mode = true}, {}, {}, nullptr, nullptr),
             kErrEmptyInput);
+}
+
+TEST_F(AdvanceTest, ChooserOffersTheListTheSignModePrefers) {
+  // Sign mode 1: the not-SM2 certificates of "MY" alone; Cancel ends it.
+  Answer("cancel\n");
+  Bytes text;
+  EXPECT_EQ(AdvanceSign(kData, {.sign_mode = 1}, {}, {}, &text, nullptr), kErrCertNotFound);
+  std::vector<platform::ui::DialogReport> reports = Reports();
+  ASSERT_EQ(reports.size(), 1u);
+  std::vector<std::u16string> rows;
+  for (const platform::ui::ChooserRow& r : reports[0].rows) rows.push_back(r.subject);
+  std::sort(rows.begin(), rows.end());
+  EXPECT_EQ(rows, (std::vector<std::u16string>{u"Li Si", u"张三", u"王五"}));
+
+  // Sign mode 4: the SM2 list, with 赵六 from "MY" and from the SM2 store.
+  Answer("choose 1\n");
+  certs::CertInfoSet signer;
+  ASSERT_EQ(AdvanceSign(kData, {.sign_mode = 4, .sm2_store = u"SM2"}, {}, {}, &text, &signer), kOk);
+  reports = Reports();
+  ASSERT_EQ(reports.size(), 1u);
+  ASSERT_EQ(reports[0].rows.size(), 2u);
+  EXPECT_EQ(reports[0].rows[0].subject, u"赵六");
+  EXPECT_EQ(reports[0].rows[1].subject, u"赵六");
+  EXPECT_TRUE(signer.Get(certs::kFieldSubject)->starts_with(u"CN=赵六"));
+  EXPECT_EQ(ReadPackage(Decode(text)).digest_alg, "1.2.156.10197.1.401");
 }
 
 TEST_F(AdvanceTest, SigningStepsOnTheirOwn) {

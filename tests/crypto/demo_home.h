@@ -20,8 +20,10 @@
 #include "demo/demo_pki.h"
 #include "platform/os/files.h"
 #include "platform/os/home.h"
+#include "platform/os/utf16.h"
 #include "platform/ui/dialog_factory.h"
 #include "platform/ui/script_host.h"
+#include "support/cert_factory.h"
 #include "support/test_dirs.h"
 
 namespace quillmark {
@@ -61,6 +63,26 @@ class DemoHomeTest : public ::testing::Test {
     }
     ADD_FAILURE() << store;
     return {};
+  }
+
+  // The PEM key file of the demo user |name| in "MY".
+  static std::string KeyFile(std::u16string_view name) {
+    for (const ::quillmark::demo::DemoItem& item : items_) {
+      if (item.store == "MY" && item.name.starts_with(name) && !item.container.empty()) {
+        return home_->path() + "/keys/" + platform::Utf16ToUtf8Lossy(item.container) +
+               (item.key_spec == 2 ? "/signature.pem" : "/exchange.pem");
+      }
+    }
+    ADD_FAILURE() << "no key";
+    return {};
+  }
+
+  // Writes the certificate of |name| in "MY" as PEM into the work folder.
+  std::string CertFile(std::u16string_view name) {
+    const std::string path = work_.File("cert.pem");
+    EXPECT_TRUE(
+        testing::WriteBytes(path, AsBytes(testing::DerToPem(ItemDer("MY", name), "CERTIFICATE"))));
+    return path;
   }
 
   // Answers the dialogs from |script| from now on.
