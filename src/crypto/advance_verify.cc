@@ -42,9 +42,10 @@ int VerifyPackage(ByteSpan text, const ByteSpan* data, Bytes* content,
         status != kOk) {
       return status;
     }
-    if (int status = certs::VerifyCertificateChain(parsed.certificate, certs::kMaskAll);
-        status != kOk) {
-      return status;
+    // The chain check reports no platform code here.
+    if (Status status = certs::VerifyCertificateChain(parsed.certificate, certs::kMaskAll);
+        !status.ok()) {
+      return status.number();
     }
     crypto::ReturnFieldTexts(parsed.certificate, signer_info);
     if (content != nullptr) *content = std::move(parsed.content);

@@ -78,8 +78,9 @@ Status RawVerify(ByteSpan signature_text, ByteSpan plain, const certs::SignerQue
     if (Status status = OpenRecipientStores(&stores); !status.ok()) return status;
     platform::CertContextPtr signer = SelectRecipient(stores, query, texts);
     if (!signer) return kErrCertNotFound;
-    if (int status = certs::VerifyCertificateChain(signer, certs::kMaskAll); status != kOk) {
-      return status;
+    // The chain check reports no platform code here.
+    if (Status status = certs::VerifyCertificateChain(signer, certs::kMaskAll); !status.ok()) {
+      return status.number();
     }
 
     platform::ProvHandle prov;

@@ -92,8 +92,9 @@ Status DecryptAndVerifyEnvelope(ByteSpan text, Bytes* content, certs::CertInfoSe
       return MessageCallFailed(MessageCall::kDecrypt);
     }
     if (signer == nullptr) return kErrSignerNoSubject;
-    if (int status = certs::VerifyCertificateChain(signer, certs::kMaskAll); status != kOk) {
-      return status;
+    // The chain check reports no platform code here.
+    if (Status status = certs::VerifyCertificateChain(signer, certs::kMaskAll); !status.ok()) {
+      return status.number();
     }
     ReturnFieldTexts(signer, signer_info);
     ReturnFieldTexts(recipient, recipient_info);

@@ -35,8 +35,9 @@ Status Verify(ByteSpan text, Bytes* content, certs::CertInfoSet* signer_info, bo
     }
     if (!verified) return MessageCallFailed(MessageCall::kVerify);
     if (signer == nullptr) return kErrSignerNoSubject;
-    if (int status = certs::VerifyCertificateChain(signer, chain_mask); status != kOk) {
-      return status;
+    // The chain check reports no platform code here.
+    if (Status status = certs::VerifyCertificateChain(signer, chain_mask); !status.ok()) {
+      return status.number();
     }
     ReturnFieldTexts(signer, signer_info);
     if (attached) *content = std::move(signed_content);
