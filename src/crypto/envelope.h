@@ -3,9 +3,10 @@
 // with a private key of the current user.
 //
 // EncryptEnvelope takes the recipient from the other people's stores
-// (user_stores.h: the query's DN, separator and server mode); EncryptFileForCertificate takes it
-// from a Base64 certificate the caller supplies; DecryptEnvelope finds the key in "MY". The content
-// cipher is the one |symmetric_oid| names, passed on as given (platform/message.h lists the
+// (user_stores.h: the query's DN, separator and server mode);
+// EncryptFileForCertificate takes it from a Base64 certificate the caller
+// supplies; DecryptEnvelope finds the key in "MY". The content cipher is the
+// one |symmetric_oid| names, passed on as given (platform/message.h lists the
 // ciphers; RC4 is the control's default). Envelopes are never compressed.
 //
 // Statuses:

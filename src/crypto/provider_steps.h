@@ -10,13 +10,13 @@
 // platform code; a caller that reports no code for them drops it.
 //
 //   platform::KeyProvInfo info;
-//   int status = ReadKeyProvInfo(*cert, &info);        // kErrNoPrivateKeyProperty, kErrNoProperty
+//   Status status = ReadKeyProvInfo(*cert, &info);     // kErrNoPrivateKeyProperty, kErrNoProperty
 //   platform::ProvHandle prov;
 //   status = OpenKeyContainer(info, &prov);            // kErrKeyDeviceNotFound
 //   platform::HashHandle hash;
-//   Status hashed = HashData(prov.get(), platform::CertOIDToAlgId(oid), data, &hash);
+//   status = HashData(prov.get(), platform::CertOIDToAlgId(oid), data, &hash);
 //   Bytes signature;
-//   Status signed = SignHash(*hash, info.key_spec, &signature);  // least significant byte first
+//   status = SignHash(*hash, info.key_spec, &signature);  // least significant byte first
 #ifndef QUILLMARK_CRYPTO_PROVIDER_STEPS_H_
 #define QUILLMARK_CRYPTO_PROVIDER_STEPS_H_
 
