@@ -119,8 +119,9 @@ Message ConversionMessage(int status) {
 Step TakeData(ControlSettings& s, const SignKind& kind, std::u16string_view plain_text,
               Bytes* data) {
   if (kind.data == Data::kOutgoing) {
-    if (!s.outgoing_plain_text.has_value())
+    if (!s.outgoing_plain_text.has_value()) {
       return StepFailure{kErrEmptyInput, Message::kSourceEmpty};
+    }
     *data = std::move(*s.outgoing_plain_text);
     s.outgoing_plain_text.reset();
     return std::nullopt;
@@ -173,8 +174,9 @@ HRESULT SignMember(ControlSettings& s, const SignKind& kind, const SignArgs& arg
   frame.OnFailure(cleanup);
   return frame.Run([&] {
     Bytes data;
-    if (Step f = TakeData(s, kind, args.plain_text, &data))
-      return frame.Fail(f->number, f->message);
+    if (Step taken = TakeData(s, kind, args.plain_text, &data)) {
+      return frame.Fail(taken->number, taken->message);
+    }
     certs::SignerQuery query;
     Step named = kind.naming == Naming::kDn ? QueryByDnArgument(s, kind, args, &query)
                                             : QueryBySerialArgument(s, kind, args, &query);
