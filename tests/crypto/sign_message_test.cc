@@ -160,14 +160,23 @@ TEST_F(SignMessageTest, RefusalsAndTheirPlatformCodes) {
 }
 
 TEST_F(SignMessageTest, ChooserOffersEveryKeyAndSerialNamesTheSigner) {
-  // No DN: every certificate of "MY" with a key, SM2 ones included.
-  Answer("choose 1\n");
+  // No DN: every certificate of "MY" with a key, SM2 ones included, in an
+  // order fixed by their thumbprints.
+  Answer("cancel\n");
   Bytes text;
+  EXPECT_EQ(SignMessage(kData, {}, {}, {}, &text, nullptr), kErrCertNotFound);
+  std::vector<std::u16string> rows = ChooserRows();
+  std::vector<std::u16string> sorted = rows;
+  std::sort(sorted.begin(), sorted.end());
+  ASSERT_EQ(sorted, (std::vector<std::u16string>{u"Li Si", u"张三", u"王五", u"赵六"}));
+
+  // Choosing Li Si's row signs as Li Si.
+  const auto li = std::find(rows.begin(), rows.end(), u"Li Si") - rows.begin();
+  Answer("choose " + std::to_string(li) + "\n");
   certs::CertInfoSet signer;
   ASSERT_EQ(SignMessage(kData, {}, {}, {}, &text, &signer), kOk);
-  std::vector<std::u16string> rows = ChooserRows();
-  ASSERT_EQ(rows.size(), 4u);
-  EXPECT_NE(signer.Get(certs::kFieldSubject)->find(u"CN=" + rows[1] + u","), std::u16string::npos);
+  EXPECT_EQ(ChooserRows(), rows);
+  EXPECT_EQ(*signer.Get(certs::kFieldSubject), kLiSi);
 
   // The serial text without its spaces, and the issuer DN, name the signer.
   std::u16string serial = *signer.Get(certs::kFieldSerial);
