@@ -68,8 +68,7 @@ const certs::ChooserTexts& Texts() {
 }
 
 void SelectOnce(const pf::CertStore& store, benchmark::State& state) {
-  bool matched = false;
-  pf::CertContextPtr got = certs::SelectByDn({&store, 1}, kDn, u"|", &matched, false, Texts());
+  pf::CertContextPtr got = certs::SelectCertificate({&store, 1}, {.dn = kDn}, Texts());
   if (!got) state.SkipWithError("the DN selected nothing");
   benchmark::DoNotOptimize(got);
 }

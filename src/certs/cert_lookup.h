@@ -5,6 +5,8 @@
 //
 // A store list is the caller's open stores, searched in array order; the
 // caller opens and closes them. Returned contexts belong to the caller.
+// std::bad_alloc passes to the caller: the selection and the chooser, whose
+// contracts say what no memory means.
 #ifndef QUILLMARK_CERTS_CERT_LOOKUP_H_
 #define QUILLMARK_CERTS_CERT_LOOKUP_H_
 

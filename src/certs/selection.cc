@@ -35,11 +35,37 @@ KeyCheck CheckKey(const pf::CertContext& cert, KeyRule rule) {
   return KeyCheck::kEligible;
 }
 
-bool IsSm2Signed(const pf::CertContext& cert) {
-  return cert.signature_algorithm_oid().starts_with(kSm2SignatureOidPrefix);
-}
-
 int HexDigit(char16_t c) { return HexDigitValue(c); }
+
+// What one pass matches.
+enum class MatchOn {
+  kDn,               // an alternative of the DN occurs in the rendered subject
+  kSerialAndIssuer,  // a listed serial number and the whole issuer DN
+  kNothing,          // every eligible certificate; the chooser is always shown
+};
+
+// One pass of the selection.
+struct Pass {
+  MatchOn match = MatchOn::kNothing;
+  KeyRule key = KeyRule::kPrivateKey;
+  bool split_sm2 = false;
+  int preference = kOnlyNotSm2;  // split_sm2 only
+  // kDn: the DN (alternatives joined by |separator|), not yet normalised.
+  std::u16string_view dn;
+  std::u16string_view separator;
+  // kDn: with no candidate, show the chooser with an empty list anyway.
+  bool force_chooser = false;
+  // kSerialAndIssuer: the serial list and the issuer DN.
+  std::u16string_view serial_list;
+  std::u16string_view issuer_dn;
+};
+
+// What a pass matches against, prepared once.
+struct Pattern {
+  std::u16string normalized;  // the DN, or the issuer DN
+  std::vector<std::u16string_view> pieces;
+  std::vector<Bytes> serials;
+};
 
 // Candidates found so far: one list, or the not-SM2 (a) and SM2 (b) lists.
 struct Candidates {
@@ -49,13 +75,24 @@ struct Candidates {
   int count_b = 0;
 };
 
-// Whether |cert| matches |query|. |subject| receives the rendered subject
+Pattern PatternOf(const Pass& pass) {
+  Pattern p;
+  if (pass.match == MatchOn::kDn) {
+    p.normalized = NormalizeDnCommas(pass.dn);
+    p.pieces = SplitDnAlternatives(p.normalized, pass.separator);
+  } else if (pass.match == MatchOn::kSerialAndIssuer) {
+    p.serials = ParseSerialList(pass.serial_list);
+    p.normalized = NormalizeDnCommas(pass.issuer_dn);
+  }
+  return p;
+}
+
+// Whether |cert| matches |pass|. |subject| receives the rendered subject
 // when the match needed it.
-bool Matches(const pf::CertContext& cert, const SelectionQuery& query,
-             const std::vector<std::u16string_view>& pieces, const std::u16string& issuer_dn,
-             const std::vector<Bytes>& serials, std::u16string* subject, bool* have_subject) {
+bool Matches(const pf::CertContext& cert, const Pass& pass, const Pattern& pattern,
+             std::u16string* subject, bool* have_subject) {
   *have_subject = false;
-  switch (query.match) {
+  switch (pass.match) {
     case MatchOn::kNothing:
       return true;
     case MatchOn::kDn:
@@ -64,14 +101,14 @@ bool Matches(const pf::CertContext& cert, const SelectionQuery& query,
         return false;
       }
       *have_subject = true;
-      return AnyPieceOccursIn(pieces, *subject);
+      return AnyPieceOccursIn(pattern.pieces, *subject);
     case MatchOn::kSerialAndIssuer: {
       std::u16string issuer;
-      for (const Bytes& serial : serials) {
+      for (const Bytes& serial : pattern.serials) {
         if (!pf::CertCompareIntegerBlob(cert.serial(), serial)) continue;
         if (pf::CertNameToStrW(pf::kDefaultEncoding, cert.issuer_der(), pf::kCertX500NameStr,
                                &issuer) &&
-            issuer == issuer_dn) {
+            issuer == pattern.normalized) {
           return true;
         }
       }
@@ -104,72 +141,67 @@ pf::CertContextPtr Choose(StoreList stores, const CandidateList& list, int count
   return Refind(stores, list, position);
 }
 
-pf::CertContextPtr Select(StoreList stores, const SelectionQuery& query,
-                          const ChooserTexts& texts) {
-  const bool filter = query.key == KeyRule::kSignatureKey || query.split_sm2 || stores.size() == 1;
-
-  std::u16string normalized;
-  std::vector<std::u16string_view> pieces;
-  std::vector<Bytes> serials;
-  if (query.match == MatchOn::kDn) {
-    normalized = NormalizeDnCommas(query.dn);
-    pieces = SplitDnAlternatives(normalized, query.separator);
-  } else if (query.match == MatchOn::kSerialAndIssuer) {
-    serials = ParseSerialList(query.serial_list);
-    normalized = NormalizeDnCommas(query.issuer_dn);
-  }
-
-  Candidates found;
+// Collects the candidates of |pass| into |found|; false when a key-provider
+// property that cannot be read ends the selection.
+bool Collect(StoreList stores, const Pass& pass, Candidates* found) {
+  const bool filter = pass.key == KeyRule::kSignatureKey || pass.split_sm2 || stores.size() == 1;
+  const Pattern pattern = PatternOf(pass);
   std::u16string subject;
   for (const pf::CertStore& store : stores) {
     for (pf::CertContextPtr c = pf::CertEnumCertificatesInStore(store, nullptr); c;
          c = pf::CertEnumCertificatesInStore(store, c)) {
       // A signature-key check may end the whole selection, so it comes
       // first; the private-key check only excludes, so it waits for a match.
-      if (filter && query.key == KeyRule::kSignatureKey) {
-        KeyCheck check = CheckKey(*c, query.key);
-        if (check == KeyCheck::kAbort) return nullptr;
+      if (filter && pass.key == KeyRule::kSignatureKey) {
+        KeyCheck check = CheckKey(*c, pass.key);
+        if (check == KeyCheck::kAbort) return false;
         if (check == KeyCheck::kNotEligible) continue;
       }
       bool have_subject;
-      if (!Matches(*c, query, pieces, normalized, serials, &subject, &have_subject)) continue;
-      if (filter && query.key == KeyRule::kPrivateKey &&
-          CheckKey(*c, query.key) != KeyCheck::kEligible) {
+      if (!Matches(*c, pass, pattern, &subject, &have_subject)) continue;
+      if (filter && pass.key == KeyRule::kPrivateKey &&
+          CheckKey(*c, pass.key) != KeyCheck::kEligible) {
         continue;
       }
-      bool to_b = query.split_sm2 && IsSm2Signed(*c);
-      AppendCandidate(*c, have_subject ? &subject : nullptr, to_b ? &found.b : &found.a);
-      ++(to_b ? found.count_b : found.count_a);
+      bool to_b = pass.split_sm2 && IsSm2Signed(*c);
+      AppendCandidate(*c, have_subject ? &subject : nullptr, to_b ? &found->b : &found->a);
+      ++(to_b ? found->count_b : found->count_a);
     }
   }
+  return true;
+}
 
-  bool pick_b = false;
-  if (query.split_sm2) {
-    switch (query.preference) {
-      case kOnlyNotSm2:
-        pick_b = false;
-        break;
-      case kOnlySm2:
-        pick_b = true;
-        break;
-      case kPreferNotSm2:
-        pick_b = found.count_a == 0;
-        break;
-      default:
-        pick_b = found.count_b != 0;
-        break;
-    }
+// Whether the SM2 list (b) is the one offered, by the pass's preference.
+bool PicksSm2List(const Pass& pass, const Candidates& found) {
+  if (!pass.split_sm2) return false;
+  switch (pass.preference) {
+    case kOnlyNotSm2:
+      return false;
+    case kOnlySm2:
+      return true;
+    case kPreferNotSm2:
+      return found.count_a == 0;
+    default:
+      return found.count_b != 0;
   }
+}
+
+// One pass. |*matched_any| is set when the DN had at least one candidate.
+pf::CertContextPtr RunPass(StoreList stores, const Pass& pass, const ChooserTexts& texts,
+                           bool* matched_any) {
+  Candidates found;
+  if (!Collect(stores, pass, &found)) return nullptr;
+  const bool pick_b = PicksSm2List(pass, found);
   const CandidateList& list = pick_b ? found.b : found.a;
   const int count = pick_b ? found.count_b : found.count_a;
 
-  switch (query.match) {
+  switch (pass.match) {
     case MatchOn::kNothing:
       return Choose(stores, list, count, texts);
     case MatchOn::kDn:
-      if (count != 0 && query.matched_any != nullptr) *query.matched_any = true;
+      if (count != 0) *matched_any = true;
       if (count == 0) {
-        if (query.force_chooser) Choose(stores, list, count, texts);
+        if (pass.force_chooser) Choose(stores, list, count, texts);
         return nullptr;
       }
       break;
@@ -181,47 +213,73 @@ pf::CertContextPtr Select(StoreList stores, const SelectionQuery& query,
   return Choose(stores, list, count, texts);
 }
 
-SelectionQuery DnQuery(KeyRule key, bool sm2, int preference, std::u16string_view dn,
-                       std::u16string_view separator, bool* matched_any, bool force_chooser) {
-  SelectionQuery q;
-  q.match = MatchOn::kDn;
-  q.key = key;
-  q.split_sm2 = sm2;
-  q.preference = preference;
-  q.dn = dn;
-  q.separator = separator;
-  q.matched_any = matched_any;
-  q.force_chooser = force_chooser;
-  return q;
+// A pass that runs out of memory selects none.
+pf::CertContextPtr TryPass(StoreList stores, const Pass& pass, const ChooserTexts& texts,
+                           bool* matched_any) noexcept {
+  if (stores.empty()) return nullptr;
+  try {
+    return RunPass(stores, pass, texts, matched_any);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
 }
 
-SelectionQuery AnyQuery(KeyRule key, bool sm2, int preference) {
-  SelectionQuery q;
-  q.match = MatchOn::kNothing;
-  q.key = key;
-  q.split_sm2 = sm2;
-  q.preference = preference;
-  return q;
+Pass PassOf(const SignerQuery& query, MatchOn match) {
+  Pass pass;
+  pass.match = match;
+  pass.key = query.key;
+  pass.split_sm2 = query.sm2_forms;
+  pass.preference = query.sign_mode;
+  pass.dn = query.dn;
+  pass.separator = query.separator;
+  pass.serial_list = query.serial_list;
+  pass.issuer_dn = query.issuer_dn;
+  return pass;
 }
 
-SelectionQuery SerialQuery(KeyRule key, std::u16string_view serial_list,
-                           std::u16string_view issuer_dn) {
-  SelectionQuery q;
-  q.match = MatchOn::kSerialAndIssuer;
-  q.key = key;
-  q.serial_list = serial_list;
-  q.issuer_dn = issuer_dn;
-  return q;
+// The DN protocol: one pass, then the reversed DN with the chooser forced.
+pf::CertContextPtr SelectByDn(StoreList stores, const SignerQuery& query,
+                              const ChooserTexts& texts) {
+  Pass pass = PassOf(query, MatchOn::kDn);
+  bool matched_any = false;
+  pf::CertContextPtr cert = TryPass(stores, pass, texts, &matched_any);
+  if (cert || matched_any) return cert;
+  std::u16string reversed = ReverseDn(query.dn);
+  pass.dn = reversed;
+  pass.force_chooser = true;
+  return TryPass(stores, pass, texts, &matched_any);
+}
+
+// The serial protocol: one pass, then the issuer DN reversed when that
+// changes it. A reversal that changes nothing would only ask the same
+// question again (and show a cancelled chooser a second time).
+pf::CertContextPtr SelectBySerial(StoreList stores, const SignerQuery& query,
+                                  const ChooserTexts& texts) {
+  Pass pass = PassOf(query, MatchOn::kSerialAndIssuer);
+  bool unused = false;
+  pf::CertContextPtr cert = TryPass(stores, pass, texts, &unused);
+  if (cert) return cert;
+  std::u16string reversed = ReverseDn(query.issuer_dn);
+  if (NormalizeDnCommas(reversed) == NormalizeDnCommas(query.issuer_dn)) return nullptr;
+  pass.issuer_dn = reversed;
+  return TryPass(stores, pass, texts, &unused);
 }
 
 }  // namespace
 
-pf::CertContextPtr RunSelection(StoreList stores, const SelectionQuery& query,
-                                const ChooserTexts& texts) {
-  if (stores.empty()) return nullptr;
+bool IsSm2Signed(const pf::CertContext& cert) {
+  return cert.signature_algorithm_oid().starts_with(kSm2SignatureOidPrefix);
+}
+
+pf::CertContextPtr SelectCertificate(StoreList stores, const SignerQuery& query,
+                                     const ChooserTexts& texts) {
+  bool unused = false;
   try {
-    return Select(stores, query, texts);
-  } catch (const std::bad_alloc&) {
+    if (!query.serial_list.empty()) return SelectBySerial(stores, query, texts);
+    if (query.dn.empty()) return TryPass(stores, PassOf(query, MatchOn::kNothing), texts, &unused);
+    if (query.server_mode) return FindFirstBySubject(stores, query.dn, query.separator);
+    return SelectByDn(stores, query, texts);
+  } catch (const std::bad_alloc&) {  // the reversed DN
     return nullptr;
   }
 }
@@ -247,117 +305,6 @@ std::vector<Bytes> ParseSerialList(std::u16string_view serial_list) {
     if (ok) serials.push_back(std::move(blob));
   }
   return serials;
-}
-
-pf::CertContextPtr SelectByDn(StoreList stores, std::u16string_view dn,
-                              std::u16string_view separator, bool* matched_any, bool force_chooser,
-                              const ChooserTexts& texts) {
-  return RunSelection(
-      stores, DnQuery(KeyRule::kPrivateKey, false, 0, dn, separator, matched_any, force_chooser),
-      texts);
-}
-
-pf::CertContextPtr SelectByDnSignKey(StoreList stores, std::u16string_view dn,
-                                     std::u16string_view separator, bool* matched_any,
-                                     bool force_chooser, const ChooserTexts& texts) {
-  return RunSelection(
-      stores, DnQuery(KeyRule::kSignatureKey, false, 0, dn, separator, matched_any, force_chooser),
-      texts);
-}
-
-pf::CertContextPtr SelectSm2ByDn(StoreList stores, int preference, std::u16string_view dn,
-                                 std::u16string_view separator, bool* matched_any,
-                                 bool force_chooser, const ChooserTexts& texts) {
-  return RunSelection(
-      stores,
-      DnQuery(KeyRule::kPrivateKey, true, preference, dn, separator, matched_any, force_chooser),
-      texts);
-}
-
-pf::CertContextPtr SelectSm2ByDnSignKey(StoreList stores, int preference, std::u16string_view dn,
-                                        std::u16string_view separator, bool* matched_any,
-                                        bool force_chooser, const ChooserTexts& texts) {
-  return RunSelection(
-      stores,
-      DnQuery(KeyRule::kSignatureKey, true, preference, dn, separator, matched_any, force_chooser),
-      texts);
-}
-
-pf::CertContextPtr ChooseAny(StoreList stores, const ChooserTexts& texts) {
-  return RunSelection(stores, AnyQuery(KeyRule::kPrivateKey, false, 0), texts);
-}
-
-pf::CertContextPtr ChooseAnySignKey(StoreList stores, const ChooserTexts& texts) {
-  return RunSelection(stores, AnyQuery(KeyRule::kSignatureKey, false, 0), texts);
-}
-
-pf::CertContextPtr ChooseAnySm2(StoreList stores, int preference, const ChooserTexts& texts) {
-  return RunSelection(stores, AnyQuery(KeyRule::kPrivateKey, true, preference), texts);
-}
-
-pf::CertContextPtr ChooseAnySm2SignKey(StoreList stores, int preference,
-                                       const ChooserTexts& texts) {
-  return RunSelection(stores, AnyQuery(KeyRule::kSignatureKey, true, preference), texts);
-}
-
-pf::CertContextPtr SelectBySerial(StoreList stores, std::u16string_view serial_list,
-                                  std::u16string_view issuer_dn, const ChooserTexts& texts) {
-  return RunSelection(stores, SerialQuery(KeyRule::kPrivateKey, serial_list, issuer_dn), texts);
-}
-
-pf::CertContextPtr SelectBySerialSignKey(StoreList stores, std::u16string_view serial_list,
-                                         std::u16string_view issuer_dn, const ChooserTexts& texts) {
-  return RunSelection(stores, SerialQuery(KeyRule::kSignatureKey, serial_list, issuer_dn), texts);
-}
-
-int SelectCertificate(StoreList stores, std::u16string_view dn, std::u16string_view separator,
-                      const SelectionMode& mode, const ChooserTexts& texts,
-                      pf::CertContextPtr* cert) {
-  cert->reset();
-  if (dn.empty()) {
-    *cert = RunSelection(stores, AnyQuery(mode.key, mode.sm2, mode.preference), texts);
-  } else if (mode.server_mode) {
-    *cert = FindFirstBySubject(stores, dn, separator);
-  } else {
-    bool matched_any = false;
-    *cert = RunSelection(
-        stores, DnQuery(mode.key, mode.sm2, mode.preference, dn, separator, &matched_any, false),
-        texts);
-    if (!*cert && !matched_any) {
-      try {
-        std::u16string reversed = ReverseDn(dn);
-        *cert = RunSelection(
-            stores,
-            DnQuery(mode.key, mode.sm2, mode.preference, reversed, separator, &matched_any, true),
-            texts);
-      } catch (const std::bad_alloc&) {
-      }
-    }
-  }
-  return *cert ? kOk : kErrCertNotFound;
-}
-
-int SelectCertificateBySerial(StoreList stores, std::u16string_view serial_list,
-                              std::u16string_view issuer_dn, KeyRule key, const ChooserTexts& texts,
-                              pf::CertContextPtr* cert) {
-  cert->reset();
-  if (serial_list.empty()) {
-    *cert = RunSelection(stores, AnyQuery(key, false, 0), texts);
-  } else {
-    *cert = RunSelection(stores, SerialQuery(key, serial_list, issuer_dn), texts);
-    if (!*cert) {
-      try {
-        // A reversal that changes nothing would only ask the same question
-        // again (and show a cancelled chooser a second time).
-        std::u16string reversed = ReverseDn(issuer_dn);
-        if (NormalizeDnCommas(reversed) != NormalizeDnCommas(issuer_dn)) {
-          *cert = RunSelection(stores, SerialQuery(key, serial_list, reversed), texts);
-        }
-      } catch (const std::bad_alloc&) {
-      }
-    }
-  }
-  return *cert ? kOk : kErrCertNotFound;
 }
 
 }  // namespace quillmark::certs

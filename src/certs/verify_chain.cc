@@ -30,24 +30,21 @@ std::uint32_t CheckFlags(const CertContextPtr& cert, const CertContextPtr& issue
   return flags;
 }
 
-int CheckChain(const CertContextPtr& cert, std::uint32_t* platform_error) {
+Status CheckChain(const CertContextPtr& cert) {
   platform::CertChainContextPtr chain;
   if (!platform::CertGetCertificateChain(nullptr, cert, std::nullopt, nullptr,
                                          platform::CertChainPara(),
                                          platform::kCertChainRevocationCheckEndCert, &chain)) {
-    *platform_error = platform::GetLastError();
-    return kErrChainFailed;
+    return Status(kErrChainFailed, platform::GetLastError());
   }
   platform::CertChainPolicyStatus policy;
   if (!platform::CertVerifyCertificateChainPolicy(platform::kCertChainPolicyBase, chain.get(),
                                                   {kChainPolicyFlags}, &policy)) {
-    *platform_error = platform::GetLastError();
-    return kErrChainFailed;
+    return Status(kErrChainFailed, platform::GetLastError());
   }
   if (policy.error != 0 && policy.error != platform::kCertEExpired &&
       policy.error != platform::kCertEValidityPeriodNesting) {
-    *platform_error = policy.error;
-    return kErrChainFailed;
+    return Status(kErrChainFailed, policy.error);
   }
   return kOk;
 }
@@ -104,11 +101,7 @@ CertContextPtr FindInstalledIssuer(const CertContextPtr& cert, int* status) {
   }
 }
 
-int VerifyCertificateChain(const CertContextPtr& cert, std::uint32_t mask,
-                           std::uint32_t* platform_error) {
-  std::uint32_t ignored = 0;
-  if (platform_error == nullptr) platform_error = &ignored;
-  *platform_error = 0;
+Status VerifyCertificateChain(const CertContextPtr& cert, std::uint32_t mask) {
   int status = kOk;
   CertContextPtr issuer = FindInstalledIssuer(cert, &status);
   if (issuer == nullptr) return status;
@@ -130,7 +123,7 @@ int VerifyCertificateChain(const CertContextPtr& cert, std::uint32_t mask,
         return kErrCertRevoked;
       }
     }
-    if ((mask & kCheckChain) != 0) return CheckChain(cert, platform_error);
+    if ((mask & kCheckChain) != 0) return CheckChain(cert);
     return kOk;
   } catch (const std::bad_alloc&) {
     return kErrNoMemory;

@@ -26,22 +26,22 @@
 // kErrEmptyInput for a null certificate, kErrNoMemory when memory runs out.
 // 0 when every selected check passed.
 //
-// |platform_error|, when given, is set to 0 and, for kErrChainFailed, to
-// what the chain engine reported: the policy error (CERT_E_UNTRUSTEDROOT,
-// CRYPT_E_REVOKED, ...) or the last error of a chain call that failed.
+// Only kErrChainFailed carries a platform code: what the chain engine
+// reported, the policy error (CERT_E_UNTRUSTEDROOT, CRYPT_E_REVOKED, ...) or
+// the last error of a chain call that failed.
 //
 // Verifying a message signer (VerifyMessage uses kMaskAll; a signature
 // checked after the fact, VerifyAfterwards, uses kMaskAfterwards so that a
 // certificate that has expired since it signed still passes):
 //
-//   std::uint32_t code = 0;
-//   int status = certs::VerifyCertificateChain(signer, certs::kMaskAll, &code);
-//   if (status != kOk) return status;   // the member picks the message
+//   Status status = certs::VerifyCertificateChain(signer, certs::kMaskAll);
+//   if (!status.ok()) return status.number();   // the member picks the message
 #ifndef QUILLMARK_CERTS_VERIFY_CHAIN_H_
 #define QUILLMARK_CERTS_VERIFY_CHAIN_H_
 
 #include <cstdint>
 
+#include "common/status.h"
 #include "platform/store/cert_context.h"
 
 namespace quillmark::certs {
@@ -65,8 +65,7 @@ inline constexpr std::uint32_t kChainPolicyFlags = 0x4F00;
 platform::CertContextPtr FindInstalledIssuer(const platform::CertContextPtr& cert, int* status);
 
 // The checks above. |cert| stays the caller's; nothing is kept.
-int VerifyCertificateChain(const platform::CertContextPtr& cert, std::uint32_t mask,
-                           std::uint32_t* platform_error = nullptr);
+Status VerifyCertificateChain(const platform::CertContextPtr& cert, std::uint32_t mask);
 
 }  // namespace quillmark::certs
 

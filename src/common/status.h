@@ -1,16 +1,26 @@
-// Status values shared by every layer below the automation surface.
+// Error numbers and the status value shared by every layer below the
+// automation surface.
 //
 // Routines return 0 on success or one of these negative numbers; the
 // automation members store the number in errorNum and choose their own
 // message. The values are part of the control's observable contract and
 // never change. zlib's codes (Z_OK, Z_BUF_ERROR, ...) are used unchanged by
 // the compression frame and are not repeated here.
+//
+// Engine operations return a Status: the error number together with the
+// platform's error code of the call that failed (errorCode), 0 when no
+// platform call failed. An error number converts to a Status without code.
+//
+//   Status status = crypto::SignMessage(...);
+//   if (!status.ok()) return frame.FailWith(status, Message::kSignFailed);
 #ifndef QUILLMARK_COMMON_STATUS_H_
 #define QUILLMARK_COMMON_STATUS_H_
 
+#include <cstdint>
+
 namespace quillmark {
 
-enum Status : int {
+enum ErrorNumber : int {
   kOk = 0,
   kFailed = -1,  // file and container routines
   kErrNoMemory = -10000,
@@ -62,6 +72,26 @@ enum Status : int {
   kErrBadSignMode = -10060,
   kErrCertTypeQuery = -10061,
   kErrNoSm2Store = -10062,
+};
+
+class Status {
+ public:
+  constexpr Status() noexcept = default;
+  // Any error number (or 0), with no platform code.
+  constexpr Status(int number) noexcept : number_(number) {}  // NOLINT: implicit by design
+  constexpr Status(int number, std::uint32_t platform_code) noexcept
+      : number_(number), platform_code_(platform_code) {}
+
+  constexpr bool ok() const noexcept { return number_ == kOk; }
+  constexpr int number() const noexcept { return number_; }
+  constexpr std::uint32_t platform_code() const noexcept { return platform_code_; }
+
+  // Equal in both the number and the platform code.
+  friend constexpr bool operator==(const Status&, const Status&) noexcept = default;
+
+ private:
+  int number_ = kOk;
+  std::uint32_t platform_code_ = 0;
 };
 
 }  // namespace quillmark

@@ -44,16 +44,13 @@ int WritePath(std::u16string_view path, ByteSpan bytes) {
   return platform::WriteFileAtomically(fs_path, bytes, 0600) ? kOk : kFailed;
 }
 
+// The public callers turn std::bad_alloc into kFailed.
 int Save(const platform::ui::SaveFileRequest& request, ByteSpan bytes,
          std::optional<std::u16string_view> path) {
-  try {
-    if (path.has_value()) return WritePath(*path, bytes);
-    FileAnswer answer = platform::ui::CurrentDialogHost().SaveFile(request);
-    if (answer.outcome != FileAnswer::Outcome::kOk) return kFailed;
-    return WritePath(answer.path, bytes);
-  } catch (const std::bad_alloc&) {
-    return kFailed;
-  }
+  if (path.has_value()) return WritePath(*path, bytes);
+  FileAnswer answer = platform::ui::CurrentDialogHost().SaveFile(request);
+  if (answer.outcome != FileAnswer::Outcome::kOk) return kFailed;
+  return WritePath(answer.path, bytes);
 }
 
 }  // namespace

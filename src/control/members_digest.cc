@@ -21,13 +21,13 @@ HRESULT CCorvaneQuillmark::QMHashAndBase64Encode(std::u16string_view plainText,
                         status == kErrNoMemory ? Message::kNoMemory : Message::kCharsetConversion);
     }
     std::size_t size = 0;
-    int status = crypto::DigestAndEncode(data, nullptr, &size, settings_.digest_oid);
+    Status status = crypto::DigestAndEncode(data, nullptr, &size, settings_.digest_oid);
     Bytes encoded;
-    if (status == kOk) {
+    if (status.ok()) {
       encoded.assign(size + 1, 0);
       status = crypto::DigestAndEncode(data, encoded.data(), &size, settings_.digest_oid);
     }
-    if (status != kOk) return frame.Fail(status, Message::kDigestFailed);
+    if (!status.ok()) return frame.Fail(status.number(), Message::kDigestFailed);
     encoded.resize(size);
     std::u16string text;
     if (int convert = BytesToText(settings_.code_page, encoded, &text); convert != kOk) {

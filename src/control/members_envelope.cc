@@ -15,7 +15,7 @@
 
 #include "common/status.h"
 #include "control/dn_check.h"
-#include "control/engine_args.h"
+#include "control/engine_query.h"
 #include "control/file_routines.h"
 #include "control/method_frame.h"
 #include "control/quillmark_control.h"
@@ -56,13 +56,10 @@ HRESULT OpenMember(ControlSettings& s, bool signed_envelope, std::u16string_view
     }
     Bytes content;
     certs::CertInfoSet signer, recipient;
-    std::uint32_t code = 0;
-    int status = signed_envelope
-                     ? crypto::DecryptAndVerifyEnvelope(text, &content, &signer, &recipient, &code)
-                     : crypto::DecryptEnvelope(text, &content, &recipient, &code);
-    if (status != kOk) {
-      return frame.FailWithCode(status, code, Message::kOpenSignedEnvelopeFailed);
-    }
+    Status status = signed_envelope
+                        ? crypto::DecryptAndVerifyEnvelope(text, &content, &signer, &recipient)
+                        : crypto::DecryptEnvelope(text, &content, &recipient);
+    if (!status.ok()) return frame.FailWith(status, Message::kOpenSignedEnvelopeFailed);
     if (signed_envelope) s.signer_info.UpdateFrom(std::move(signer));
     s.recipient_info.UpdateFrom(std::move(recipient));
     s.received_plain_text = std::move(content);
@@ -70,9 +67,9 @@ HRESULT OpenMember(ControlSettings& s, bool signed_envelope, std::u16string_view
   });
 }
 
-// The two signed-envelope members; they differ in the key rule and the
-// message of a failed engine call.
-HRESULT SignAndEncryptMember(ControlSettings& s, bool key_spec, std::u16string_view signer_dn,
+// The two signed-envelope members; they differ in the signer's key rule and
+// the message of a failed engine call.
+HRESULT SignAndEncryptMember(ControlSettings& s, certs::KeyRule key, std::u16string_view signer_dn,
                              std::u16string_view recipient_dn, std::u16string* pVal) {
   MethodFrame frame(&s.error, pVal);
   auto cleanup = [&s] {
@@ -96,20 +93,19 @@ HRESULT SignAndEncryptMember(ControlSettings& s, bool key_spec, std::u16string_v
       return frame.Fail(kErrEmptyInput, Message::kSourceEmpty);
     }
 
-    Bytes envelope;
-    certs::CertInfoSet signer, recipient;
-    std::uint32_t code = 0;
-    int status = crypto::SignAndEncryptEnvelope(
-        data, s.server_mode != 0, signer_dn, recipient_dn, s.dn_separator, &envelope, &signer,
-        &recipient, s.digest_oid, s.symmetric_oid, key_spec, ChooserTextsOf(s), &code);
-    if (status != kOk) {
-      return frame.FailWithCode(
-          status, code, key_spec ? Message::kEncryptFailed : Message::kMakeSignedEnvelopeFailed);
+    crypto::SignedEnvelope made;
+    Status status = crypto::SignAndEncryptEnvelope(
+        data, QueryByDn(s, signer_dn, key), QueryByDn(s, recipient_dn),
+        {.digest_oid = s.digest_oid, .symmetric_oid = s.symmetric_oid}, ChooserTextsOf(s), &made);
+    if (!status.ok()) {
+      return frame.FailWith(status, key == certs::KeyRule::kSignatureKey
+                                        ? Message::kEncryptFailed
+                                        : Message::kMakeSignedEnvelopeFailed);
     }
-    s.signer_info.UpdateFrom(std::move(signer));
-    s.recipient_info.UpdateFrom(std::move(recipient));
+    s.signer_info.UpdateFrom(std::move(made.signer));
+    s.recipient_info.UpdateFrom(std::move(made.recipient));
     std::u16string text;
-    if (int convert = BytesToText(s.code_page, envelope, &text); convert != kOk) {
+    if (int convert = BytesToText(s.code_page, made.text, &text); convert != kOk) {
       return frame.Fail(convert, ConversionMessage(convert));
     }
     return frame.Succeed(std::move(text));
@@ -139,11 +135,9 @@ HRESULT CCorvaneQuillmark::QMEncryptedEnvelop(std::u16string_view deReciptDN,
 
     Bytes envelope;
     certs::CertInfoSet recipient;
-    std::uint32_t code = 0;
-    int status =
-        crypto::EncryptEnvelope(data, s.server_mode != 0, deReciptDN, s.dn_separator, &envelope,
-                                &recipient, s.symmetric_oid, ChooserTextsOf(s), &code);
-    if (status != kOk) return frame.FailWithCode(status, code, Message::kEncryptFailed);
+    Status status = crypto::EncryptEnvelope(data, QueryByDn(s, deReciptDN), s.symmetric_oid,
+                                            ChooserTextsOf(s), &envelope, &recipient);
+    if (!status.ok()) return frame.FailWith(status, Message::kEncryptFailed);
     s.recipient_info.UpdateFrom(std::move(recipient));
     std::u16string text;
     if (int convert = BytesToText(s.code_page, envelope, &text); convert != kOk) {
@@ -160,13 +154,14 @@ HRESULT CCorvaneQuillmark::QMDecryptEnvelop(std::u16string_view envelopedMsg) {
 HRESULT CCorvaneQuillmark::QMSignedAndEncryptedEnvelop(std::u16string_view deSignerDN,
                                                        std::u16string_view deReciptDN,
                                                        std::u16string* pVal) {
-  return SignAndEncryptMember(settings_, /*key_spec=*/false, deSignerDN, deReciptDN, pVal);
+  return SignAndEncryptMember(settings_, certs::KeyRule::kPrivateKey, deSignerDN, deReciptDN, pVal);
 }
 
 HRESULT CCorvaneQuillmark::QMUseKeySpecSignedAndEncryptedEnvelop(std::u16string_view deSignerDN,
                                                                  std::u16string_view deReciptDN,
                                                                  std::u16string* pVal) {
-  return SignAndEncryptMember(settings_, /*key_spec=*/true, deSignerDN, deReciptDN, pVal);
+  return SignAndEncryptMember(settings_, certs::KeyRule::kSignatureKey, deSignerDN, deReciptDN,
+                              pVal);
 }
 
 HRESULT CCorvaneQuillmark::QMDecryptedAndVerifiedEnvelop(
@@ -193,11 +188,10 @@ HRESULT CCorvaneQuillmark::QMEncryptFileAndSave(std::u16string_view base64Certif
     if (s.server_mode != 0) return frame.Fail(kErrEmptyInput, Message::kSourceEmpty);
 
     Bytes envelope;
-    std::uint32_t code = 0;
-    if (int status =
-            crypto::EncryptFileForCertificate(data, certificate, &envelope, s.symmetric_oid, &code);
-        status != kOk) {
-      return frame.FailWithCode(status, code, Message::kEncryptFailed);
+    if (Status status =
+            crypto::EncryptFileForCertificate(data, certificate, s.symmetric_oid, &envelope);
+        !status.ok()) {
+      return frame.FailWith(status, Message::kEncryptFailed);
     }
     if (SaveFileOrAskWithExtension(u"Save", u"*.cry", u"cry", envelope, std::nullopt) != kOk) {
       return frame.Fail(kErrUserCancelled, Message::kUserCancelled);

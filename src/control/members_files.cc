@@ -59,10 +59,9 @@ HRESULT CCorvaneQuillmark::QMAttachedVerifySignedFile(std::u16string_view fileNa
 
     Bytes content;
     certs::CertInfoSet info;
-    std::uint32_t code = 0;
-    if (int status = crypto::VerifyMessage(text, &content, &info, /*attached=*/true, &code);
-        status != kOk) {
-      return frame.FailWithCode(status, code, Message::kVerifyFailed);
+    if (Status status = crypto::VerifyMessage(text, &content, &info, /*attached=*/true);
+        !status.ok()) {
+      return frame.FailWith(status, Message::kVerifyFailed);
     }
     settings_.signer_info.UpdateFrom(std::move(info));
 

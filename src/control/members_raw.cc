@@ -13,7 +13,7 @@
 
 #include "common/status.h"
 #include "control/dn_check.h"
-#include "control/engine_args.h"
+#include "control/engine_query.h"
 #include "control/method_frame.h"
 #include "control/quillmark_control.h"
 #include "control/text_convert.h"
@@ -27,7 +27,7 @@ Message ConversionMessage(int status) {
   return status == kErrNoMemory ? Message::kNoMemory : Message::kCharsetConversion;
 }
 
-HRESULT RawSignMember(ControlSettings& s, bool key_spec, std::u16string_view dn,
+HRESULT RawSignMember(ControlSettings& s, certs::KeyRule key, std::u16string_view dn,
                       std::u16string* pVal) {
   MethodFrame frame(&s.error, pVal);
   auto cleanup = [&s] {
@@ -51,10 +51,9 @@ HRESULT RawSignMember(ControlSettings& s, bool key_spec, std::u16string_view dn,
     }
     certs::CertInfoSet info;
     Bytes signature;
-    std::uint32_t code = 0;
-    int status = crypto::RawSign(data, s.server_mode != 0, dn, s.dn_separator, &signature, &info,
-                                 s.digest_oid, key_spec, ChooserTextsOf(s), &code);
-    if (status != kOk) return frame.FailWithCode(status, code, Message::kSignFailed);
+    Status status = crypto::RawSign(data, QueryByDn(s, dn, key), s.digest_oid, ChooserTextsOf(s),
+                                    &signature, &info);
+    if (!status.ok()) return frame.FailWith(status, Message::kSignFailed);
 
     s.signer_info.UpdateFrom(std::move(info));
     std::u16string text;
@@ -68,12 +67,12 @@ HRESULT RawSignMember(ControlSettings& s, bool key_spec, std::u16string_view dn,
 }  // namespace
 
 HRESULT CCorvaneQuillmark::QMRawSign(std::u16string_view deSignerDN, std::u16string* pVal) {
-  return RawSignMember(settings_, /*key_spec=*/false, deSignerDN, pVal);
+  return RawSignMember(settings_, certs::KeyRule::kPrivateKey, deSignerDN, pVal);
 }
 
 HRESULT CCorvaneQuillmark::QMUseKeySpecRawSign(std::u16string_view deSignerDN,
                                                std::u16string* pVal) {
-  return RawSignMember(settings_, /*key_spec=*/true, deSignerDN, pVal);
+  return RawSignMember(settings_, certs::KeyRule::kSignatureKey, deSignerDN, pVal);
 }
 
 HRESULT CCorvaneQuillmark::QMRawVerify(std::u16string_view signedMsg,
@@ -101,10 +100,9 @@ HRESULT CCorvaneQuillmark::QMRawVerify(std::u16string_view signedMsg,
       return frame.Fail(kErrEmptyInput, Message::kDefaultDnRequired);
     }
     certs::CertInfoSet info;
-    std::uint32_t code = 0;
-    int status = crypto::RawVerify(signature, s.server_mode != 0, data, deSignerDN, s.dn_separator,
-                                   &info, s.digest_oid, ChooserTextsOf(s), &code);
-    if (status != kOk) return frame.FailWithCode(status, code, Message::kVerifyFailed);
+    Status status = crypto::RawVerify(signature, data, QueryByDn(s, deSignerDN), s.digest_oid,
+                                      ChooserTextsOf(s), &info);
+    if (!status.ok()) return frame.FailWith(status, Message::kVerifyFailed);
 
     s.signer_info.UpdateFrom(std::move(info));
     return frame.Succeed();

@@ -16,7 +16,7 @@
 
 #include "common/status.h"
 #include "control/dn_check.h"
-#include "control/engine_args.h"
+#include "control/engine_query.h"
 #include "control/method_frame.h"
 #include "control/quillmark_control.h"
 #include "control/text_convert.h"
@@ -27,22 +27,74 @@ namespace quillmark::control {
 
 namespace {
 
+using certs::KeyRule;
+
 enum class Data { kOutgoing, kArgument };
 enum class Naming { kDn, kSerial, kSerialAndIssuer };
-enum class Engine { kMessage, kAdvance };  // SignMessage(BySerial) or AdvanceSign
+enum class Engine { kMessage, kAdvance };  // SignMessage or AdvanceSign
+// What becomes of the outgoing plain text when the member ends.
+enum class Outgoing { kKept, kDropped };
 
 struct SignKind {
-  Data data;
-  Naming naming;
-  bool key_spec;
+  Data data = Data::kOutgoing;
+  Naming naming = Naming::kDn;
+  KeyRule key = KeyRule::kPrivateKey;
   // The message of the -10001 failure for a missing name in server mode.
-  Message no_name;
-  // Whether the outgoing plain text is dropped when the member ends.
-  bool consumes_outgoing;
+  Message no_name = Message::kSourceEmpty;
+  Outgoing outgoing = Outgoing::kDropped;
   // The message for an issuer DN above the length limit.
   Message issuer_too_long = Message::kDnTooLong;
   Engine engine = Engine::kMessage;  // kAdvance names by DN only
 };
+
+// The sixteen kinds. The Advance members name the signer by DN, require it
+// in server mode and drop the outgoing plain text, also when they sign an
+// argument.
+constexpr SignKind kAttachedByDn{
+    .data = Data::kOutgoing, .naming = Naming::kDn, .no_name = Message::kDefaultDnRequired};
+constexpr SignKind kDetachedByDn{
+    .data = Data::kArgument, .naming = Naming::kDn, .outgoing = Outgoing::kKept};
+constexpr SignKind kAttachedBySerial{.data = Data::kOutgoing, .naming = Naming::kSerial};
+constexpr SignKind kAttachedByIssuerSerial{.data = Data::kOutgoing,
+                                           .naming = Naming::kSerialAndIssuer};
+constexpr SignKind kDetachedBySerial{.data = Data::kArgument, .naming = Naming::kSerial};
+constexpr SignKind kDetachedByIssuerSerial{.data = Data::kArgument,
+                                           .naming = Naming::kSerialAndIssuer,
+                                           .issuer_too_long = Message::kIssuerDnTooLong};
+constexpr SignKind kKeySpecAttachedByDn{.data = Data::kOutgoing,
+                                        .naming = Naming::kDn,
+                                        .key = KeyRule::kSignatureKey,
+                                        .no_name = Message::kDefaultDnRequired};
+constexpr SignKind kKeySpecDetachedByDn{.data = Data::kArgument,
+                                        .naming = Naming::kDn,
+                                        .key = KeyRule::kSignatureKey,
+                                        .outgoing = Outgoing::kKept};
+constexpr SignKind kKeySpecAttachedBySerial{
+    .data = Data::kOutgoing, .naming = Naming::kSerial, .key = KeyRule::kSignatureKey};
+constexpr SignKind kKeySpecAttachedByIssuerSerial{
+    .data = Data::kOutgoing, .naming = Naming::kSerialAndIssuer, .key = KeyRule::kSignatureKey};
+constexpr SignKind kKeySpecDetachedBySerial{
+    .data = Data::kArgument, .naming = Naming::kSerial, .key = KeyRule::kSignatureKey};
+constexpr SignKind kKeySpecDetachedByIssuerSerial{
+    .data = Data::kArgument, .naming = Naming::kSerialAndIssuer, .key = KeyRule::kSignatureKey};
+constexpr SignKind kAdvanceAttached{.data = Data::kOutgoing,
+                                    .naming = Naming::kDn,
+                                    .no_name = Message::kDefaultDnRequired,
+                                    .engine = Engine::kAdvance};
+constexpr SignKind kAdvanceDetached{.data = Data::kArgument,
+                                    .naming = Naming::kDn,
+                                    .no_name = Message::kDefaultDnRequired,
+                                    .engine = Engine::kAdvance};
+constexpr SignKind kKeySpecAdvanceAttached{.data = Data::kOutgoing,
+                                           .naming = Naming::kDn,
+                                           .key = KeyRule::kSignatureKey,
+                                           .no_name = Message::kDefaultDnRequired,
+                                           .engine = Engine::kAdvance};
+constexpr SignKind kKeySpecAdvanceDetached{.data = Data::kArgument,
+                                           .naming = Naming::kDn,
+                                           .key = KeyRule::kSignatureKey,
+                                           .no_name = Message::kDefaultDnRequired,
+                                           .engine = Engine::kAdvance};
 
 // The member's arguments; empty views for those it does not take.
 struct SignArgs {
@@ -51,8 +103,65 @@ struct SignArgs {
   std::u16string_view issuer_dn;
 };
 
+// A step's failure: errorNum and the message.
+struct StepFailure {
+  int number;
+  Message message;
+};
+using Step = std::optional<StepFailure>;
+
 Message ConversionMessage(int status) {
   return status == kErrNoMemory ? Message::kNoMemory : Message::kCharsetConversion;
+}
+
+// The data: the outgoing plain text (taken, since it is dropped on every
+// path) or the argument through the code page.
+Step TakeData(ControlSettings& s, const SignKind& kind, std::u16string_view plain_text,
+              Bytes* data) {
+  if (kind.data == Data::kOutgoing) {
+    if (!s.outgoing_plain_text.has_value()) {
+      return StepFailure{kErrEmptyInput, Message::kSourceEmpty};
+    }
+    *data = std::move(*s.outgoing_plain_text);
+    s.outgoing_plain_text.reset();
+    return std::nullopt;
+  }
+  if (plain_text.empty()) return StepFailure{kErrEmptyInput, Message::kSourceEmpty};
+  if (int status = TextToBytes(s.code_page, plain_text, data); status != kOk) {
+    return StepFailure{status, ConversionMessage(status)};
+  }
+  return std::nullopt;
+}
+
+// The name checks of a DN member, then its query.
+Step QueryByDnArgument(const ControlSettings& s, const SignKind& kind, const SignArgs& args,
+                       certs::SignerQuery* query) {
+  if (int check = CheckDnArgument(args.name, s.dn_separator); check != kOk) {
+    return StepFailure{check, DnCheckMessage(check)};
+  }
+  if (args.name.empty() && s.server_mode != 0) return StepFailure{kErrEmptyInput, kind.no_name};
+  *query = QueryByDn(s, args.name, kind.key);
+  return std::nullopt;
+}
+
+// The name checks of a serial member, then its query. Without a serial
+// number (server mode off) the user picks the signer.
+Step QueryBySerialArgument(const ControlSettings& s, const SignKind& kind, const SignArgs& args,
+                           certs::SignerQuery* query) {
+  std::u16string_view issuer = kFixedIssuerDN;
+  if (kind.naming == Naming::kSerialAndIssuer) {
+    if (args.issuer_dn.size() > kMaxDnLength) {
+      return StepFailure{kErrTooLong, kind.issuer_too_long};
+    }
+    if (!args.issuer_dn.empty()) issuer = args.issuer_dn;
+  }
+  if (args.name.empty() && s.server_mode != 0) return StepFailure{kErrEmptyInput, kind.no_name};
+  // Checked even when no serial number is given.
+  if (kind.naming == Naming::kSerialAndIssuer && CountDnCommas(issuer) > kMaxDnCommas) {
+    return StepFailure{kErrDnCheck, Message::kDnCheckFailed};
+  }
+  *query = QueryBySerial(s, args.name, issuer, kind.key);
+  return std::nullopt;
 }
 
 HRESULT SignMember(ControlSettings& s, const SignKind& kind, const SignArgs& args,
@@ -60,115 +169,36 @@ HRESULT SignMember(ControlSettings& s, const SignKind& kind, const SignArgs& arg
   MethodFrame frame(&s.error, pVal);
   auto cleanup = [&s, &kind] {
     s.signer_info.Clear();
-    if (kind.consumes_outgoing) s.outgoing_plain_text.reset();
+    if (kind.outgoing == Outgoing::kDropped) s.outgoing_plain_text.reset();
   };
   frame.OnFailure(cleanup);
   return frame.Run([&] {
-    // The data.
     Bytes data;
-    if (kind.data == Data::kOutgoing) {
-      if (!s.outgoing_plain_text.has_value()) {
-        return frame.Fail(kErrEmptyInput, Message::kSourceEmpty);
-      }
-      // The buffer is dropped on every path, so it is taken rather than copied.
-      data = std::move(*s.outgoing_plain_text);
-      s.outgoing_plain_text.reset();
-    } else {
-      if (args.plain_text.empty()) return frame.Fail(kErrEmptyInput, Message::kSourceEmpty);
-      if (int status = TextToBytes(s.code_page, args.plain_text, &data); status != kOk) {
-        return frame.Fail(status, ConversionMessage(status));
-      }
+    if (Step taken = TakeData(s, kind, args.plain_text, &data)) {
+      return frame.Fail(taken->number, taken->message);
     }
+    certs::SignerQuery query;
+    Step named = kind.naming == Naming::kDn ? QueryByDnArgument(s, kind, args, &query)
+                                            : QueryBySerialArgument(s, kind, args, &query);
+    if (named) return frame.Fail(named->number, named->message);
 
-    // The name, and the operation.
-    bool detached = kind.data == Data::kArgument;
-    certs::ChooserTexts texts = ChooserTextsOf(s);
-    certs::CertInfoSet info;
+    const crypto::SignOptions options = SignOptionsOf(s, kind.data == Data::kArgument);
+    auto sign = kind.engine == Engine::kAdvance ? &crypto::AdvanceSign : &crypto::SignMessage;
     Bytes signature;
-    std::uint32_t code = 0;
-    int status = kOk;
-    if (kind.naming == Naming::kDn) {
-      if (int check = CheckDnArgument(args.name, s.dn_separator); check != kOk) {
-        return frame.Fail(check, DnCheckMessage(check));
-      }
-      if (args.name.empty() && s.server_mode != 0) {
-        return frame.Fail(kErrEmptyInput, kind.no_name);
-      }
-      if (kind.engine == Engine::kAdvance) {
-        std::optional<std::u16string_view> sm2_store;
-        if (s.sm2_store_name.has_value()) sm2_store = *s.sm2_store_name;
-        status = crypto::AdvanceSign(data, s.server_mode != 0, s.sign_mode, sm2_store, detached,
-                                     args.name, s.dn_separator, &signature, &info, s.max_comp_size,
-                                     s.digest_oid, kind.key_spec, texts, &code);
-      } else {
-        status = crypto::SignMessage(data, s.server_mode != 0, detached, args.name, s.dn_separator,
-                                     &signature, &info, s.max_comp_size, s.digest_oid,
-                                     kind.key_spec, texts, &code);
-      }
-    } else {
-      std::u16string_view issuer = kFixedIssuerDN;
-      if (kind.naming == Naming::kSerialAndIssuer) {
-        if (args.issuer_dn.size() > kMaxDnLength) {
-          return frame.Fail(kErrTooLong, kind.issuer_too_long);
-        }
-        if (!args.issuer_dn.empty()) issuer = args.issuer_dn;
-      }
-      if (args.name.empty() && s.server_mode != 0) {
-        return frame.Fail(kErrEmptyInput, kind.no_name);
-      }
-      // Checked even when no serial number is given.
-      if (kind.naming == Naming::kSerialAndIssuer && CountDnCommas(issuer) > kMaxDnCommas) {
-        return frame.Fail(kErrDnCheck, Message::kDnCheckFailed);
-      }
-      if (!args.name.empty()) {
-        status =
-            crypto::SignMessageBySerial(data, detached, args.name, issuer, &signature, &info,
-                                        s.max_comp_size, s.digest_oid, kind.key_spec, texts, &code);
-      } else {
-        // No serial number (server mode off): the user picks the signer.
-        status =
-            crypto::SignMessage(data, /*server_mode=*/false, detached, u"", u"", &signature, &info,
-                                s.max_comp_size, s.digest_oid, kind.key_spec, texts, &code);
-      }
+    certs::CertInfoSet info;
+    if (Status status = sign(data, query, options, ChooserTextsOf(s), &signature, &info);
+        !status.ok()) {
+      return frame.FailWith(status, Message::kSignFailed);
     }
-    if (status != kOk) return frame.FailWithCode(status, code, Message::kSignFailed);
 
     s.signer_info.UpdateFrom(std::move(info));
     std::u16string text;
     if (int convert = BytesToText(s.code_page, signature, &text); convert != kOk) {
       return frame.Fail(convert, ConversionMessage(convert));
     }
-    if (kind.consumes_outgoing) s.outgoing_plain_text.reset();
+    if (kind.outgoing == Outgoing::kDropped) s.outgoing_plain_text.reset();
     return frame.Succeed(std::move(text));
   });
-}
-
-constexpr SignKind kAttachedByDn{Data::kOutgoing, Naming::kDn, false, Message::kDefaultDnRequired,
-                                 true};
-constexpr SignKind kDetachedByDn{Data::kArgument, Naming::kDn, false, Message::kSourceEmpty, false};
-constexpr SignKind kAttachedBySerial{Data::kOutgoing, Naming::kSerial, false, Message::kSourceEmpty,
-                                     true};
-constexpr SignKind kAttachedByIssuerSerial{Data::kOutgoing, Naming::kSerialAndIssuer, false,
-                                           Message::kSourceEmpty, true};
-constexpr SignKind kDetachedBySerial{Data::kArgument, Naming::kSerial, false, Message::kSourceEmpty,
-                                     true};
-constexpr SignKind kDetachedByIssuerSerial{
-    Data::kArgument,          Naming::kSerialAndIssuer, false, Message::kSourceEmpty, true,
-    Message::kIssuerDnTooLong};
-
-// The same with only signature keys.
-constexpr SignKind WithKeySpec(SignKind kind) {
-  kind.key_spec = true;
-  kind.issuer_too_long = Message::kDnTooLong;
-  return kind;
-}
-
-// The Advance members name the signer by DN, require it in server mode and
-// drop the outgoing plain text, also when they sign an argument.
-constexpr SignKind Advance(Data data) {
-  SignKind kind{data, Naming::kDn, false, Message::kDefaultDnRequired, true};
-  kind.engine = Engine::kAdvance;
-  return kind;
 }
 
 }  // namespace
@@ -208,62 +238,60 @@ HRESULT CCorvaneQuillmark::QMDetachedSignByIssuerSN(std::u16string_view plainTex
 
 HRESULT CCorvaneQuillmark::QMUseKeySpecAttachedSign(std::u16string_view deSignerDN,
                                                     std::u16string* pVal) {
-  return SignMember(settings_, WithKeySpec(kAttachedByDn), {{}, deSignerDN, {}}, pVal);
+  return SignMember(settings_, kKeySpecAttachedByDn, {{}, deSignerDN, {}}, pVal);
 }
 
 HRESULT CCorvaneQuillmark::QMUseKeySpecDetachedSign(std::u16string_view plainText,
                                                     std::u16string_view deSignerDN,
                                                     std::u16string* pVal) {
-  return SignMember(settings_, WithKeySpec(kDetachedByDn), {plainText, deSignerDN, {}}, pVal);
+  return SignMember(settings_, kKeySpecDetachedByDn, {plainText, deSignerDN, {}}, pVal);
 }
 
 HRESULT CCorvaneQuillmark::QMUseKeySpecAttachedSignByIssuerSN(std::u16string_view deSignerSN,
                                                               std::u16string_view IssuerDN,
                                                               std::u16string* pVal) {
-  return SignMember(settings_, WithKeySpec(kAttachedByIssuerSerial), {{}, deSignerSN, IssuerDN},
-                    pVal);
+  return SignMember(settings_, kKeySpecAttachedByIssuerSerial, {{}, deSignerSN, IssuerDN}, pVal);
 }
 
 HRESULT CCorvaneQuillmark::QMUseKeySpecAttachedSignBySN(std::u16string_view deSignerSN,
                                                         std::u16string* pVal) {
-  return SignMember(settings_, WithKeySpec(kAttachedBySerial), {{}, deSignerSN, {}}, pVal);
+  return SignMember(settings_, kKeySpecAttachedBySerial, {{}, deSignerSN, {}}, pVal);
 }
 
 HRESULT CCorvaneQuillmark::QMUseKeySpecDetachedSignByIssuerSN(std::u16string_view plainText,
                                                               std::u16string_view deSignerSN,
                                                               std::u16string_view IssuerDN,
                                                               std::u16string* pVal) {
-  return SignMember(settings_, WithKeySpec(kDetachedByIssuerSerial),
-                    {plainText, deSignerSN, IssuerDN}, pVal);
+  return SignMember(settings_, kKeySpecDetachedByIssuerSerial, {plainText, deSignerSN, IssuerDN},
+                    pVal);
 }
 
 HRESULT CCorvaneQuillmark::QMUseKeySpecDetachedSignBySN(std::u16string_view plainText,
                                                         std::u16string_view deSignerSN,
                                                         std::u16string* pVal) {
-  return SignMember(settings_, WithKeySpec(kDetachedBySerial), {plainText, deSignerSN, {}}, pVal);
+  return SignMember(settings_, kKeySpecDetachedBySerial, {plainText, deSignerSN, {}}, pVal);
 }
 
 HRESULT CCorvaneQuillmark::QMAdvanceAttachedSign(std::u16string_view deSignerDN,
                                                  std::u16string* pVal) {
-  return SignMember(settings_, Advance(Data::kOutgoing), {{}, deSignerDN, {}}, pVal);
+  return SignMember(settings_, kAdvanceAttached, {{}, deSignerDN, {}}, pVal);
 }
 
 HRESULT CCorvaneQuillmark::QMUseSpecAdvanceAttachedSign(std::u16string_view deSignerDN,
                                                         std::u16string* pVal) {
-  return SignMember(settings_, WithKeySpec(Advance(Data::kOutgoing)), {{}, deSignerDN, {}}, pVal);
+  return SignMember(settings_, kKeySpecAdvanceAttached, {{}, deSignerDN, {}}, pVal);
 }
 
 HRESULT CCorvaneQuillmark::QMAdvanceDetachedSign(std::u16string_view plainText,
                                                  std::u16string_view deSignerDN,
                                                  std::u16string* pVal) {
-  return SignMember(settings_, Advance(Data::kArgument), {plainText, deSignerDN, {}}, pVal);
+  return SignMember(settings_, kAdvanceDetached, {plainText, deSignerDN, {}}, pVal);
 }
 
 HRESULT CCorvaneQuillmark::QMUseSpecAdvanceDetachedSign(std::u16string_view plainText,
                                                         std::u16string_view deSignerDN,
                                                         std::u16string* pVal) {
-  return SignMember(settings_, WithKeySpec(Advance(Data::kArgument)), {plainText, deSignerDN, {}},
-                    pVal);
+  return SignMember(settings_, kKeySpecAdvanceDetached, {plainText, deSignerDN, {}}, pVal);
 }
 
 }  // namespace quillmark::control

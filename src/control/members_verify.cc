@@ -32,18 +32,17 @@ bool IsDetached(Check check) {
 
 // Runs the engine of |check| over the signature |text|; |content| is the
 // data (detached) or receives the signed content.
-int RunCheck(Check check, ByteSpan text, Bytes* content, certs::CertInfoSet* info,
-             std::uint32_t* code) {
+Status RunCheck(Check check, ByteSpan text, Bytes* content, certs::CertInfoSet* info) {
   switch (check) {
     case Check::kAttached:
     case Check::kDetached:
-      return crypto::VerifyMessage(text, content, info, check == Check::kAttached, code);
+      return crypto::VerifyMessage(text, content, info, check == Check::kAttached);
     case Check::kAfterwards:
-      return crypto::VerifyAfterwards(text, content, info, code);
+      return crypto::VerifyAfterwards(text, content, info);
     case Check::kAdvanceAttached:
-      return crypto::AdvanceVerifyAttached(text, content, info, code);
+      return crypto::AdvanceVerifyAttached(text, content, info);
     case Check::kAdvanceDetached:
-      return crypto::AdvanceVerifyDetached(text, *content, info, code);
+      return crypto::AdvanceVerifyDetached(text, *content, info);
   }
   return kErrVerifyFailed;
 }
@@ -73,9 +72,9 @@ HRESULT VerifyMember(ControlSettings& s, Check check, std::u16string_view signed
     if (check == Check::kAdvanceDetached && convert(plain_text, &content) != S_OK) return S_FALSE;
 
     certs::CertInfoSet info;
-    std::uint32_t code = 0;
-    int status = RunCheck(check, text, &content, &info, &code);
-    if (status != kOk) return frame.FailWithCode(status, code, Message::kVerifyFailed);
+    if (Status status = RunCheck(check, text, &content, &info); !status.ok()) {
+      return frame.FailWith(status, Message::kVerifyFailed);
+    }
 
     s.signer_info.UpdateFrom(std::move(info));
     if (!IsDetached(check)) s.received_plain_text = std::move(content);

@@ -65,10 +65,10 @@ class MethodFrame {
   // A failure told by errMsg and the status alone: errorNum keeps its value.
   HRESULT FailKeepingNumber(Message message) noexcept { return Fail(error_->error_num, message); }
 
-  // A failed lower-level operation: its status and its platform error code.
-  HRESULT FailWithCode(int number, std::uint32_t code, Message message) noexcept {
-    error_->error_code = static_cast<std::int32_t>(code);
-    return Fail(number, message);
+  // A failed engine operation: its error number and its platform code.
+  HRESULT FailWith(const Status& status, Message message) noexcept {
+    error_->error_code = static_cast<std::int32_t>(status.platform_code());
+    return Fail(status.number(), message);
   }
 
   HRESULT Succeed() noexcept {

@@ -3,21 +3,21 @@
 // line-wrapped Base64 text. Only the hashing and signing of the content are
 // left to the certificate's key provider.
 //
-// The signer is selected in "MY", and with a sign mode of 2 or more also in
-// the SM2 store the page named, by the SM2 forms of the selection protocol
-// (certs/selection.h) with the sign mode as preference between certificates
-// signed with SM2 and others: no DN, the chooser; a DN in server mode, the
-// first subject match; otherwise the DN members, retried with the DN
-// reversed. |key_spec| admits only signature keys.
+// The signer is selected in "MY", and with a sign mode of kOnlySm2 or more
+// also in the SM2 store the query names, by the SM2 forms of the selection
+// protocol (certs/selection.h): the query's sign mode is the preference
+// between certificates signed with SM2 and others; a DN in server mode is the
+// first subject match; the key rule applies as the query says.
 //
 // A certificate signed with SM2 (IsSm2Certificate) signs through its private
 // key with the SM3-over-Z||M hash and gives an SM2 package naming SM3; any
-// other signs with the hash of |digest_oid| (SHA-1 or MD5 for a package the
-// builder takes) and gives an RSA package naming that digest. The signature
-// covers the data bytes exactly; attached packages carry the same bytes.
-// Packages at or above |max_comp_size| bytes become a compression frame
-// before encoding, attached or detached. On success |signer_info|, when
-// given, holds the signer's five field texts.
+// other signs with the hash of the options' digest OID (SHA-1 or MD5 for a
+// package the builder takes) and gives an RSA package naming that digest.
+// The signature covers the data bytes exactly; attached packages carry the
+// same bytes. Packages at or above the compression threshold become a
+// compression frame before encoding, attached or detached. On success *text
+// holds the Base64 text and |signer_info|, when given, the signer's five
+// field texts; both are untouched by a failure.
 //
 // Statuses, in the order of the steps:
 //   kErrEmptyInput           no output given
@@ -33,25 +33,25 @@
 //                            kErrKeyDeviceCancelled, kErrKeyDeviceTimeout
 //   building                 kErrBadAlgorithm, kErrDerEncode, kErrMemoryCopy
 //   kErrBase64Encode, kErrNoMemory
-// *platform_error is written only by the steps that open the key container
-// (kErrKeyDeviceNotFound) and sign the hash (kErrHashSign and the key-device
-// statuses), with the failing call's last error.
+// Only the steps that open the key container (kErrKeyDeviceNotFound) and sign
+// the hash (kErrHashSign and the key-device statuses) carry a platform code,
+// the failing call's last error.
 //
 //   Bytes text;
-//   std::uint32_t code = 0;
-//   int status = AdvanceSign(data, server_mode, sign_mode, sm2_store, /*detached=*/false, dn,
-//                            separator, &text, &info, max_comp_size, digest_oid,
-//                            /*key_spec=*/false, texts, &code);
+//   Status status = AdvanceSign(data, {.dn = u"CN=Li Si", .sign_mode = 2, .sm2_store = u"SM2"},
+//                               {.detached = false}, texts, &text, &info);
 #ifndef QUILLMARK_CRYPTO_ADVANCE_SIGN_H_
 #define QUILLMARK_CRYPTO_ADVANCE_SIGN_H_
 
 #include <cstdint>
-#include <optional>
 #include <string_view>
 
 #include "certs/cert_info.h"
 #include "certs/choose_cert_dlg.h"
+#include "certs/signer_query.h"
 #include "common/bytes.h"
+#include "common/status.h"
+#include "crypto/sign_options.h"
 #include "platform/store/cert_context.h"
 
 namespace quillmark::crypto {
@@ -63,30 +63,27 @@ inline constexpr int kSm2Certificate = 2;
 // The hash algorithm identifier SM2 certificates sign with: SM3 over Z||M.
 inline constexpr std::uint32_t kSm2HashAlgId = 0x800F;
 
-// |sign_mode| 1 to 4 (certs/selection.h: kOnlyNotSm2 ... kPreferSm2);
-// |sm2_store| is the SM2 certificate store's name, if the page set one; an
-// empty |dn| means none.
-int AdvanceSign(ByteSpan content, bool server_mode, int sign_mode,
-                std::optional<std::u16string_view> sm2_store, bool detached, std::u16string_view dn,
-                std::u16string_view separator, Bytes* text, certs::CertInfoSet* signer_info,
-                int max_comp_size, std::string_view digest_oid, bool key_spec,
-                const certs::ChooserTexts& texts, std::uint32_t* platform_error);
+// The query's sign mode is 1 to 4 (kOnlyNotSm2 ... kPreferSm2); the SM2
+// forms apply whatever the query says about them.
+Status AdvanceSign(ByteSpan content, const certs::SignerQuery& signer, const SignOptions& options,
+                   const certs::ChooserTexts& texts, Bytes* text, certs::CertInfoSet* signer_info);
 
-// kSm2Certificate when |cert| was signed with SM2 (its signature algorithm
-// OID starts with "1.2.156.10197.1.501"), kRsaCertificate otherwise,
-// kErrEmptyInput for no certificate.
+// kSm2Certificate when |cert| was signed with SM2 (certs::IsSm2Signed),
+// kRsaCertificate otherwise, kErrEmptyInput for no certificate.
 int IsSm2Certificate(const platform::CertContext* cert);
+
+// The two signing steps below let std::bad_alloc pass to their caller.
 
 // The RSA signature of |content| with the hash of |digest_oid|, by the key
 // that |cert|'s key-provider property names, most significant byte first.
-int RsaSignContent(const platform::CertContext& cert, std::string_view digest_oid, ByteSpan content,
-                   Bytes* signature, std::uint32_t* platform_error);
+Status RsaSignContent(const platform::CertContext& cert, std::string_view digest_oid,
+                      ByteSpan content, Bytes* signature);
 
 // The SM2 signature of |content| with the hash |hash_algid| (kSm2HashAlgId),
 // by |cert|'s private key: 64 bytes, r then s, each most significant byte
 // first. A provider signature of another length is refused (kErrHashSign).
-int Sm2SignContent(const platform::CertContext& cert, std::uint32_t hash_algid, ByteSpan content,
-                   Bytes* signature, std::uint32_t* platform_error);
+Status Sm2SignContent(const platform::CertContext& cert, std::uint32_t hash_algid, ByteSpan content,
+                      Bytes* signature);
 
 }  // namespace quillmark::crypto
 

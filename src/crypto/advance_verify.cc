@@ -42,9 +42,10 @@ int VerifyPackage(ByteSpan text, const ByteSpan* data, Bytes* content,
         status != kOk) {
       return status;
     }
-    if (int status = certs::VerifyCertificateChain(parsed.certificate, certs::kMaskAll);
-        status != kOk) {
-      return status;
+    // The chain check reports no platform code here.
+    if (Status status = certs::VerifyCertificateChain(parsed.certificate, certs::kMaskAll);
+        !status.ok()) {
+      return status.number();
     }
     crypto::ReturnFieldTexts(parsed.certificate, signer_info);
     if (content != nullptr) *content = std::move(parsed.content);
@@ -54,49 +55,37 @@ int VerifyPackage(ByteSpan text, const ByteSpan* data, Bytes* content,
   }
 }
 
-int WithStatusAsCode(int status, std::uint32_t* platform_error) {
-  if (status != kOk && platform_error != nullptr) {
-    *platform_error = static_cast<std::uint32_t>(status);
-  }
-  return status;
-}
+Status WithNumberAsCode(int number) { return Status(number, static_cast<std::uint32_t>(number)); }
 
 }  // namespace
 
-int AdvanceVerifyAttached(ByteSpan text, Bytes* content, certs::CertInfoSet* signer_info,
-                          std::uint32_t* platform_error) {
-  if (content == nullptr) return WithStatusAsCode(kErrEmptyInput, platform_error);
-  return WithStatusAsCode(VerifyPackage(text, nullptr, content, signer_info), platform_error);
+Status AdvanceVerifyAttached(ByteSpan text, Bytes* content, certs::CertInfoSet* signer_info) {
+  if (content == nullptr) return WithNumberAsCode(kErrEmptyInput);
+  return WithNumberAsCode(VerifyPackage(text, nullptr, content, signer_info));
 }
 
-int AdvanceVerifyDetached(ByteSpan text, ByteSpan data, certs::CertInfoSet* signer_info,
-                          std::uint32_t* platform_error) {
-  return WithStatusAsCode(VerifyPackage(text, &data, nullptr, signer_info), platform_error);
+Status AdvanceVerifyDetached(ByteSpan text, ByteSpan data, certs::CertInfoSet* signer_info) {
+  return WithNumberAsCode(VerifyPackage(text, &data, nullptr, signer_info));
 }
 
 int RsaVerifyContent(ByteSpan data, const platform::CertContext& cert, std::string_view digest_oid,
                      ByteSpan signature) {
-  try {
-    platform::ProvHandle prov;
-    if (int status = crypto::OpenVerifyingProvider(&prov); status != kOk) return status;
-    platform::KeyHandle key;
-    if (prov == nullptr || !platform::CryptImportPublicKeyInfo(*prov, platform::kDefaultEncoding,
-                                                               cert.public_key_info_der(), &key)) {
-      return kErrPublicKeyImport;
-    }
-    platform::HashHandle hash;
-    if (int status = crypto::HashData(prov.get(), platform::CertOIDToAlgId(digest_oid), data, &hash,
-                                      nullptr);
-        status != kOk) {
-      return status;
-    }
-    // The provider takes the value least significant byte first.
-    Bytes reversed(signature.rbegin(), signature.rend());
-    if (!platform::CryptVerifySignatureW(*hash, reversed, *key, u"", 0)) return kErrSignatureCheck;
-    return kOk;
-  } catch (const std::bad_alloc&) {
-    return kErrNoMemory;
+  platform::ProvHandle prov;
+  if (int status = OpenVerifyingProvider(&prov); status != kOk) return status;
+  platform::KeyHandle key;
+  if (prov == nullptr || !platform::CryptImportPublicKeyInfo(*prov, platform::kDefaultEncoding,
+                                                             cert.public_key_info_der(), &key)) {
+    return kErrPublicKeyImport;
   }
+  platform::HashHandle hash;
+  if (Status status = HashData(prov.get(), platform::CertOIDToAlgId(digest_oid), data, &hash);
+      !status.ok()) {
+    return status.number();
+  }
+  // The provider takes the value least significant byte first.
+  Bytes reversed(signature.rbegin(), signature.rend());
+  if (!platform::CryptVerifySignatureW(*hash, reversed, *key, u"", 0)) return kErrSignatureCheck;
+  return kOk;
 }
 
 }  // namespace quillmark::crypto

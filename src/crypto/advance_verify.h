@@ -21,12 +21,11 @@
 //   checking                 kErrKeyDeviceNotFound, kErrPublicKeyImport,
 //                            kErrHashCreate, kErrHashData, kErrSignatureCheck
 //   chain statuses           VerifyCertificateChain's, unchanged
-// On any failure *platform_error, when given, receives the status itself.
+// On any failure the platform code is the error number itself.
 //
 //   Bytes content;
-//   std::uint32_t code = 0;
-//   int status = AdvanceVerifyAttached(text, &content, &info, &code);
-//   status = AdvanceVerifyDetached(text, data, &info, &code);
+//   Status status = AdvanceVerifyAttached(text, &content, &info);
+//   status = AdvanceVerifyDetached(text, data, &info);
 #ifndef QUILLMARK_CRYPTO_ADVANCE_VERIFY_H_
 #define QUILLMARK_CRYPTO_ADVANCE_VERIFY_H_
 
@@ -35,20 +34,20 @@
 
 #include "certs/cert_info.h"
 #include "common/bytes.h"
+#include "common/status.h"
 #include "platform/store/cert_context.h"
 
 namespace quillmark::crypto {
 
 // *content receives the signed content, replaced only on success.
-int AdvanceVerifyAttached(ByteSpan text, Bytes* content, certs::CertInfoSet* signer_info,
-                          std::uint32_t* platform_error);
+Status AdvanceVerifyAttached(ByteSpan text, Bytes* content, certs::CertInfoSet* signer_info);
 
 // |data| is what the detached package's signature must cover.
-int AdvanceVerifyDetached(ByteSpan text, ByteSpan data, certs::CertInfoSet* signer_info,
-                          std::uint32_t* platform_error);
+Status AdvanceVerifyDetached(ByteSpan text, ByteSpan data, certs::CertInfoSet* signer_info);
 
 // Checks the RSA |signature| (most significant byte first) of |data| with
-// the hash of |digest_oid| against |cert|'s public key. kOk when it belongs.
+// the hash of |digest_oid| against |cert|'s public key. kOk when it belongs;
+// std::bad_alloc passes to the caller.
 int RsaVerifyContent(ByteSpan data, const platform::CertContext& cert, std::string_view digest_oid,
                      ByteSpan signature);
 

@@ -22,8 +22,8 @@ std::size_t CapacityFor(std::size_t n) {
 
 }  // namespace
 
-int DigestAndEncode(ByteSpan content, std::uint8_t* output, std::size_t* output_length,
-                    std::string_view digest_oid) {
+Status DigestAndEncode(ByteSpan content, std::uint8_t* output, std::size_t* output_length,
+                       std::string_view digest_oid) {
   if (output_length == nullptr) return kErrEmptyInput;
   if (output == nullptr) {
     *output_length = CapacityFor(content.size());

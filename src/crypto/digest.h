@@ -12,7 +12,7 @@
 //   std::size_t size = 0;
 //   DigestAndEncode(data, nullptr, &size, oid);            // the capacity
 //   Bytes text(size + 1);
-//   int status = DigestAndEncode(data, text.data(), &size, oid);
+//   Status status = DigestAndEncode(data, text.data(), &size, oid);
 //   text.resize(size);                                      // "qZk+NkcGgWq6PiVxeFDCbJzQ2J0=\n"
 //
 // Statuses: kErrEmptyInput (no length argument), kErrDecryptFailed (-10023,
@@ -26,14 +26,15 @@
 #include <string_view>
 
 #include "common/bytes.h"
+#include "common/status.h"
 
 namespace quillmark::crypto {
 
 // The longest digest the size answer makes room for.
 inline constexpr std::size_t kMaxDigestSize = 64;
 
-int DigestAndEncode(ByteSpan content, std::uint8_t* output, std::size_t* output_length,
-                    std::string_view digest_oid);
+Status DigestAndEncode(ByteSpan content, std::uint8_t* output, std::size_t* output_length,
+                       std::string_view digest_oid);
 
 }  // namespace quillmark::crypto
 

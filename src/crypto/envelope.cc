@@ -5,14 +5,11 @@
 #include <string>
 #include <utility>
 
-#include "common/status.h"
 #include "crypto/field_texts.h"
 #include "crypto/message_errors.h"
 #include "crypto/message_text.h"
-#include "crypto/recipient_selection.h"
-#include "crypto/signer_selection.h"
+#include "crypto/user_stores.h"
 #include "platform/message/message.h"
-#include "platform/os/last_error.h"
 #include "platform/store/cert_store.h"
 
 namespace quillmark::crypto {
@@ -20,41 +17,34 @@ namespace quillmark::crypto {
 namespace {
 
 // Envelopes |content| for |recipient| and turns the result into text.
-int EnvelopeFor(const platform::CertContextPtr& recipient, ByteSpan content,
-                std::string_view symmetric_oid, Bytes* text, std::uint32_t* platform_error) {
+Status EnvelopeFor(const platform::CertContextPtr& recipient, ByteSpan content,
+                   std::string_view symmetric_oid, Bytes* text) {
   platform::CryptEncryptMessagePara para;
   para.content_encryption_oid = std::string(symmetric_oid);
   Bytes blob;
   if (!platform::CryptEncryptMessage(para, std::span<const platform::CertContextPtr>(&recipient, 1),
                                      content, &blob)) {
-    std::uint32_t error = platform::GetLastError();
-    if (platform_error != nullptr) *platform_error = error;
-    return MapMessageError(error, MessageCall::kEncrypt);
+    return MessageCallFailed(MessageCall::kEncrypt);
   }
   return EncodeMessageText(std::move(blob), /*compress=*/false, 0, text);
 }
 
 }  // namespace
 
-int EncryptEnvelope(ByteSpan content, bool server_mode, std::u16string_view dn,
-                    std::u16string_view separator, Bytes* text, certs::CertInfoSet* recipient_info,
-                    std::string_view symmetric_oid, const certs::ChooserTexts& texts,
-                    std::uint32_t* platform_error) {
+Status EncryptEnvelope(ByteSpan content, const certs::SignerQuery& recipient,
+                       std::string_view symmetric_oid, const certs::ChooserTexts& texts,
+                       Bytes* text, certs::CertInfoSet* recipient_info) {
   if (text == nullptr) return kErrEmptyInput;
   try {
     RecipientStores stores;
-    if (int status = OpenRecipientStores(&stores); status != kOk) return status;
-    platform::CertContextPtr recipient;
-    if (int status = SelectRecipient(stores, server_mode, dn, separator, texts, &recipient);
-        status != kOk) {
-      return status;
-    }
+    if (Status status = OpenRecipientStores(&stores); !status.ok()) return status;
+    platform::CertContextPtr cert = SelectRecipient(stores, recipient, texts);
+    if (!cert) return kErrCertNotFound;
     Bytes encoded;
-    if (int status = EnvelopeFor(recipient, content, symmetric_oid, &encoded, platform_error);
-        status != kOk) {
+    if (Status status = EnvelopeFor(cert, content, symmetric_oid, &encoded); !status.ok()) {
       return status;
     }
-    ReturnFieldTexts(recipient, recipient_info);
+    ReturnFieldTexts(cert, recipient_info);
     *text = std::move(encoded);
     return kOk;
   } catch (const std::bad_alloc&) {
@@ -62,8 +52,7 @@ int EncryptEnvelope(ByteSpan content, bool server_mode, std::u16string_view dn,
   }
 }
 
-int DecryptEnvelope(ByteSpan text, Bytes* content, certs::CertInfoSet* recipient_info,
-                    std::uint32_t* platform_error) {
+Status DecryptEnvelope(ByteSpan text, Bytes* content, certs::CertInfoSet* recipient_info) {
   if (content == nullptr) return kErrEmptyInput;
   try {
     Bytes blob;
@@ -71,15 +60,13 @@ int DecryptEnvelope(ByteSpan text, Bytes* content, certs::CertInfoSet* recipient
       return status;
     }
     platform::CertStore my;
-    if (int status = OpenUserStore(kMyStoreName, &my); status != kOk) return status;
+    if (Status status = OpenUserStore(kMyStoreName, &my); !status.ok()) return status;
     platform::CryptDecryptMessagePara para;
     para.cert_stores = std::span<const platform::CertStore>(&my, 1);
     Bytes opened;
     platform::CertContextPtr recipient;
     if (!platform::CryptDecryptMessage(para, blob, &opened, &recipient)) {
-      std::uint32_t error = platform::GetLastError();
-      if (platform_error != nullptr) *platform_error = error;
-      return MapMessageError(error, MessageCall::kDecrypt);
+      return MessageCallFailed(MessageCall::kDecrypt);
     }
     ReturnFieldTexts(recipient, recipient_info);
     *content = std::move(opened);
@@ -89,8 +76,8 @@ int DecryptEnvelope(ByteSpan text, Bytes* content, certs::CertInfoSet* recipient
   }
 }
 
-int EncryptFileForCertificate(ByteSpan content, ByteSpan certificate_text, Bytes* text,
-                              std::string_view symmetric_oid, std::uint32_t* platform_error) {
+Status EncryptFileForCertificate(ByteSpan content, ByteSpan certificate_text,
+                                 std::string_view symmetric_oid, Bytes* text) {
   if (text == nullptr) return kErrEmptyInput;
   try {
     Bytes der;
@@ -100,7 +87,7 @@ int EncryptFileForCertificate(ByteSpan content, ByteSpan certificate_text, Bytes
     platform::CertContextPtr recipient =
         platform::CertCreateCertificateContext(platform::kDefaultEncoding, der);
     if (recipient == nullptr) return kErrCertContext;
-    return EnvelopeFor(recipient, content, symmetric_oid, text, platform_error);
+    return EnvelopeFor(recipient, content, symmetric_oid, text);
   } catch (const std::bad_alloc&) {
     return kErrNoMemory;
   }

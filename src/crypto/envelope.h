@@ -3,11 +3,11 @@
 // with a private key of the current user.
 //
 // EncryptEnvelope takes the recipient from the other people's stores
-// (recipient_selection.h); EncryptFileForCertificate takes it from a Base64
-// certificate the caller supplies; DecryptEnvelope finds the key in "MY".
-// The content cipher is the one |symmetric_oid| names, passed on as given
-// (platform/message.h lists the ciphers; RC4 is the control's default).
-// Envelopes are never compressed.
+// (user_stores.h: the query's DN, separator and server mode);
+// EncryptFileForCertificate takes it from a Base64 certificate the caller
+// supplies; DecryptEnvelope finds the key in "MY". The content cipher is the
+// one |symmetric_oid| names, passed on as given (platform/message.h lists the
+// ciphers; RC4 is the control's default). Envelopes are never compressed.
 //
 // Statuses:
 //   kErrEmptyInput           no output given (nothing is opened)
@@ -20,48 +20,46 @@
 //   kErrPrivateKeyNotFound, kErrMessageNotRecognised, kErrInvalidSignature,
 //   kErrBadAlgorithm, kErrEncryptFailed / kErrDecryptFailed
 //                            the message call failed (message_errors.h);
-//                            only then is *platform_error written, with the
-//                            call's last error
+//                            only these carry a platform code, the call's
+//                            last error
 //
 //   Bytes text;
 //   certs::CertInfoSet info;
-//   std::uint32_t code = 0;
-//   int status = EncryptEnvelope(data, server_mode, dn, separator, &text, &info, oid, texts,
-//   &code);
+//   Status status = EncryptEnvelope(data, {.dn = u"CN=张三"}, platform::kOidRc4, texts, &text,
+//                                   &info);
 //   ...
 //   Bytes content;
-//   status = DecryptEnvelope(text, &content, &info, &code);
+//   status = DecryptEnvelope(text, &content, &info);
 #ifndef QUILLMARK_CRYPTO_ENVELOPE_H_
 #define QUILLMARK_CRYPTO_ENVELOPE_H_
 
-#include <cstdint>
 #include <string_view>
 
 #include "certs/cert_info.h"
 #include "certs/choose_cert_dlg.h"
+#include "certs/signer_query.h"
 #include "common/bytes.h"
+#include "common/status.h"
 
 namespace quillmark::crypto {
 
-// Envelopes |content| for the recipient selected by |dn| (empty: none, the
-// user chooses). On success *text holds the Base64 text and |recipient_info|,
+// Envelopes |content| for the recipient |recipient| selects (no DN: the user
+// chooses). On success *text holds the Base64 text and |recipient_info|,
 // when given, the recipient's five field texts.
-int EncryptEnvelope(ByteSpan content, bool server_mode, std::u16string_view dn,
-                    std::u16string_view separator, Bytes* text, certs::CertInfoSet* recipient_info,
-                    std::string_view symmetric_oid, const certs::ChooserTexts& texts,
-                    std::uint32_t* platform_error);
+Status EncryptEnvelope(ByteSpan content, const certs::SignerQuery& recipient,
+                       std::string_view symmetric_oid, const certs::ChooserTexts& texts,
+                       Bytes* text, certs::CertInfoSet* recipient_info);
 
 // Opens the Base64 envelope |text| with the key of a recipient certificate in
 // "MY". On success *content holds the content and |recipient_info|, when
 // given, the field texts of the certificate whose key opened it; *content is
 // untouched by a failure.
-int DecryptEnvelope(ByteSpan text, Bytes* content, certs::CertInfoSet* recipient_info,
-                    std::uint32_t* platform_error);
+Status DecryptEnvelope(ByteSpan text, Bytes* content, certs::CertInfoSet* recipient_info);
 
 // Envelopes |content| for the certificate whose DER |certificate_text| holds
 // in Base64. No store is opened and no field texts are produced.
-int EncryptFileForCertificate(ByteSpan content, ByteSpan certificate_text, Bytes* text,
-                              std::string_view symmetric_oid, std::uint32_t* platform_error);
+Status EncryptFileForCertificate(ByteSpan content, ByteSpan certificate_text,
+                                 std::string_view symmetric_oid, Bytes* text);
 
 }  // namespace quillmark::crypto
 

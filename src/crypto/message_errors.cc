@@ -32,4 +32,9 @@ int MapMessageError(std::uint32_t last_error, MessageCall call) {
   return kErrSignFailed;
 }
 
+Status MessageCallFailed(MessageCall call) {
+  const std::uint32_t error = platform::GetLastError();
+  return Status(MapMessageError(error, call), error);
+}
+
 }  // namespace quillmark::crypto

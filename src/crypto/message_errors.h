@@ -15,13 +15,14 @@
 //
 //   Bytes blob;
 //   if (!platform::CryptSignMessage(para, detached, content, &blob)) {
-//     *platform_error = platform::GetLastError();
-//     return MapMessageError(*platform_error, MessageCall::kSign);
+//     return MessageCallFailed(MessageCall::kSign);
 //   }
 #ifndef QUILLMARK_CRYPTO_MESSAGE_ERRORS_H_
 #define QUILLMARK_CRYPTO_MESSAGE_ERRORS_H_
 
 #include <cstdint>
+
+#include "common/status.h"
 
 namespace quillmark::crypto {
 
@@ -34,6 +35,10 @@ enum class MessageCall {
 
 // The status for a message call of |call| that failed with |last_error|.
 int MapMessageError(std::uint32_t last_error, MessageCall call);
+
+// The status of a message call of |call| that has just failed: its mapped
+// number with the thread's last error as the platform code.
+Status MessageCallFailed(MessageCall call);
 
 }  // namespace quillmark::crypto
 

@@ -6,10 +6,7 @@
 
 namespace quillmark::crypto {
 
-int FailWithLastError(int status, std::uint32_t* platform_error) {
-  if (platform_error != nullptr) *platform_error = platform::GetLastError();
-  return status;
-}
+Status WithLastError(int number) { return Status(number, platform::GetLastError()); }
 
 int ReadKeyProvInfo(const platform::CertContext& cert, platform::KeyProvInfo* info) {
   for (std::uint32_t id = platform::CertEnumCertificateContextProperties(cert, 0); id != 0;
@@ -27,25 +24,22 @@ int OpenKeyContainer(const platform::KeyProvInfo& info, platform::ProvHandle* pr
              : kErrKeyDeviceNotFound;
 }
 
-int HashData(platform::CryptProv* prov, std::uint32_t algid, ByteSpan data,
-             platform::HashHandle* hash, std::uint32_t* platform_error) {
+Status HashData(platform::CryptProv* prov, std::uint32_t algid, ByteSpan data,
+                platform::HashHandle* hash) {
   if (prov == nullptr) {
     platform::SetLastError(platform::kNteBadKeyset);
-    return FailWithLastError(kErrHashCreate, platform_error);
+    return WithLastError(kErrHashCreate);
   }
   if (!platform::CryptCreateHash(*prov, algid, nullptr, 0, hash)) {
-    return FailWithLastError(kErrHashCreate, platform_error);
+    return WithLastError(kErrHashCreate);
   }
-  if (!platform::CryptHashData(**hash, data, 0)) {
-    return FailWithLastError(kErrHashData, platform_error);
-  }
+  if (!platform::CryptHashData(**hash, data, 0)) return WithLastError(kErrHashData);
   return kOk;
 }
 
-int SignHash(platform::CryptHash& hash, std::uint32_t key_spec, Bytes* signature,
-             std::uint32_t* platform_error) {
+Status SignHash(platform::CryptHash& hash, std::uint32_t key_spec, Bytes* signature) {
   if (!platform::CryptSignHashW(hash, key_spec, u"", 0, signature)) {
-    return FailWithLastError(kErrHashSign, platform_error);
+    return WithLastError(kErrHashSign);
   }
   return kOk;
 }

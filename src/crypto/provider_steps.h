@@ -5,33 +5,33 @@
 // signatures with imported public keys.
 //
 // Each step returns kOk or the status of its own failure; the step that
-// failed has left the platform's last error in place (platform/last_error.h),
-// and the steps that take |platform_error| copy it there when they fail (a
-// null |platform_error| leaves the copying to the caller).
+// failed has left the platform's last error in place (platform/last_error.h).
+// The hashing and signing steps also carry that error as the status's
+// platform code; a caller that reports no code for them drops it.
 //
 //   platform::KeyProvInfo info;
-//   int status = ReadKeyProvInfo(*cert, &info);        // kErrNoPrivateKeyProperty, kErrNoProperty
+//   Status status = ReadKeyProvInfo(*cert, &info);     // kErrNoPrivateKeyProperty, kErrNoProperty
 //   platform::ProvHandle prov;
 //   status = OpenKeyContainer(info, &prov);            // kErrKeyDeviceNotFound
 //   platform::HashHandle hash;
-//   status = HashData(prov.get(), platform::CertOIDToAlgId(oid), data, &hash, &code);
+//   status = HashData(prov.get(), platform::CertOIDToAlgId(oid), data, &hash);
 //   Bytes signature;
-//   status = SignHash(*hash, info.key_spec, &signature, &code);  // least significant byte first
+//   status = SignHash(*hash, info.key_spec, &signature);  // least significant byte first
 #ifndef QUILLMARK_CRYPTO_PROVIDER_STEPS_H_
 #define QUILLMARK_CRYPTO_PROVIDER_STEPS_H_
 
 #include <cstdint>
 
 #include "common/bytes.h"
+#include "common/status.h"
 #include "platform/keys/hash.h"
 #include "platform/keys/key_provider.h"
 #include "platform/store/cert_context.h"
 
 namespace quillmark::crypto {
 
-// Copies the thread's last error into *platform_error (when given) and
-// returns |status|.
-int FailWithLastError(int status, std::uint32_t* platform_error);
+// |number| with the thread's last error as its platform code.
+Status WithLastError(int number);
 
 // The key-provider property of |cert|, found by walking its properties.
 // kErrNoPrivateKeyProperty when the certificate carries none; kErrNoProperty
@@ -46,13 +46,12 @@ int OpenKeyContainer(const platform::KeyProvInfo& info, platform::ProvHandle* pr
 // A hash object of |algid| over |data| in |prov|. A null |prov| (no provider
 // could be opened) fails like a provider without keys. kErrHashCreate (also
 // for an |algid| of 0) or kErrHashData.
-int HashData(platform::CryptProv* prov, std::uint32_t algid, ByteSpan data,
-             platform::HashHandle* hash, std::uint32_t* platform_error);
+Status HashData(platform::CryptProv* prov, std::uint32_t algid, ByteSpan data,
+                platform::HashHandle* hash);
 
 // Signs the finished |hash| with the container's key of |key_spec|; the
 // signature is in the provider's byte order. kErrHashSign.
-int SignHash(platform::CryptHash& hash, std::uint32_t key_spec, Bytes* signature,
-             std::uint32_t* platform_error);
+Status SignHash(platform::CryptHash& hash, std::uint32_t key_spec, Bytes* signature);
 
 // The status of a failed signing call for the platform error it left: a key
 // device that reports the user's cancel (kErrKeyDeviceCancelled) or a

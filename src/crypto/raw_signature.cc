@@ -2,15 +2,16 @@
 
 #include <algorithm>
 #include <new>
+#include <span>
 #include <utility>
 
+#include "certs/selection.h"
 #include "certs/verify_chain.h"
 #include "common/status.h"
 #include "crypto/field_texts.h"
 #include "crypto/message_text.h"
 #include "crypto/provider_steps.h"
-#include "crypto/recipient_selection.h"
-#include "crypto/signer_selection.h"
+#include "crypto/user_stores.h"
 #include "encoding/base64.h"
 #include "platform/keys/hash.h"
 #include "platform/keys/key_provider.h"
@@ -19,19 +20,15 @@
 
 namespace quillmark::crypto {
 
-int RawSign(ByteSpan content, bool server_mode, std::u16string_view dn,
-            std::u16string_view separator, Bytes* text, certs::CertInfoSet* signer_info,
-            std::string_view digest_oid, bool key_spec, const certs::ChooserTexts& texts,
-            std::uint32_t* platform_error) {
+Status RawSign(ByteSpan content, const certs::SignerQuery& query, std::string_view digest_oid,
+               const certs::ChooserTexts& texts, Bytes* text, certs::CertInfoSet* signer_info) {
   if (text == nullptr) return kErrEmptyInput;
   try {
     platform::CertStore my;
-    if (int status = OpenUserStore(kMyStoreName, &my); status != kOk) return status;
-    platform::CertContextPtr signer;
-    if (int status = SelectSigner(my, server_mode, dn, separator, key_spec, texts, &signer);
-        status != kOk) {
-      return status;
-    }
+    if (Status status = OpenUserStore(kMyStoreName, &my); !status.ok()) return status;
+    platform::CertContextPtr signer =
+        certs::SelectCertificate(std::span<const platform::CertStore>(&my, 1), query, texts);
+    if (!signer) return kErrCertNotFound;
 
     // A certificate without a key-provider property opens no container, and
     // the hash step fails for want of a provider.
@@ -43,15 +40,12 @@ int RawSign(ByteSpan content, bool server_mode, std::u16string_view dn,
       if (int status = OpenKeyContainer(info, &prov); status != kOk) return status;
     }
     platform::HashHandle hash;
-    if (int status = HashData(prov.get(), platform::CertOIDToAlgId(digest_oid), content, &hash,
-                              platform_error);
-        status != kOk) {
+    if (Status status = HashData(prov.get(), platform::CertOIDToAlgId(digest_oid), content, &hash);
+        !status.ok()) {
       return status;
     }
     Bytes signature;
-    if (int status = SignHash(*hash, info.key_spec, &signature, platform_error); status != kOk) {
-      return status;
-    }
+    if (Status status = SignHash(*hash, info.key_spec, &signature); !status.ok()) return status;
     platform::CryptDestroyHash(std::move(hash));
     std::reverse(signature.begin(), signature.end());
 
@@ -68,10 +62,9 @@ int RawSign(ByteSpan content, bool server_mode, std::u16string_view dn,
   }
 }
 
-int RawVerify(ByteSpan signature_text, bool server_mode, ByteSpan plain, std::u16string_view dn,
-              std::u16string_view separator, certs::CertInfoSet* signer_info,
-              std::string_view digest_oid, const certs::ChooserTexts& texts,
-              std::uint32_t* platform_error) {
+Status RawVerify(ByteSpan signature_text, ByteSpan plain, const certs::SignerQuery& query,
+                 std::string_view digest_oid, const certs::ChooserTexts& texts,
+                 certs::CertInfoSet* signer_info) {
   if (signature_text.empty() || plain.empty()) return kErrEmptyInput;
   try {
     Bytes signature;
@@ -82,14 +75,12 @@ int RawVerify(ByteSpan signature_text, bool server_mode, ByteSpan plain, std::u1
     std::reverse(signature.begin(), signature.end());
 
     RecipientStores stores;
-    if (int status = OpenRecipientStores(&stores); status != kOk) return status;
-    platform::CertContextPtr signer;
-    if (int status = SelectRecipient(stores, server_mode, dn, separator, texts, &signer);
-        status != kOk) {
-      return status;
-    }
-    if (int status = certs::VerifyCertificateChain(signer, certs::kMaskAll); status != kOk) {
-      return status;
+    if (Status status = OpenRecipientStores(&stores); !status.ok()) return status;
+    platform::CertContextPtr signer = SelectRecipient(stores, query, texts);
+    if (!signer) return kErrCertNotFound;
+    // The chain check reports no platform code here.
+    if (Status status = certs::VerifyCertificateChain(signer, certs::kMaskAll); !status.ok()) {
+      return status.number();
     }
 
     platform::ProvHandle prov;
@@ -98,16 +89,15 @@ int RawVerify(ByteSpan signature_text, bool server_mode, ByteSpan plain, std::u1
     if (prov == nullptr ||
         !platform::CryptImportPublicKeyInfo(*prov, platform::kX509AsnEncoding,
                                             signer->public_key_info_der(), &key)) {
-      return FailWithLastError(kErrPublicKeyImport, platform_error);
+      return WithLastError(kErrPublicKeyImport);
     }
     platform::HashHandle hash;
-    if (int status = HashData(prov.get(), platform::CertOIDToAlgId(digest_oid), plain, &hash,
-                              platform_error);
-        status != kOk) {
+    if (Status status = HashData(prov.get(), platform::CertOIDToAlgId(digest_oid), plain, &hash);
+        !status.ok()) {
       return status;
     }
     if (!platform::CryptVerifySignatureW(*hash, signature, *key, u"", 0)) {
-      return FailWithLastError(kErrSignatureCheck, platform_error);
+      return WithLastError(kErrSignatureCheck);
     }
     platform::CryptDestroyHash(std::move(hash));
     ReturnFieldTexts(signer, signer_info);

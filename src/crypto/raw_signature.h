@@ -5,12 +5,11 @@
 // give the value least significant byte first; the byte order is reversed on
 // the way out and on the way in.
 //
-// RawSign selects the signer in "MY" as SignMessage does
-// (signer_selection.h; |key_spec| admits only signature keys) and signs with
-// the key its key-provider property names. RawVerify selects the signer among
-// "CA", "ROOT" and "AddressBOOK" as an envelope selects its recipient
-// (recipient_selection.h), checks its chain with every check (kMaskAll), and
-// checks the signature with the certificate's public key. The hash algorithm
+// RawSign selects the signer in "MY" as SignMessage does (the query's key
+// rule may ask for signature keys) and signs with the key its key-provider
+// property names. RawVerify selects the signer among "CA", "ROOT" and
+// "AddressBOOK" as an envelope selects its recipient (user_stores.h), checks its chain with every
+// check (kMaskAll), and checks the signature with the certificate's public key. The hash algorithm
 // is the one |digest_oid| names (CertOIDToAlgId). On success |signer_info|,
 // when given, holds the signer's five field texts.
 //
@@ -29,41 +28,37 @@
 //                            signer certificate without key-provider property
 //   kErrHashData, kErrHashSign
 //   kErrSignatureCheck       the signature does not belong to the data
-// *platform_error is written, with the failing call's last error, for
-// kErrPublicKeyImport to kErrSignatureCheck only.
+// Only kErrPublicKeyImport to kErrSignatureCheck carry a platform code, the
+// failing call's last error.
 //
 //   Bytes text;
-//   int status = RawSign(data, server_mode, dn, separator, &text, &info, "1.3.14.3.2.26",
-//                        /*key_spec=*/false, texts, &code);
-//   status = RawVerify(text, server_mode, data, dn, separator, &info, "1.3.14.3.2.26", texts,
-//                      &code);
+//   Status status = RawSign(data, {.dn = u"CN=Li Si"}, "1.3.14.3.2.26", texts, &text, &info);
+//   status = RawVerify(text, data, {.dn = u"CN=Li Si"}, "1.3.14.3.2.26", texts, &info);
 #ifndef QUILLMARK_CRYPTO_RAW_SIGNATURE_H_
 #define QUILLMARK_CRYPTO_RAW_SIGNATURE_H_
 
-#include <cstdint>
 #include <string_view>
 
 #include "certs/cert_info.h"
 #include "certs/choose_cert_dlg.h"
+#include "certs/signer_query.h"
 #include "common/bytes.h"
+#include "common/status.h"
 
 namespace quillmark::crypto {
 
-// Signs |content| (which may be empty) with the signer selected by |dn|
-// (empty: none, the user chooses). *text receives the Base64 text of the
-// signature on success and is untouched by a failure.
-int RawSign(ByteSpan content, bool server_mode, std::u16string_view dn,
-            std::u16string_view separator, Bytes* text, certs::CertInfoSet* signer_info,
-            std::string_view digest_oid, bool key_spec, const certs::ChooserTexts& texts,
-            std::uint32_t* platform_error);
+// Signs |content| (which may be empty) with the signer |query| selects (no
+// DN: the user chooses). *text receives the Base64 text of the signature on
+// success and is untouched by a failure.
+Status RawSign(ByteSpan content, const certs::SignerQuery& query, std::string_view digest_oid,
+               const certs::ChooserTexts& texts, Bytes* text, certs::CertInfoSet* signer_info);
 
 // Checks the Base64 signature |signature_text| over |plain| with the
-// certificate selected by |dn| among the other people's stores. kOk when the
+// certificate |query| selects among the other people's stores. kOk when the
 // signature is valid.
-int RawVerify(ByteSpan signature_text, bool server_mode, ByteSpan plain, std::u16string_view dn,
-              std::u16string_view separator, certs::CertInfoSet* signer_info,
-              std::string_view digest_oid, const certs::ChooserTexts& texts,
-              std::uint32_t* platform_error);
+Status RawVerify(ByteSpan signature_text, ByteSpan plain, const certs::SignerQuery& query,
+                 std::string_view digest_oid, const certs::ChooserTexts& texts,
+                 certs::CertInfoSet* signer_info);
 
 }  // namespace quillmark::crypto
 

@@ -4,11 +4,11 @@
 // also checks the signer against the user's CA and ROOT stores.
 //
 // SignAndEncryptEnvelope opens "CA", "ROOT", "AddressBOOK" and "MY" in this
-// order, selects the signer in "MY" (signer_selection.h; |key_spec| admits
-// only signature keys) and then the recipient (recipient_selection.h). The
+// order, selects the signer in "MY" by the signer's query (as SignMessage
+// does) and then the recipient by the recipient's (user_stores.h). The
 // signature carries the signer's certificate and no authenticated
-// attributes; the digest is |digest_oid| and the content cipher
-// |symmetric_oid|, both passed on as given. Nothing is compressed.
+// attributes; the digest and the content cipher are passed on as given.
+// Nothing is compressed.
 //
 // DecryptAndVerifyEnvelope opens the envelope with a key in "MY", verifies
 // the first signer of the inner SignedData with the certificate the message
@@ -22,45 +22,56 @@
 //   kErrPrivateKeyNotFound, kErrMessageNotRecognised, kErrInvalidSignature,
 //   kErrBadAlgorithm, kErrEncryptFailed / kErrDecryptFailed
 //                            the message call failed (message_errors.h);
-//                            only then is *platform_error written
+//                            only these carry a platform code
 //   kErrSignerNoSubject      the inner message names no signer certificate
 //   kErrIssuerNotFound, kErrCertSignatureFaulty, kErrCertExpired,
 //   kErrCertRevoked, kErrChainFailed, ...
 //                            the chain check's status, unchanged
 //
-//   Bytes text;
-//   int status = SignAndEncryptEnvelope(data, server_mode, signer_dn, recipient_dn, separator,
-//                                       &text, &signer, &recipient, digest_oid, symmetric_oid,
-//                                       /*key_spec=*/false, texts, &code);
+//   SignedEnvelope made;
+//   Status status = SignAndEncryptEnvelope(data, {.dn = u"CN=Li Si"}, {.dn = u"CN=张三"},
+//                                          {.digest_oid = sha1, .symmetric_oid = rc4}, texts,
+//                                          &made);
 //   ...
-//   status = DecryptAndVerifyEnvelope(text, &content, &signer, &recipient, &code);
+//   status = DecryptAndVerifyEnvelope(made.text, &content, &signer, &recipient);
 #ifndef QUILLMARK_CRYPTO_SIGNED_ENVELOPE_H_
 #define QUILLMARK_CRYPTO_SIGNED_ENVELOPE_H_
 
-#include <cstdint>
 #include <string_view>
 
 #include "certs/cert_info.h"
 #include "certs/choose_cert_dlg.h"
+#include "certs/signer_query.h"
 #include "common/bytes.h"
+#include "common/status.h"
 
 namespace quillmark::crypto {
 
-// An empty |signer_dn| or |recipient_dn| means none: the user chooses. On
-// success *text holds the Base64 text and the two sets, when given, the
-// signer's and the recipient's field texts.
-int SignAndEncryptEnvelope(ByteSpan content, bool server_mode, std::u16string_view signer_dn,
-                           std::u16string_view recipient_dn, std::u16string_view separator,
-                           Bytes* text, certs::CertInfoSet* signer_info,
-                           certs::CertInfoSet* recipient_info, std::string_view digest_oid,
-                           std::string_view symmetric_oid, bool key_spec,
-                           const certs::ChooserTexts& texts, std::uint32_t* platform_error);
+struct EnvelopeAlgorithms {
+  std::string_view digest_oid = {};
+  std::string_view symmetric_oid = {};
+};
+
+// What SignAndEncryptEnvelope makes: the Base64 text and the signer's and
+// the recipient's field texts.
+struct SignedEnvelope {
+  Bytes text;
+  certs::CertInfoSet signer;
+  certs::CertInfoSet recipient;
+};
+
+// A query without DN means none: the user chooses. *made is replaced only
+// on success.
+Status SignAndEncryptEnvelope(ByteSpan content, const certs::SignerQuery& signer,
+                              const certs::SignerQuery& recipient,
+                              const EnvelopeAlgorithms& algorithms,
+                              const certs::ChooserTexts& texts, SignedEnvelope* made);
 
 // On success *content holds the signed content and the two sets, when given,
 // the signer's field texts and those of the certificate whose key opened the
 // envelope; *content is untouched by a failure.
-int DecryptAndVerifyEnvelope(ByteSpan text, Bytes* content, certs::CertInfoSet* signer_info,
-                             certs::CertInfoSet* recipient_info, std::uint32_t* platform_error);
+Status DecryptAndVerifyEnvelope(ByteSpan text, Bytes* content, certs::CertInfoSet* signer_info,
+                                certs::CertInfoSet* recipient_info);
 
 }  // namespace quillmark::crypto
 

@@ -5,17 +5,17 @@
 
 #include "certs/verify_chain.h"
 #include "common/status.h"
+#include "crypto/field_texts.h"
 #include "crypto/message_errors.h"
 #include "crypto/message_text.h"
 #include "platform/message/message.h"
-#include "platform/os/last_error.h"
 
 namespace quillmark::crypto {
 
 namespace {
 
-int Verify(ByteSpan text, Bytes* content, certs::CertInfoSet* signer_info, bool attached,
-           std::uint32_t chain_mask, std::uint32_t* platform_error) {
+Status Verify(ByteSpan text, Bytes* content, certs::CertInfoSet* signer_info, bool attached,
+              std::uint32_t chain_mask) {
   if (attached && content == nullptr) return kErrEmptyInput;
   try {
     Bytes message;
@@ -33,20 +33,13 @@ int Verify(ByteSpan text, Bytes* content, certs::CertInfoSet* signer_info, bool 
       if (content->empty()) return kErrEmptyInput;
       verified = platform::CryptVerifyDetachedMessageSignature(para, 0, message, *content, &signer);
     }
-    if (!verified) {
-      std::uint32_t error = platform::GetLastError();
-      if (platform_error != nullptr) *platform_error = error;
-      return MapMessageError(error, MessageCall::kVerify);
-    }
+    if (!verified) return MessageCallFailed(MessageCall::kVerify);
     if (signer == nullptr) return kErrSignerNoSubject;
-    if (int status = certs::VerifyCertificateChain(signer, chain_mask); status != kOk) {
-      return status;
+    // The chain check reports no platform code here.
+    if (Status status = certs::VerifyCertificateChain(signer, chain_mask); !status.ok()) {
+      return status.number();
     }
-    if (signer_info != nullptr) {
-      certs::CertInfoSet info;
-      certs::FillCertInfo(signer.get(), &info);  // a field that cannot be shown stays absent
-      *signer_info = std::move(info);
-    }
+    ReturnFieldTexts(signer, signer_info);
     if (attached) *content = std::move(signed_content);
     return kOk;
   } catch (const std::bad_alloc&) {
@@ -56,15 +49,13 @@ int Verify(ByteSpan text, Bytes* content, certs::CertInfoSet* signer_info, bool 
 
 }  // namespace
 
-int VerifyMessage(ByteSpan text, Bytes* content, certs::CertInfoSet* signer_info, bool attached,
-                  std::uint32_t* platform_error) {
-  return Verify(text, content, signer_info, attached, certs::kMaskAll, platform_error);
+Status VerifyMessage(ByteSpan text, Bytes* content, certs::CertInfoSet* signer_info,
+                     bool attached) {
+  return Verify(text, content, signer_info, attached, certs::kMaskAll);
 }
 
-int VerifyAfterwards(ByteSpan text, Bytes* content, certs::CertInfoSet* signer_info,
-                     std::uint32_t* platform_error) {
-  return Verify(text, content, signer_info, /*attached=*/true, certs::kMaskAfterwards,
-                platform_error);
+Status VerifyAfterwards(ByteSpan text, Bytes* content, certs::CertInfoSet* signer_info) {
+  return Verify(text, content, signer_info, /*attached=*/true, certs::kMaskAfterwards);
 }
 
 }  // namespace quillmark::crypto

@@ -18,33 +18,30 @@
 //   kErrPrivateKeyNotFound, kErrMessageNotRecognised, kErrInvalidSignature,
 //   kErrBadAlgorithm, kErrVerifyFailed
 //                            the verify call failed (message_errors.h); only
-//                            then is *platform_error written
+//                            these carry a platform code
 //   kErrSignerNoSubject      the message names no signer certificate
 //   kErrIssuerNotFound, kErrCertSignatureFaulty, kErrCertExpired,
 //   kErrCertRevoked, kErrChainFailed, ...
 //                            the chain check's status, unchanged
 //
 //   Bytes content;
-//   int status = VerifyMessage(text, &content, &info, /*attached=*/true, &code);
+//   Status status = VerifyMessage(text, &content, &info, /*attached=*/true);
 #ifndef QUILLMARK_CRYPTO_VERIFY_MESSAGE_H_
 #define QUILLMARK_CRYPTO_VERIFY_MESSAGE_H_
 
-#include <cstdint>
-
 #include "certs/cert_info.h"
 #include "common/bytes.h"
+#include "common/status.h"
 
 namespace quillmark::crypto {
 
 // |attached|: *content receives the signed content (replaced only on
 // success). Detached: *content is the data the signature must match.
-int VerifyMessage(ByteSpan text, Bytes* content, certs::CertInfoSet* signer_info, bool attached,
-                  std::uint32_t* platform_error);
+Status VerifyMessage(ByteSpan text, Bytes* content, certs::CertInfoSet* signer_info, bool attached);
 
 // An attached signature with the reduced chain check; *content receives the
 // signed content on success.
-int VerifyAfterwards(ByteSpan text, Bytes* content, certs::CertInfoSet* signer_info,
-                     std::uint32_t* platform_error);
+Status VerifyAfterwards(ByteSpan text, Bytes* content, certs::CertInfoSet* signer_info);
 
 }  // namespace quillmark::crypto
 

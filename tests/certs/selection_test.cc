@@ -1,12 +1,15 @@
 // Certificate selection over real stores under a scratch home folder, with
 // the chooser answered by a script: DN matching and its normalisation, the
 // reversed-DN retry, alternatives, key filters, the SM2 split, serial lists,
-// and several stores holding one certificate.
+// and several stores holding one certificate. Every case goes through
+// SelectCertificate; a DN that matches nothing shows itself by the retry's
+// chooser, which is shown even when it has no rows.
 #include "certs/selection.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -140,6 +143,38 @@ class SelectionTest : public ::testing::Test {
     return std::u16string(DnDisplayName(subject));
   }
 
+  CertContextPtr Select(StoreList stores, const SignerQuery& query) const {
+    return SelectCertificate(stores, query, texts_);
+  }
+
+  // Zhangsan, two certificates named Twin (their thumbprints in enumeration
+  // order are returned) and one without a key.
+  std::vector<std::string> AddTwins(const CertStore& my) {
+    Add(my, {Name({{"C", "CN"}, {"O", "Bank"}, {"CN", "Zhangsan"}})});
+    Add(my, {Name({{"CN", "Twin"}}), {0x01}});
+    Add(my, {Name({{"CN", "Twin"}}), {0x02}});
+    Add(my, {Name({{"CN", "Keyless"}}), {0x03}, kNoKey});
+    std::vector<std::string> twins;
+    for (CertContextPtr c = pf::CertEnumCertificatesInStore(my, nullptr); c;
+         c = pf::CertEnumCertificatesInStore(my, c)) {
+      if (DisplayName(c) == u"Twin") twins.push_back(c->thumbprint());
+    }
+    EXPECT_EQ(twins.size(), 2u);
+    return twins;
+  }
+
+  // "MY" with Wang, Wang SM2 and Li, and the store "SM2" with a keyless SM2
+  // certificate whose subject also holds "CN=Wang".
+  std::array<CertStore, 2> Sm2Stores() {
+    CertStore my = Open(u"MY");
+    CertStore sm2 = Open(u"SM2");
+    Add(my, {Name({{"CN", "Wang"}}), {0x01}});
+    Add(my, {Name({{"CN", "Wang SM2"}}), {0x02}, pf::kAtKeyExchange, true});
+    Add(my, {Name({{"CN", "Li"}}), {0x03}});
+    Add(sm2, {Name({{"CN", "Wang SM2 spare"}}), {0x04}, kNoKey, true});
+    return {std::move(my), std::move(sm2)};
+  }
+
   static std::vector<std::u16string> Sorted(std::vector<std::u16string> v) {
     std::sort(v.begin(), v.end());
     return v;
@@ -229,29 +264,31 @@ TEST_F(SelectionTest, DnMatchingInOneStore) {
 
   struct {
     std::u16string_view dn, separator;
-    std::vector<std::u16string> rows;  // chooser rows, sorted; {"-"}: no dialog
-    std::u16string_view selected;      // with "choose 0" as the answer
-    bool matched;
+    // Chooser rows, sorted; {"-"}: no dialog; {}: nothing matched, in either
+    // order, and the retry's chooser listed nothing.
+    std::vector<std::u16string> rows;
+    std::u16string_view selected;  // with "choose 0" as the answer
   } cases[] = {
-      {u"CN=Zhang", u"|", {u"-"}, u"Zhangsan", true},  // substring
-      {u"O=Bank,CN=Zhangsan", u"|", {u"-"}, u"Zhangsan", true},
-      {u"O=Bank, CN=Zhangsan", u"|", {u"-"}, u"Zhangsan", true},
-      {u"CN=Zhangsan, O=Bank", u"|", {u"-"}, u"none", false},  // order matters
-      {u"cn=zhangsan", u"|", {u"-"}, u"none", false},          // so does case
-      {u"CN=Carol", u"|", {u"-"}, u"none", false},             // no key property
-      {u"CN=Alice|CN=Bob", u"|", {u"Alice", u"Bob"}, u"", true},
-      {u"CN=Alice||CN=Bob", u"||", {u"Alice", u"Bob"}, u"", true},
-      {u"CN=Alice|", u"|", {u"Alice", u"Bob", u"Zhangsan"}, u"", true},  // empty alternative
-      {u"CN=Alice|CN=Alice", u"|", {u"-"}, u"Alice", true},              // counted once
+      {u"CN=Zhang", u"|", {u"-"}, u"Zhangsan"},  // substring
+      {u"O=Bank,CN=Zhangsan", u"|", {u"-"}, u"Zhangsan"},
+      {u"O=Bank, CN=Zhangsan", u"|", {u"-"}, u"Zhangsan"},
+      {u"CN=Zhangsan, O=Bank", u"|", {u"-"}, u"Zhangsan"},  // found by the reversed retry
+      // Order matters within one pass: only Alice matches, so no chooser.
+      {u"CN=Alice|CN=Zhangsan, O=Bank", u"|", {u"-"}, u"Alice"},
+      {u"CN=Zhangsan, C=CN", u"|", {}, u"none"},  // in neither order
+      {u"cn=zhangsan", u"|", {}, u"none"},        // case matters
+      {u"CN=Carol", u"|", {}, u"none"},           // no key property
+      {u"CN=Alice|CN=Bob", u"|", {u"Alice", u"Bob"}, u""},
+      {u"CN=Alice||CN=Bob", u"||", {u"Alice", u"Bob"}, u""},
+      {u"CN=Alice|", u"|", {u"Alice", u"Bob", u"Zhangsan"}, u""},  // empty alternative
+      {u"CN=Alice|CN=Alice", u"|", {u"-"}, u"Alice"},              // counted once
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.dn.begin(), c.dn.end()));
     Script("choose 0\n");
-    bool matched = false;
-    CertContextPtr got = SelectByDn({&my, 1}, c.dn, c.separator, &matched, false, texts_);
+    CertContextPtr got = Select({&my, 1}, {.dn = c.dn, .separator = c.separator});
     std::vector<ui::DialogReport> reports = Reports();
-    EXPECT_EQ(matched, c.matched);
-    if (c.rows[0] == u"-") {
+    if (!c.rows.empty() && c.rows[0] == u"-") {
       EXPECT_TRUE(reports.empty());
       EXPECT_EQ(DisplayName(got), c.selected);
       continue;
@@ -260,15 +297,25 @@ TEST_F(SelectionTest, DnMatchingInOneStore) {
     std::vector<std::u16string> rows;
     for (const ui::ChooserRow& r : reports[0].rows) rows.push_back(r.subject);
     EXPECT_EQ(Sorted(rows), c.rows);
+    if (rows.empty()) {
+      EXPECT_EQ(DisplayName(got), c.selected);
+      continue;
+    }
     // "choose 0" is the first candidate, whatever its name.
     EXPECT_EQ(DisplayName(got), rows[0]);
     EXPECT_EQ(reports[0].answer, u"choose 0");
   }
+}
 
-  // The rows carry the texts of the dialog and the three column texts.
+TEST_F(SelectionTest, ChooserCarriesItsTextsAndNoStoreShowsNothing) {
+  CertStore my = Open(u"MY");
+  Add(my, {Name({{"C", "CN"}, {"O", "Bank"}, {"CN", "Zhangsan"}})});
+  Add(my, {Name({{"C", "CN"}, {"O", "Bank"}, {"CN", "Alice"}})});
+
+  // The rows carry the texts of the dialog and the three column texts. Two
+  // matched, so a Cancel asks nothing more.
   Script("cancel\n");
-  bool matched = false;
-  EXPECT_EQ(SelectByDn({&my, 1}, u"CN=Alice|CN=Zhangsan", u"|", &matched, false, texts_), nullptr);
+  EXPECT_EQ(Select({&my, 1}, {.dn = u"CN=Alice|CN=Zhangsan"}), nullptr);
   std::vector<ui::DialogReport> reports = Reports();
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(reports[0].title, u"Pick");
@@ -277,64 +324,69 @@ TEST_F(SelectionTest, DnMatchingInOneStore) {
   ASSERT_EQ(reports[0].rows.size(), 2u);
   EXPECT_EQ(reports[0].rows[0].issuer, reports[0].rows[0].subject);  // self-issued
   EXPECT_EQ(reports[0].rows[1].not_after, u"2030-01-01 00:00:00GMT");
-  EXPECT_TRUE(matched);
 
-  // An empty store list finds nothing and shows nothing.
-  EXPECT_EQ(SelectByDn({}, u"CN=Alice", u"|", &matched, true, texts_), nullptr);
-  EXPECT_EQ(ChooseAny({}, texts_), nullptr);
+  // An empty store list finds nothing and shows nothing, not even the retry's
+  // chooser.
+  EXPECT_EQ(Select({}, {.dn = u"CN=Alice"}), nullptr);
+  EXPECT_EQ(Select({}, {}), nullptr);
   EXPECT_TRUE(Reports().empty());
 }
 
 TEST_F(SelectionTest, ProtocolRetriesReversedDnOnlyWhenNothingMatched) {
   CertStore my = Open(u"MY");
-  Add(my, {Name({{"C", "CN"}, {"O", "Bank"}, {"CN", "Zhangsan"}})});
-  Add(my, {Name({{"CN", "Twin"}}), {0x01}});
-  Add(my, {Name({{"CN", "Twin"}}), {0x02}});
-  Add(my, {Name({{"CN", "Keyless"}}), {0x03}, kNoKey});
-  SelectionMode mode;
+  const std::vector<std::string> twins = AddTwins(my);
+  SignerQuery query;
   CertContextPtr got;
 
   // Written in the other order: found by the second call, no dialog.
   Script("");
-  EXPECT_EQ(SelectCertificate({&my, 1}, u"C=CN, O=Bank, CN=Zhangsan", u"|", mode, texts_, &got),
-            kOk);
+  query.dn = u"C=CN, O=Bank, CN=Zhangsan";
+  got = Select({&my, 1}, query);
   EXPECT_EQ(DisplayName(got), u"Zhangsan");
   EXPECT_EQ(ChooserRows(), (std::vector<std::u16string>{u"-"}));
 
   // Nothing in either order: the second call shows an empty chooser.
   Script("");
-  EXPECT_EQ(SelectCertificate({&my, 1}, u"CN=Nobody", u"|", mode, texts_, &got), kErrCertNotFound);
+  query.dn = u"CN=Nobody";
+  got = Select({&my, 1}, query);
   EXPECT_EQ(got, nullptr);
   EXPECT_EQ(ChooserRows(), (std::vector<std::u16string>{}));
 
   // Two matches and Cancel: no second call.
   Script("cancel\nchoose 0\n");
-  EXPECT_EQ(SelectCertificate({&my, 1}, u"CN=Twin", u"|", mode, texts_, &got), kErrCertNotFound);
+  query.dn = u"CN=Twin";
+  EXPECT_EQ(Select({&my, 1}, query), nullptr);
   EXPECT_EQ(ChooserRows(), (std::vector<std::u16string>{u"Twin", u"Twin"}));
 
   // Choosing the second row gives the second candidate, not the first.
   Script("choose 1\n");
-  EXPECT_EQ(SelectCertificate({&my, 1}, u"CN=Twin", u"|", mode, texts_, &got), kOk);
-  CertContextPtr first = pf::CertEnumCertificatesInStore(my, nullptr);
-  std::vector<std::string> twins;
-  for (CertContextPtr c = first; c; c = pf::CertEnumCertificatesInStore(my, c)) {
-    if (DisplayName(c) == u"Twin") twins.push_back(c->thumbprint());
-  }
-  ASSERT_EQ(twins.size(), 2u);
+  got = Select({&my, 1}, query);
+  ASSERT_NE(got, nullptr);
   EXPECT_EQ(got->thumbprint(), twins[1]);
-  Reports();
+}
+
+TEST_F(SelectionTest, ServerModeTakesTheFirstMatchAndNoDnAsksForAll) {
+  CertStore my = Open(u"MY");
+  const std::vector<std::string> twins = AddTwins(my);
+  SignerQuery query;
+  CertContextPtr got;
 
   // Server mode: the first match, no key filter, never a dialog.
-  mode.server_mode = true;
-  EXPECT_EQ(SelectCertificate({&my, 1}, u"CN=Keyless", u"|", mode, texts_, &got), kOk);
-  EXPECT_EQ(DisplayName(got), u"Keyless");
-  EXPECT_EQ(SelectCertificate({&my, 1}, u"CN=Twin", u"|", mode, texts_, &got), kOk);
+  Script("");
+  query.server_mode = true;
+  query.dn = u"CN=Keyless";
+  EXPECT_EQ(DisplayName(Select({&my, 1}, query)), u"Keyless");
+  query.dn = u"CN=Twin";
+  got = Select({&my, 1}, query);
+  ASSERT_NE(got, nullptr);
   EXPECT_EQ(got->thumbprint(), twins[0]);
   EXPECT_TRUE(Reports().empty());
 
   // No DN: the chooser over every certificate with a key, even in server mode.
   Script("choose 2\n");
-  EXPECT_EQ(SelectCertificate({&my, 1}, u"", u"|", mode, texts_, &got), kOk);
+  query.dn = u"";
+  got = Select({&my, 1}, query);
+  ASSERT_NE(got, nullptr);
   std::vector<std::u16string> rows = ChooserRows();
   EXPECT_EQ(Sorted(rows), (std::vector<std::u16string>{u"Twin", u"Twin", u"Zhangsan"}));
   EXPECT_EQ(DisplayName(got), rows[2]);
@@ -351,61 +403,57 @@ TEST_F(SelectionTest, SameCertificateInTwoStoresIsListedTwiceAndFoundInTheFirst)
 
   for (const char* answer : {"choose 0\n", "choose 1\n"}) {
     Script(answer);
-    bool matched = false;
-    CertContextPtr got = SelectByDn(recipients, u"CN=Dave", u"|", &matched, false, texts_);
+    CertContextPtr got = Select(recipients, {.dn = u"CN=Dave"});
     ASSERT_NE(got, nullptr);
     EXPECT_EQ(got->store_name(), "CA");
     EXPECT_EQ(ChooserRows(), (std::vector<std::u16string>{u"Dave", u"Dave"}));
   }
-  // Searched alone, a store only offers certificates with a key.
-  bool matched = false;
-  EXPECT_EQ(SelectByDn({&recipients[0], 1}, u"CN=Dave", u"|", &matched, false, texts_), nullptr);
-  EXPECT_FALSE(matched);
+  // Searched alone, a store only offers certificates with a key: nothing
+  // matched, and the retry's chooser lists nothing.
+  Script("");
+  EXPECT_EQ(Select({&recipients[0], 1}, {.dn = u"CN=Dave"}), nullptr);
+  EXPECT_EQ(ChooserRows(), (std::vector<std::u16string>{}));
 }
 
 TEST_F(SelectionTest, KeySpecFilter) {
   CertStore my = Open(u"MY");
   Add(my, {Name({{"CN", "Signer"}}), {0x01}, pf::kAtKeyExchange});
   CertContextPtr sig = Add(my, {Name({{"CN", "Signer"}}), {0x02}, pf::kAtSignature});
-  bool matched = false;
+  const SignerQuery any_key{.dn = u"CN=Signer"};
+  const SignerQuery sign_key{.dn = u"CN=Signer", .key = KeyRule::kSignatureKey};
 
   Script("cancel\n");
-  EXPECT_EQ(SelectByDn({&my, 1}, u"CN=Signer", u"|", &matched, false, texts_), nullptr);
+  EXPECT_EQ(Select({&my, 1}, any_key), nullptr);
   EXPECT_EQ(ChooserRows(), (std::vector<std::u16string>{u"Signer", u"Signer"}));
 
   Script("");
-  CertContextPtr got = SelectByDnSignKey({&my, 1}, u"CN=Signer", u"|", &matched, false, texts_);
+  CertContextPtr got = Select({&my, 1}, sign_key);
   ASSERT_NE(got, nullptr);
   EXPECT_EQ(got->thumbprint(), sig->thumbprint());
   EXPECT_EQ(ChooserRows(), (std::vector<std::u16string>{u"-"}));
 
   Script("choose 0\n");
-  got = ChooseAnySignKey({&my, 1}, texts_);  // asks even for one candidate
+  got = Select({&my, 1}, {.key = KeyRule::kSignatureKey});  // asks even for one candidate
   ASSERT_NE(got, nullptr);
   EXPECT_EQ(got->thumbprint(), sig->thumbprint());
   EXPECT_EQ(ChooserRows(), (std::vector<std::u16string>{u"Signer"}));
 
-  // A property that cannot be read: not eligible for the private-key rule,
-  // and the end of the whole selection for the signature-key rule.
+  // A property that cannot be read: not eligible for the private-key rule
+  // (nothing matched: the retry's chooser lists nothing), and the end of the
+  // whole selection for the signature-key rule (no chooser at all, not even
+  // the retry's).
   Add(my, {Name({{"CN", "Broken"}}), {0x03}, kUnreadableKey});
   Script("cancel\n");
-  EXPECT_EQ(SelectByDn({&my, 1}, u"CN=Broken", u"|", &matched, false, texts_), nullptr);
-  EXPECT_EQ(ChooserRows(), (std::vector<std::u16string>{u"-"}));
-  matched = false;
-  EXPECT_EQ(SelectByDnSignKey({&my, 1}, u"CN=Signer", u"|", &matched, false, texts_), nullptr);
-  EXPECT_FALSE(matched);
-  EXPECT_EQ(ChooseAnySignKey({&my, 1}, texts_), nullptr);
+  EXPECT_EQ(Select({&my, 1}, {.dn = u"CN=Broken"}), nullptr);
+  EXPECT_EQ(ChooserRows(), (std::vector<std::u16string>{}));
+  Script("cancel\n");
+  EXPECT_EQ(Select({&my, 1}, sign_key), nullptr);
+  EXPECT_EQ(Select({&my, 1}, {.key = KeyRule::kSignatureKey}), nullptr);
   EXPECT_EQ(ChooserRows(), (std::vector<std::u16string>{u"-"}));
 }
 
 TEST_F(SelectionTest, Sm2SplitByPreference) {
-  CertStore my = Open(u"MY");
-  CertStore sm2 = Open(u"SM2");
-  Add(my, {Name({{"CN", "Wang"}}), {0x01}});
-  Add(my, {Name({{"CN", "Wang SM2"}}), {0x02}, pf::kAtKeyExchange, true});
-  Add(my, {Name({{"CN", "Li"}}), {0x03}});
-  Add(sm2, {Name({{"CN", "Wang SM2 spare"}}), {0x04}, kNoKey, true});
-  const CertStore both[] = {std::move(my), std::move(sm2)};
+  const std::array<CertStore, 2> both = Sm2Stores();
 
   struct {
     std::u16string_view dn;
@@ -429,28 +477,38 @@ TEST_F(SelectionTest, Sm2SplitByPreference) {
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.dn.begin(), c.dn.end()) + " " + std::to_string(c.preference));
     Script("");
-    bool matched = false;
-    CertContextPtr got = SelectSm2ByDn(both, c.preference, c.dn, u"|", &matched, false, texts_);
+    CertContextPtr got = Select(both, {.dn = c.dn, .sm2_forms = true, .sign_mode = c.preference});
     EXPECT_EQ(DisplayName(got), c.selected);
-    EXPECT_EQ(matched, c.selected != u"none");
-    // The key filter applies with two stores: the keyless SM2 copy never shows.
-    EXPECT_EQ(ChooserRows(), (std::vector<std::u16string>{u"-"}));
+    // The key filter applies with two stores: the keyless SM2 copy never
+    // shows. Nothing matched in the preferred list: the retry's chooser
+    // lists nothing.
+    if (c.selected == u"none") {
+      EXPECT_EQ(ChooserRows(), (std::vector<std::u16string>{}));
+    } else {
+      EXPECT_EQ(ChooserRows(), (std::vector<std::u16string>{u"-"}));
+    }
   }
+}
 
+TEST_F(SelectionTest, Sm2SplitWithoutDnAndInTheRetry) {
+  const std::array<CertStore, 2> both = Sm2Stores();
   Script("cancel\ncancel\n");
-  EXPECT_EQ(ChooseAnySm2(both, kPreferNotSm2, texts_), nullptr);
+  EXPECT_EQ(Select(both, {.sm2_forms = true, .sign_mode = kPreferNotSm2}), nullptr);
   EXPECT_EQ(Sorted(ChooserRows()), (std::vector<std::u16string>{u"Li", u"Wang"}));
-  EXPECT_EQ(ChooseAnySm2(both, kPreferSm2, texts_), nullptr);
+  EXPECT_EQ(Select(both, {.sm2_forms = true, .sign_mode = kPreferSm2}), nullptr);
   EXPECT_EQ(ChooserRows(), (std::vector<std::u16string>{u"Wang SM2"}));
 
-  // Through the protocol, the reversed retry uses the same split.
-  SelectionMode mode;
-  mode.sm2 = true;
-  mode.preference = kOnlySm2;
-  CertContextPtr got;
+  // The reversed retry uses the same split.
   Script("");
-  EXPECT_EQ(SelectCertificate(both, u"CN=Li", u"|", mode, texts_, &got), kErrCertNotFound);
+  EXPECT_EQ(Select(both, {.dn = u"CN=Li", .sm2_forms = true, .sign_mode = kOnlySm2}), nullptr);
   EXPECT_EQ(ChooserRows(), (std::vector<std::u16string>{}));  // the forced empty chooser
+
+  // Without the SM2 forms both kinds are one list, and two stores apply no
+  // key filter: the keyless copy is offered too.
+  Script("cancel\n");
+  EXPECT_EQ(Select(both, {.dn = u"CN=Wang"}), nullptr);
+  EXPECT_EQ(Sorted(ChooserRows()),
+            (std::vector<std::u16string>{u"Wang", u"Wang SM2", u"Wang SM2 spare"}));
 }
 
 TEST_F(SelectionTest, SerialListsAndIssuer) {
@@ -489,7 +547,7 @@ TEST_F(SelectionTest, SerialListsAndIssuer) {
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.serials.begin(), c.serials.end()));
     Script("choose 1\n");
-    CertContextPtr got = SelectBySerial({&my, 1}, c.serials, c.issuer, texts_);
+    CertContextPtr got = Select({&my, 1}, {.serial_list = c.serials, .issuer_dn = c.issuer});
     std::vector<std::u16string> rows = ChooserRows();
     if (c.rows[0] == u"-") {
       EXPECT_EQ(rows, c.rows);
@@ -501,16 +559,13 @@ TEST_F(SelectionTest, SerialListsAndIssuer) {
   }
 
   // The protocol retries with the issuer reversed.
-  CertContextPtr got;
   Script("");
-  EXPECT_EQ(SelectCertificateBySerial({&my, 1}, u"0A1B", u"CN=Issuing CA, O=Bank, C=CN",
-                                      KeyRule::kPrivateKey, texts_, &got),
-            kOk);
-  EXPECT_EQ(DisplayName(got), u"S1");
+  EXPECT_EQ(DisplayName(Select(
+                {&my, 1}, {.serial_list = u"0A1B", .issuer_dn = u"CN=Issuing CA, O=Bank, C=CN"})),
+            u"S1");
   // No serial number: the chooser over everything with a key.
   Script("cancel\n");
-  EXPECT_EQ(SelectCertificateBySerial({&my, 1}, u"", kIssuer, KeyRule::kPrivateKey, texts_, &got),
-            kErrCertNotFound);
+  EXPECT_EQ(Select({&my, 1}, {.issuer_dn = kIssuer}), nullptr);
   EXPECT_EQ(Sorted(ChooserRows()), (std::vector<std::u16string>{u"S1", u"S2", u"S3"}));
 }
 
@@ -522,10 +577,10 @@ TEST_F(SelectionTest, CancelledSerialChooserIsNotAskedAgainForTheSameIssuer) {
   auto host = std::make_unique<ui::ScriptDialogHost>("cancel\nchoose 0\n");
   ui::ScriptDialogHost* script = host.get();
   ui::SetCurrentDialogHost(std::move(host));
-  CertContextPtr got;
-  EXPECT_EQ(SelectCertificateBySerial({&my, 1}, u"01 02", u"CN=Solo CA", KeyRule::kSignatureKey,
-                                      texts_, &got),
-            kErrCertNotFound);
+  EXPECT_EQ(
+      Select({&my, 1},
+             {.serial_list = u"01 02", .issuer_dn = u"CN=Solo CA", .key = KeyRule::kSignatureKey}),
+      nullptr);
   EXPECT_EQ(Reports().size(), 1u);
   EXPECT_EQ(script->remaining(), 1u);
 }
@@ -542,7 +597,7 @@ TEST_F(SelectionTest, TimeThatCannotBeShownGetsItsPlaceholderAndStillRefinds) {
   Add(my, {Name({{"CN", "New"}}), {0x02}, kNoKey});
   const CertStore both[] = {std::move(my), std::move(ca)};  // two stores: no key filter
   Script("choose 1\n");
-  CertContextPtr got = ChooseAny(both, texts_);
+  CertContextPtr got = Select(both, {});
   std::vector<ui::DialogReport> reports = Reports();
   ASSERT_EQ(reports.size(), 1u);
   ASSERT_EQ(reports[0].rows.size(), 2u);

@@ -170,22 +170,23 @@ TEST_F(VerifyChainTest, StatusesInTheOrderOfTheChecks) {
       {"no certificate", nullptr, kMaskAll, kErrEmptyInput},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(VerifyCertificateChain(c.cert, c.mask), c.status) << c.what;
+    EXPECT_EQ(VerifyCertificateChain(c.cert, c.mask).number(), c.status) << c.what;
   }
-  std::uint32_t code = 1;
-  EXPECT_EQ(VerifyCertificateChain(revoked, kMaskAfterwards, &code), kErrChainFailed);
-  EXPECT_EQ(code, platform::kCryptERevoked);
-  EXPECT_EQ(VerifyCertificateChain(good, kMaskAll, &code), kOk);
-  EXPECT_EQ(code, 0u);
+  EXPECT_EQ(VerifyCertificateChain(revoked, kMaskAfterwards),
+            Status(kErrChainFailed, platform::kCryptERevoked));
+  EXPECT_EQ(VerifyCertificateChain(revoked, kMaskAll), kErrCertRevoked) << "no platform code";
+  const Status passed = VerifyCertificateChain(good, kMaskAll);
+  EXPECT_TRUE(passed.ok());
+  EXPECT_EQ(passed.platform_code(), 0u);
 }
 
 TEST_F(VerifyChainTest, StoreChangesCountAtTheNextVerification) {
   InstallPki();
   CertContextPtr leaf = Leaf({.serial = {0x70}});
   CertContextPtr forged = Leaf({.issuer_key = Key(3), .serial = {0x70}});
-  std::uint32_t code = 1;
-  EXPECT_EQ(VerifyCertificateChain(leaf, kMaskAll, &code), kOk);
-  EXPECT_EQ(code, 0u);
+  const Status passed = VerifyCertificateChain(leaf, kMaskAll);
+  EXPECT_TRUE(passed.ok());
+  EXPECT_EQ(passed.platform_code(), 0u);
   // What the first verification proved about the issuer's key does not carry
   // over to a certificate that key did not sign.
   EXPECT_EQ(VerifyCertificateChain(forged, kMaskAll), kErrCertSignatureFaulty);
@@ -196,8 +197,8 @@ TEST_F(VerifyChainTest, StoreChangesCountAtTheNextVerification) {
   EXPECT_EQ(VerifyCertificateChain(leaf, kMaskAll), kOk);
   PutCrl(u"CA", Key(1), {{0x70}});
   EXPECT_EQ(VerifyCertificateChain(leaf, kMaskAll), kErrCertRevoked);
-  EXPECT_EQ(VerifyCertificateChain(leaf, kMaskAfterwards, &code), kErrChainFailed);
-  EXPECT_EQ(code, platform::kCryptERevoked);
+  EXPECT_EQ(VerifyCertificateChain(leaf, kMaskAfterwards),
+            Status(kErrChainFailed, platform::kCryptERevoked));
 
   // The issuing CA removed from CA: the issuer is gone for the next call.
   int status = -1;
@@ -209,10 +210,10 @@ TEST_F(VerifyChainTest, StoreChangesCountAtTheNextVerification) {
 
 TEST_F(VerifyChainTest, ChainWithoutTrustedRootFailsOnlyTheChainCheck) {
   PutCa(u"CA", Name("Issuing CA"), Key(1), Name("Root"), Key(0));
-  std::uint32_t code = 0;
   EXPECT_EQ(VerifyCertificateChain(Leaf(), kMaskAll & ~kCheckChain), kOk);
-  EXPECT_EQ(VerifyCertificateChain(Leaf(), kMaskAll, &code), kErrChainFailed);
-  EXPECT_NE(code, 0u);
+  const Status failed = VerifyCertificateChain(Leaf(), kMaskAll);
+  EXPECT_EQ(failed.number(), kErrChainFailed);
+  EXPECT_NE(failed.platform_code(), 0u);
 }
 
 }  // namespace

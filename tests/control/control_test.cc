@@ -369,7 +369,7 @@ TEST(MethodFrame, FailureRunsTheCleanUpEmptiesTheOutputAndStoresTheMessage) {
   EXPECT_EQ(error.error_code, 77);  // survives successes
 
   MethodFrame frame(&error, &out);
-  EXPECT_EQ(frame.FailWithCode(kErrSignFailed, 0x8009200Bu, Message::kSignFailed), S_FALSE);
+  EXPECT_EQ(frame.FailWith(Status(kErrSignFailed, 0x8009200Bu), Message::kSignFailed), S_FALSE);
   EXPECT_EQ(error.error_code, static_cast<std::int32_t>(0x8009200Bu));
   EXPECT_EQ(frame.FailKeepingNumber(Message::kSourceEmpty), S_FALSE);
   EXPECT_EQ(error.error_num, kErrSignFailed);

@@ -6,6 +6,7 @@
 #include <openssl/pkcs7.h>
 #include <openssl/x509.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -15,11 +16,10 @@
 #include "common/status.h"
 #include "crypto/advance_sign.h"
 #include "crypto/advance_verify.h"
+#include "crypto/demo_home.h"
 #include "crypto/provider_steps.h"
-#include "demo/demo_pki.h"
 #include "encoding/base64.h"
 #include "platform/os/files.h"
-#include "platform/os/home.h"
 #include "platform/os/last_error.h"
 #include "platform/store/cert_context.h"
 #include "signeddata/signed_data.h"
@@ -34,7 +34,6 @@ namespace {
 
 using testing::RunShell;
 using testing::RunShellCapture;
-using testing::ScratchDir;
 using testing::WriteBytes;
 
 constexpr std::u16string_view kLiSubject = u"CN=Li Si, OU=Corporate, O=Demo Bank, C=CN";
@@ -83,40 +82,18 @@ Reading ReadPackage(ByteSpan der) {
   return r;
 }
 
-class AdvanceTest : public ::testing::Test {
+class AdvanceTest : public DemoHomeTest {
  protected:
-  static void SetUpTestSuite() {
-    home_ = new ScratchDir;
-    platform::SetQuillmarkHome(home_->path());
-    std::vector<::quillmark::demo::DemoItem> items;
-    std::string error;
-    ASSERT_TRUE(::quillmark::demo::CreateDemoPki(&items, &error)) << error;
-    for (const ::quillmark::demo::DemoItem& item : items) {
-      if (item.store == "AddressBook" && item.name.starts_with(u"CN=Li Si")) {
-        ASSERT_TRUE(platform::ReadWholeFile(
-            home_->path() + "/stores/AddressBook/" + item.thumbprint + ".cer", &li_without_key_));
-      }
-    }
-  }
-  static void TearDownTestSuite() {
-    platform::SetQuillmarkHome("");
-    delete home_;
-  }
-
   // Signs |data| as the first signer whose subject holds |dn| (server mode:
   // no dialog), in "MY" and, from sign mode 2 on, the store "SM2".
-  static int Sign(ByteSpan data, std::u16string_view dn, bool detached, Bytes* text,
-                  std::string_view digest = kSha1Oid, int sign_mode = 1, int max_comp_size = 51200,
-                  certs::CertInfoSet* info = nullptr, std::uint32_t* code = nullptr) {
-    std::uint32_t ignored = 0;
-    return AdvanceSign(data, /*server_mode=*/true, sign_mode, std::u16string_view(u"SM2"), detached,
-                       dn, u"|", text, info, max_comp_size, digest, /*key_spec=*/false, {},
-                       code != nullptr ? code : &ignored);
+  static Status Sign(ByteSpan data, std::u16string_view dn, bool detached, Bytes* text,
+                     std::string_view digest = kSha1Oid, int sign_mode = 1,
+                     int max_comp_size = 51200, certs::CertInfoSet* info = nullptr) {
+    return AdvanceSign(
+        data, {.dn = dn, .server_mode = true, .sign_mode = sign_mode, .sm2_store = u"SM2"},
+        {.detached = detached, .digest_oid = digest, .compression_threshold = max_comp_size}, {},
+        text, info);
   }
-
-  static inline ScratchDir* home_ = nullptr;
-  static inline Bytes li_without_key_;
-  ScratchDir work_;
 };
 
 const Bytes kData = {'p', 'a', 'y', ' ', '1', '0', '0', 0x00, 0xD4, 0xAA};
@@ -133,51 +110,48 @@ TEST_F(AdvanceTest, RsaPackagesRoundTripAttachedAndDetached) {
 
   Bytes content = {'o', 'l', 'd'};
   certs::CertInfoSet signer;
-  std::uint32_t code = 0;
-  ASSERT_EQ(AdvanceVerifyAttached(attached, &content, &signer, &code), kOk);
+  ASSERT_EQ(AdvanceVerifyAttached(attached, &content, &signer), kOk);
   EXPECT_EQ(content, kData);
   EXPECT_EQ(*signer.Get(certs::kFieldSubject), kLiSubject);
-  EXPECT_EQ(AdvanceVerifyDetached(detached, kData, nullptr, &code), kOk);
+  EXPECT_EQ(AdvanceVerifyDetached(detached, kData, nullptr), kOk);
 
-  // One changed byte of the data, or of the signature in the package.
+  // One changed byte of the data, or of the signature in the package. The
+  // status is also the platform code.
   Bytes changed = kData;
   changed.back() ^= 1;
-  EXPECT_EQ(AdvanceVerifyDetached(detached, changed, nullptr, &code), kErrSignatureCheck);
-  EXPECT_EQ(code, static_cast<std::uint32_t>(kErrSignatureCheck)) << "the status is the code";
+  EXPECT_EQ(AdvanceVerifyDetached(detached, changed, nullptr), NumberAsCode(kErrSignatureCheck));
   Bytes der = Decode(attached);
   der[der.size() - 1] ^= 1;
-  EXPECT_EQ(AdvanceVerifyAttached(Encode(der), &content, &signer, &code), kErrSignatureCheck);
+  EXPECT_EQ(AdvanceVerifyAttached(Encode(der), &content, &signer),
+            NumberAsCode(kErrSignatureCheck));
   EXPECT_EQ(content, kData) << "content replaced only on success";
 
   // The package kinds do not mix.
-  EXPECT_EQ(AdvanceVerifyDetached(attached, kData, nullptr, &code), kErrInvalidSignature);
-  EXPECT_EQ(AdvanceVerifyAttached(detached, &content, nullptr, &code), kErrSignatureCheck)
+  EXPECT_EQ(AdvanceVerifyDetached(attached, kData, nullptr), NumberAsCode(kErrInvalidSignature));
+  EXPECT_EQ(AdvanceVerifyAttached(detached, &content, nullptr), NumberAsCode(kErrSignatureCheck))
       << "a detached package checked against no content";
 
   // A revoked signer signs, but its chain does not pass.
   Bytes revoked;
   ASSERT_EQ(Sign(kData, u"CN=王五", false, &revoked), kOk);
-  EXPECT_EQ(AdvanceVerifyAttached(revoked, &content, nullptr, &code), kErrCertRevoked);
+  EXPECT_EQ(AdvanceVerifyAttached(revoked, &content, nullptr), NumberAsCode(kErrCertRevoked));
 }
 
 TEST_F(AdvanceTest, DigestChoicesAndCompression) {
   // MD5 names 1.2.840.113549.2.5 in both digest fields and verifies.
   Bytes md5, content;
-  std::uint32_t code = 0;
   ASSERT_EQ(Sign(kData, u"CN=Li Si", false, &md5, kMd5Oid), kOk);
   const Reading r = ReadPackage(Decode(md5));
   EXPECT_EQ(r.digest_alg, "1.2.840.113549.2.5");
   EXPECT_EQ(r.signer_digest_alg, "1.2.840.113549.2.5");
-  EXPECT_EQ(AdvanceVerifyAttached(md5, &content, nullptr, &code), kOk);
+  EXPECT_EQ(AdvanceVerifyAttached(md5, &content, nullptr), kOk);
 
   // SHA-256 signs but the RSA package takes no such digest; an OID without a
-  // hash algorithm fails at the hash, before any signing.
+  // hash algorithm fails at the hash, before any signing, with no platform
+  // code.
   Bytes text;
-  code = 0;
   EXPECT_EQ(Sign(kData, u"CN=Li Si", false, &text, "2.16.840.1.101.3.4.2.1"), kErrBadAlgorithm);
-  EXPECT_EQ(Sign(kData, u"CN=Li Si", false, &text, "1.2.3.4", 1, 51200, nullptr, &code),
-            kErrHashCreate);
-  EXPECT_EQ(code, 0u) << "the hash step writes no platform error";
+  EXPECT_EQ(Sign(kData, u"CN=Li Si", false, &text, "1.2.3.4"), kErrHashCreate);
   EXPECT_TRUE(text.empty());
 
   // At the threshold the package becomes a compression frame, attached or
@@ -190,25 +164,24 @@ TEST_F(AdvanceTest, DigestChoicesAndCompression) {
   ASSERT_EQ(Sign(kData, u"CN=Li Si", true, &below, kSha1Oid, 1, size + 1), kOk);
   EXPECT_EQ(Decode(at)[0], 0x1F);
   EXPECT_EQ(Decode(below)[0], 0x30);
-  EXPECT_EQ(AdvanceVerifyDetached(at, kData, nullptr, &code), kOk);
+  EXPECT_EQ(AdvanceVerifyDetached(at, kData, nullptr), kOk);
   const Bytes big(200000, 'z');
   Bytes compressed;
   ASSERT_EQ(Sign(big, u"CN=Li Si", false, &compressed), kOk);
   EXPECT_LT(compressed.size(), big.size() / 10);
-  EXPECT_EQ(AdvanceVerifyAttached(compressed, &content, nullptr, &code), kOk);
+  EXPECT_EQ(AdvanceVerifyAttached(compressed, &content, nullptr), kOk);
   EXPECT_EQ(content, big);
 }
 
 TEST_F(AdvanceTest, Sm2PackageNamesSm3AndVerifiesWithOpenssl) {
   Bytes text;
-  std::uint32_t code = 0;
   // Sign mode 1 offers no SM2 certificate; 2 needs the SM2 store's name
   // before anything else.
-  EXPECT_EQ(AdvanceSign(kData, false, 1, u"SM2", false, u"CN=赵六", u"|", &text, nullptr, 51200,
-                        kSha1Oid, false, {}, &code),
+  EXPECT_EQ(AdvanceSign(kData, {.dn = u"CN=赵六", .sign_mode = 1, .sm2_store = u"SM2"}, {}, {},
+                        &text, nullptr),
             kErrCertNotFound);
-  EXPECT_EQ(AdvanceSign(kData, true, 2, std::nullopt, false, u"CN=赵六", u"|", &text, nullptr,
-                        51200, kSha1Oid, false, {}, &code),
+  EXPECT_EQ(AdvanceSign(kData, {.dn = u"CN=赵六", .server_mode = true, .sign_mode = 2}, {}, {},
+                        &text, nullptr),
             kErrNoSm2Store);
   ASSERT_EQ(Sign(kData, u"CN=赵六", false, &text, kSha1Oid, 2), kOk);
   const Bytes der = Decode(text);
@@ -235,8 +208,8 @@ TEST_F(AdvanceTest, Sm2PackageNamesSm3AndVerifiesWithOpenssl) {
   // Neither verification takes an SM2 package.
   Bytes content, detached;
   ASSERT_EQ(Sign(kData, u"CN=赵六", true, &detached, kSha1Oid, 4), kOk);
-  EXPECT_EQ(AdvanceVerifyAttached(text, &content, nullptr, &code), kErrNotSignedData);
-  EXPECT_EQ(AdvanceVerifyDetached(detached, kData, nullptr, &code), kErrNotSignedData);
+  EXPECT_EQ(AdvanceVerifyAttached(text, &content, nullptr), NumberAsCode(kErrNotSignedData));
+  EXPECT_EQ(AdvanceVerifyDetached(detached, kData, nullptr), NumberAsCode(kErrNotSignedData));
 }
 
 TEST_F(AdvanceTest, RsaPackagesVerifyWithOpensslSmime) {
@@ -259,7 +232,6 @@ TEST_F(AdvanceTest, RsaPackagesVerifyWithOpensslSmime) {
 
 TEST_F(AdvanceTest, UndecodableTextAndMissingArguments) {
   Bytes content;
-  std::uint32_t code = 0;
   struct Row {
     const char* text;
     int status;
@@ -272,9 +244,9 @@ TEST_F(AdvanceTest, UndecodableTextAndMissingArguments) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.text);
-    EXPECT_EQ(AdvanceVerifyAttached(AsBytes(row.text), &content, nullptr, &code), row.status);
-    EXPECT_EQ(AdvanceVerifyDetached(AsBytes(row.text), kData, nullptr, &code), row.status);
-    EXPECT_EQ(code, static_cast<std::uint32_t>(row.status));
+    EXPECT_EQ(AdvanceVerifyAttached(AsBytes(row.text), &content, nullptr),
+              NumberAsCode(row.status));
+    EXPECT_EQ(AdvanceVerifyDetached(AsBytes(row.text), kData, nullptr), NumberAsCode(row.status));
   }
   // A package whose outer type is envelopedData (1.2.840.113549.1.7.3).
   Bytes text;
@@ -282,28 +254,50 @@ TEST_F(AdvanceTest, UndecodableTextAndMissingArguments) {
   Bytes der = Decode(text);
   ASSERT_EQ(der[14], 0x02);
   der[14] = 0x03;
-  EXPECT_EQ(AdvanceVerifyAttached(Encode(der), &content, nullptr, &code), kErrNotSignedData);
+  EXPECT_EQ(AdvanceVerifyAttached(Encode(der), &content, nullptr), NumberAsCode(kErrNotSignedData));
 
-  EXPECT_EQ(AdvanceVerifyAttached(AsBytes("YWJj"), nullptr, nullptr, &code), kErrEmptyInput);
-  EXPECT_EQ(AdvanceSign(kData, true, 1, std::nullopt, false, u"CN=Li Si", u"|", nullptr, nullptr,
-                        51200, kSha1Oid, false, {}, &code),
+  EXPECT_EQ(AdvanceVerifyAttached(AsBytes("YWJj"), nullptr, nullptr), NumberAsCode(kErrEmptyInput));
+  EXPECT_EQ(AdvanceSign(kData, {.dn = u"CN=Li Si", .server_mode = true}, {}, {}, nullptr, nullptr),
             kErrEmptyInput);
 }
 
+TEST_F(AdvanceTest, ChooserOffersTheListTheSignModePrefers) {
+  // Sign mode 1: the not-SM2 certificates of "MY" alone; Cancel ends it.
+  Answer("cancel\n");
+  Bytes text;
+  EXPECT_EQ(AdvanceSign(kData, {.sign_mode = 1}, {}, {}, &text, nullptr), kErrCertNotFound);
+  std::vector<platform::ui::DialogReport> reports = Reports();
+  ASSERT_EQ(reports.size(), 1u);
+  std::vector<std::u16string> rows;
+  for (const platform::ui::ChooserRow& r : reports[0].rows) rows.push_back(r.subject);
+  std::sort(rows.begin(), rows.end());
+  EXPECT_EQ(rows, (std::vector<std::u16string>{u"Li Si", u"张三", u"王五"}));
+
+  // Sign mode 4: the SM2 list, with 赵六 from "MY" and from the SM2 store.
+  Answer("choose 1\n");
+  certs::CertInfoSet signer;
+  ASSERT_EQ(AdvanceSign(kData, {.sign_mode = 4, .sm2_store = u"SM2"}, {}, {}, &text, &signer), kOk);
+  reports = Reports();
+  ASSERT_EQ(reports.size(), 1u);
+  ASSERT_EQ(reports[0].rows.size(), 2u);
+  EXPECT_EQ(reports[0].rows[0].subject, u"赵六");
+  EXPECT_EQ(reports[0].rows[1].subject, u"赵六");
+  EXPECT_TRUE(signer.Get(certs::kFieldSubject)->starts_with(u"CN=赵六"));
+  EXPECT_EQ(ReadPackage(Decode(text)).digest_alg, "1.2.156.10197.1.401");
+}
+
 TEST_F(AdvanceTest, SigningStepsOnTheirOwn) {
-  platform::CertContextPtr no_key =
-      platform::CertCreateCertificateContext(platform::kDefaultEncoding, li_without_key_);
+  platform::CertContextPtr no_key = platform::CertCreateCertificateContext(
+      platform::kDefaultEncoding, ItemDer("AddressBook", u"CN=Li Si"));
   ASSERT_NE(no_key, nullptr);
   EXPECT_EQ(IsSm2Certificate(nullptr), kErrEmptyInput);
   EXPECT_EQ(IsSm2Certificate(no_key.get()), kRsaCertificate);
 
   Bytes signature = {1};
-  std::uint32_t code = 0;
-  EXPECT_EQ(RsaSignContent(*no_key, kSha1Oid, kData, &signature, &code), kErrNoPrivateKeyProperty);
-  EXPECT_EQ(code, 0u);
-  EXPECT_EQ(Sm2SignContent(*no_key, kSm2HashAlgId, kData, &signature, &code),
-            kErrKeyDeviceNotFound);
-  EXPECT_EQ(code, platform::kCryptENoKeyProperty);
+  EXPECT_EQ(RsaSignContent(*no_key, kSha1Oid, kData, &signature), kErrNoPrivateKeyProperty)
+      << "no platform code";
+  EXPECT_EQ(Sm2SignContent(*no_key, kSm2HashAlgId, kData, &signature),
+            Status(kErrKeyDeviceNotFound, platform::kCryptENoKeyProperty));
   EXPECT_EQ(signature, Bytes{1}) << "untouched by a failure";
 
   // A container that cannot be opened stores the provider's error.
@@ -311,8 +305,8 @@ TEST_F(AdvanceTest, SigningStepsOnTheirOwn) {
   missing.container = u"no-such-container";
   ASSERT_TRUE(platform::CertSetCertificateContextProperty(*no_key, platform::kCertKeyProvInfoPropId,
                                                           0, &missing));
-  EXPECT_EQ(RsaSignContent(*no_key, kSha1Oid, kData, &signature, &code), kErrKeyDeviceNotFound);
-  EXPECT_EQ(code, platform::kNteBadKeyset);
+  EXPECT_EQ(RsaSignContent(*no_key, kSha1Oid, kData, &signature),
+            Status(kErrKeyDeviceNotFound, platform::kNteBadKeyset));
 
   // What a key device reports decides the status of a failed signing call.
   EXPECT_EQ(crypto::SignFailureStatus(platform::kScardWCancelledByUser), kErrKeyDeviceCancelled);

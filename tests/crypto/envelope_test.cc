@@ -10,6 +10,7 @@
 
 #include "certs/cert_info.h"
 #include "common/status.h"
+#include "crypto/demo_home.h"
 #include "crypto/envelope.h"
 #include "demo/demo_pki.h"
 #include "platform/message/message.h"
@@ -33,15 +34,14 @@ TEST(EnvelopeTest, EveryCipherRoundTripsAndRefusalsKeepTheirPlatformCode) {
     SCOPED_TRACE(oid);
     Bytes text, opened;
     certs::CertInfoSet made_for, opened_by;
-    ASSERT_EQ(EncryptEnvelope(content, false, u"CN=张三", u"|", &text, &made_for, oid, {}, nullptr),
-              kOk);
+    ASSERT_EQ(EncryptEnvelope(content, {.dn = u"CN=张三"}, oid, {}, &text, &made_for), kOk);
     // Base64 in lines of 64 characters, each ended by a line feed.
     std::string t(AsChars(text));
     EXPECT_EQ(t.back(), '\n');
     for (std::size_t at = 0, end; (end = t.find('\n', at)) != std::string::npos; at = end + 1) {
       EXPECT_LE(end - at, 64u);
     }
-    ASSERT_EQ(DecryptEnvelope(text, &opened, &opened_by, nullptr), kOk);
+    ASSERT_EQ(DecryptEnvelope(text, &opened, &opened_by), kOk);
     EXPECT_EQ(opened, content);
     EXPECT_EQ(*made_for.Get(certs::kFieldSubject), u"CN=张三, OU=Personal, O=Demo Bank, C=CN");
     for (std::uint32_t f = 1; f <= certs::kCertFieldCount; ++f) {
@@ -49,20 +49,15 @@ TEST(EnvelopeTest, EveryCipherRoundTripsAndRefusalsKeepTheirPlatformCode) {
     }
   }
 
-  // The platform code is written only when a message call fails.
-  constexpr std::uint32_t kUntouched = 0xDEADBEEF;
-  std::uint32_t code = kUntouched;
+  // Only a failed message call carries a platform code.
   Bytes out = {'k'};
-  EXPECT_EQ(EncryptEnvelope(content, false, u"CN=钱七", u"|", &out, nullptr, "1.2.3.4", {}, &code),
-            kErrBadAlgorithm);
-  EXPECT_EQ(code, platform::kNteBadAlgId);
-  EXPECT_EQ(DecryptEnvelope(AsBytes("AAAA"), &out, nullptr, &code), kErrMessageNotRecognised);
-  EXPECT_EQ(code, platform::kCryptEOssError);
-  code = kUntouched;
-  EXPECT_EQ(DecryptEnvelope(AsBytes("AAAAA"), &out, nullptr, &code), kErrBase64Decode);
-  EXPECT_EQ(EncryptFileForCertificate(content, AsBytes("AAAA"), &out, platform::kOidRc4, &code),
+  EXPECT_EQ(EncryptEnvelope(content, {.dn = u"CN=钱七"}, "1.2.3.4", {}, &out, nullptr),
+            Status(kErrBadAlgorithm, platform::kNteBadAlgId));
+  EXPECT_EQ(DecryptEnvelope(AsBytes("AAAA"), &out, nullptr),
+            Status(kErrMessageNotRecognised, platform::kCryptEOssError));
+  EXPECT_EQ(DecryptEnvelope(AsBytes("AAAAA"), &out, nullptr), kErrBase64Decode);
+  EXPECT_EQ(EncryptFileForCertificate(content, AsBytes("AAAA"), platform::kOidRc4, &out),
             kErrCertContext);
-  EXPECT_EQ(code, kUntouched);
   EXPECT_EQ(out, Bytes{'k'});
   platform::SetQuillmarkHome("");
 }
