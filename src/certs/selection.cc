@@ -35,8 +35,6 @@ KeyCheck CheckKey(const pf::CertContext& cert, KeyRule rule) {
   return KeyCheck::kEligible;
 }
 
-int HexDigit(char16_t c) { return HexDigitValue(c); }
-
 // What one pass matches.
 enum class MatchOn {
   kDn,               // an alternative of the DN occurs in the rendered subject
@@ -296,8 +294,8 @@ std::vector<Bytes> ParseSerialList(std::u16string_view serial_list) {
     Bytes blob(token.size() / 2);
     bool ok = true;
     for (std::size_t i = 0; i < blob.size() && ok; ++i) {
-      int hi = HexDigit(token[2 * i]);
-      int lo = HexDigit(token[2 * i + 1]);
+      int hi = HexDigitValue(token[2 * i]);
+      int lo = HexDigitValue(token[2 * i + 1]);
       ok = hi >= 0 && lo >= 0;
       // The first pair is the most significant byte; blobs keep it last.
       blob[blob.size() - 1 - i] = static_cast<std::uint8_t>(hi * 16 + lo);

@@ -17,10 +17,10 @@
 #include <vector>
 
 #include "common/status.h"
+#include "common/unicode.h"
 #include "demo/demo_pki.h"
 #include "platform/os/files.h"
 #include "platform/os/home.h"
-#include "platform/os/utf16.h"
 #include "platform/ui/dialog_factory.h"
 #include "platform/ui/script_host.h"
 #include "support/cert_factory.h"
@@ -69,7 +69,7 @@ class DemoHomeTest : public ::testing::Test {
   static std::string KeyFile(std::u16string_view name) {
     for (const ::quillmark::demo::DemoItem& item : items_) {
       if (item.store == "MY" && item.name.starts_with(name) && !item.container.empty()) {
-        return home_->path() + "/keys/" + platform::Utf16ToUtf8Lossy(item.container) +
+        return home_->path() + "/keys/" + Utf16ToUtf8Lossy(item.container) +
                (item.key_spec == 2 ? "/signature.pem" : "/exchange.pem");
       }
     }

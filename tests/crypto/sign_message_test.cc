@@ -12,12 +12,12 @@
 
 #include "certs/cert_info.h"
 #include "common/status.h"
+#include "common/unicode.h"
 #include "crypto/demo_home.h"
 #include "crypto/verify_message.h"
 #include "encoding/base64.h"
 #include "platform/os/files.h"
 #include "platform/os/last_error.h"
-#include "platform/os/utf16.h"
 #include "support/cert_factory.h"
 #include "support/test_dirs.h"
 
