@@ -103,8 +103,29 @@ void SessionSignTest::WriteCertPem(const std::string& store, const std::string& 
   ASSERT_TRUE(testing::WriteBytes(path, AsBytes(testing::DerToPem(der, "CERTIFICATE"))));
 }
 
+namespace {
+
+constexpr std::int64_t kFarFuture = 2524607999;  // 2049-12-31T23:59:59Z
+
+// A self-signed CA named |name| with |key|, added to ROOT.
+void AddTestRoot(EVP_PKEY* key, const Bytes& name, std::int64_t not_after) {
+  testing::CertSpec root;
+  root.subject = name;
+  root.subject_key = key;
+  root.serial = {0x11};
+  root.not_after = not_after;
+  root.extensions = {{"basicConstraints", "critical,CA:TRUE"},
+                     {"keyUsage", "critical,keyCertSign,cRLSign"}};
+  Bytes root_der = testing::MakeCertificate(root);
+  platform::CertStore root_store = platform::CertOpenStore(
+      platform::kCertStoreProvSystemW, 0, platform::kCertSystemStoreCurrentUser, u"ROOT");
+  ASSERT_TRUE(platform::CertAddEncodedCertificateToStore(
+      root_store, platform::kDefaultEncoding, root_der, platform::kCertStoreAddAlways, nullptr));
+}
+
+}  // namespace
+
 void SessionSignTest::AddOwnSigners() {
-  constexpr std::int64_t kFarFuture = 2524607999;  // 2049-12-31T23:59:59Z
   Bytes key_pem;
   ASSERT_TRUE(platform::ReadWholeFile(li_key_, &key_pem));
   BIO* bio = BIO_new_mem_buf(key_pem.data(), static_cast<int>(key_pem.size()));
@@ -113,18 +134,7 @@ void SessionSignTest::AddOwnSigners() {
   ASSERT_NE(key, nullptr);
 
   Bytes root_name = NameBuilder().Add("CN", "Sign Test Root").Add("O", "Sign Test").Der();
-  testing::CertSpec root;
-  root.subject = root_name;
-  root.subject_key = key.get();
-  root.serial = {0x11};
-  root.not_after = kFarFuture;
-  root.extensions = {{"basicConstraints", "critical,CA:TRUE"},
-                     {"keyUsage", "critical,keyCertSign,cRLSign"}};
-  Bytes root_der = testing::MakeCertificate(root);
-  platform::CertStore root_store = platform::CertOpenStore(
-      platform::kCertStoreProvSystemW, 0, platform::kCertSystemStoreCurrentUser, u"ROOT");
-  ASSERT_TRUE(platform::CertAddEncodedCertificateToStore(
-      root_store, platform::kDefaultEncoding, root_der, platform::kCertStoreAddAlways, nullptr));
+  AddTestRoot(key.get(), root_name, kFarFuture);
 
   struct Own {
     const char* cn;
