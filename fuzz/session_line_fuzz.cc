@@ -64,9 +64,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   std::atexit(RemoveHome);
   const char* home = g_home;
   quillmark::platform::SetQuillmarkHome(home);
-  std::vector<quillmark:: ::quillmark::demo::DemoItem> items;
+  std::vector<quillmark::demo::DemoItem> items;
   std::string error;
-  if (!quillmark:: ::quillmark::demo::CreateDemoPki(&items, &error)) std::abort();
+  if (!quillmark::demo::CreateDemoPki(&items, &error)) std::abort();
   return 0;
 }
 
