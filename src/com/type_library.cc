@@ -321,14 +321,6 @@ consteval bool DispidsAscendAndPairsAreUnique() {
 }
 static_assert(DispidsAscendAndPairsAreUnique());
 
-consteval bool EveryRowIsBound() {
-  for (const MemberInfo& m : kMembers) {
-    if (!m.built()) return false;
-  }
-  return true;
-}
-static_assert(EveryRowIsBound(), "the dispatch layer calls every row without a check");
-
 }  // namespace
 
 std::string_view MemberKindName(MemberKind kind) {
