@@ -13,6 +13,7 @@
 
 #include "com/class_factory.h"
 #include "com/session.h"
+#include "common/json.h"
 #include "demo/demo_pki.h"
 #include "platform/os/home.h"
 
@@ -21,12 +22,32 @@ namespace ctl = quillmark::control;
 
 namespace {
 
-bool IsFuzzable(const com::MemberInfo& member) {
-  for (std::string_view skipped : {"QMAddFile", "QMGetFile", "QMAttachedVerifySignedFile",
-                                   "QMAddFileForEncrypt", "QMEncryptFileAndSave"}) {
-    if (member.name == skipped) return false;
+bool IsFileMember(std::int32_t dispid) {
+  const com::MemberInfo* member = com::FindMember(dispid, com::MemberKind::kMethod);
+  if (member == nullptr) return false;
+  for (std::string_view file_member : {"QMAddFile", "QMGetFile", "QMAttachedVerifySignedFile",
+                                       "QMAddFileForEncrypt", "QMEncryptFileAndSave"}) {
+    if (member->name == file_member) return true;
   }
-  return com::IsMemberBuilt(member);
+  return false;
+}
+
+// True when |line| names a member that reads or writes a file named by the
+// caller; such lines are not fed to the session.
+bool NamesAFileMember(std::string_view line) {
+  quillmark::json::Value request;
+  std::string error;
+  if (!quillmark::json::Parse(line, &request, &error) || !request.is_object()) return false;
+  for (const quillmark::json::Value::Member& field : request.object()) {
+    if (field.first != u"call" && field.first != u"get" && field.first != u"put") continue;
+    std::int32_t dispid = 0;
+    if (field.second.is_string() &&
+        com::Dispatcher::GetIDsOfNames(field.second.string(), &dispid) == ctl::S_OK &&
+        IsFileMember(dispid)) {
+      return true;
+    }
+  }
+  return false;
 }
 
 char g_home[] = "/tmp/qm-fuzz-session-XXXXXX";
@@ -43,9 +64,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   std::atexit(RemoveHome);
   const char* home = g_home;
   quillmark::platform::SetQuillmarkHome(home);
-  std::vector<quillmark:: ::quillmark::demo::DemoItem> items;
+  std::vector<quillmark::demo::DemoItem> items;
   std::string error;
-  if (!quillmark:: ::quillmark::demo::CreateDemoPki(&items, &error)) std::abort();
+  if (!quillmark::demo::CreateDemoPki(&items, &error)) std::abort();
   return 0;
 }
 
@@ -57,17 +78,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       factory->CreateInstance(nullptr, ctl::kIidILydraCorvaneQuillmark, &control) != ctl::S_OK) {
     std::abort();
   }
-  com::Session session(control.get(), IsFuzzable);
+  com::Session session(control.get());
   static const bool echo = std::getenv("QM_FUZZ_ECHO") != nullptr;  // show the answers
   std::string_view input(reinterpret_cast<const char*>(data), size);
   while (!input.empty()) {
     const std::size_t end = input.find('\n');
-    const std::string answer = session.Answer(input.substr(0, end));
+    const std::string_view line = input.substr(0, end);
+    input.remove_prefix(end == std::string_view::npos ? input.size() : end + 1);
+    if (NamesAFileMember(line)) continue;
+    const std::string answer = session.Answer(line);
     if (echo) std::fprintf(stderr, "%s\n", answer.c_str());
     if (answer.empty() || answer.front() != '{' || answer.find('\n') != std::string::npos) {
       std::abort();
     }
-    input.remove_prefix(end == std::string_view::npos ? input.size() : end + 1);
   }
   return 0;
 }

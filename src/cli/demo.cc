@@ -74,23 +74,21 @@ bool PrintCertInfo(ILydraCorvaneQuillmark& qm, bool signer) {
   return true;
 }
 
-bool RunRoundTrips() {
-  std::unique_ptr<ILydraCorvaneQuillmark> sender = control::CreateQuillmarkControl();
-  std::unique_ptr<ILydraCorvaneQuillmark> receiver = control::CreateQuillmarkControl();
-  if (sender == nullptr || receiver == nullptr) return false;
-
+// Step 1: the sender signs attached in server mode; the receiver verifies,
+// reads the content back and shows the signer.
+bool AttachedSignRoundTrip(ILydraCorvaneQuillmark& sender, ILydraCorvaneQuillmark& receiver) {
   std::printf("\n1. Attached signature in server mode, signer %s\n", Utf8(kSigner).c_str());
   std::u16string signature, content;
-  if (!Check(*sender, sender->put_QMServerMode(1), "put QMServerMode") ||
-      !Check(*sender, sender->QMSetPlainText(kContent), "QMSetPlainText") ||
-      !Check(*sender, sender->QMAttachedSign(kSigner, &signature), "QMAttachedSign")) {
+  if (!Check(sender, sender.put_QMServerMode(1), "put QMServerMode") ||
+      !Check(sender, sender.QMSetPlainText(kContent), "QMSetPlainText") ||
+      !Check(sender, sender.QMAttachedSign(kSigner, &signature), "QMAttachedSign")) {
     return false;
   }
   std::printf("  signature (%zu characters of Base64):\n", signature.size());
   PrintIndented(signature);
 
-  if (!Check(*receiver, receiver->QMAttachedVerify(signature), "QMAttachedVerify") ||
-      !Check(*receiver, receiver->QMGetPlainText(&content), "QMGetPlainText")) {
+  if (!Check(receiver, receiver.QMAttachedVerify(signature), "QMAttachedVerify") ||
+      !Check(receiver, receiver.QMGetPlainText(&content), "QMGetPlainText")) {
     return false;
   }
   std::printf("  verified; content read back:\n    %s\n", Utf8(content).c_str());
@@ -99,18 +97,22 @@ bool RunRoundTrips() {
     return false;
   }
   std::printf("  signer:\n");
-  if (!PrintCertInfo(*receiver, true)) return false;
+  return PrintCertInfo(receiver, true);
+}
 
+// Step 2: the sender seals an envelope for the signer; the receiver opens it
+// with the recipient's key.
+bool EnvelopeRoundTrip(ILydraCorvaneQuillmark& sender, ILydraCorvaneQuillmark& receiver) {
   std::printf("\n2. Digital envelope for %s\n", Utf8(kSigner).c_str());
   std::u16string envelope, opened;
-  if (!Check(*sender, sender->QMSetPlainText(kEnvelopeContent), "QMSetPlainText") ||
-      !Check(*sender, sender->QMEncryptedEnvelop(kSigner, &envelope), "QMEncryptedEnvelop")) {
+  if (!Check(sender, sender.QMSetPlainText(kEnvelopeContent), "QMSetPlainText") ||
+      !Check(sender, sender.QMEncryptedEnvelop(kSigner, &envelope), "QMEncryptedEnvelop")) {
     return false;
   }
   std::printf("  envelope (%zu characters of Base64):\n", envelope.size());
   PrintIndented(envelope);
-  if (!Check(*receiver, receiver->QMDecryptEnvelop(envelope), "QMDecryptEnvelop") ||
-      !Check(*receiver, receiver->QMGetPlainText(&opened), "QMGetPlainText")) {
+  if (!Check(receiver, receiver.QMDecryptEnvelop(envelope), "QMDecryptEnvelop") ||
+      !Check(receiver, receiver.QMGetPlainText(&opened), "QMGetPlainText")) {
     return false;
   }
   std::printf("  opened with the recipient's key; content:\n    %s\n", Utf8(opened).c_str());
@@ -119,22 +121,33 @@ bool RunRoundTrips() {
     return false;
   }
   std::printf("  recipient:\n");
-  if (!PrintCertInfo(*receiver, false)) return false;
+  return PrintCertInfo(receiver, false);
+}
 
+// Step 3: the sender signs with the SM2 certificate in the control's own
+// SignedData package.
+bool Sm2AdvanceSign(ILydraCorvaneQuillmark& sender) {
   std::printf("\n3. SM2 signature (SM3 digest) in the control's own SignedData, signer %s\n",
               Utf8(kSm2Signer).c_str());
   std::u16string package;
-  if (!Check(*sender, sender->put_QMSignMode(2), "put QMSignMode") ||
-      !Check(*sender, sender->QMSetSM2CertStoreName(kSm2Store), "QMSetSM2CertStoreName") ||
-      !Check(*sender, sender->QMSetPlainText(kContent), "QMSetPlainText") ||
-      !Check(*sender, sender->QMAdvanceAttachedSign(kSm2Signer, &package),
-             "QMAdvanceAttachedSign")) {
+  if (!Check(sender, sender.put_QMSignMode(2), "put QMSignMode") ||
+      !Check(sender, sender.QMSetSM2CertStoreName(kSm2Store), "QMSetSM2CertStoreName") ||
+      !Check(sender, sender.QMSetPlainText(kContent), "QMSetPlainText") ||
+      !Check(sender, sender.QMAdvanceAttachedSign(kSm2Signer, &package), "QMAdvanceAttachedSign")) {
     return false;
   }
   std::printf("  package (%zu characters of Base64):\n", package.size());
   PrintIndented(package);
   std::printf("  signer:\n");
-  return PrintCertInfo(*sender, true);
+  return PrintCertInfo(sender, true);
+}
+
+bool RunRoundTrips() {
+  std::unique_ptr<ILydraCorvaneQuillmark> sender = control::CreateQuillmarkControl();
+  std::unique_ptr<ILydraCorvaneQuillmark> receiver = control::CreateQuillmarkControl();
+  if (sender == nullptr || receiver == nullptr) return false;
+  return AttachedSignRoundTrip(*sender, *receiver) && EnvelopeRoundTrip(*sender, *receiver) &&
+         Sm2AdvanceSign(*sender);
 }
 
 }  // namespace

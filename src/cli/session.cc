@@ -1,6 +1,6 @@
 // quillmark session: drives one control instance from JSON lines on standard
 // input, one answer line per request on standard output (protocol in
-// control/com/session.h).
+// com/session.h).
 #include <cstdio>
 #include <memory>
 #include <string>

@@ -25,21 +25,18 @@ int RunTypelib(Args args) {
     std::fputs("usage: quillmark typelib [--idl|--json]\n", stderr);
     return 2;
   }
-  int built = 0;
   for (const com::MemberInfo& m : com::TypeLibraryMembers()) {
     std::string params;
     for (const com::ParamInfo& p : m.params()) {
       if (!params.empty()) params += ", ";
       params += p.name;
     }
-    bool is_built = com::IsMemberBuilt(m);
-    built += is_built;
-    std::printf("0x%02X  %-8.*s %.*s(%s)%s\n", static_cast<unsigned>(m.dispid),
+    std::printf("0x%02X  %-8.*s %.*s(%s)\n", static_cast<unsigned>(m.dispid),
                 static_cast<int>(com::MemberKindName(m.kind).size()),
                 com::MemberKindName(m.kind).data(), static_cast<int>(m.name.size()), m.name.data(),
-                params.c_str(), is_built ? "" : "  [not built]");
+                params.c_str());
   }
-  std::printf("%zu members, %d built\n", com::TypeLibraryMembers().size(), built);
+  std::printf("%zu members\n", com::TypeLibraryMembers().size());
   return 0;
 }
 

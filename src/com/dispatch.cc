@@ -1,6 +1,5 @@
 #include "com/dispatch.h"
 
-#include <new>
 #include <vector>
 
 namespace quillmark::com {
@@ -9,8 +8,6 @@ using ::quillmark::control::DISP_E_BADPARAMCOUNT;
 using ::quillmark::control::DISP_E_MEMBERNOTFOUND;
 using ::quillmark::control::DISP_E_TYPEMISMATCH;
 using ::quillmark::control::DISP_E_UNKNOWNNAME;
-using ::quillmark::control::E_NOTIMPL;
-using ::quillmark::control::E_OUTOFMEMORY;
 using ::quillmark::control::HRESULT;
 using ::quillmark::control::S_OK;
 namespace {
@@ -67,24 +64,18 @@ HRESULT Dispatcher::Invoke(std::int32_t dispid, MemberKind kind, std::span<const
   const MemberInfo* member = FindMember(dispid, kind);
   if (member == nullptr) return DISP_E_MEMBERNOTFOUND;
   if (args.size() != member->in_count()) return DISP_E_BADPARAMCOUNT;
-  try {
-    std::vector<Variant> coerced(args.size());
-    std::size_t index = 0;
-    for (const ParamInfo& p : member->params()) {
-      if (p.dir == ParamDir::kOutRetval) continue;
-      HRESULT hr = Coerce(args[index], p.type, &coerced[index]);
-      if (hr != S_OK) {
-        if (arg_error != nullptr) *arg_error = static_cast<std::uint32_t>(index);
-        return hr;
-      }
-      ++index;
+  std::vector<Variant> coerced(args.size());
+  std::size_t index = 0;
+  for (const ParamInfo& p : member->params()) {
+    if (p.dir == ParamDir::kOutRetval) continue;
+    HRESULT hr = Coerce(args[index], p.type, &coerced[index]);
+    if (hr != S_OK) {
+      if (arg_error != nullptr) *arg_error = static_cast<std::uint32_t>(index);
+      return hr;
     }
-    if (!is_built_(*member)) return E_NOTIMPL;
-    return member->invoke(*object_, coerced, result);
-  } catch (const std::bad_alloc&) {
-    *result = Variant();
-    return E_OUTOFMEMORY;
+    ++index;
   }
+  return member->invoke(*object_, coerced, result);
 }
 
 }  // namespace quillmark::com

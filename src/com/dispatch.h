@@ -12,12 +12,12 @@
 //                         member's in parameters (the out, retval parameter
 //                         is never passed)
 //   DISP_E_TYPEMISMATCH   an argument cannot be coerced; |arg_error| tells which
-//   E_NOTIMPL             the member is not built yet (built_members.cc)
-//   E_OUTOFMEMORY         the arguments could not be copied
 //
 // Otherwise the member's own status is returned (S_OK or S_FALSE), and its
 // out value, when it has one, is stored in |*result|; |*result| is left empty
-// for members without one and for every error.
+// for members without one and for every error. Running out of memory while
+// the arguments are copied throws std::bad_alloc to the caller: the session
+// loop and the module's exports catch it.
 //
 //   Dispatcher d(control.get());
 //   std::int32_t id;
@@ -42,15 +42,10 @@ namespace quillmark::com {
 using ::quillmark::control::HRESULT;
 using ::quillmark::control::ILydraCorvaneQuillmark;
 
-// Tells whether a member may be called; IsMemberBuilt in the library.
-using BuiltPredicate = bool (*)(const MemberInfo& member);
-
 class Dispatcher {
  public:
-  // |object| must outlive the dispatcher. |is_built| replaces the built list
-  // (built_members.cc), so that a host for tests can reach every member.
-  explicit Dispatcher(ILydraCorvaneQuillmark* object, BuiltPredicate is_built = IsMemberBuilt)
-      : object_(object), is_built_(is_built) {}
+  // |object| must outlive the dispatcher.
+  explicit Dispatcher(ILydraCorvaneQuillmark* object) : object_(object) {}
 
   // The DISPID of the member named |name|, compared without regard to ASCII
   // letter case. The two accessors of a property share one DISPID.
@@ -61,7 +56,6 @@ class Dispatcher {
 
  private:
   ILydraCorvaneQuillmark* object_;
-  BuiltPredicate is_built_;
 };
 
 }  // namespace quillmark::com

@@ -150,7 +150,7 @@ std::string TypeLibraryJson() {
     w.Key("doc");
     w.StringUtf8(m.doc);
     w.Key("built");
-    w.Bool(IsMemberBuilt(m));
+    w.Bool(m.built());
     w.EndObject();
   }
   w.EndArray();

@@ -13,7 +13,6 @@
 
 namespace quillmark::com {
 
-using ::quillmark::control::E_OUTOFMEMORY;
 using ::quillmark::control::GuidToString;
 using ::quillmark::control::HRESULT;
 using ::quillmark::control::ILydraCorvaneQuillmark;
@@ -97,55 +96,76 @@ std::uint32_t DeleteIfEmpty(std::u16string_view path) {
   return error == kErrorFileNotFound ? kErrorSuccess : error;
 }
 
-HRESULT Register() {
+// The ProgIDs and the class key with everything below it.
+void WriteClassEntries(const std::u16string& module, const std::u16string& stub_path,
+                       ClassesRootWriter* w) {
+  const std::u16string clsid(kClsidText);
+  const std::u16string class_key(kClassKeyPath);
+  const std::u16string progid(kProgId);
+  const std::u16string independent(kVersionIndependentProgId);
+  w->Key(progid, kClassDescription);
+  w->Key(progid + u"\\CLSID", clsid);
+  w->Key(independent, kClassDescription);
+  w->Key(independent + u"\\CLSID", clsid);
+  w->Key(independent + u"\\CurVer", progid);
+
+  w->Key(class_key, kClassDescription);
+  w->Key(class_key + u"\\ProgID", progid);
+  w->Key(class_key + u"\\VersionIndependentProgID", independent);
+  w->Key(class_key + u"\\Programmable", std::nullopt);
+  w->Key(class_key + u"\\InprocServer32", module);
+  w->Value(class_key + u"\\InprocServer32", u"ThreadingModel", u"Apartment");
+  w->Value(std::u16string(kCtlSettingsKeyPath), kStubPathValueName, stub_path);
+  w->Key(class_key + u"\\Control", std::nullopt);
+  w->Key(class_key + u"\\Insertable", std::nullopt);
+  w->Key(class_key + u"\\ToolboxBitmap32", module + u", 101");
+  w->Key(class_key + u"\\MiscStatus", u"0");
+  w->Key(class_key + u"\\MiscStatus\\1", u"131473");
+  w->Key(class_key + u"\\TypeLib", kLibidText);
+  w->Key(class_key + u"\\Version", u"1.0");
+}
+
+// The type library and its dual interface.
+void WriteTypeLibEntries(const std::u16string& module, ClassesRootWriter* w) {
+  const std::u16string typelib_version = TypeLibKeyPath() + u"\\1.0";
+  std::u16string folder = module.substr(0, module.rfind(u'/') + 1);
+  w->Key(typelib_version, u"LydraQuillmark 1.0 Type Library");
+  w->Key(typelib_version + u"\\0\\win32", module);
+  w->Key(typelib_version + u"\\FLAGS", u"0");
+  w->Key(typelib_version + u"\\HELPDIR", folder);
+  const std::u16string interface_key = InterfaceKeyPath();
+  w->Key(interface_key, u"ILydraCorvaneQuillmark");
+  w->Key(interface_key + u"\\ProxyStubClsid", kProxyStubClsid);
+  w->Key(interface_key + u"\\ProxyStubClsid32", kProxyStubClsid);
+  w->Key(interface_key + u"\\TypeLib", kLibidText);
+  w->Value(interface_key + u"\\TypeLib", u"Version", u"1.0");
+}
+
+}  // namespace
+
+std::u16string DefaultStubPath() {
+  std::string home = platform::UserHomeDirectory();
+  if (home.empty()) return {};
+  while (home.size() > 1 && home.back() == '/') home.pop_back();
+  if (home == "/") home.clear();
+  std::u16string text;
+  if (!Utf8ToUtf16(home, &text)) return {};
+  return text + u"/quillmarkStub/";
+}
+
+HRESULT RegisterServer() {
   std::u16string module;
   if (!platform::GetModuleFileNameW(&module)) return SELFREG_E_CLASS;
   std::u16string stub_path = DefaultStubPath();
   if (stub_path.empty()) return SELFREG_E_CLASS;
-  const std::u16string clsid(kClsidText);
-  const std::u16string class_key(kClassKeyPath);
 
   // A fresh class key: nothing of an earlier registration survives below it.
-  std::uint32_t error = DeleteTree(class_key);
+  std::uint32_t error = DeleteTree(kClassKeyPath);
   if (error != kErrorSuccess) return HresultFromWin32(error);
 
   ClassesRootWriter w;
-  const std::u16string progid(kProgId);
-  const std::u16string independent(kVersionIndependentProgId);
-  w.Key(progid, kClassDescription);
-  w.Key(progid + u"\\CLSID", clsid);
-  w.Key(independent, kClassDescription);
-  w.Key(independent + u"\\CLSID", clsid);
-  w.Key(independent + u"\\CurVer", progid);
-
-  w.Key(class_key, kClassDescription);
-  w.Key(class_key + u"\\ProgID", progid);
-  w.Key(class_key + u"\\VersionIndependentProgID", independent);
-  w.Key(class_key + u"\\Programmable", std::nullopt);
-  w.Key(class_key + u"\\InprocServer32", module);
-  w.Value(class_key + u"\\InprocServer32", u"ThreadingModel", u"Apartment");
-  w.Value(std::u16string(kCtlSettingsKeyPath), kStubPathValueName, stub_path);
-  w.Key(class_key + u"\\Control", std::nullopt);
-  w.Key(class_key + u"\\Insertable", std::nullopt);
-  w.Key(class_key + u"\\ToolboxBitmap32", module + u", 101");
-  w.Key(class_key + u"\\MiscStatus", u"0");
-  w.Key(class_key + u"\\MiscStatus\\1", u"131473");
-  w.Key(class_key + u"\\TypeLib", kLibidText);
-  w.Key(class_key + u"\\Version", u"1.0");
-
-  // The type library and its dual interface.
-  const std::u16string typelib_version = TypeLibKeyPath() + u"\\1.0";
-  std::u16string folder = module.substr(0, module.rfind(u'/') + 1);
-  w.Key(typelib_version, u"LydraQuillmark 1.0 Type Library");
-  w.Key(typelib_version + u"\\0\\win32", module);
-  w.Key(typelib_version + u"\\FLAGS", u"0");
-  w.Key(typelib_version + u"\\HELPDIR", folder);
-  const std::u16string interface_key = InterfaceKeyPath();
-  w.Key(interface_key, u"ILydraCorvaneQuillmark");
-  w.Key(interface_key + u"\\ProxyStubClsid", kProxyStubClsid);
-  w.Key(interface_key + u"\\ProxyStubClsid32", kProxyStubClsid);
-  w.Key(interface_key + u"\\TypeLib", kLibidText);
-  w.Value(interface_key + u"\\TypeLib", u"Version", u"1.0");
+  WriteClassEntries(module, stub_path, &w);
+  WriteTypeLibEntries(module, &w);
   if (w.error() != kErrorSuccess) return HresultFromWin32(w.error());
   // The control saves received files into stubPath; the folder is made here,
   // as an installer would, so that server-mode saves work from the start.
@@ -156,7 +176,7 @@ HRESULT Register() {
   return S_OK;
 }
 
-HRESULT Unregister() {
+HRESULT UnregisterServer() {
   const std::u16string paths[] = {
       std::u16string(kClassKeyPath),
       std::u16string(kProgId),
@@ -174,36 +194,21 @@ HRESULT Unregister() {
   return HresultFromWin32(first_error);
 }
 
-}  // namespace
-
-std::u16string DefaultStubPath() {
-  std::string home = platform::UserHomeDirectory();
-  if (home.empty()) return {};
-  while (home.size() > 1 && home.back() == '/') home.pop_back();
-  if (home == "/") home.clear();
-  std::u16string text;
-  if (!Utf8ToUtf16(home, &text)) return {};
-  return text + u"/quillmarkStub/";
-}
-
-HRESULT RegisterServer() {
-  try {
-    return Register();
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  }
-}
-
-HRESULT UnregisterServer() {
-  try {
-    return Unregister();
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  }
-}
-
 }  // namespace quillmark::com
 
-extern "C" std::int32_t DllRegisterServer(void) { return quillmark::com::RegisterServer(); }
+// The exports are the module's boundary: nothing thrown inside crosses them.
+extern "C" std::int32_t DllRegisterServer(void) {
+  try {
+    return quillmark::com::RegisterServer();
+  } catch (const std::bad_alloc&) {
+    return quillmark::control::E_OUTOFMEMORY;
+  }
+}
 
-extern "C" std::int32_t DllUnregisterServer(void) { return quillmark::com::UnregisterServer(); }
+extern "C" std::int32_t DllUnregisterServer(void) {
+  try {
+    return quillmark::com::UnregisterServer();
+  } catch (const std::bad_alloc&) {
+    return quillmark::control::E_OUTOFMEMORY;
+  }
+}

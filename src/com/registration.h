@@ -38,7 +38,9 @@
 //
 // Both return S_OK, or HRESULT_FROM_WIN32 of the registry call that failed
 // (0x80070000 | error), or SELFREG_E_CLASS when the module's path or the
-// user's home folder cannot be found.
+// user's home folder cannot be found. Running out of memory throws
+// std::bad_alloc; DllRegisterServer and DllUnregisterServer, the module's
+// boundary, answer E_OUTOFMEMORY then.
 #ifndef QUILLMARK_COM_REGISTRATION_H_
 #define QUILLMARK_COM_REGISTRATION_H_
 

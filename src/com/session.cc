@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <limits>
 #include <new>
+#include <span>
 #include <vector>
 
 #include "common/json.h"
@@ -78,6 +79,38 @@ void WriteVariant(const Variant& v, json::Writer* w) {
 
 void WriteHresult(HRESULT hr, json::Writer* w) { w->UInt(static_cast<std::uint32_t>(hr)); }
 
+void WriteStringField(const char* key, const std::u16string& text, json::Writer* w) {
+  w->Key(key);
+  w->String(text);
+}
+
+void WriteStringArray(const char* key, std::span<const std::u16string> texts, json::Writer* w) {
+  w->Key(key);
+  w->BeginArray();
+  for (const std::u16string& text : texts) w->String(text);
+  w->EndArray();
+}
+
+// The chooser's own fields: "title", "prompt", "columns", "buttons", "notice"
+// and "rows", one {"subject","issuer","notAfter"} per candidate in order.
+void WriteChooserFields(const DialogReport& r, json::Writer* w) {
+  WriteStringField("title", r.title, w);
+  WriteStringField("prompt", r.prompt, w);
+  WriteStringArray("columns", r.columns, w);
+  WriteStringArray("buttons", r.buttons, w);
+  WriteStringField("notice", r.notice, w);
+  w->Key("rows");
+  w->BeginArray();
+  for (const platform::ui::ChooserRow& row : r.rows) {
+    w->BeginObject();
+    WriteStringField("subject", row.subject, w);
+    WriteStringField("issuer", row.issuer, w);
+    WriteStringField("notAfter", row.not_after, w);
+    w->EndObject();
+  }
+  w->EndArray();
+}
+
 // One dialog report:
 //   {"kind":"chooser","title","prompt","columns":[3],"buttons":[3],"notice",
 //    "rows":[{"subject","issuer","notAfter"}...],"answer"}
@@ -90,59 +123,24 @@ void AppendDialogReport(const DialogReport& r, json::Writer* w) {
   w->StringUtf8(platform::ui::DialogKindName(r.kind));
   switch (r.kind) {
     case DialogKind::kChooser:
-      w->Key("title");
-      w->String(r.title);
-      w->Key("prompt");
-      w->String(r.prompt);
-      w->Key("columns");
-      w->BeginArray();
-      for (const std::u16string& c : r.columns) w->String(c);
-      w->EndArray();
-      w->Key("buttons");
-      w->BeginArray();
-      for (const std::u16string& b : r.buttons) w->String(b);
-      w->EndArray();
-      w->Key("notice");
-      w->String(r.notice);
-      w->Key("rows");
-      w->BeginArray();
-      for (const platform::ui::ChooserRow& row : r.rows) {
-        w->BeginObject();
-        w->Key("subject");
-        w->String(row.subject);
-        w->Key("issuer");
-        w->String(row.issuer);
-        w->Key("notAfter");
-        w->String(row.not_after);
-        w->EndObject();
-      }
-      w->EndArray();
+      WriteChooserFields(r, w);
       break;
     case DialogKind::kOpen:
-      w->Key("title");
-      w->String(r.title);
-      w->Key("filter");
-      w->String(r.filter);
+      WriteStringField("title", r.title, w);
+      WriteStringField("filter", r.filter, w);
       break;
     case DialogKind::kSave:
-      w->Key("title");
-      w->String(r.title);
-      w->Key("filter");
-      w->String(r.filter);
-      w->Key("defaultName");
-      w->String(r.default_name);
-      w->Key("defaultExt");
-      w->String(r.default_ext);
+      WriteStringField("title", r.title, w);
+      WriteStringField("filter", r.filter, w);
+      WriteStringField("defaultName", r.default_name, w);
+      WriteStringField("defaultExt", r.default_ext, w);
       break;
     case DialogKind::kMessage:
-      w->Key("text");
-      w->String(r.text);
-      w->Key("caption");
-      w->String(r.caption);
+      WriteStringField("text", r.text, w);
+      WriteStringField("caption", r.caption, w);
       break;
   }
-  w->Key("answer");
-  w->String(r.answer);
+  WriteStringField("answer", r.answer, w);
   w->EndObject();
 }
 
@@ -171,73 +169,113 @@ bool Refuse(std::string* error, std::string message) {
   return false;
 }
 
-// The request in |object|, or false with the text of {"error":...}.
-bool ReadRequest(const Value& object, Request* out, std::string* error) {
-  Request& request = *out;
+// The fields of a request object, before their values are checked.
+struct RequestFields {
+  int named = 0;  // how many of "call", "get" and "put" are present
+  MemberKind kind = MemberKind::kMethod;
   const Value* member = nullptr;
   const Value* args = nullptr;
   const Value* value = nullptr;
-  int named = 0;
+};
+
+// Sorts the fields of |object|; false on a field the protocol does not know.
+bool ReadFields(const Value& object, RequestFields* fields, std::string* error) {
   for (const Value::Member& field : object.object()) {
     const std::u16string& key = field.first;
     if (key == u"call" || key == u"get" || key == u"put") {
-      ++named;
-      member = &field.second;
-      request.kind = key == u"call"  ? MemberKind::kMethod
+      ++fields->named;
+      fields->member = &field.second;
+      fields->kind = key == u"call"  ? MemberKind::kMethod
                      : key == u"get" ? MemberKind::kPropGet
                                      : MemberKind::kPropPut;
     } else if (key == u"args") {
-      args = &field.second;
+      fields->args = &field.second;
     } else if (key == u"value") {
-      value = &field.second;
+      fields->value = &field.second;
     } else if (key != u"id") {
       return Refuse(error, "unknown field \"" + Printable(key) + "\"");
-    }
-  }
-  if (named != 1) {
-    return Refuse(error, "a request names one member with \"call\", \"get\" or \"put\"");
-  }
-  if (!member->is_string()) return Refuse(error, "the member name must be a string");
-  request.name = member->string();
-
-  switch (request.kind) {
-    case MemberKind::kMethod:
-      if (value != nullptr) {
-        return Refuse(error, "\"value\" belongs to \"put\"; a call takes \"args\"");
-      }
-      if (args != nullptr) {
-        if (!args->is_array()) return Refuse(error, "\"args\" must be an array");
-        for (std::size_t i = 0; i < args->array().size(); ++i) {
-          Variant v;
-          if (!ToVariant(args->array()[i], &v)) {
-            return Refuse(error, "argument " + std::to_string(i + 1) +
-                                     " is not a string, a 32-bit integer or null");
-          }
-          request.args.push_back(std::move(v));
-        }
-      }
-      break;
-    case MemberKind::kPropGet:
-      if (args != nullptr || value != nullptr) {
-        return Refuse(error, "\"get\" takes neither \"args\" nor \"value\"");
-      }
-      break;
-    case MemberKind::kPropPut: {
-      if (args != nullptr) return Refuse(error, "\"put\" takes \"value\", not \"args\"");
-      if (value == nullptr) return Refuse(error, "\"put\" needs a \"value\"");
-      Variant v;
-      if (!ToVariant(*value, &v)) {
-        return Refuse(error, "\"value\" is not a string, a 32-bit integer or null");
-      }
-      request.args.push_back(std::move(v));
-      break;
     }
   }
   return true;
 }
 
+// A call's "args" (absent means none) into |out|.
+bool ReadCallArgs(const RequestFields& fields, std::vector<Variant>* out, std::string* error) {
+  if (fields.value != nullptr) {
+    return Refuse(error, "\"value\" belongs to \"put\"; a call takes \"args\"");
+  }
+  if (fields.args == nullptr) return true;
+  if (!fields.args->is_array()) return Refuse(error, "\"args\" must be an array");
+  const std::vector<Value>& args = fields.args->array();
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    Variant v;
+    if (!ToVariant(args[i], &v)) {
+      return Refuse(error, "argument " + std::to_string(i + 1) +
+                               " is not a string, a 32-bit integer or null");
+    }
+    out->push_back(std::move(v));
+  }
+  return true;
+}
+
+// A put's required "value" into |out| as its one argument.
+bool ReadPutValue(const RequestFields& fields, std::vector<Variant>* out, std::string* error) {
+  if (fields.args != nullptr) return Refuse(error, "\"put\" takes \"value\", not \"args\"");
+  if (fields.value == nullptr) return Refuse(error, "\"put\" needs a \"value\"");
+  Variant v;
+  if (!ToVariant(*fields.value, &v)) {
+    return Refuse(error, "\"value\" is not a string, a 32-bit integer or null");
+  }
+  out->push_back(std::move(v));
+  return true;
+}
+
+// The request in |object|, or false with the text of {"error":...}.
+bool ReadRequest(const Value& object, Request* request, std::string* error) {
+  RequestFields fields;
+  if (!ReadFields(object, &fields, error)) return false;
+  if (fields.named != 1) {
+    return Refuse(error, "a request names one member with \"call\", \"get\" or \"put\"");
+  }
+  if (!fields.member->is_string()) return Refuse(error, "the member name must be a string");
+  request->kind = fields.kind;
+  request->name = fields.member->string();
+  switch (fields.kind) {
+    case MemberKind::kMethod:
+      return ReadCallArgs(fields, &request->args, error);
+    case MemberKind::kPropGet:
+      if (fields.args != nullptr || fields.value != nullptr) {
+        return Refuse(error, "\"get\" takes neither \"args\" nor \"value\"");
+      }
+      return true;
+    case MemberKind::kPropPut:
+      return ReadPutValue(fields, &request->args, error);
+  }
+  return true;
+}
+
+// The error state as the control reports it after a call, through the
+// getters errorNum (0x3), errorCode (0x27) and errMsg (0x2); null for one the
+// control cannot report.
+void AppendErrorState(Dispatcher& dispatcher, json::Writer* w) {
+  static constexpr struct {
+    const char* key;
+    std::int32_t dispid;
+  } kState[] = {{"errorNum", 0x3}, {"errorCode", 0x27}, {"errMsg", 0x2}};
+  for (const auto& field : kState) {
+    Variant v;
+    w->Key(field.key);
+    if (dispatcher.Invoke(field.dispid, MemberKind::kPropGet, {}, &v) == S_OK) {
+      WriteVariant(v, w);
+    } else {
+      w->Null();
+    }
+  }
+}
+
 }  // namespace
 
+// The session loop's boundary: one line in, one answer out, whatever runs out.
 std::string Session::Answer(std::string_view line) {
   try {
     return AnswerOrThrow(line);
@@ -278,21 +316,7 @@ std::string Session::AnswerOrThrow(std::string_view line) {
     w.Key("result");
     WriteVariant(result, &w);
   }
-  // The error state as the control reports it after the call, through the
-  // getters errorNum (0x3), errorCode (0x27) and errMsg (0x2).
-  static constexpr struct {
-    const char* key;
-    std::int32_t dispid;
-  } kState[] = {{"errorNum", 0x3}, {"errorCode", 0x27}, {"errMsg", 0x2}};
-  for (const auto& field : kState) {
-    Variant v;
-    w.Key(field.key);
-    if (dispatcher_.Invoke(field.dispid, MemberKind::kPropGet, {}, &v) == S_OK) {
-      WriteVariant(v, &w);
-    } else {
-      w.Null();
-    }
-  }
+  AppendErrorState(dispatcher_, &w);
   w.Key("dialogs");
   w.BeginArray();
   for (const DialogReport& report : platform::ui::CurrentDialogHost().TakeReports()) {

@@ -17,8 +17,8 @@
 // was given. No other field is allowed.
 //
 // The answer holds "hr" (the member's status, or the dispatch layer's error:
-// HRESULTs are written as unsigned 32-bit numbers, so E_NOTIMPL is
-// 2147500033), "result" (only when the member has an out value and ran),
+// HRESULTs are written as unsigned 32-bit numbers, so DISP_E_TYPEMISMATCH
+// is 2147614725), "result" (only when the member has an out value and ran),
 // the error state read after the call ("errorNum", "errorCode", "errMsg";
 // null when the control cannot report it), and "dialogs": every dialog the
 // call showed, in order (see AppendDialogReport in session.cc for the
@@ -27,7 +27,9 @@
 //
 // A line that is not a JSON object, names no known member, or whose fields or
 // arguments are malformed gets {"error":"..."} (with "id" when it could be
-// read) and the session goes on. No input makes Answer fail or throw.
+// read) and the session goes on. No input makes Answer fail or throw: it is
+// the boundary where running out of memory (std::bad_alloc from the dispatch
+// layer, the JSON reader or writer) becomes {"error":"out of memory"}.
 #ifndef QUILLMARK_COM_SESSION_H_
 #define QUILLMARK_COM_SESSION_H_
 
@@ -44,10 +46,8 @@ using ::quillmark::control::ILydraCorvaneQuillmark;
 class Session {
  public:
   // |control| must outlive the session. Dialog reports are taken from the
-  // current dialog host (platform/ui/dialog_factory.h). |is_built| as for
-  // Dispatcher.
-  explicit Session(ILydraCorvaneQuillmark* control, BuiltPredicate is_built = IsMemberBuilt)
-      : dispatcher_(control, is_built) {}
+  // current dialog host (platform/ui/dialog_factory.h).
+  explicit Session(ILydraCorvaneQuillmark* control) : dispatcher_(control) {}
 
   // The answer to one request line (without its line end), without a line end.
   std::string Answer(std::string_view line);

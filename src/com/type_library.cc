@@ -165,13 +165,12 @@ consteval MemberInfo Row(std::int32_t dispid, std::string_view name, MemberKind 
 }
 
 constexpr MemberInfo kMembers[] = {
-    Row<&I::put_DNspliter>(0x1, "DNspliter", kPut, {In("newVal")}, "property DNspliter"),
+    Row<&I::put_DNspliter>(0x1, "DNspliter", kPut, {In("value")}, "property DNspliter"),
     Row<&I::get_errMsg>(0x2, "errMsg", kGet, {Out("pVal")}, "property errMsg"),
     Row<&I::get_errorNum>(0x3, "errorNum", kGet, {Out("pVal", kI32)}, "property errorNum"),
     Row<&I::get_MaxCompSize>(0x4, "MaxCompSize", kGet, {Out("pVal", kI32)}, "property MaxCompSize"),
-    Row<&I::put_MaxCompSize>(0x4, "MaxCompSize", kPut, {In("newVal", kI32)},
-                             "property MaxCompSize"),
-    Row<&I::put_QMServerMode>(0x6, "QMServerMode", kPut, {In("newVal", kI32)},
+    Row<&I::put_MaxCompSize>(0x4, "MaxCompSize", kPut, {In("value", kI32)}, "property MaxCompSize"),
+    Row<&I::put_QMServerMode>(0x6, "QMServerMode", kPut, {In("value", kI32)},
                               "property QMServerMode"),
     Row<&I::getVersion>(0x7, "getVersion", kMethod, {Out("pVersion")}, "method getVersion"),
     Row<&I::QMAddFile>(0x8, "QMAddFile", kMethod, {In("fileName")}, "method QMAddFile"),
@@ -302,7 +301,7 @@ constexpr MemberInfo kMembers[] = {
     Row<&I::QMAdvanceDetachedVerify>(0x3b, "QMAdvanceDetachedVerify", kMethod,
                                      {In("signedMsg"), In("plainText")},
                                      "方法QMAdvanceDetachedVerify"),
-    Row<&I::put_QMSignMode>(0x3c, "QMSignMode", kPut, {In("newVal", kI32)}, "属性QMSignMode"),
+    Row<&I::put_QMSignMode>(0x3c, "QMSignMode", kPut, {In("value", kI32)}, "属性QMSignMode"),
     Row<&I::QMSetSM2CertStoreName>(0x3d, "QMSetSM2CertStoreName", kMethod, {In("pStoreName")},
                                    "方法QMSetSM2CertStoreName"),
     Row<&I::GetMac>(0x3e, "GetMac", kMethod, {Out("pVal")}, "方法GetMac"),
@@ -382,31 +381,6 @@ const MemberInfo* FindMember(std::int32_t dispid, MemberKind kind) {
     if (m.dispid == dispid && m.kind == kind) return &m;
   }
   return nullptr;
-}
-
-std::string BuiltListSpelling(const MemberInfo& member) {
-  switch (member.kind) {
-    case MemberKind::kPropGet:
-      return "get " + std::string(member.name);
-    case MemberKind::kPropPut:
-      return "put " + std::string(member.name);
-    case MemberKind::kMethod:
-      break;
-  }
-  return std::string(member.name);
-}
-
-bool IsMemberBuilt(const MemberInfo& member) {
-  std::string_view prefix = member.kind == MemberKind::kPropGet   ? "get "
-                            : member.kind == MemberKind::kPropPut ? "put "
-                                                                  : "";
-  for (std::string_view entry : BuiltMemberList()) {
-    if (entry.size() == prefix.size() + member.name.size() && entry.starts_with(prefix) &&
-        entry.substr(prefix.size()) == member.name) {
-      return true;
-    }
-  }
-  return false;
 }
 
 }  // namespace quillmark::com

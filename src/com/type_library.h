@@ -6,10 +6,8 @@
 // directions, the documentation string, and the binding to the interface
 // member. The dispatch layer, the IDL text and the JSON member list are all
 // generated from this table; the table itself is checked at compile time
-// against the C++ signatures of the interface.
-//
-// Whether a member is built (its engine exists, so the dispatch layer may
-// call it) is listed in one place: built_members.cc.
+// against the C++ signatures of the interface, and every row is bound to
+// its member, so every member is built and the dispatch layer calls it.
 #ifndef QUILLMARK_COM_TYPE_LIBRARY_H_
 #define QUILLMARK_COM_TYPE_LIBRARY_H_
 
@@ -68,6 +66,10 @@ struct MemberInfo {
   std::size_t in_count() const;
   // The out, retval parameter, or null.
   const ParamInfo* result_param() const;
+  // True when the row is bound to its interface member, so that the dispatch
+  // layer reaches it ("built" in the JSON member list). Every row of the
+  // table is made by binding its member, so every row is built.
+  bool built() const { return invoke != nullptr; }
 };
 
 inline constexpr std::size_t kMemberCount = 62;
@@ -77,16 +79,6 @@ std::span<const MemberInfo> TypeLibraryMembers();
 
 // The row with |dispid| and |kind|, or null.
 const MemberInfo* FindMember(std::int32_t dispid, MemberKind kind);
-
-// True when the member is listed in built_members.cc.
-bool IsMemberBuilt(const MemberInfo& member);
-
-// The built list as written: a method's name, or "get NAME" / "put NAME" for a
-// property accessor. Exposed so that a test can check every entry names a row.
-std::span<const std::string_view> BuiltMemberList();
-
-// How a member is named in the built list (see above).
-std::string BuiltListSpelling(const MemberInfo& member);
 
 // Generated texts: the library as IDL, and {"members":[...]} with one object
 // per row in interface order (one line, no trailing newline).

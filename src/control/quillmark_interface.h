@@ -1,12 +1,11 @@
 // ILydraCorvaneQuillmark: the control's one automation interface.
 //
 // The 62 members appear below in interface order (the order of the type
-// library, src/control/com/type_library.cc). A property is a get_X or put_X
+// library, src/com/type_library.cc). A property is a get_X or put_X
 // accessor; a method carries the member's own name. Every member returns an
 // automation status: S_OK or S_FALSE from the control itself, never an error
 // status (failures are told through errorNum/errMsg). The dispatch layer
-// answers with the DISP_E_ values and E_NOTIMPL on its own, without calling
-// the object.
+// answers with the DISP_E_ values on its own, without calling the object.
 //
 // Argument conventions:
 //   - strings in: std::u16string_view; an absent string arrives as empty.
@@ -16,13 +15,8 @@
 //
 // CCorvaneQuillmark (src/control/) implements this class. The class factory
 // creates instances through CreateQuillmarkControl(), declared here and
-// defined in src/control/com/create_control.cc on top of the control's own
+// defined in src/com/create_control.cc on top of the control's own
 // header. A new member is added at the end only; nothing here is reordered.
-//
-// The dispatch layer (dispatch.h: scripts, `quillmark session`) calls a
-// member only once it is listed in src/control/com/built_members.cc; until
-// then it answers E_NOTIMPL there. Add a member to that list when its
-// implementation is complete.
 #ifndef QUILLMARK_CONTROL_QUILLMARK_INTERFACE_H_
 #define QUILLMARK_CONTROL_QUILLMARK_INTERFACE_H_
 
@@ -163,7 +157,7 @@ class ILydraCorvaneQuillmark {
 };
 
 // A new control instance with every setting at its default; null only when
-// memory runs out. Defined in src/control/com/create_control.cc. Hosts create
+// memory runs out. Defined in src/com/create_control.cc. Hosts create
 // instances through the class factory (class_factory.h), which keeps the
 // module's object count; this function is the factory's constructor hook.
 std::unique_ptr<ILydraCorvaneQuillmark> CreateQuillmarkControl();

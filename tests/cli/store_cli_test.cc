@@ -89,31 +89,49 @@ void ExpectOneErrorLine(const std::string& what, int status, const std::string& 
   EXPECT_EQ(err.rfind("quillmark store: ", 0), 0u) << what << ": " << err;
 }
 
-TEST_F(StoreCliTest, AddListJsonAndRemove) {
-  Bytes issuer = NameBuilder().Add("C", "CN").Add("O", "Bank, Inc").Add("CN", "Root").Der();
-  Bytes alice_der = Cert(NameBuilder()
-                             .Add("CN", "Alice \"A\"")
-                             .Add("OU", "Tab\there")
-                             .Also("O", testing::Ucs2Be(u"银行"), testing::kBmpString)
-                             .Der(),
-                         {0x00, 0x8F, 0x10}, issuer);
-  Bytes bob_der = Cert(NameBuilder().Add("CN", "Bob").Der(), {0x01, 0x23, 0x45, 0x67, 0x89});
-  Bytes crl_der = testing::MakeCrl({issuer, Key(), {{0x05}}, 1577836800, 1893456000});
-  std::string pem = "leading text\n" + testing::DerToPem(alice_der, "CERTIFICATE") +
-                    testing::PrivateKeyPem(Key()) + testing::DerToPem(crl_der, "X509 CRL");
-  std::string alice = Thumb(alice_der), bob = Thumb(bob_der);
-  std::string crl =
-      platform::CertCreateCRLContext(platform::kDefaultEncoding, crl_der)->thumbprint();
-
-  Result add =
-      Run("store add addressbook " + Write("bundle.pem", pem) + " " + Write("bob.der", bob_der));
-  ASSERT_EQ(add.status, 0) << add.err;
-  EXPECT_EQ(add.err, "");
-  EXPECT_EQ(add.out, "certificate " + alice + "\ncrl " + crl + "\ncertificate " + bob + "\n");
-  EXPECT_EQ(StoreFiles("AddressBook").size(), 3u);
+// Alice (with a name JSON must escape) and a CRL from one PEM bundle, Bob
+// from DER, and a key-provider property on Bob.
+class StoreListTest : public StoreCliTest {
+ protected:
+  void SetUp() override {
+    StoreCliTest::SetUp();
+    Bytes issuer = NameBuilder().Add("C", "CN").Add("O", "Bank, Inc").Add("CN", "Root").Der();
+    Bytes alice_der = Cert(NameBuilder()
+                               .Add("CN", "Alice \"A\"")
+                               .Add("OU", "Tab\there")
+                               .Also("O", testing::Ucs2Be(u"银行"), testing::kBmpString)
+                               .Der(),
+                           {0x00, 0x8F, 0x10}, issuer);
+    Bytes bob_der = Cert(NameBuilder().Add("CN", "Bob").Der(), {0x01, 0x23, 0x45, 0x67, 0x89});
+    Bytes crl_der = testing::MakeCrl({issuer, Key(), {{0x05}}, 1577836800, 1893456000});
+    std::string pem = "leading text\n" + testing::DerToPem(alice_der, "CERTIFICATE") +
+                      testing::PrivateKeyPem(Key()) + testing::DerToPem(crl_der, "X509 CRL");
+    alice_ = Thumb(alice_der);
+    bob_ = Thumb(bob_der);
+    crl_ = platform::CertCreateCRLContext(platform::kDefaultEncoding, crl_der)->thumbprint();
+    add_ =
+        Run("store add addressbook " + Write("bundle.pem", pem) + " " + Write("bob.der", bob_der));
+    ASSERT_EQ(add_.status, 0) << add_.err;
+    files_after_add_ = StoreFiles("AddressBook").size();
+    SetBobsKeyProperty();
+    alice_json_ =
+        "{\"thumbprint\":\"" + alice_ +
+        "\",\"subject\":\"CN=\\\"Alice \\\"\\\"A\\\"\\\"\\\", OU=Tab\\there + O=银行\","
+        "\"issuer\":\"C=CN, O=\\\"Bank, Inc\\\", CN=Root\","
+        "\"notBefore\":\"2018-02-05 08:30:00GMT\",\"notAfter\":\"2030-01-01 00:00:00GMT\","
+        "\"serial\":\"008F 10\",\"key\":null}";
+    std::string bob_json =
+        "{\"thumbprint\":\"" + bob_ +
+        "\",\"subject\":\"CN=Bob\",\"issuer\":\"CN=Bob\","
+        "\"notBefore\":\"2018-02-05 08:30:00GMT\",\"notAfter\":\"2030-01-01 00:00:00GMT\","
+        "\"serial\":\"0123 4567 89\",\"key\":{\"container\":\"bob\\\\\\\"key\\\"\\u0001\\n容器\","
+        "\"provider\":\"Quillmark Software Provider\",\"spec\":2}}";
+    expected_ = alice_ < bob_ ? "[\n  " + alice_json_ + ",\n  " + bob_json + "\n]\n"
+                              : "[\n  " + bob_json + ",\n  " + alice_json_ + "\n]\n";
+  }
 
   // A key-provider property on Bob, with characters JSON must escape.
-  {
+  void SetBobsKeyProperty() {
     platform::CertStore store =
         platform::CertOpenStore(platform::kCertStoreProvSystemW, platform::kDefaultEncoding,
                                 platform::kCertSystemStoreCurrentUser, u"AddressBook");
@@ -126,44 +144,81 @@ TEST_F(StoreCliTest, AddListJsonAndRemove) {
                                                             &info));
   }
 
-  std::string alice_json =
-      "{\"thumbprint\":\"" + alice +
-      "\",\"subject\":\"CN=\\\"Alice \\\"\\\"A\\\"\\\"\\\", OU=Tab\\there + O=银行\","
-      "\"issuer\":\"C=CN, O=\\\"Bank, Inc\\\", CN=Root\","
-      "\"notBefore\":\"2018-02-05 08:30:00GMT\",\"notAfter\":\"2030-01-01 00:00:00GMT\","
-      "\"serial\":\"008F 10\",\"key\":null}";
-  std::string bob_json =
-      "{\"thumbprint\":\"" + bob +
-      "\",\"subject\":\"CN=Bob\",\"issuer\":\"CN=Bob\","
-      "\"notBefore\":\"2018-02-05 08:30:00GMT\",\"notAfter\":\"2030-01-01 00:00:00GMT\","
-      "\"serial\":\"0123 4567 89\",\"key\":{\"container\":\"bob\\\\\\\"key\\\"\\u0001\\n容器\","
-      "\"provider\":\"Quillmark Software Provider\",\"spec\":2}}";
-  std::string expected = alice < bob ? "[\n  " + alice_json + ",\n  " + bob_json + "\n]\n"
-                                     : "[\n  " + bob_json + ",\n  " + alice_json + "\n]\n";
+  std::string alice_, bob_, crl_;
+  Result add_;
+  std::size_t files_after_add_ = 0;
+  std::string alice_json_, expected_;
+};
+
+TEST_F(StoreListTest, AddReportsEveryEntryInOrder) {
+  EXPECT_EQ(add_.err, "");
+  EXPECT_EQ(add_.out, "certificate " + alice_ + "\ncrl " + crl_ + "\ncertificate " + bob_ + "\n");
+  EXPECT_EQ(files_after_add_, 3u);
+}
+
+TEST_F(StoreListTest, JsonListHoldsTheFieldTextsAndTheKey) {
   Result list = Run("store list AddressBOOK --json");
   ASSERT_EQ(list.status, 0) << list.err;
-  EXPECT_EQ(list.out, expected);
+  EXPECT_EQ(list.out, expected_);
+}
 
+TEST_F(StoreListTest, TextListShowsSerialKeyAndCrl) {
   Result text = Run("store list addressbook");
   ASSERT_EQ(text.status, 0);
   EXPECT_NE(text.out.find("  serial:   0123 4567 89\n"), std::string::npos) << text.out;
   EXPECT_NE(text.out.find("(Quillmark Software Provider, signature)"), std::string::npos);
-  EXPECT_NE(text.out.find("CRL " + crl + "\n"), std::string::npos);
+  EXPECT_NE(text.out.find("CRL " + crl_ + "\n"), std::string::npos);
+}
 
-  // Adding again keeps what is there, the property included.
+// Adding again keeps what is there, the property included.
+TEST_F(StoreListTest, AddingAgainKeepsWhatIsThere) {
   ASSERT_EQ(Run("store add AddressBook " + work_.File("bob.der")).status, 0);
-  EXPECT_EQ(Run("store list AddressBook --json").out, expected);
+  EXPECT_EQ(Run("store list AddressBook --json").out, expected_);
+}
 
-  Result removed = Run("store remove AddressBook " + bob);
+TEST_F(StoreListTest, RemoveTakesCertificatesAndCrls) {
+  Result removed = Run("store remove AddressBook " + bob_);
   ASSERT_EQ(removed.status, 0) << removed.err;
-  EXPECT_EQ(removed.out, "removed certificate " + bob + "\n");
-  ASSERT_EQ(Run("store remove AddressBook " + crl).status, 0);
-  EXPECT_EQ(Run("store list AddressBook --json").out, "[\n  " + alice_json + "\n]\n");
-  EXPECT_EQ(StoreFiles("AddressBook"), std::vector<std::string>{alice + ".cer"});
+  EXPECT_EQ(removed.out, "removed certificate " + bob_ + "\n");
+  ASSERT_EQ(Run("store remove AddressBook " + crl_).status, 0);
+  EXPECT_EQ(Run("store list AddressBook --json").out, "[\n  " + alice_json_ + "\n]\n");
+  EXPECT_EQ(StoreFiles("AddressBook"), std::vector<std::string>{alice_ + ".cer"});
+}
 
+TEST_F(StoreCliTest, AnEmptyStoreListsNothing) {
   EXPECT_EQ(Run("store list EmptyStore --json").out, "[]\n");
   EXPECT_EQ(Run("store list EmptyStore").out, "");
 }
+
+// Command lines that must fail, each against the inputs the test writes.
+const char* const kBadCommands[] = {
+    "store",
+    "store frobnicate",
+    "store list",
+    "store list MY extra",
+    "store list MY --yaml",
+    "store list a/b",
+    "store list ..",
+    "store list ''",
+    "store add MY",
+    "store add MY missing.der",
+    "store add MY folder",
+    "store add MY junk.bin",
+    "store add MY empty.bin",
+    "store add MY key.pem",
+    "store add MY damaged.pem",
+    "store add MY truncated.pem",
+    "store add MY sequence.der",
+    "store add MY bad-cert-block.pem",
+    "store add MY good.der junk.bin",  // nothing is added when one input is bad
+    "store add a/b good.der",
+    "store add . good.der",
+    "store remove MY",
+    "store remove MY 1234",
+    "store remove MY ZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZ",
+    "store remove MY 0000000000000000000000000000000000000000",
+    "store remove a/b 0000000000000000000000000000000000000000",
+};
 
 TEST_F(StoreCliTest, EveryBadInputGivesOneErrorLineAndChangesNothing) {
   Bytes good = Cert(NameBuilder().Add("CN", "Good").Der(), {0x01});
@@ -182,41 +237,17 @@ TEST_F(StoreCliTest, EveryBadInputGivesOneErrorLineAndChangesNothing) {
   Write("bad-cert-block.pem", testing::DerToPem(not_cert_der, "CERTIFICATE"));
   platform::MakeDirectories(work_.File("folder"));
 
-  const char* cases[] = {
-      "store",
-      "store frobnicate",
-      "store list",
-      "store list MY extra",
-      "store list MY --yaml",
-      "store list a/b",
-      "store list ..",
-      "store list ''",
-      "store add MY",
-      "store add MY missing.der",
-      "store add MY folder",
-      "store add MY junk.bin",
-      "store add MY empty.bin",
-      "store add MY key.pem",
-      "store add MY damaged.pem",
-      "store add MY truncated.pem",
-      "store add MY sequence.der",
-      "store add MY bad-cert-block.pem",
-      "store add MY good.der junk.bin",  // nothing is added when one input is bad
-      "store add a/b good.der",
-      "store add . good.der",
-      "store remove MY",
-      "store remove MY 1234",
-      "store remove MY ZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZ",
-      "store remove MY 0000000000000000000000000000000000000000",
-      "store remove a/b 0000000000000000000000000000000000000000",
-  };
-  for (const char* args : cases) {
+  for (const char* args : kBadCommands) {
     Result r = Run(args);
     ExpectOneErrorLine(args, r.status, r.out, r.err);
   }
   EXPECT_TRUE(StoreFiles("MY").empty());
   EXPECT_FALSE(platform::IsDirectory(home_.File("stores/a")));
+}
 
+TEST_F(StoreCliTest, RemovingTwiceFailsTheSecondTime) {
+  Bytes good = Cert(NameBuilder().Add("CN", "Good").Der(), {0x01});
+  std::string good_file = Write("good.der", good);
   Result ok = Run("store add MY " + good_file);
   ASSERT_EQ(ok.status, 0) << ok.err;
   Result again = Run("store remove MY " + Thumb(good));
@@ -224,7 +255,9 @@ TEST_F(StoreCliTest, EveryBadInputGivesOneErrorLineAndChangesNothing) {
   Result gone = Run("store remove MY " + Thumb(good));
   ExpectOneErrorLine("remove twice", gone.status, gone.out, gone.err);
   EXPECT_NE(gone.err.find(Thumb(good)), std::string::npos);
+}
 
+TEST_F(StoreCliTest, HelpListsTheSubcommands) {
   Result help = Run("store help");
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("list"), std::string::npos);

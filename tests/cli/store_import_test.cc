@@ -165,53 +165,67 @@ TEST_F(StoreKeysTest, BadInputsGetOneErrorLineAndWriteNothing) {
   EXPECT_TRUE(platform::ListDirectory(home_.File("stores/MY")).empty());
 }
 
-TEST_F(StoreKeysTest, DemoMakesAChainOpensslAcceptsAndRerunsCleanly) {
-  Result first = Run("store demo");
-  ASSERT_EQ(first.status, 0) << first.err;
-  Result my = Run("store list MY --json");
-  ASSERT_EQ(my.status, 0) << my.err;
-  std::vector<std::string> rows = Rows(my.out);
-  ASSERT_EQ(rows.size(), 4u) << my.out;
+// Run in the home after `store demo`: one line "subject|verify output" per
+// certificate of MY (and one for the SM2 CA). openssl verify applies the SM2
+// user ID to the certificate it checks only, so the SM2 links are checked
+// one at a time.
+constexpr char kVerifyDemoChains[] =
+    "sm2() { openssl x509 -in $1 -noout -text | grep -q SM2-with-SM3; }"
+    "; for f in stores/ROOT/*.cer stores/CA/*.cer; do openssl x509 -inform DER -in $f -out c.pem"
+    ";   if ! sm2 c.pem; then cat c.pem >> chain.pem"
+    ";   elif [ ${f#stores/CA} != $f ]; then cp c.pem sm2ca.pem; else cp c.pem sm2root.pem; fi"
+    "; done"
+    "; for f in stores/ROOT/*.crl stores/CA/*.crl; do"
+    "   openssl crl -inform DER -in $f >> chain.pem; done"
+    "; id='-vfyopt distid:1234567812345678'"
+    "; echo \"sm2 CA|$(openssl verify $id -CAfile sm2root.pem sm2ca.pem 2>&1 | tr '\\n' ' ')\""
+    "; for f in stores/MY/*.cer; do openssl x509 -inform DER -in $f -out u.pem"
+    ";   subject=$(openssl x509 -in u.pem -noout -subject -nameopt utf8,sep_comma_plus_space)"
+    ";   if sm2 u.pem; then check=\"$id -partial_chain -CAfile sm2ca.pem\""
+    ";   else check='-crl_check_all -CAfile chain.pem'; fi"
+    ";   result=$(openssl verify $check u.pem 2>&1 | tr '\\n' ' ' || true)"
+    ";   echo \"$subject|$result\"; done";
+
+class StoreDemoTest : public StoreKeysTest {
+ protected:
+  void SetUp() override {
+    StoreKeysTest::SetUp();
+    Result first = Run("store demo");
+    ASSERT_EQ(first.status, 0) << first.err;
+    Result my = Run("store list MY --json");
+    ASSERT_EQ(my.status, 0) << my.err;
+    my_ = my.out;
+  }
+  std::string my_;  // store list MY --json after the first run
+};
+
+TEST_F(StoreDemoTest, DemoFillsTheStoresWithUsersKeysAndRecipients) {
+  std::vector<std::string> rows = Rows(my_);
+  ASSERT_EQ(rows.size(), 4u) << my_;
   for (const char* who :
        {"CN=张三, OU=Personal, O=Demo Bank, C=CN", "CN=Li Si, OU=Corporate, O=Demo Bank, C=CN",
         "CN=王五, OU=Personal, O=Demo Bank, C=CN", "CN=赵六, OU=Personal, O=Demo Bank, C=CN"}) {
-    EXPECT_NE(my.out.find(std::string("\"subject\":\"") + who + "\""), std::string::npos) << who;
+    EXPECT_NE(my_.find(std::string("\"subject\":\"") + who + "\""), std::string::npos) << who;
   }
   for (const std::string& row : rows) {
     EXPECT_NE(row.find("\"key\":{\"container\":\"Quillmark-"), std::string::npos) << row;
   }
-  EXPECT_NE(my.out.find("\"spec\":1}"), std::string::npos);
-  EXPECT_NE(my.out.find("\"spec\":2}"), std::string::npos);
+  EXPECT_NE(my_.find("\"spec\":1}"), std::string::npos);
+  EXPECT_NE(my_.find("\"spec\":2}"), std::string::npos);
   Result sm2 = Run("store list SM2 --json");
   ASSERT_EQ(Rows(sm2.out).size(), 1u);
   EXPECT_NE(sm2.out.find("\"issuer\":\"CN=Demo Bank SM2 Customer CA"), std::string::npos);
   Result book = Run("store list AddressBook --json");
   EXPECT_EQ(Rows(book.out).size(), 4u);
   EXPECT_EQ(book.out.find("\"key\":{"), std::string::npos) << book.out;
+}
 
-  // openssl accepts the chains and sees the revocation in the CRL: one line
-  // "subject|verify output" per certificate of MY. openssl verify applies the
-  // SM2 user ID to the certificate it checks only, so the SM2 links are
-  // checked one at a time.
+// openssl accepts the chains and sees the revocation in the CRL.
+TEST_F(StoreDemoTest, OpensslAcceptsTheChainsAndSeesTheRevocation) {
   std::string out;
-  std::string script =
-      "set -e; cd " + home_.path() +
-      "; sm2() { openssl x509 -in $1 -noout -text | grep -q SM2-with-SM3; }"
-      "; for f in stores/ROOT/*.cer stores/CA/*.cer; do openssl x509 -inform DER -in $f -out c.pem"
-      ";   if ! sm2 c.pem; then cat c.pem >> chain.pem"
-      ";   elif [ ${f#stores/CA} != $f ]; then cp c.pem sm2ca.pem; else cp c.pem sm2root.pem; fi"
-      "; done"
-      "; for f in stores/ROOT/*.crl stores/CA/*.crl; do"
-      "   openssl crl -inform DER -in $f >> chain.pem; done"
-      "; id='-vfyopt distid:1234567812345678'"
-      "; echo \"sm2 CA|$(openssl verify $id -CAfile sm2root.pem sm2ca.pem 2>&1 | tr '\\n' ' ')\""
-      "; for f in stores/MY/*.cer; do openssl x509 -inform DER -in $f -out u.pem"
-      ";   subject=$(openssl x509 -in u.pem -noout -subject -nameopt utf8,sep_comma_plus_space)"
-      ";   if sm2 u.pem; then check=\"$id -partial_chain -CAfile sm2ca.pem\""
-      ";   else check='-crl_check_all -CAfile chain.pem'; fi"
-      ";   result=$(openssl verify $check u.pem 2>&1 | tr '\\n' ' ' || true)"
-      ";   echo \"$subject|$result\"; done";
-  ASSERT_EQ(RunShellCapture("(" + script + ") 2>&1", &out), 0) << out;
+  ASSERT_EQ(
+      RunShellCapture("(set -e; cd " + home_.path() + "; " + kVerifyDemoChains + ") 2>&1", &out), 0)
+      << out;
   struct Expect {
     const char* subject;
     const char* result;
@@ -228,8 +242,12 @@ TEST_F(StoreKeysTest, DemoMakesAChainOpensslAcceptsAndRerunsCleanly) {
     std::string line = out.substr(at, out.find('\n', at) - at);
     EXPECT_NE(line.find(e.result), std::string::npos) << line;
   }
+}
 
-  // A second run replaces the first: same counts, none of the old objects.
+// A second run replaces the first: same counts, none of the old objects.
+TEST_F(StoreDemoTest, ASecondRunReplacesTheFirst) {
+  std::vector<std::string> rows = Rows(my_);
+  ASSERT_EQ(rows.size(), 4u) << my_;
   Result second = Run("store demo");
   ASSERT_EQ(second.status, 0) << second.err;
   Result my2 = Run("store list MY --json");

@@ -113,20 +113,30 @@ class SessionMembersTest : public ::testing::Test {
   testing::ScratchDir home_, work_;
 };
 
-TEST_F(SessionMembersTest, FreshInstanceAndPropertyHandlers) {
+TEST_F(SessionMembersTest, FreshInstanceReportsItsDefaults) {
   Check({
       {Get("errorNum"), 0, 0, u"", {}, 0, {}},
       {Get("errorCode"), 0, 0, u"", {}, 0, {}},
       {Get("errMsg"), 0, 0, u"", u"", {}, {}},
       {Get("MaxCompSize"), 0, 0, u"", {}, 51200, {}},
       {Call("getVersion"), 0, 0, u"", u"2.1.0.0", {}, {}},
-      // MaxCompSize ignores values that are not positive, silently.
+  });
+}
+
+// MaxCompSize ignores values that are not positive, silently.
+TEST_F(SessionMembersTest, MaxCompSizeIgnoresValuesThatAreNotPositive) {
+  Check({
       {Put("MaxCompSize", 0), 0, 0, u"", {}, {}, {}},
       {Put("MaxCompSize", -5), 0, 0, u"", {}, {}, {}},
       {Get("maxcompsize"), 0, 0, u"", {}, 51200, {}},
       {Put("MaxCompSize", 1000), 0, 0, u"", {}, {}, {}},
       {Get("MaxCompSize"), 0, 0, u"", {}, 1000, {}},
-      // A failure first, to show which handlers leave errMsg alone.
+  });
+}
+
+// A failure first, to show which handlers leave errMsg alone.
+TEST_F(SessionMembersTest, WhichHandlersLeaveTheErrorStateAlone) {
+  Check({
       {Call("QMSetPlainText", {u""}), 1, -10001, u"源数据为空", {}, {}, {}},
       {Put("DNspliter", u"1234567"), 0, -10001, u"源数据为空", {}, {}, {}},
       {Put("DNspliter", u"12345678"), 1, -10025, u"源数据为空", {}, {}, {}},
@@ -161,14 +171,24 @@ TEST_F(SessionMembersTest, FreshInstanceAndPropertyHandlers) {
        {},
        {}},
       {Call("QMSetSymmetryArithmetic", {std::u16string(127, u'1')}), 0, 0, u"", {}, {}, {}},
-      // The code page is stored untested and leaves the error state alone;
-      // conversions fail later.
+  });
+}
+
+// The code page is stored untested and leaves the error state alone;
+// conversions fail later.
+TEST_F(SessionMembersTest, CodePageIsStoredUntestedAndConversionsFailLater) {
+  Check({
       {Call("QMSetPlainText", {u""}), 1, -10001, u"源数据为空", {}, {}, {}},
       {CallInt("QMSetCodePage", 4242), 0, -10001, u"源数据为空", {}, {}, {}},
       {Call("QMSetPlainText", {u"x"}), 1, -10034, u"编码转换失败", {}, {}, {}},
       {Call("QMBase64Encode", {u"x"}), 1, -10034, u"字符编码转换失败", u"", {}, {}},
       {Call("QMSetDigestArithmetic", {u"1.2"}), 1, -10034, u"字符编码转换失败", {}, {}, {}},
       {Get("errorCode"), 0, -10034, u"字符编码转换失败", {}, 0, {}},
+  });
+}
+
+TEST_F(SessionMembersTest, CertificateInfoTypesOutsideOneToFiveFail) {
+  Check({
       {CallInt("QMGetSignerCertInfo", 6), 1, -10008, u"类型错误，没有该类型的值", u"", {}, {}},
       {CallInt("QMGetReciptCertInfo", 0), 1, -10008, u"类型错误，没有该类型的值", u"", {}, {}},
       {CallInt("QMGetSignerCertInfo", 5), 0, 0, u"", u"", {}, {}},

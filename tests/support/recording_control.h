@@ -2,8 +2,8 @@
 // its name and arguments and answers with configurable values, so that the
 // dispatch and session layers can be checked member by member without the
 // engines behind the real control.
-#ifndef QUILLMARK_TESTS_CONTROL_RECORDING_CONTROL_H_
-#define QUILLMARK_TESTS_CONTROL_RECORDING_CONTROL_H_
+#ifndef QUILLMARK_TESTS_SUPPORT_RECORDING_CONTROL_H_
+#define QUILLMARK_TESTS_SUPPORT_RECORDING_CONTROL_H_
 
 #include <cstdint>
 #include <initializer_list>
@@ -209,4 +209,4 @@ class RecordingControl : public control::ILydraCorvaneQuillmark {
 
 }  // namespace quillmark::testing
 
-#endif  // QUILLMARK_TESTS_CONTROL_RECORDING_CONTROL_H_
+#endif  // QUILLMARK_TESTS_SUPPORT_RECORDING_CONTROL_H_
