@@ -369,9 +369,8 @@ bool CertGetCertificateChain(const CertChainEngine* engine, const CertContextPtr
     SetLastError(kEInvalidArg);
     return false;
   }
-  const std::uint32_t saved_error = GetLastError();
   const std::int64_t at = time.has_value() ? *time : UnixNow();
-  try {
+  return RunKeepingLastError([&]() -> std::uint32_t {
     static const NoDestructor<CertChainEngineConfig> kDefaultConfig;
     const CertChainEngineConfig& config = engine != nullptr ? engine->config() : *kDefaultConfig;
     Pool pool;
@@ -385,10 +384,7 @@ bool CertGetCertificateChain(const CertChainEngine* engine, const CertContextPtr
     const std::size_t n = path.certs.size();
     const bool anchored = path.complete && pool.roots.contains(path.certs.back()->thumbprint());
     std::vector<std::uint32_t> errors(n, 0);
-    if (!OpenSslChecks(path, anchored, &errors)) {
-      SetLastError(kCryptEOssError);
-      return false;
-    }
+    if (!OpenSslChecks(path, anchored, &errors)) return kCryptEOssError;
     for (std::size_t i = 0; i < n; ++i) {
       const CertContext& c = *path.certs[i];
       if (!CertTimeValidAt(c, at)) errors[i] |= kCertTrustIsNotTimeValid;
@@ -410,12 +406,8 @@ bool CertGetCertificateChain(const CertChainEngine* engine, const CertContextPtr
     }
     if (!path.complete) out->trust_status.error_status |= kCertTrustIsPartialChain;
     *chain = std::move(out);
-  } catch (const std::bad_alloc&) {
-    SetLastError(kErrorNotEnoughMemory);
-    return false;
-  }
-  SetLastError(saved_error);
-  return true;
+    return kErrorSuccess;
+  });
 }
 
 }  // namespace quillmark::platform

@@ -32,6 +32,29 @@ std::vector<CrlContextPtr> CrlsOfStoreOf(const CertContext& cert) {
   return crls;
 }
 
+// |flags| with each check that passes cleared; a revocation check that
+// finds no CRL of the issuer sets kCertStoreNoCrlFlag instead. |issuer| is
+// used only by the signature and revocation checks.
+std::uint32_t ClearPassedChecks(const CertContext& subject, const CertContextPtr& issuer,
+                                std::int64_t at, std::uint32_t flags) {
+  if ((flags & kCertStoreSignatureFlag) && CertSignatureVerifies(subject, *issuer)) {
+    flags &= ~kCertStoreSignatureFlag;
+  }
+  if ((flags & kCertStoreTimeValidityFlag) && CertTimeValidAt(subject, at)) {
+    flags &= ~kCertStoreTimeValidityFlag;
+  }
+  if (flags & kCertStoreRevocationFlag) {
+    std::vector<CrlContextPtr> crls = CrlsOfStoreOf(*issuer);
+    RevocationResult r = CheckRevocation(subject, *issuer, crls, at);
+    if (!r.found_crl) {
+      flags |= kCertStoreNoCrlFlag;
+    } else if (!r.revoked) {
+      flags &= ~kCertStoreRevocationFlag;
+    }
+  }
+  return flags;
+}
+
 }  // namespace
 
 bool CertVerifySubjectCertificateContext(const CertContextPtr& subject,
@@ -42,31 +65,15 @@ bool CertVerifySubjectCertificateContext(const CertContextPtr& subject,
     SetLastError(kEInvalidArg);
     return false;
   }
-  const std::uint32_t saved_error = GetLastError();
   const std::int64_t at = time.has_value() ? *time : UnixNow();
   std::uint32_t out = *flags;
-  try {
-    if ((out & kCertStoreSignatureFlag) && CertSignatureVerifies(*subject, *issuer)) {
-      out &= ~kCertStoreSignatureFlag;
-    }
-    if ((out & kCertStoreTimeValidityFlag) && CertTimeValidAt(*subject, at)) {
-      out &= ~kCertStoreTimeValidityFlag;
-    }
-    if (out & kCertStoreRevocationFlag) {
-      std::vector<CrlContextPtr> crls = CrlsOfStoreOf(*issuer);
-      RevocationResult r = CheckRevocation(*subject, *issuer, crls, at);
-      if (!r.found_crl) {
-        out |= kCertStoreNoCrlFlag;
-      } else if (!r.revoked) {
-        out &= ~kCertStoreRevocationFlag;
-      }
-    }
-  } catch (const std::bad_alloc&) {
-    SetLastError(kErrorNotEnoughMemory);
+  // Store look-ups may leave their own last error behind.
+  if (!RunKeepingLastError([&]() -> std::uint32_t {
+        out = ClearPassedChecks(*subject, issuer, at, out);
+        return kErrorSuccess;
+      })) {
     return false;
   }
-  // Store look-ups above may have left their own last error behind.
-  SetLastError(saved_error);
   *flags = out;
   return true;
 }

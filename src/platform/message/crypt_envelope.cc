@@ -276,39 +276,17 @@ std::uint32_t OpenDecoded(const CryptDecryptMessagePara& para, PKCS7* p7, Bytes*
 bool CryptEncryptMessage(const CryptEncryptMessagePara& para,
                          std::span<const CertContextPtr> recipients, ByteSpan content,
                          Bytes* encrypted_blob) {
-  if (encrypted_blob == nullptr) return msg::Succeeded(kErrorInvalidParameter);
-  encrypted_blob->clear();
-  try {
-    Bytes der;
-    if (!msg::Succeeded(msg::EnvelopeToDer(para, recipients, content, &der))) return false;
-    *encrypted_blob = std::move(der);
-    return true;
-  } catch (const std::bad_alloc&) {
-    return msg::Succeeded(kErrorNotEnoughMemory);
-  }
+  return msg::MakeInto(encrypted_blob, [&](Bytes* der) {
+    return msg::EnvelopeToDer(para, recipients, content, der);
+  });
 }
 
 bool CryptDecryptMessage(const CryptDecryptMessagePara& para, ByteSpan encrypted_blob,
                          Bytes* content, CertContextPtr* recipient_cert) {
-  if (content != nullptr) content->clear();
-  if (recipient_cert != nullptr) recipient_cert->reset();
-  if (!msg::IsMessageEncoding(para.msg_and_cert_encoding_type)) {
-    return msg::Succeeded(kErrorInvalidParameter);
-  }
-  try {
-    ossl::Pkcs7Ptr p7;
-    Bytes out;
-    CertContextPtr cert;
-    if (!msg::Succeeded(msg::DecodeMessage(encrypted_blob, &p7)) ||
-        !msg::Succeeded(msg::OpenDecoded(para, p7.get(), &out, &cert))) {
-      return false;
-    }
-    if (content != nullptr) *content = std::move(out);
-    if (recipient_cert != nullptr) *recipient_cert = std::move(cert);
-    return true;
-  } catch (const std::bad_alloc&) {
-    return msg::Succeeded(kErrorNotEnoughMemory);
-  }
+  return msg::DecodeAndOpen(para.msg_and_cert_encoding_type, encrypted_blob, content,
+                            recipient_cert, [&](PKCS7* p7, Bytes* out, CertContextPtr* cert) {
+                              return msg::OpenDecoded(para, p7, out, cert);
+                            });
 }
 
 }  // namespace quillmark::platform

@@ -7,18 +7,13 @@
 namespace quillmark::platform {
 
 bool CryptHashMessage(const CryptHashMessagePara& para, ByteSpan content, Bytes* computed_hash) {
-  if (computed_hash == nullptr || !msg::IsMessageEncoding(para.msg_encoding_type)) {
+  // An unknown encoding leaves |computed_hash| as it was.
+  if (!msg::IsMessageEncoding(para.msg_encoding_type)) {
     return msg::Succeeded(kErrorInvalidParameter);
   }
-  computed_hash->clear();
-  try {
-    Bytes digest;
-    if (!msg::Succeeded(msg::DigestData(para.hash_algorithm_oid, content, &digest))) return false;
-    *computed_hash = std::move(digest);
-    return true;
-  } catch (const std::bad_alloc&) {
-    return msg::Succeeded(kErrorNotEnoughMemory);
-  }
+  return msg::MakeInto(computed_hash, [&](Bytes* digest) {
+    return msg::DigestData(para.hash_algorithm_oid, content, digest);
+  });
 }
 
 }  // namespace quillmark::platform

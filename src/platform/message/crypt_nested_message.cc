@@ -11,21 +11,13 @@ bool CryptSignAndEncryptMessage(const CryptSignMessagePara& sign_para,
                                 const CryptEncryptMessagePara& encrypt_para,
                                 std::span<const CertContextPtr> recipients, ByteSpan content,
                                 Bytes* blob) {
-  if (blob == nullptr) return msg::Succeeded(kErrorInvalidParameter);
-  blob->clear();
-  try {
+  return msg::MakeInto(blob, [&](Bytes* der) -> std::uint32_t {
     CryptEncryptMessagePara inner = encrypt_para;
     inner.inner_content_type = kCmsgSigned;
-    Bytes signed_der, der;
-    if (!msg::Succeeded(msg::SignToDer(sign_para, false, content, &signed_der)) ||
-        !msg::Succeeded(msg::EnvelopeToDer(inner, recipients, signed_der, &der))) {
-      return false;
-    }
-    *blob = std::move(der);
-    return true;
-  } catch (const std::bad_alloc&) {
-    return msg::Succeeded(kErrorNotEnoughMemory);
-  }
+    Bytes signed_der;
+    if (std::uint32_t e = msg::SignToDer(sign_para, false, content, &signed_der)) return e;
+    return msg::EnvelopeToDer(inner, recipients, signed_der, der);
+  });
 }
 
 bool CryptDecryptAndVerifyMessageSignature(const CryptDecryptMessagePara& decrypt_para,

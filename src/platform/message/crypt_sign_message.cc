@@ -133,16 +133,8 @@ std::uint32_t SignToDer(const CryptSignMessagePara& para, bool detached, ByteSpa
 
 bool CryptSignMessage(const CryptSignMessagePara& para, bool detached, ByteSpan content,
                       Bytes* signed_blob) {
-  if (signed_blob == nullptr) return msg::Succeeded(kErrorInvalidParameter);
-  signed_blob->clear();
-  try {
-    Bytes der;
-    if (!msg::Succeeded(msg::SignToDer(para, detached, content, &der))) return false;
-    *signed_blob = std::move(der);
-    return true;
-  } catch (const std::bad_alloc&) {
-    return msg::Succeeded(kErrorNotEnoughMemory);
-  }
+  return msg::MakeInto(signed_blob,
+                       [&](Bytes* der) { return msg::SignToDer(para, detached, content, der); });
 }
 
 }  // namespace quillmark::platform

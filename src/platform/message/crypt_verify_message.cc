@@ -171,26 +171,12 @@ namespace {
 // Decodes and verifies; |detached| as in VerifyDecoded.
 bool Verify(const CryptVerifyMessagePara& para, std::uint32_t signer_index, ByteSpan blob,
             const ByteSpan* detached, Bytes* content, CertContextPtr* signer) {
-  if (content != nullptr) content->clear();
-  if (signer != nullptr) signer->reset();
-  if (!msg::IsMessageEncoding(para.msg_and_cert_encoding_type)) {
-    return msg::Succeeded(kErrorInvalidParameter);
-  }
-  try {
-    ossl::Pkcs7Ptr p7;
-    Bytes out;
-    CertContextPtr cert;
-    if (!msg::Succeeded(msg::DecodeMessage(blob, &p7)) ||
-        !msg::Succeeded(msg::VerifyDecoded(p7.get(), signer_index, detached,
-                                           content != nullptr ? &out : nullptr, &cert))) {
-      return false;
-    }
-    if (content != nullptr) *content = std::move(out);
-    if (signer != nullptr) *signer = std::move(cert);
-    return true;
-  } catch (const std::bad_alloc&) {
-    return msg::Succeeded(kErrorNotEnoughMemory);
-  }
+  // Without |content| the message's own content is not copied out.
+  return msg::DecodeAndOpen(para.msg_and_cert_encoding_type, blob, content, signer,
+                            [&](PKCS7* p7, Bytes* out, CertContextPtr* cert) {
+                              return msg::VerifyDecoded(p7, signer_index, detached,
+                                                        content != nullptr ? out : nullptr, cert);
+                            });
 }
 
 }  // namespace

@@ -12,12 +12,15 @@
 
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "common/bytes.h"
 #include "platform/message/message.h"
 #include "platform/openssl/openssl_ptr.h"
+#include "platform/os/last_error.h"
 
 namespace quillmark::platform::msg {
 
@@ -94,6 +97,52 @@ std::uint32_t EnvelopeToDer(const CryptEncryptMessagePara& para,
 // Opens a decoded envelope.
 std::uint32_t OpenDecoded(const CryptDecryptMessagePara& para, PKCS7* p7, Bytes* content,
                           CertContextPtr* recipient_cert);
+
+// The frame of the calls that make bytes: kErrorInvalidParameter without
+// |out|; otherwise clears it and runs |make|(Bytes*), which returns 0 or the
+// platform error. |out| gets the bytes made only on success; running out of
+// memory gives kErrorNotEnoughMemory. Returns whether it succeeded, the last
+// error set otherwise.
+template <typename Make>
+bool MakeInto(Bytes* out, Make make) {
+  if (out == nullptr) return Succeeded(kErrorInvalidParameter);
+  out->clear();
+  try {
+    Bytes made;
+    if (!Succeeded(make(&made))) return false;
+    *out = std::move(made);
+    return true;
+  } catch (const std::bad_alloc&) {
+    return Succeeded(kErrorNotEnoughMemory);
+  }
+}
+
+// The frame of the calls that open a message: clears |content| and |cert|,
+// refuses an encoding that is not PKCS#7 (kErrorInvalidParameter), decodes
+// |blob| and runs |open|(PKCS7*, Bytes*, CertContextPtr*) on it, which returns
+// 0 or the platform error. The outputs are filled only when every step
+// succeeds; running out of memory gives kErrorNotEnoughMemory. Returns
+// whether it succeeded, the last error set otherwise.
+template <typename Open>
+bool DecodeAndOpen(std::uint32_t encoding, ByteSpan blob, Bytes* content, CertContextPtr* cert,
+                   Open open) {
+  if (content != nullptr) content->clear();
+  if (cert != nullptr) cert->reset();
+  if (!IsMessageEncoding(encoding)) return Succeeded(kErrorInvalidParameter);
+  try {
+    ossl::Pkcs7Ptr p7;
+    Bytes out;
+    CertContextPtr found;
+    if (!Succeeded(DecodeMessage(blob, &p7)) || !Succeeded(open(p7.get(), &out, &found))) {
+      return false;
+    }
+    if (content != nullptr) *content = std::move(out);
+    if (cert != nullptr) *cert = std::move(found);
+    return true;
+  } catch (const std::bad_alloc&) {
+    return Succeeded(kErrorNotEnoughMemory);
+  }
+}
 
 }  // namespace quillmark::platform::msg
 

@@ -408,15 +408,11 @@ bool CryptFormatObject(std::uint32_t encoding, std::uint32_t /*format_type*/,
     SetLastError(kErrorInvalidParameter);
     return false;
   }
-  const std::uint32_t saved_error = GetLastError();
-  try {
+  // A name that did not decode leaves its own last error, undone here.
+  return RunKeepingLastError([&]() -> std::uint32_t {
     *out = Render(struct_type, encoded);
-  } catch (const std::bad_alloc&) {
-    SetLastError(kErrorNotEnoughMemory);
-    return false;
-  }
-  SetLastError(saved_error);  // a name that did not decode leaves its own error
-  return true;
+    return kErrorSuccess;
+  });
 }
 
 bool CryptFormatObject(std::uint32_t encoding, std::uint32_t format_type,

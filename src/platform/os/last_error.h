@@ -7,6 +7,7 @@
 #define QUILLMARK_PLATFORM_OS_LAST_ERROR_H_
 
 #include <cstdint>
+#include <new>
 
 namespace quillmark::platform {
 
@@ -40,6 +41,23 @@ inline constexpr std::uint32_t kCertEChaining = 0x800B010A;
 // The calling thread's last error.
 std::uint32_t GetLastError();
 void SetLastError(std::uint32_t error);
+
+// The frame of a call that leaves the last error as it found it when it
+// succeeds: runs |step|, which returns 0 or the error the call fails with.
+// A last error that a successful |step| leaves behind (from look-ups of its
+// own) is undone; std::bad_alloc fails with kErrorNotEnoughMemory.
+template <typename Step>
+bool RunKeepingLastError(Step&& step) {
+  const std::uint32_t saved = GetLastError();
+  std::uint32_t error;
+  try {
+    error = step();
+  } catch (const std::bad_alloc&) {
+    error = kErrorNotEnoughMemory;
+  }
+  SetLastError(error != 0 ? error : saved);
+  return error == 0;
+}
 
 }  // namespace quillmark::platform
 

@@ -64,6 +64,12 @@ bool IsRootPath(const std::vector<std::u16string>& components) {
          FoldRegistryName(components[0]) == u"HKEY_LOCAL_MACHINE";
 }
 
+// True when |components| names no key of |doc|: not in the file and not a
+// root.
+bool KeyMissing(RegistryDocument& doc, const std::vector<std::u16string>& components) {
+  return doc.Find(components) == nullptr && !IsRootPath(components);
+}
+
 bool ValidValueName(std::u16string_view name) {
   if (name.size() > kMaxValueNameUnits) return false;
   if (name.find_first_of(std::u16string_view(u"\r\n\0", 3)) != name.npos) return false;
@@ -91,6 +97,13 @@ std::uint32_t Resolve(const RegKey& key, Target* t) {
   t->components = RegKeyAccess::Components(key);
   t->access = RegKeyAccess::Access(key);
   return kErrorSuccess;
+}
+
+// Resolve, then kErrorAccessDenied unless the handle grants every right of
+// |needed|.
+std::uint32_t ResolveFor(const RegKey& key, std::uint32_t needed, Target* t) {
+  if (std::uint32_t rc = Resolve(key, t); rc != kErrorSuccess) return rc;
+  return (t->access & needed) == needed ? kErrorSuccess : kErrorAccessDenied;
 }
 
 std::uint32_t Load(const std::string& file, RegistryDocument* doc) {
@@ -155,8 +168,7 @@ std::uint32_t Modify(const std::string& file, Change&& change) {
 template <typename Use>
 std::uint32_t Read(const RegKey& handle, std::uint32_t needed, Use&& use) {
   Target t;
-  if (std::uint32_t rc = Resolve(handle, &t); rc != kErrorSuccess) return rc;
-  if ((t.access & needed) != needed) return kErrorAccessDenied;
+  if (std::uint32_t rc = ResolveFor(handle, needed, &t); rc != kErrorSuccess) return rc;
   try {
     RegistryDocument doc;
     if (std::uint32_t rc = Load(t.file, &doc); rc != kErrorSuccess) return rc;
@@ -176,8 +188,7 @@ std::uint32_t Read(const RegKey& handle, std::uint32_t needed, Use&& use) {
 template <typename Edit>
 std::uint32_t Write(const RegKey& handle, std::uint32_t needed, Edit&& edit) {
   Target t;
-  if (std::uint32_t rc = Resolve(handle, &t); rc != kErrorSuccess) return rc;
-  if ((t.access & needed) != needed) return kErrorAccessDenied;
+  if (std::uint32_t rc = ResolveFor(handle, needed, &t); rc != kErrorSuccess) return rc;
   return Modify(t.file, [&](RegistryDocument& doc, bool* changed) -> std::uint32_t {
     RegistryKey* key = doc.Find(t.components);
     if (key == nullptr) {
@@ -249,10 +260,10 @@ std::uint32_t RegOpenKeyExW(const RegKey& parent, std::u16string_view sub_key,
   try {
     RegistryDocument doc;
     if (std::uint32_t rc = Load(t.file, &doc); rc != kErrorSuccess) return rc;
-    if (doc.Find(t.components) == nullptr && !IsRootPath(t.components)) {
+    if (KeyMissing(doc, t.components)) {
       if (!RegKeyAccess::IsRoot(parent)) {
         std::vector<std::u16string> own = RegKeyAccess::Components(parent);
-        if (doc.Find(own) == nullptr && !IsRootPath(own)) return kErrorKeyDeleted;
+        if (KeyMissing(doc, own)) return kErrorKeyDeleted;
       }
       return kErrorFileNotFound;
     }
@@ -274,10 +285,8 @@ std::uint32_t RegCreateKeyExW(const RegKey& parent, std::u16string_view sub_key,
   if (std::uint32_t rc = AppendSubPath(sub_key, &t.components); rc != kErrorSuccess) return rc;
   bool created = false;
   std::uint32_t rc = Modify(t.file, [&](RegistryDocument& doc, bool* changed) -> std::uint32_t {
-    if (doc.Find(parent_components) == nullptr && !IsRootPath(parent_components)) {
-      return kErrorKeyDeleted;
-    }
-    if (doc.Find(t.components) == nullptr && !IsRootPath(t.components)) {
+    if (KeyMissing(doc, parent_components)) return kErrorKeyDeleted;
+    if (KeyMissing(doc, t.components)) {
       if ((t.access & kKeyCreateSubKey) == 0) return kErrorAccessDenied;
       doc.Create(t.components, &created);
       *changed = created;
@@ -331,14 +340,11 @@ std::uint32_t RegDeleteTreeW(const RegKey& key, std::u16string_view sub_key) {
     });
   }
   Target t;
-  if (std::uint32_t rc = Resolve(key, &t); rc != kErrorSuccess) return rc;
-  if ((t.access & kNeeded) != kNeeded) return kErrorAccessDenied;
+  if (std::uint32_t rc = ResolveFor(key, kNeeded, &t); rc != kErrorSuccess) return rc;
   std::vector<std::u16string> parent_components = t.components;
   if (std::uint32_t rc = AppendSubPath(sub_key, &t.components); rc != kErrorSuccess) return rc;
   return Modify(t.file, [&](RegistryDocument& doc, bool* changed) -> std::uint32_t {
-    if (doc.Find(parent_components) == nullptr && !IsRootPath(parent_components)) {
-      return kErrorKeyDeleted;
-    }
+    if (KeyMissing(doc, parent_components)) return kErrorKeyDeleted;
     *changed = doc.Remove(t.components);
     return *changed ? kErrorSuccess : kErrorFileNotFound;
   });
@@ -351,9 +357,7 @@ std::uint32_t RegDeleteKeyW(const RegKey& key, std::u16string_view sub_key) {
   std::vector<std::u16string> parent_components = t.components;
   if (std::uint32_t rc = AppendSubPath(sub_key, &t.components); rc != kErrorSuccess) return rc;
   return Modify(t.file, [&](RegistryDocument& doc, bool* changed) -> std::uint32_t {
-    if (doc.Find(parent_components) == nullptr && !IsRootPath(parent_components)) {
-      return kErrorKeyDeleted;
-    }
+    if (KeyMissing(doc, parent_components)) return kErrorKeyDeleted;
     RegistryKey* target = doc.Find(t.components);
     if (target == nullptr) return kErrorFileNotFound;
     if (!target->subkeys.empty()) return kErrorAccessDenied;

@@ -289,27 +289,36 @@ bool EqualBytes(ByteSpan a, ByteSpan b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin());
 }
 
-// Index of the first certificate after |previous| in thumbprint order.
-size_t StartAfter(const Snapshot& snap, const CertContextPtr& previous) {
+// Index of the first context of |sorted| (certificates or CRLs, in
+// thumbprint order) after |previous|; 0 when there is no previous one.
+template <typename ContextPtr>
+size_t StartAfter(const std::vector<ContextPtr>& sorted, const ContextPtr& previous) {
   if (!previous) return 0;
   auto it = std::upper_bound(
-      snap.certs.begin(), snap.certs.end(), previous->thumbprint(),
-      [](const std::string& t, const CertContextPtr& c) { return t < c->thumbprint(); });
-  return static_cast<size_t>(it - snap.certs.begin());
+      sorted.begin(), sorted.end(), previous->thumbprint(),
+      [](const std::string& t, const ContextPtr& c) { return t < c->thumbprint(); });
+  return static_cast<size_t>(it - sorted.begin());
 }
 
-template <typename Match>
-CertContextPtr FindFrom(const CertStore& store, const CertContextPtr& previous, Match match) {
+// The snapshot an enumeration reads: validated against the folder when it
+// starts afresh (no |previous|), else the cached one. Null, with the last
+// error set, for a store that is not open or when memory runs out.
+template <typename ContextPtr>
+SnapshotPtr SnapshotToEnumerate(const CertStore& store, const ContextPtr& previous) {
   if (!store.is_open()) {
     SetLastError(kErrorInvalidParameter);
     return nullptr;
   }
   SnapshotPtr snap = GetSnapshot(*store.state(), previous == nullptr);
-  if (!snap) {
-    SetLastError(kErrorNotEnoughMemory);
-    return nullptr;
-  }
-  for (size_t i = StartAfter(*snap, previous); i < snap->certs.size(); ++i) {
+  if (!snap) SetLastError(kErrorNotEnoughMemory);
+  return snap;
+}
+
+template <typename Match>
+CertContextPtr FindFrom(const CertStore& store, const CertContextPtr& previous, Match match) {
+  SnapshotPtr snap = SnapshotToEnumerate(store, previous);
+  if (!snap) return nullptr;
+  for (size_t i = StartAfter(snap->certs, previous); i < snap->certs.size(); ++i) {
     if (match(*snap->certs[i])) return snap->certs[i];
   }
   SetLastError(kCryptENotFound);
@@ -632,26 +641,14 @@ bool CertAddEncodedCRLToStore(const CertStore& store, std::uint32_t encoding, By
 }
 
 CrlContextPtr CertEnumCRLsInStore(const CertStore& store, const CrlContextPtr& previous) {
-  if (!store.is_open()) {
-    SetLastError(kErrorInvalidParameter);
-    return nullptr;
-  }
-  SnapshotPtr snap = GetSnapshot(*store.state(), previous == nullptr);
-  if (!snap) {
-    SetLastError(kErrorNotEnoughMemory);
-    return nullptr;
-  }
-  auto it = snap->crls.begin();
-  if (previous) {
-    it = std::upper_bound(
-        snap->crls.begin(), snap->crls.end(), previous->thumbprint(),
-        [](const std::string& t, const CrlContextPtr& c) { return t < c->thumbprint(); });
-  }
-  if (it == snap->crls.end()) {
+  SnapshotPtr snap = SnapshotToEnumerate(store, previous);
+  if (!snap) return nullptr;
+  size_t i = StartAfter(snap->crls, previous);
+  if (i == snap->crls.size()) {
     SetLastError(kCryptENotFound);
     return nullptr;
   }
-  return *it;
+  return snap->crls[i];
 }
 
 bool CertDeleteCRLFromStore(const CrlContextPtr& crl) {

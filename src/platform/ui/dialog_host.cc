@@ -161,6 +161,24 @@ std::u16string TakeFittingChooserAnswer(ChooserAnswer* a) {
   return u"cancel";
 }
 
+// The answer of a file dialog, with its text in |report|: an unfit reply
+// (|unfit| not empty) is taken as Cancel and reported as given; a fitting one
+// gets |default_ext| (Save; empty for Open) and is checked as a path.
+FileAnswer TakeFileReply(FileAnswer answer, std::u16string unfit, std::u16string_view default_ext,
+                         std::u16string_view verb, DialogReport* report) {
+  if (!unfit.empty()) {
+    report->answer = std::move(unfit);
+    report->taken_as_cancel = true;
+    return FileAnswer{};
+  }
+  if (answer.outcome == FileAnswer::Outcome::kOk) {
+    answer.path = ApplyDefaultExtension(answer.path, default_ext);
+  }
+  answer = CheckPath(std::move(answer));
+  report->answer = FileAnswerText(answer, verb);
+  return answer;
+}
+
 }  // namespace
 
 DialogHost::~DialogHost() = default;
@@ -191,14 +209,8 @@ FileAnswer DialogHost::OpenFile(const OpenFileRequest& request) {
     report.kind = DialogKind::kOpen;
     report.title = request.title;
     report.filter = request.filter;
-    FileAnswer a;
-    if (!reply.unfit.empty()) {
-      report.answer = reply.unfit;
-      report.taken_as_cancel = true;
-    } else {
-      a = CheckPath(std::move(reply.answer));
-      report.answer = FileAnswerText(a, u"open");
-    }
+    FileAnswer a =
+        TakeFileReply(std::move(reply.answer), std::move(reply.unfit), {}, u"open", &report);
     reports_.push_back(std::move(report));
     return a;
   } catch (const std::bad_alloc&) {
@@ -215,18 +227,8 @@ FileAnswer DialogHost::SaveFile(const SaveFileRequest& request) {
     report.filter = request.filter;
     report.default_name = request.default_name;
     report.default_ext = request.default_ext;
-    FileAnswer a;
-    if (!reply.unfit.empty()) {
-      report.answer = reply.unfit;
-      report.taken_as_cancel = true;
-    } else {
-      a = std::move(reply.answer);
-      if (a.outcome == FileAnswer::Outcome::kOk) {
-        a.path = ApplyDefaultExtension(a.path, request.default_ext);
-      }
-      a = CheckPath(std::move(a));
-      report.answer = FileAnswerText(a, u"save");
-    }
+    FileAnswer a = TakeFileReply(std::move(reply.answer), std::move(reply.unfit),
+                                 request.default_ext, u"save", &report);
     reports_.push_back(std::move(report));
     return a;
   } catch (const std::bad_alloc&) {

@@ -415,6 +415,48 @@ TEST_F(MessageTest, NestedMessagesAreSignedThenEnveloped) {
   EXPECT_EQ(recipient, nullptr);
 }
 
+// The argument checks every call makes before any work: a missing output or
+// an encoding other than PKCS#7 is refused with kErrorInvalidParameter, and
+// the outputs an opening call was given are emptied all the same.
+TEST_F(MessageTest, CallsRefuseAMissingOutputOrAForeignEncoding) {
+  Bytes blob, envelope;
+  ASSERT_TRUE(CryptSignMessage(SignPara(alice_), false, data_, &blob));
+  ASSERT_TRUE(CryptEncryptMessage({}, std::span(&bob_, 1), data_, &envelope));
+  auto refused = [](bool result) { return !result && GetLastError() == kErrorInvalidParameter; };
+  SetLastError(0);
+  EXPECT_TRUE(refused(CryptSignMessage(SignPara(alice_), false, data_, nullptr)));
+  SetLastError(0);
+  EXPECT_TRUE(refused(CryptEncryptMessage({}, std::span(&bob_, 1), data_, nullptr)));
+  SetLastError(0);
+  EXPECT_TRUE(refused(
+      CryptSignAndEncryptMessage(SignPara(alice_), {}, std::span(&bob_, 1), data_, nullptr)));
+  SetLastError(0);
+  EXPECT_TRUE(refused(CryptHashMessage({}, data_, nullptr)));
+
+  Bytes content = {'x'};
+  CertContextPtr cert = alice_;
+  CryptVerifyMessagePara x509_verify;
+  x509_verify.msg_and_cert_encoding_type = kX509AsnEncoding;
+  EXPECT_TRUE(refused(CryptVerifyMessageSignature(x509_verify, 0, blob, &content, &cert)));
+  EXPECT_TRUE(content.empty());
+  EXPECT_EQ(cert, nullptr);
+
+  content = {'x'};
+  cert = alice_;
+  CryptDecryptMessagePara x509_decrypt = DecryptPara(std::span(&my_, 1));
+  x509_decrypt.msg_and_cert_encoding_type = kX509AsnEncoding;
+  EXPECT_TRUE(refused(CryptDecryptMessage(x509_decrypt, envelope, &content, &cert)));
+  EXPECT_TRUE(content.empty());
+  EXPECT_EQ(cert, nullptr);
+
+  // The digest call checks the encoding before it touches its output.
+  Bytes hash = {'x'};
+  CryptHashMessagePara x509_hash;
+  x509_hash.msg_encoding_type = kX509AsnEncoding;
+  EXPECT_TRUE(refused(CryptHashMessage(x509_hash, data_, &hash)));
+  EXPECT_EQ(hash, Bytes({'x'}));
+}
+
 TEST_F(MessageTest, HashMessageGivesTheBareDigest) {
   const Bytes abc = {'a', 'b', 'c'};
   const struct {
