@@ -83,6 +83,15 @@ bool Detach(ByteSpan* bytes, const Bytes& buffer, Bytes* copy) {
   return true;
 }
 
+// Fails with kEncode unless both section totals of the text a change leaves
+// fit a number field.
+PlaintextResult CheckTotals(std::uint64_t form_total, std::uint64_t file_total) {
+  if (form_total > kMaxNumberField || file_total > kMaxNumberField) {
+    return Failure(kFailed, PlaintextStep::kEncode);
+  }
+  return {};
+}
+
 // Scans the outgoing plain text; anything that is not a formatted plaintext
 // counts as no container at all.
 bool ScanOutgoing(const Bytes& outgoing, FormattedPlaintextLayout* layout) {
@@ -104,9 +113,7 @@ PlaintextResult AppendToOutgoing(Bytes* outgoing, ByteSpan form_item) {
   const std::size_t entry = static_cast<std::size_t>(FormEntrySize(form_item.size()));
   const std::uint64_t form_total = layout.form.total + entry;
   const std::uint64_t file_total = layout.files.total;
-  if (form_total > kMaxNumberField || file_total > kMaxNumberField) {
-    return Failure(kFailed, PlaintextStep::kEncode);
-  }
+  if (PlaintextResult r = CheckTotals(form_total, file_total); !r.ok()) return r;
   const std::size_t form_size = static_cast<std::size_t>(layout.form.total);
   const std::size_t file_size = static_cast<std::size_t>(file_total);
   const std::size_t size = static_cast<std::size_t>(EncodedSize(form_total, file_total));
@@ -152,9 +159,7 @@ PlaintextResult AppendToOutgoing(Bytes* outgoing, ByteSpan name, ByteSpan conten
   const std::size_t entry = static_cast<std::size_t>(FileEntrySize(name.size(), content.size()));
   const std::uint64_t form_total = layout.form.total;
   const std::uint64_t file_total = layout.files.total + entry;
-  if (form_total > kMaxNumberField || file_total > kMaxNumberField) {
-    return Failure(kFailed, PlaintextStep::kEncode);
-  }
+  if (PlaintextResult r = CheckTotals(form_total, file_total); !r.ok()) return r;
   const std::size_t form_size = static_cast<std::size_t>(form_total);
   const std::size_t old_file_size = static_cast<std::size_t>(layout.files.total);
   const std::size_t size = static_cast<std::size_t>(EncodedSize(form_total, file_total));
@@ -209,9 +214,7 @@ PlaintextResult TakeFirstFormItem(Bytes* received, Bytes* item) {
   const SectionLayout& files = layout.files;
   const std::size_t first = form.first_end - form.begin;
   const std::uint64_t form_total = form.total - first;
-  if (form_total > kMaxNumberField || files.total > kMaxNumberField) {
-    return Failure(kFailed, PlaintextStep::kEncode);
-  }
+  if (PlaintextResult r = CheckTotals(form_total, files.total); !r.ok()) return r;
   if (form.count > 0) {
     try {
       item->assign(received->begin() + static_cast<std::ptrdiff_t>(form.begin + kField),
@@ -235,9 +238,7 @@ PlaintextResult TakeFirstFile(Bytes* received, Bytes* name, Bytes* content) {
   const SectionLayout& files = layout.files;
   const std::size_t first = files.first_end - files.begin;
   const std::uint64_t file_total = files.total - first;
-  if (form.total > kMaxNumberField || file_total > kMaxNumberField) {
-    return Failure(kFailed, PlaintextStep::kEncode);
-  }
+  if (PlaintextResult r = CheckTotals(form.total, file_total); !r.ok()) return r;
   if (files.count > 0) {
     const std::uint8_t* entry = received->data() + files.begin;
     const std::size_t name_size = static_cast<std::size_t>(ReadNumberField(entry + kField));

@@ -171,20 +171,18 @@ bool EncodeOid(std::span<const int> arcs, Bytes* out) {
   return true;
 }
 
-int HexValue(char c) { return HexDigitValue(static_cast<unsigned char>(c)); }
-
 bool EncodeHex(std::string_view digits, Bytes* out) {
   if (digits.size() > kMaxHexDigits) return false;
   std::size_t i = 0;
   if (digits.size() % 2 == 1) {
-    const int low = HexValue(digits[0]);
+    const int low = HexDigitValue(digits[0]);
     if (low < 0) return false;
     out->push_back(static_cast<std::uint8_t>(low));
     i = 1;
   }
   for (; i < digits.size(); i += 2) {
-    const int high = HexValue(digits[i]);
-    const int low = HexValue(digits[i + 1]);
+    const int high = HexDigitValue(digits[i]);
+    const int low = HexDigitValue(digits[i + 1]);
     if (high < 0 || low < 0) return false;
     out->push_back(static_cast<std::uint8_t>(high << 4 | low));
   }
