@@ -5,6 +5,7 @@
 #include <string>
 #include <utility>
 
+#include "crypto/envelope_input.h"
 #include "crypto/field_texts.h"
 #include "crypto/message_errors.h"
 #include "crypto/message_text.h"
@@ -56,11 +57,8 @@ Status DecryptEnvelope(ByteSpan text, Bytes* content, certs::CertInfoSet* recipi
   if (content == nullptr) return kErrEmptyInput;
   try {
     Bytes blob;
-    if (int status = DecodeMessageText(text, /*expand=*/false, &blob); status != kOk) {
-      return status;
-    }
     platform::CertStore my;
-    if (Status status = OpenUserStore(kMyStoreName, &my); !status.ok()) return status;
+    if (Status status = DecodeEnvelopeInput(text, &blob, &my); !status.ok()) return status;
     platform::CryptDecryptMessagePara para;
     para.cert_stores = std::span<const platform::CertStore>(&my, 1);
     Bytes opened;

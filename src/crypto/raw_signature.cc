@@ -2,10 +2,8 @@
 
 #include <algorithm>
 #include <new>
-#include <span>
 #include <utility>
 
-#include "certs/selection.h"
 #include "certs/verify_chain.h"
 #include "common/status.h"
 #include "crypto/field_texts.h"
@@ -25,10 +23,8 @@ Status RawSign(ByteSpan content, const certs::SignerQuery& query, std::string_vi
   if (text == nullptr) return kErrEmptyInput;
   try {
     platform::CertStore my;
-    if (Status status = OpenUserStore(kMyStoreName, &my); !status.ok()) return status;
-    platform::CertContextPtr signer =
-        certs::SelectCertificate(std::span<const platform::CertStore>(&my, 1), query, texts);
-    if (!signer) return kErrCertNotFound;
+    platform::CertContextPtr signer;
+    if (Status status = SelectSigner(query, texts, &my, &signer); !status.ok()) return status;
 
     // A certificate without a key-provider property opens no container, and
     // the hash step fails for want of a provider.

@@ -1,11 +1,9 @@
 #include "crypto/sign_message.h"
 
 #include <new>
-#include <span>
 #include <string>
 #include <utility>
 
-#include "certs/selection.h"
 #include "crypto/field_texts.h"
 #include "crypto/message_errors.h"
 #include "crypto/message_text.h"
@@ -37,10 +35,8 @@ Status SignMessage(ByteSpan content, const certs::SignerQuery& signer, const Sig
   if (text == nullptr) return kErrEmptyInput;
   try {
     platform::CertStore my;
-    if (Status status = OpenUserStore(kMyStoreName, &my); !status.ok()) return status;
-    platform::CertContextPtr cert =
-        certs::SelectCertificate(std::span<const platform::CertStore>(&my, 1), signer, texts);
-    if (!cert) return kErrCertNotFound;
+    platform::CertContextPtr cert;
+    if (Status status = SelectSigner(signer, texts, &my, &cert); !status.ok()) return status;
     Bytes encoded;
     if (Status status = SignWith(cert, content, options, &encoded); !status.ok()) return status;
     ReturnFieldTexts(cert, signer_info);

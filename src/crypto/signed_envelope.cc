@@ -5,8 +5,8 @@
 #include <string>
 #include <utility>
 
-#include "certs/selection.h"
 #include "certs/verify_chain.h"
+#include "crypto/envelope_input.h"
 #include "crypto/field_texts.h"
 #include "crypto/message_errors.h"
 #include "crypto/message_text.h"
@@ -48,11 +48,10 @@ Status SignAndEncryptEnvelope(ByteSpan content, const certs::SignerQuery& signer
     RecipientStores others;
     if (Status status = OpenRecipientStores(&others); !status.ok()) return status;
     platform::CertStore my;
-    if (Status status = OpenUserStore(kMyStoreName, &my); !status.ok()) return status;
-
-    platform::CertContextPtr signer_cert =
-        certs::SelectCertificate(std::span<const platform::CertStore>(&my, 1), signer, texts);
-    if (!signer_cert) return kErrCertNotFound;
+    platform::CertContextPtr signer_cert;
+    if (Status status = SelectSigner(signer, texts, &my, &signer_cert); !status.ok()) {
+      return status;
+    }
     platform::CertContextPtr recipient_cert = SelectRecipient(others, recipient, texts);
     if (!recipient_cert) return kErrCertNotFound;
 
@@ -75,11 +74,8 @@ Status DecryptAndVerifyEnvelope(ByteSpan text, Bytes* content, certs::CertInfoSe
   if (content == nullptr) return kErrEmptyInput;
   try {
     Bytes blob;
-    if (int status = DecodeMessageText(text, /*expand=*/false, &blob); status != kOk) {
-      return status;
-    }
     platform::CertStore my;
-    if (Status status = OpenUserStore(kMyStoreName, &my); !status.ok()) return status;
+    if (Status status = DecodeEnvelopeInput(text, &blob, &my); !status.ok()) return status;
 
     platform::CryptDecryptMessagePara decrypt_para;
     decrypt_para.cert_stores = std::span<const platform::CertStore>(&my, 1);

@@ -1,5 +1,7 @@
 #include "crypto/user_stores.h"
 
+#include <span>
+
 #include "certs/selection.h"
 
 namespace quillmark::crypto {
@@ -17,6 +19,13 @@ Status OpenRecipientStores(RecipientStores* stores) {
     }
   }
   return kOk;
+}
+
+Status SelectSigner(const certs::SignerQuery& query, const certs::ChooserTexts& texts,
+                    platform::CertStore* my, platform::CertContextPtr* signer) {
+  if (Status status = OpenUserStore(kMyStoreName, my); !status.ok()) return status;
+  *signer = certs::SelectCertificate(std::span<const platform::CertStore>(my, 1), query, texts);
+  return *signer ? kOk : kErrCertNotFound;
 }
 
 platform::CertContextPtr SelectRecipient(const RecipientStores& stores,

@@ -10,7 +10,8 @@
 // signature-key rule and the SM2 forms never apply to it.
 //
 //   platform::CertStore my;
-//   if (Status status = OpenUserStore(kMyStoreName, &my); !status.ok()) return status;
+//   platform::CertContextPtr signer;
+//   if (Status status = SelectSigner(query, texts, &my, &signer); !status.ok()) return status;
 //   RecipientStores others;
 //   if (Status status = OpenRecipientStores(&others); !status.ok()) return status;
 //   platform::CertContextPtr recipient = SelectRecipient(others, query, texts);
@@ -42,6 +43,12 @@ Status OpenUserStore(std::u16string_view name, platform::CertStore* store);
 // Opens the three stores in order; kErrStoreOpen at the first that cannot be
 // opened (those opened before it are closed when |stores| goes).
 Status OpenRecipientStores(RecipientStores* stores);
+
+// Opens "MY" into |my| and selects the signer |query| names in it (the key
+// rule and SM2 forms of |query| apply). kErrStoreOpen, or kErrCertNotFound
+// when nothing matched or the chooser was dismissed.
+Status SelectSigner(const certs::SignerQuery& query, const certs::ChooserTexts& texts,
+                    platform::CertStore* my, platform::CertContextPtr* signer);
 
 // The recipient |query| names among |stores| (its DN, separator and server
 // mode), or null.
