@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/store_common.h"
 #include "common/hex.h"
 #include "common/unicode.h"
 #include "platform/names/cert_text.h"
@@ -29,25 +30,15 @@ constexpr char kUsage[] =
     " | import STORE (FILE.p12 | --cert CERT --key KEY) [--password P]"
     " [--key-spec exchange|signature] | demo";
 
-int Fail(const std::string& message) {
-  std::fprintf(stderr, "quillmark store: %s\n", message.c_str());
-  return 1;
-}
-
-int UsageError() {
-  std::fprintf(stderr, "quillmark store: %s\n", kUsage);
-  return 2;
-}
-
 std::string Utf8(std::u16string_view text) { return Utf16ToUtf8Lossy(text); }
 
 // Appends a JSON string literal: UTF-16 to UTF-8, quotes, backslashes and
 // control characters escaped, lone surrogates as \uXXXX escapes.
 void AppendJsonString(std::u16string_view text, std::string* out) {
-  static constexpr char kHex[] = "0123456789abcdef";
   auto escape_unit = [&](char16_t c) {
     *out += "\\u";
-    for (int shift = 12; shift >= 0; shift -= 4) out->push_back(kHex[(c >> shift) & 0xF]);
+    for (int shift = 12; shift >= 0; shift -= 4)
+      out->push_back(kHexDigitsLower[(c >> shift) & 0xF]);
   };
   out->push_back('"');
   for (size_t i = 0; i < text.size(); ++i) {
@@ -94,36 +85,6 @@ void AppendJsonString(std::u16string_view text, std::string* out) {
 
 void AppendJsonString(std::string_view ascii, std::string* out) {
   AppendJsonString(Utf8ToUtf16Lossy(ascii), out);
-}
-
-// Opens a store named on the command line; prints the error itself.
-bool OpenStore(std::string_view name, std::uint32_t extra_flags, pf::CertStore* store,
-               bool* missing) {
-  std::u16string wide;
-  if (missing != nullptr) *missing = false;
-  if (!Utf8ToUtf16(name, &wide)) {
-    Fail("invalid store name '" + std::string(name) + "'");
-    return false;
-  }
-  *store = pf::CertOpenStore(pf::kCertStoreProvSystemW, pf::kDefaultEncoding,
-                             pf::kCertSystemStoreCurrentUser | extra_flags, wide);
-  if (store->is_open()) return true;
-  switch (pf::GetLastError()) {
-    case pf::kErrorInvalidParameter:
-      Fail("invalid store name '" + std::string(name) + "'");
-      break;
-    case pf::kErrorFileNotFound:
-      if (missing != nullptr) {
-        *missing = true;
-        return false;
-      }
-      Fail("no store named '" + std::string(name) + "'");
-      break;
-    default:
-      Fail("cannot open store '" + std::string(name) + "' (home folder not writable)");
-      break;
-  }
-  return false;
 }
 
 std::u16string NameText(ByteSpan name) {
@@ -191,12 +152,12 @@ int RunStoreList(Args args) {
     if (a == "--json") {
       json = true;
     } else if (a.size() > 1 && a[0] == '-') {
-      return Fail("unknown option '" + std::string(a) + "'");
+      return StoreFail("unknown option '" + std::string(a) + "'");
     } else {
       positional.push_back(a);
     }
   }
-  if (positional.size() != 1) return UsageError();
+  if (positional.size() != 1) return StoreUsage(kUsage);
   pf::CertStore store;
   bool missing = false;
   if (!OpenStore(positional[0], pf::kCertStoreOpenExistingFlag, &store, &missing) && !missing) {
@@ -226,7 +187,7 @@ int RunStoreList(Args args) {
     }
   }
   std::fwrite(out.data(), 1, out.size(), stdout);
-  return std::fflush(stdout) == 0 ? 0 : Fail("cannot write the listing");
+  return std::fflush(stdout) == 0 ? 0 : StoreFail("cannot write the listing");
 }
 
 // One certificate or CRL read from an input file.
@@ -240,13 +201,13 @@ struct Item {
 bool ReadItems(const std::string& path, std::vector<Item>* items) {
   Bytes data;
   if (pf::IsDirectory(path) || !pf::ReadWholeFile(path, &data)) {
-    Fail("cannot read '" + path + "'");
+    StoreFail("cannot read '" + path + "'");
     return false;
   }
   std::vector<pf::PemBlock> blocks;
   if (pf::LooksLikePem(data)) {
     if (!pf::ReadPemBlocks(data, &blocks)) {
-      Fail("'" + path + "' holds a damaged PEM block");
+      StoreFail("'" + path + "' holds a damaged PEM block");
       return false;
     }
   } else {
@@ -272,22 +233,22 @@ bool ReadItems(const std::string& path, std::vector<Item>* items) {
       }
     }
     if (item.thumbprint.empty()) {
-      Fail("'" + path + "' is not a certificate or CRL" +
-           (block.label.empty() ? "" : " (damaged " + block.label + " block)"));
+      StoreFail("'" + path + "' is not a certificate or CRL" +
+                (block.label.empty() ? "" : " (damaged " + block.label + " block)"));
       return false;
     }
     item.der = std::move(block.der);
     items->push_back(std::move(item));
   }
   if (items->size() == before) {
-    Fail("'" + path + "' holds no certificate or CRL");
+    StoreFail("'" + path + "' holds no certificate or CRL");
     return false;
   }
   return true;
 }
 
 int RunStoreAdd(Args args) {
-  if (args.size() < 2) return UsageError();
+  if (args.size() < 2) return StoreUsage(kUsage);
   std::vector<Item> items;
   for (std::string_view file : args.subspan(1)) {
     if (!ReadItems(std::string(file), &items)) return 1;
@@ -301,7 +262,7 @@ int RunStoreAdd(Args args) {
                                                  pf::kCertStoreAddUseExisting, nullptr)
                   : pf::CertAddEncodedCertificateToStore(store, pf::kDefaultEncoding, item.der,
                                                          pf::kCertStoreAddUseExisting, nullptr);
-    if (!ok) return Fail("cannot write to store '" + store.name() + "'");
+    if (!ok) return StoreFail("cannot write to store '" + store.name() + "'");
     out += (item.is_crl ? "crl " : "certificate ") + item.thumbprint + "\n";
   }
   std::fwrite(out.data(), 1, out.size(), stdout);
@@ -324,10 +285,10 @@ bool ParseThumbprint(std::string_view text, Bytes* out) {
 }
 
 int RunStoreRemove(Args args) {
-  if (args.size() != 2) return UsageError();
+  if (args.size() != 2) return StoreUsage(kUsage);
   Bytes sha1;
   if (!ParseThumbprint(args[1], &sha1)) {
-    return Fail("'" + std::string(args[1]) + "' is not a thumbprint (40 hex digits)");
+    return StoreFail("'" + std::string(args[1]) + "' is not a thumbprint (40 hex digits)");
   }
   pf::CertStore store;
   bool missing = false;
@@ -337,7 +298,7 @@ int RunStoreRemove(Args args) {
     if (pf::CertContextPtr c = pf::CertFindCertificateInStore(
             store, pf::kDefaultEncoding, 0, pf::kCertFindSha1Hash, ByteSpan(sha1), nullptr)) {
       if (!pf::CertDeleteCertificateFromStore(c)) {
-        return Fail("cannot remove " + thumb + " from store '" + store.name() + "'");
+        return StoreFail("cannot remove " + thumb + " from store '" + store.name() + "'");
       }
       std::printf("removed certificate %s\n", thumb.c_str());
       return 0;
@@ -346,13 +307,13 @@ int RunStoreRemove(Args args) {
          c = pf::CertEnumCRLsInStore(store, c)) {
       if (c->thumbprint() != thumb) continue;
       if (!pf::CertDeleteCRLFromStore(c)) {
-        return Fail("cannot remove " + thumb + " from store '" + store.name() + "'");
+        return StoreFail("cannot remove " + thumb + " from store '" + store.name() + "'");
       }
       std::printf("removed crl %s\n", thumb.c_str());
       return 0;
     }
   }
-  return Fail("no certificate or CRL " + thumb + " in store '" + std::string(args[0]) + "'");
+  return StoreFail("no certificate or CRL " + thumb + " in store '" + std::string(args[0]) + "'");
 }
 
 struct StoreCommand {
@@ -369,7 +330,7 @@ constexpr StoreCommand kStoreCommands[] = {
 }  // namespace
 
 int RunStore(Args args) {
-  if (args.empty()) return UsageError();
+  if (args.empty()) return StoreUsage(kUsage);
   if (args[0] == "help" || args[0] == "--help" || args[0] == "-h") {
     std::printf("%s\n", kUsage);
     return 0;
@@ -377,7 +338,7 @@ int RunStore(Args args) {
   for (const StoreCommand& c : kStoreCommands) {
     if (c.name == args[0]) return c.run(args.subspan(1));
   }
-  return Fail("unknown subcommand '" + std::string(args[0]) + "'; " + kUsage);
+  return StoreFail("unknown subcommand '" + std::string(args[0]) + "'; " + kUsage);
 }
 
 }  // namespace quillmark::cli

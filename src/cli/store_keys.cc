@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/store_common.h"
 #include "common/unicode.h"
 #include "demo/demo_pki.h"
 #include "platform/keys/key_import.h"
@@ -28,16 +29,6 @@ constexpr char kImportUsage[] =
     "usage: quillmark store import STORE (FILE.p12 [--password P] | --cert CERT --key KEY "
     "[--password P]) [--key-spec exchange|signature]";
 constexpr char kDemoUsage[] = "usage: quillmark store demo";
-
-int Fail(const std::string& message) {
-  std::fprintf(stderr, "quillmark store: %s\n", message.c_str());
-  return 1;
-}
-
-int Usage(const char* usage) {
-  std::fprintf(stderr, "quillmark store: %s\n", usage);
-  return 2;
-}
 
 const char* SpecName(std::uint32_t spec) {
   return spec == pf::kAtSignature ? "signature" : "exchange";
@@ -59,7 +50,7 @@ int ParseImportArgs(Args args, ImportArgs* out) {
     std::string_view a = args[i];
     bool takes_value = a == "--password" || a == "--cert" || a == "--key" || a == "--key-spec";
     if (takes_value) {
-      if (i + 1 >= args.size()) return Fail("option " + std::string(a) + " needs a value");
+      if (i + 1 >= args.size()) return StoreFail("option " + std::string(a) + " needs a value");
       std::string value(args[++i]);
       if (a == "--password") {
         out->password = value;
@@ -72,10 +63,10 @@ int ParseImportArgs(Args args, ImportArgs* out) {
       } else if (value == "signature") {
         out->key_spec = pf::kAtSignature;
       } else {
-        return Fail("unknown key spec '" + value + "' (exchange or signature)");
+        return StoreFail("unknown key spec '" + value + "' (exchange or signature)");
       }
     } else if (a.size() > 1 && a[0] == '-') {
-      return Fail("unknown option '" + std::string(a) + "'");
+      return StoreFail("unknown option '" + std::string(a) + "'");
     } else {
       positional.emplace_back(a);
     }
@@ -83,7 +74,7 @@ int ParseImportArgs(Args args, ImportArgs* out) {
   bool pair = !out->cert.empty() || !out->key.empty();
   if (positional.empty() || (pair && positional.size() != 1) || (!pair && positional.size() != 2) ||
       (pair && (out->cert.empty() || out->key.empty()))) {
-    return Usage(kImportUsage);
+    return StoreUsage(kImportUsage);
   }
   out->store = positional[0];
   if (!pair) out->p12 = positional[1];
@@ -92,7 +83,7 @@ int ParseImportArgs(Args args, ImportArgs* out) {
 
 bool ReadInput(const std::string& path, Bytes* data) {
   if (pf::IsDirectory(path) || !pf::ReadWholeFile(path, data)) {
-    Fail("cannot read '" + path + "'");
+    StoreFail("cannot read '" + path + "'");
     return false;
   }
   return true;
@@ -125,21 +116,6 @@ std::string ReadErrorText(pf::ImportError error, const ImportArgs& a) {
   }
 }
 
-bool OpenNamedStore(const std::string& name, pf::CertStore* store) {
-  std::u16string wide;
-  if (!Utf8ToUtf16(name, &wide)) {
-    Fail("invalid store name '" + name + "'");
-    return false;
-  }
-  *store = pf::CertOpenStore(pf::kCertStoreProvSystemW, pf::kDefaultEncoding,
-                             pf::kCertSystemStoreCurrentUser, wide);
-  if (store->is_open()) return true;
-  Fail(pf::GetLastError() == pf::kErrorInvalidParameter
-           ? "invalid store name '" + name + "'"
-           : "cannot open store '" + name + "' (home folder not writable)");
-  return false;
-}
-
 std::string SubjectText(const pf::CertContext& cert) {
   std::u16string text;
   pf::CertNameToStrW(pf::kDefaultEncoding, cert.subject_der(), pf::kCertX500NameStr, &text);
@@ -162,18 +138,18 @@ int RunStoreImport(Args args) {
     if (!ReadInput(a.cert, &cert_data) || !ReadInput(a.key, &key_data)) return 1;
     error = pf::ReadCertificateAndKey(cert_data, key_data, a.password, &pair);
   }
-  if (error != pf::ImportError::kNone) return Fail(ReadErrorText(error, a));
+  if (error != pf::ImportError::kNone) return StoreFail(ReadErrorText(error, a));
 
   pf::CertStore store;
-  if (!OpenNamedStore(a.store, &store)) return 1;
+  if (!OpenStore(a.store, 0, &store, nullptr)) return 1;
   pf::CertContextPtr added;
   switch (pf::ImportCertificateWithKey(store, pair, a.key_spec, &added)) {
     case pf::ImportError::kNone:
       break;
     case pf::ImportError::kKeyStoreFailed:
-      return Fail("cannot write the private key under " + pf::QuillmarkHome() + "/keys");
+      return StoreFail("cannot write the private key under " + pf::QuillmarkHome() + "/keys");
     default:
-      return Fail("cannot write to store '" + store.name() + "'");
+      return StoreFail("cannot write to store '" + store.name() + "'");
   }
   std::optional<pf::KeyProvInfo> info = added->key_prov_info();
   std::printf("imported %s into %s: %s (key container %s, %s key)\n", added->thumbprint().c_str(),
@@ -183,10 +159,10 @@ int RunStoreImport(Args args) {
 }
 
 int RunStoreDemo(Args args) {
-  if (!args.empty()) return Usage(kDemoUsage);
+  if (!args.empty()) return StoreUsage(kDemoUsage);
   std::vector<::quillmark::demo::DemoItem> items;
   std::string error;
-  if (!::quillmark::demo::CreateDemoPki(&items, &error)) return Fail("demo: " + error);
+  if (!::quillmark::demo::CreateDemoPki(&items, &error)) return StoreFail("demo: " + error);
   std::string out = "demonstration PKI made in " + pf::QuillmarkHome() +
                     " (a previous one there was removed first)\n";
   for (const ::quillmark::demo::DemoItem& item : items) {
@@ -197,7 +173,7 @@ int RunStoreDemo(Args args) {
     out += "\n";
   }
   std::fwrite(out.data(), 1, out.size(), stdout);
-  return std::fflush(stdout) == 0 ? 0 : Fail("cannot write the summary");
+  return std::fflush(stdout) == 0 ? 0 : StoreFail("cannot write the summary");
 }
 
 }  // namespace quillmark::cli

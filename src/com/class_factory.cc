@@ -5,21 +5,12 @@
 
 namespace quillmark::com {
 
-using ::quillmark::control::CLASS_E_CLASSNOTAVAILABLE;
-using ::quillmark::control::CLASS_E_NOAGGREGATION;
 using ::quillmark::control::CreateQuillmarkControl;
-using ::quillmark::control::E_NOINTERFACE;
-using ::quillmark::control::E_OUTOFMEMORY;
-using ::quillmark::control::E_UNEXPECTED;
-using ::quillmark::control::Guid;
-using ::quillmark::control::HRESULT;
-using ::quillmark::control::ILydraCorvaneQuillmark;
 using ::quillmark::control::kClsidLydraCorvaneQuillmark;
 using ::quillmark::control::kIidIClassFactory;
 using ::quillmark::control::kIidILydraCorvaneQuillmark;
 using ::quillmark::control::kIidIUnknown;
-using ::quillmark::control::S_FALSE;
-using ::quillmark::control::S_OK;
+
 namespace {
 
 std::atomic<std::uint32_t> g_objects{0};

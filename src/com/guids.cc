@@ -1,13 +1,14 @@
 #include "control/guids.h"
 
+#include "common/hex.h"
+
 namespace quillmark::control {
 
 std::string GuidToString(const Guid& guid) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
   std::string out = "{";
   auto put = [&out](std::uint64_t value, int digits) {
     for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) {
-      out.push_back(kHex[(value >> shift) & 0xF]);
+      out.push_back(kHexDigitsUpper[(value >> shift) & 0xF]);
     }
   };
   put(guid.data1, 8);

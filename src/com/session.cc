@@ -144,13 +144,18 @@ void AppendDialogReport(const DialogReport& r, json::Writer* w) {
   w->EndObject();
 }
 
+// Opens an answer object with the request's id, when it had one.
+void BeginAnswer(const Value* id, json::Writer* w) {
+  w->BeginObject();
+  if (id != nullptr) {
+    w->Key("id");
+    w->WriteValue(*id);
+  }
+}
+
 std::string ErrorAnswer(const Value* id, std::string_view message) {
   json::Writer w;
-  w.BeginObject();
-  if (id != nullptr) {
-    w.Key("id");
-    w.WriteValue(*id);
-  }
+  BeginAnswer(id, &w);
   w.Key("error");
   w.StringUtf8(message);
   w.EndObject();
@@ -305,11 +310,7 @@ std::string Session::AnswerOrThrow(std::string_view line) {
   HRESULT hr = dispatcher_.Invoke(dispid, request.kind, request.args, &result);
 
   json::Writer w;
-  w.BeginObject();
-  if (id != nullptr) {
-    w.Key("id");
-    w.WriteValue(*id);
-  }
+  BeginAnswer(id, &w);
   w.Key("hr");
   WriteHresult(hr, &w);
   if (!result.empty()) {

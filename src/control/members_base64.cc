@@ -8,14 +8,6 @@
 
 namespace quillmark::control {
 
-namespace {
-
-Message ConversionMessage(int status) {
-  return status == kErrNoMemory ? Message::kNoMemory : Message::kCharsetConversion;
-}
-
-}  // namespace
-
 HRESULT CCorvaneQuillmark::QMBase64Encode(std::u16string_view base64ToBeEncodedText,
                                           std::u16string* pVal) {
   MethodFrame frame(&settings_.error, pVal);
@@ -32,11 +24,7 @@ HRESULT CCorvaneQuillmark::QMBase64Encode(std::u16string_view base64ToBeEncodedT
       return frame.Fail(status,
                         status == kErrNoMemory ? Message::kNoMemory : Message::kBase64EncodeFailed);
     }
-    std::u16string text;
-    if (int status = BytesToText(settings_.code_page, encoded, &text); status != kOk) {
-      return frame.Fail(status, ConversionMessage(status));
-    }
-    return frame.Succeed(std::move(text));
+    return SucceedWithText(&frame, settings_.code_page, encoded);
   });
 }
 
@@ -56,11 +44,7 @@ HRESULT CCorvaneQuillmark::QMBase64Decode(std::u16string_view base64ToBeDecodedT
                         status == kErrNoMemory ? Message::kNoMemory : Message::kBase64DecodeFailed);
     }
     // Zero decoded bytes cannot be converted and fail here.
-    std::u16string text;
-    if (int status = BytesToText(settings_.code_page, decoded, &text); status != kOk) {
-      return frame.Fail(status, ConversionMessage(status));
-    }
-    return frame.Succeed(std::move(text));
+    return SucceedWithText(&frame, settings_.code_page, decoded);
   });
 }
 

@@ -17,8 +17,7 @@ HRESULT CCorvaneQuillmark::QMHashAndBase64Encode(std::u16string_view plainText,
     if (plainText.empty()) return frame.Fail(kErrEmptyInput, Message::kSourceEmpty);
     Bytes data;
     if (int status = TextToBytes(settings_.code_page, plainText, &data); status != kOk) {
-      return frame.Fail(status,
-                        status == kErrNoMemory ? Message::kNoMemory : Message::kCharsetConversion);
+      return frame.Fail(status, ConversionMessage(status));
     }
     std::size_t size = 0;
     Status status = crypto::DigestAndEncode(data, nullptr, &size, settings_.digest_oid);
@@ -29,12 +28,7 @@ HRESULT CCorvaneQuillmark::QMHashAndBase64Encode(std::u16string_view plainText,
     }
     if (!status.ok()) return frame.Fail(status.number(), Message::kDigestFailed);
     encoded.resize(size);
-    std::u16string text;
-    if (int convert = BytesToText(settings_.code_page, encoded, &text); convert != kOk) {
-      return frame.Fail(convert,
-                        convert == kErrNoMemory ? Message::kNoMemory : Message::kCharsetConversion);
-    }
-    return frame.Succeed(std::move(text));
+    return SucceedWithText(&frame, settings_.code_page, encoded);
   });
 }
 

@@ -27,10 +27,6 @@ namespace quillmark::control {
 
 namespace {
 
-Message ConversionMessage(int status, Message conversion = Message::kCharsetConversion) {
-  return status == kErrNoMemory ? Message::kNoMemory : conversion;
-}
-
 // Takes the outgoing plain text for a member that consumes it; false when
 // there is none.
 bool TakeOutgoing(ControlSettings& s, Bytes* data) {
@@ -38,6 +34,27 @@ bool TakeOutgoing(ControlSettings& s, Bytes* data) {
   *data = std::move(*s.outgoing_plain_text);
   s.outgoing_plain_text.reset();
   return true;
+}
+
+// Runs a member that makes an envelope: it takes the outgoing plain text
+// (none: kErrEmptyInput) and hands it to |body|(frame, data). On failure the
+// recipient's texts go, and the signer's for a signed envelope; the outgoing
+// plain text is gone either way.
+template <typename Body>
+HRESULT RunEnvelopeMaker(ControlSettings& s, bool signed_envelope, std::u16string* out,
+                         Body&& body) {
+  MethodFrame frame(&s.error, out);
+  auto cleanup = [&s, signed_envelope] {
+    if (signed_envelope) s.signer_info.Clear();
+    s.recipient_info.Clear();
+    s.outgoing_plain_text.reset();
+  };
+  frame.OnFailure(cleanup);
+  return frame.Run([&] {
+    Bytes data;
+    if (!TakeOutgoing(s, &data)) return frame.Fail(kErrEmptyInput, Message::kSourceEmpty);
+    return body(frame, data);
+  });
 }
 
 // The two opening members; |signed_envelope| also verifies the signer.
@@ -71,16 +88,7 @@ HRESULT OpenMember(ControlSettings& s, bool signed_envelope, std::u16string_view
 // the message of a failed engine call.
 HRESULT SignAndEncryptMember(ControlSettings& s, certs::KeyRule key, std::u16string_view signer_dn,
                              std::u16string_view recipient_dn, std::u16string* pVal) {
-  MethodFrame frame(&s.error, pVal);
-  auto cleanup = [&s] {
-    s.signer_info.Clear();
-    s.recipient_info.Clear();
-    s.outgoing_plain_text.reset();
-  };
-  frame.OnFailure(cleanup);
-  return frame.Run([&] {
-    Bytes data;
-    if (!TakeOutgoing(s, &data)) return frame.Fail(kErrEmptyInput, Message::kSourceEmpty);
+  return RunEnvelopeMaker(s, /*signed_envelope=*/true, pVal, [&](MethodFrame& frame, Bytes& data) {
     if (recipient_dn.size() > kMaxDnLength || signer_dn.size() > kMaxDnLength) {
       return frame.Fail(kErrTooLong, Message::kDnTooLong);
     }
@@ -104,11 +112,7 @@ HRESULT SignAndEncryptMember(ControlSettings& s, certs::KeyRule key, std::u16str
     }
     s.signer_info.UpdateFrom(std::move(made.signer));
     s.recipient_info.UpdateFrom(std::move(made.recipient));
-    std::u16string text;
-    if (int convert = BytesToText(s.code_page, made.text, &text); convert != kOk) {
-      return frame.Fail(convert, ConversionMessage(convert));
-    }
-    return frame.Succeed(std::move(text));
+    return SucceedWithText(&frame, s.code_page, made.text);
   });
 }
 
@@ -117,15 +121,7 @@ HRESULT SignAndEncryptMember(ControlSettings& s, certs::KeyRule key, std::u16str
 HRESULT CCorvaneQuillmark::QMEncryptedEnvelop(std::u16string_view deReciptDN,
                                               std::u16string* pVal) {
   ControlSettings& s = settings_;
-  MethodFrame frame(&s.error, pVal);
-  auto cleanup = [&s] {
-    s.recipient_info.Clear();
-    s.outgoing_plain_text.reset();
-  };
-  frame.OnFailure(cleanup);
-  return frame.Run([&] {
-    Bytes data;
-    if (!TakeOutgoing(s, &data)) return frame.Fail(kErrEmptyInput, Message::kSourceEmpty);
+  return RunEnvelopeMaker(s, /*signed_envelope=*/false, pVal, [&](MethodFrame& frame, Bytes& data) {
     if (int check = CheckDnArgument(deReciptDN, s.dn_separator); check != kOk) {
       return frame.Fail(check, DnCheckMessage(check));
     }
@@ -139,11 +135,7 @@ HRESULT CCorvaneQuillmark::QMEncryptedEnvelop(std::u16string_view deReciptDN,
                                             ChooserTextsOf(s), &envelope, &recipient);
     if (!status.ok()) return frame.FailWith(status, Message::kEncryptFailed);
     s.recipient_info.UpdateFrom(std::move(recipient));
-    std::u16string text;
-    if (int convert = BytesToText(s.code_page, envelope, &text); convert != kOk) {
-      return frame.Fail(convert, ConversionMessage(convert));
-    }
-    return frame.Succeed(std::move(text));
+    return SucceedWithText(&frame, s.code_page, envelope);
   });
 }
 
@@ -171,33 +163,26 @@ HRESULT CCorvaneQuillmark::QMDecryptedAndVerifiedEnvelop(
 
 HRESULT CCorvaneQuillmark::QMEncryptFileAndSave(std::u16string_view base64Certificate) {
   ControlSettings& s = settings_;
-  MethodFrame frame(&s.error, nullptr);
-  auto cleanup = [&s] {
-    s.recipient_info.Clear();
-    s.outgoing_plain_text.reset();
-  };
-  frame.OnFailure(cleanup);
-  return frame.Run([&] {
-    Bytes data;
-    if (!TakeOutgoing(s, &data)) return frame.Fail(kErrEmptyInput, Message::kSourceEmpty);
-    if (base64Certificate.empty()) return frame.Fail(kErrEmptyInput, Message::kSourceEmpty);
-    Bytes certificate;
-    if (int status = TextToBytes(s.code_page, base64Certificate, &certificate); status != kOk) {
-      return frame.Fail(status, ConversionMessage(status, Message::kConversion));
-    }
-    if (s.server_mode != 0) return frame.Fail(kErrEmptyInput, Message::kSourceEmpty);
+  return RunEnvelopeMaker(
+      s, /*signed_envelope=*/false, nullptr, [&](MethodFrame& frame, Bytes& data) {
+        if (base64Certificate.empty()) return frame.Fail(kErrEmptyInput, Message::kSourceEmpty);
+        Bytes certificate;
+        if (int status = TextToBytes(s.code_page, base64Certificate, &certificate); status != kOk) {
+          return frame.Fail(status, ConversionMessage(status, Message::kConversion));
+        }
+        if (s.server_mode != 0) return frame.Fail(kErrEmptyInput, Message::kSourceEmpty);
 
-    Bytes envelope;
-    if (Status status =
-            crypto::EncryptFileForCertificate(data, certificate, s.symmetric_oid, &envelope);
-        !status.ok()) {
-      return frame.FailWith(status, Message::kEncryptFailed);
-    }
-    if (SaveFileOrAskWithExtension(u"Save", u"*.cry", u"cry", envelope, std::nullopt) != kOk) {
-      return frame.Fail(kErrUserCancelled, Message::kUserCancelled);
-    }
-    return frame.Succeed();
-  });
+        Bytes envelope;
+        if (Status status =
+                crypto::EncryptFileForCertificate(data, certificate, s.symmetric_oid, &envelope);
+            !status.ok()) {
+          return frame.FailWith(status, Message::kEncryptFailed);
+        }
+        if (SaveFileOrAskWithExtension(u"Save", u"*.cry", u"cry", envelope, std::nullopt) != kOk) {
+          return frame.Fail(kErrUserCancelled, Message::kUserCancelled);
+        }
+        return frame.Succeed();
+      });
 }
 
 }  // namespace quillmark::control

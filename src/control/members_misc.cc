@@ -1,6 +1,7 @@
 // getVersion and GetMac: members that report nothing through errorNum but 0.
 #include <new>
 
+#include "common/hex.h"
 #include "common/status.h"
 #include "control/quillmark_control.h"
 #include "control/resources.h"
@@ -14,13 +15,10 @@ namespace {
 // "00-1A-2B-3C-4D-5E;00-1A-2B-3C-4D-5F": each address byte as two upper-case
 // hex digits, bytes joined by '-', adapters by ';'.
 std::u16string FormatMacList(const std::vector<platform::IpAdapterInfo>& adapters) {
-  static constexpr char16_t kDigits[] = u"0123456789ABCDEF";
   std::u16string out;
   for (const platform::IpAdapterInfo& adapter : adapters) {
     for (std::size_t i = 0; i < adapter.address.size(); ++i) {
-      std::uint8_t b = adapter.address[i];
-      out.push_back(kDigits[b >> 4]);
-      out.push_back(kDigits[b & 0x0F]);
+      AppendHexUpper(ByteSpan(adapter.address).subspan(i, 1), &out);
       out.push_back(i + 1 < adapter.address.size() ? u'-' : u';');
     }
   }

@@ -26,10 +26,6 @@ inline constexpr char16_t kOpenTitle[] = u"Open";
 inline constexpr char16_t kSaveTitle[] = u"Save";
 inline constexpr char16_t kAllFilesFilter[] = u"*.*";
 
-Message ConversionMessage(int status) {
-  return status == kErrNoMemory ? Message::kNoMemory : Message::kConversion;
-}
-
 // The message of a failed append; |add_failed| names the entry kind.
 Message AppendMessage(const PlaintextResult& result, Message add_failed) {
   switch (result.step) {
@@ -122,7 +118,7 @@ HRESULT CCorvaneQuillmark::QMSetPlainText(std::u16string_view plainText) {
     settings_.outgoing_plain_text.reset();
     Bytes data;
     if (int status = TextToBytes(settings_.code_page, plainText, &data); status != kOk) {
-      return frame.Fail(status, ConversionMessage(status));
+      return frame.Fail(status, ConversionMessage(status, Message::kConversion));
     }
     // Present even with zero bytes (a text made of one NUL character).
     settings_.outgoing_plain_text = std::move(data);
@@ -134,12 +130,8 @@ HRESULT CCorvaneQuillmark::QMGetPlainText(std::u16string* pVal) {
   MethodFrame frame(&settings_.error, pVal);
   return frame.Run([&] {
     if (!settings_.received_plain_text.has_value()) return frame.Succeed(std::u16string());
-    std::u16string text;
-    if (int status = BytesToText(settings_.code_page, *settings_.received_plain_text, &text);
-        status != kOk) {
-      return frame.Fail(status, ConversionMessage(status));
-    }
-    return frame.Succeed(std::move(text));
+    return SucceedWithText(&frame, settings_.code_page, *settings_.received_plain_text,
+                           Message::kConversion);
   });
 }
 
@@ -149,7 +141,7 @@ HRESULT CCorvaneQuillmark::QMAddFormItem(std::u16string_view itemContent) {
     // No emptiness test here: the container refuses an empty item.
     Bytes item;
     if (int status = TextToBytes(settings_.code_page, itemContent, &item); status != kOk) {
-      return frame.Fail(status, ConversionMessage(status));
+      return frame.Fail(status, ConversionMessage(status, Message::kConversion));
     }
     PlaintextResult result = AppendTo(&settings_.outgoing_plain_text, [&](Bytes* outgoing) {
       return encoding::AppendToOutgoing(outgoing, item);
@@ -180,7 +172,7 @@ HRESULT CCorvaneQuillmark::QMAddFile(std::u16string_view fileName) {
     }
     Bytes name_bytes;
     if (int status = TextToBytes(settings_.code_page, name, &name_bytes); status != kOk) {
-      return frame.Fail(status, ConversionMessage(status));
+      return frame.Fail(status, ConversionMessage(status, Message::kConversion));
     }
     PlaintextResult result = AppendTo(&settings_.outgoing_plain_text, [&](Bytes* outgoing) {
       return encoding::AppendToOutgoing(outgoing, name_bytes, content);
@@ -207,11 +199,7 @@ HRESULT CCorvaneQuillmark::QMGetFormItem(std::u16string* pVal) {
     }
     if (!result.ok()) return frame.Fail(result.status, TakeMessage(result));
     if (item.empty()) return frame.Succeed(std::u16string());  // no form item left
-    std::u16string text;
-    if (int status = BytesToText(settings_.code_page, item, &text); status != kOk) {
-      return frame.Fail(status, ConversionMessage(status));
-    }
-    return frame.Succeed(std::move(text));
+    return SucceedWithText(&frame, settings_.code_page, item, Message::kConversion);
   });
 }
 
@@ -235,7 +223,7 @@ HRESULT CCorvaneQuillmark::QMGetFile(std::u16string* pVal) {
     if (name_bytes.empty() || content.empty()) return frame.Succeed(std::u16string());
     std::u16string name;
     if (int status = BytesToText(settings_.code_page, name_bytes, &name); status != kOk) {
-      return frame.Fail(status, ConversionMessage(status));
+      return frame.Fail(status, ConversionMessage(status, Message::kConversion));
     }
 
     int saved;

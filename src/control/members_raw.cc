@@ -23,10 +23,6 @@ namespace quillmark::control {
 
 namespace {
 
-Message ConversionMessage(int status) {
-  return status == kErrNoMemory ? Message::kNoMemory : Message::kCharsetConversion;
-}
-
 HRESULT RawSignMember(ControlSettings& s, certs::KeyRule key, std::u16string_view dn,
                       std::u16string* pVal) {
   MethodFrame frame(&s.error, pVal);
@@ -56,11 +52,7 @@ HRESULT RawSignMember(ControlSettings& s, certs::KeyRule key, std::u16string_vie
     if (!status.ok()) return frame.FailWith(status, Message::kSignFailed);
 
     s.signer_info.UpdateFrom(std::move(info));
-    std::u16string text;
-    if (int convert = BytesToText(s.code_page, signature, &text); convert != kOk) {
-      return frame.Fail(convert, ConversionMessage(convert));
-    }
-    return frame.Succeed(std::move(text));
+    return SucceedWithText(&frame, s.code_page, signature);
   });
 }
 

@@ -110,10 +110,6 @@ struct StepFailure {
 };
 using Step = std::optional<StepFailure>;
 
-Message ConversionMessage(int status) {
-  return status == kErrNoMemory ? Message::kNoMemory : Message::kCharsetConversion;
-}
-
 // The data: the outgoing plain text (taken, since it is dropped on every
 // path) or the argument through the code page.
 Step TakeData(ControlSettings& s, const SignKind& kind, std::u16string_view plain_text,

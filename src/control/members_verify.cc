@@ -47,10 +47,6 @@ Status RunCheck(Check check, ByteSpan text, Bytes* content, certs::CertInfoSet* 
   return kErrVerifyFailed;
 }
 
-Message ConversionMessage(int status) {
-  return status == kErrNoMemory ? Message::kNoMemory : Message::kCharsetConversion;
-}
-
 HRESULT VerifyMember(ControlSettings& s, Check check, std::u16string_view signed_msg,
                      std::u16string_view plain_text) {
   MethodFrame frame(&s.error, nullptr);

@@ -1,5 +1,7 @@
 #include "control/text_convert.h"
 
+#include <utility>
+
 #include "common/status.h"
 #include "platform/os/codepage.h"
 #include "platform/os/last_error.h"
@@ -28,6 +30,19 @@ int BytesToText(std::uint32_t code_page, ByteSpan bytes, std::u16string* text) {
   }
   text->swap(converted);
   return kOk;
+}
+
+Message ConversionMessage(int status, Message conversion) {
+  return status == kErrNoMemory ? Message::kNoMemory : conversion;
+}
+
+HRESULT SucceedWithText(MethodFrame* frame, std::uint32_t code_page, ByteSpan bytes,
+                        Message conversion) {
+  std::u16string text;
+  if (int status = BytesToText(code_page, bytes, &text); status != kOk) {
+    return frame->Fail(status, ConversionMessage(status, conversion));
+  }
+  return frame->Succeed(std::move(text));
 }
 
 }  // namespace quillmark::control

@@ -6,7 +6,9 @@
 // string holding only NUL gives zero bytes. Characters the code page cannot
 // hold become '?' without a report. BytesToText converts exactly the bytes
 // given, with no terminator; malformed bytes become U+FFFD. Zero bytes cannot
-// be converted and always fail.
+// be converted and always fail. ConversionMessage gives the message a
+// member stores when either fails; SucceedWithText ends a member whose out
+// string is bytes converted to text.
 #ifndef QUILLMARK_CONTROL_TEXT_CONVERT_H_
 #define QUILLMARK_CONTROL_TEXT_CONVERT_H_
 
@@ -15,6 +17,9 @@
 #include <string_view>
 
 #include "common/bytes.h"
+#include "control/messages.h"
+#include "control/method_frame.h"
+#include "control/quillmark_interface.h"
 
 namespace quillmark::control {
 
@@ -27,6 +32,15 @@ int TextToBytes(std::uint32_t code_page, std::u16string_view text, Bytes* data);
 // (zero bytes, unknown code page), or kErrNoMemory; *text is unchanged by a
 // failure.
 int BytesToText(std::uint32_t code_page, ByteSpan bytes, std::u16string* text);
+
+// The message of a failed conversion: kNoMemory when |status| is kErrNoMemory,
+// else |conversion| (the member's own wording of a conversion failure).
+Message ConversionMessage(int status, Message conversion = Message::kCharsetConversion);
+
+// Converts |bytes| and succeeds with the text as the member's out string, or
+// fails with the conversion's number and ConversionMessage(number, conversion).
+HRESULT SucceedWithText(MethodFrame* frame, std::uint32_t code_page, ByteSpan bytes,
+                        Message conversion = Message::kCharsetConversion);
 
 }  // namespace quillmark::control
 
