@@ -15,6 +15,11 @@ cli may also use demo. Besides, only platform/ (and zlib in encoding/) may
 include the system's OpenSSL, iconv, PKCS#11, POSIX or Windows headers, which
 is checked on the sources' own #include lines.
 
+The same order holds for calls: every symbol of ours that an object file of
+one folder leaves undefined must be defined by an object of that folder or of
+one below it (read with nm), so a function declared low and defined high is
+found even though the shared library links it.
+
     include_graph.py [--src SRC] [--dot FILE] BUILD_DIR
 
 Exits 1 and names each offending edge or include when the rule is broken.
@@ -23,6 +28,7 @@ Exits 1 and names each offending edge or include when the rule is broken.
 import argparse
 import os
 import re
+import subprocess
 import sys
 from collections import Counter
 
@@ -95,6 +101,40 @@ def check_system_includes(src):
     return problems
 
 
+def read_symbols(obj):
+    """(defined, undefined) symbols of ours in one object file, mangled."""
+    out = subprocess.run(["nm", "-P", obj], capture_output=True, text=True, check=True).stdout
+    defined, undefined = set(), set()
+    for line in out.splitlines():
+        fields = line.split()
+        if len(fields) < 2 or "9quillmark" not in fields[0]:
+            continue
+        (undefined if fields[1] == "U" else defined).add(fields[0])
+    return defined, undefined
+
+
+def check_calls(objects):
+    """Undefined symbols whose only definitions lie above or beside their user."""
+    defined_in = {}
+    wanted = []
+    for obj, folder in objects:
+        defined, undefined = read_symbols(obj)
+        for name in defined:
+            defined_in.setdefault(name, set()).add(folder)
+        wanted.append((obj, folder, undefined))
+    problems = []
+    for obj, folder, undefined in wanted:
+        allowed = (allowed_below(folder) or set()) | {folder}
+        for name in sorted(undefined):
+            homes = defined_in.get(name)
+            if homes and not homes & allowed:
+                demangled = subprocess.run(["c++filt", name], capture_output=True,
+                                           text=True).stdout.strip() or name
+                problems.append(f"{os.path.basename(obj)} ({folder}) calls {demangled}, "
+                                f"defined in {', '.join(sorted(homes))}")
+    return problems
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("build_dir")
@@ -104,6 +144,7 @@ def main():
     src = os.path.realpath(args.src)
 
     edges = Counter()
+    objects = []
     depfiles = 0
     for root, _, files in os.walk(args.build_dir):
         for name in files:
@@ -116,6 +157,9 @@ def main():
             if source is None:
                 continue  # tests, benchmarks, fuzz targets see everything
             depfiles += 1
+            obj = os.path.join(root, name[:-2])
+            if os.path.exists(obj):
+                objects.append((obj, source))
             for dep in deps[1:]:
                 target = folder_of(dep, src)
                 if target is not None and target != source:
@@ -133,6 +177,7 @@ def main():
         elif target not in allowed:
             problems.append(f"{source} -> {target} ({count} includes): runs upward or sideways")
     problems += check_system_includes(src)
+    problems += check_calls(objects)
 
     if args.dot:
         with open(args.dot, "w") as out:
@@ -142,7 +187,8 @@ def main():
             out.write("}\n")
 
     folders = {f for edge in edges for f in edge}
-    print(f"{depfiles} sources, {len(folders)} folders, {len(edges)} edges")
+    print(f"{depfiles} sources, {len(folders)} folders, {len(edges)} edges, "
+          f"{len(objects)} objects' symbols checked")
     for problem in problems:
         print(problem)
     return 1 if problems else 0
