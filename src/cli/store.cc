@@ -158,23 +158,22 @@ int RunStoreList(Args args) {
     }
   }
   if (positional.size() != 1) return StoreUsage(kUsage);
+  // Listing never creates a store: a name that is not there is reported, so
+  // a mistyped name does not look like an empty store.
   pf::CertStore store;
-  bool missing = false;
-  if (!OpenStore(positional[0], pf::kCertStoreOpenExistingFlag, &store, &missing) && !missing) {
-    return 1;
-  }
+  if (!OpenStore(positional[0], pf::kCertStoreOpenExistingFlag, &store, nullptr)) return 1;
   std::string out;
   if (json) {
     out = "[";
     bool first = true;
-    for (pf::CertContextPtr c = store ? pf::CertEnumCertificatesInStore(store, nullptr) : nullptr;
-         c; c = pf::CertEnumCertificatesInStore(store, c)) {
+    for (pf::CertContextPtr c = pf::CertEnumCertificatesInStore(store, nullptr); c;
+         c = pf::CertEnumCertificatesInStore(store, c)) {
       out += first ? "\n  " : ",\n  ";
       first = false;
       AppendCertJson(*c, &out);
     }
     out += first ? "]\n" : "\n]\n";
-  } else if (store) {
+  } else {
     for (pf::CertContextPtr c = pf::CertEnumCertificatesInStore(store, nullptr); c;
          c = pf::CertEnumCertificatesInStore(store, c)) {
       AppendCertText(*c, &out);

@@ -74,11 +74,14 @@ PlaintextResult TakeFrom(std::optional<Bytes>* received, Take&& take) {
   return result;
 }
 
-// A name that stays inside the folder it is saved to.
+// A name that stays inside the folder it is saved to and holds no control
+// character (a line break or an escape sequence would reach file listings and
+// terminals as the sender wrote it).
 bool IsPlainFileName(std::u16string_view name) {
+  auto is_control = [](char16_t c) { return c < 0x20 || c == 0x7F; };
   return !name.empty() && name != u"." && name != u".." &&
          name.find(u'/') == std::u16string_view::npos &&
-         name.find(u'\0') == std::u16string_view::npos;
+         std::none_of(name.begin(), name.end(), is_control);
 }
 
 // The stubPath folder text from the CtlSettings key of the control's class.

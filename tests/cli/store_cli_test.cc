@@ -186,8 +186,25 @@ TEST_F(StoreListTest, RemoveTakesCertificatesAndCrls) {
 }
 
 TEST_F(StoreCliTest, AnEmptyStoreListsNothing) {
-  EXPECT_EQ(Run("store list EmptyStore --json").out, "[]\n");
-  EXPECT_EQ(Run("store list EmptyStore").out, "");
+  ASSERT_TRUE(platform::CertOpenStore(platform::kCertStoreProvSystemW, platform::kDefaultEncoding,
+                                      platform::kCertSystemStoreCurrentUser, u"EmptyStore")
+                  .is_open());
+  Result json = Run("store list EmptyStore --json");
+  EXPECT_EQ(json.status, 0) << json.err;
+  EXPECT_EQ(json.out, "[]\n");
+  Result text = Run("store list EmptyStore");
+  EXPECT_EQ(text.status, 0) << text.err;
+  EXPECT_EQ(text.out, "");
+}
+
+TEST_F(StoreCliTest, ListingAMissingStoreFailsAndCreatesNothing) {
+  for (const char* args : {"store list NoSuchStore", "store list NoSuchStore --json"}) {
+    Result r = Run(args);
+    EXPECT_NE(r.status, 0) << args;
+    EXPECT_EQ(r.out, "") << args;
+    EXPECT_NE(r.err.find("no store named 'NoSuchStore'"), std::string::npos) << r.err;
+  }
+  EXPECT_FALSE(platform::IsDirectory(home_.path() + "/stores/NoSuchStore"));
 }
 
 // Command lines that must fail, each against the inputs the test writes.

@@ -291,5 +291,24 @@ TEST_F(ReceivedPlaintextTest, ServerModeRefusesNamesThatLeaveTheStubFolder) {
   EXPECT_TRUE(platform::ListDirectory(stub).empty());
 }
 
+TEST_F(ReceivedPlaintextTest, ServerModeRefusesNamesWithControlCharacters) {
+  std::string stub = ServerModeWithStubPath();
+  std::u16string out = u"x";
+  for (std::string_view name :
+       {std::string_view("line\nbreak.txt"), std::string_view("tab\t.txt"),
+        std::string_view("\x1b[31mred.txt"), std::string_view("del\x7f.txt"),
+        std::string_view("nul\0.txt", 8)}) {
+    Receive({}, {{name, "payload"}});
+    EXPECT_EQ(qm_.QMGetFile(&out), S_FALSE);
+    EXPECT_EQ(out, u"");
+    EXPECT_EQ(Num(), kFailed);
+    EXPECT_EQ(Msg(), "保存文件失败");
+  }
+  EXPECT_TRUE(platform::ListDirectory(stub).empty());
+  Receive({}, {{"plain name.txt", "payload"}});
+  EXPECT_EQ(qm_.QMGetFile(&out), S_OK);
+  EXPECT_EQ(out, u"plain name.txt");
+}
+
 }  // namespace
 }  // namespace quillmark::control
