@@ -16,46 +16,7 @@
 
 namespace quillmark::demo {
 
-using ::quillmark::platform::CertOpenStore;
-using ::quillmark::platform::kCertFindSha1Hash;
-using ::quillmark::platform::kCertStoreOpenExistingFlag;
-using ::quillmark::platform::kCertStoreProvSystemW;
-using ::quillmark::platform::kCertSystemStoreCurrentUser;
-
-using ::quillmark::platform::CertAddCertificateContextToStore;
-using ::quillmark::platform::CertAddEncodedCertificateToStore;
-using ::quillmark::platform::CertAddEncodedCRLToStore;
-using ::quillmark::platform::CertContext;
-using ::quillmark::platform::CertContextPtr;
-using ::quillmark::platform::CertDeleteCertificateFromStore;
-using ::quillmark::platform::CertDeleteCRLFromStore;
-using ::quillmark::platform::CertEnumCRLsInStore;
-using ::quillmark::platform::CertificateWithKey;
-using ::quillmark::platform::CertNameToStrW;
-using ::quillmark::platform::CertStore;
-using ::quillmark::platform::CrlContextPtr;
-using ::quillmark::platform::CrlRequest;
-using ::quillmark::platform::CryptAcquireContextW;
-using ::quillmark::platform::ImportCertificateWithKey;
-using ::quillmark::platform::ImportError;
-using ::quillmark::platform::IssueCertificate;
-using ::quillmark::platform::IssueCrl;
-using ::quillmark::platform::IssueRequest;
-using ::quillmark::platform::IssuingKey;
-using ::quillmark::platform::kAtKeyExchange;
-using ::quillmark::platform::kAtSignature;
-using ::quillmark::platform::kCertStoreAddReplaceExisting;
-using ::quillmark::platform::kCertX500NameStr;
-using ::quillmark::platform::kCryptDeleteKeyset;
-using ::quillmark::platform::kDefaultEncoding;
-using ::quillmark::platform::KeyProvInfo;
-using ::quillmark::platform::kProvRsaFull;
-using ::quillmark::platform::kSoftwareProviderName;
-using ::quillmark::platform::ProvHandle;
-using ::quillmark::platform::QuillmarkHome;
-using ::quillmark::platform::ReadWholeFile;
-using ::quillmark::platform::RemoveFile;
-using ::quillmark::platform::WriteFileAtomically;
+namespace pf = ::quillmark::platform;
 
 namespace {
 
@@ -77,9 +38,9 @@ Names BankName(std::string cn, std::string ou = "") {
   return names;
 }
 
-CertStore OpenStore(std::string_view name, std::uint32_t extra_flags = 0) {
-  return CertOpenStore(kCertStoreProvSystemW, kDefaultEncoding,
-                       kCertSystemStoreCurrentUser | extra_flags, Utf8ToUtf16Lossy(name));
+pf::CertStore OpenStore(std::string_view name, std::uint32_t extra_flags = 0) {
+  return pf::CertOpenStore(pf::kCertStoreProvSystemW, pf::kDefaultEncoding,
+                           pf::kCertSystemStoreCurrentUser | extra_flags, Utf8ToUtf16Lossy(name));
 }
 
 bool HexToBytes(std::string_view hex, Bytes* out) {
@@ -100,40 +61,40 @@ bool HexToBytes(std::string_view hex, Bytes* out) {
 // Removes what a manifest lists; entries already gone are fine.
 void RemoveListed(const std::string& manifest_path) {
   Bytes data;
-  if (!ReadWholeFile(manifest_path, &data)) return;
+  if (!pf::ReadWholeFile(manifest_path, &data)) return;
   std::istringstream lines{std::string(AsChars(data))};
   for (std::string line; std::getline(lines, line);) {
     size_t tab1 = line.find('\t');
     size_t tab2 = tab1 == std::string::npos ? tab1 : line.find('\t', tab1 + 1);
     std::string kind = line.substr(0, tab1);
     if (kind == "container" && tab1 != std::string::npos) {
-      ProvHandle gone;
-      CryptAcquireContextW(&gone, Utf8ToUtf16Lossy(line.substr(tab1 + 1)), kSoftwareProviderName,
-                           kProvRsaFull, kCryptDeleteKeyset);
+      pf::ProvHandle gone;
+      pf::CryptAcquireContextW(&gone, Utf8ToUtf16Lossy(line.substr(tab1 + 1)),
+                               pf::kSoftwareProviderName, pf::kProvRsaFull, pf::kCryptDeleteKeyset);
       continue;
     }
     if (tab2 == std::string::npos) continue;
     std::string store_name = line.substr(tab1 + 1, tab2 - tab1 - 1);
     std::string thumb = line.substr(tab2 + 1);
-    CertStore store = OpenStore(store_name, kCertStoreOpenExistingFlag);
+    pf::CertStore store = OpenStore(store_name, pf::kCertStoreOpenExistingFlag);
     if (!store) continue;
     Bytes sha1;
     if (kind == "cert" && HexToBytes(thumb, &sha1)) {
-      if (CertContextPtr c = CertFindCertificateInStore(
-              store, kDefaultEncoding, 0, kCertFindSha1Hash, ByteSpan(sha1), nullptr)) {
-        CertDeleteCertificateFromStore(c);
+      if (pf::CertContextPtr c = CertFindCertificateInStore(
+              store, pf::kDefaultEncoding, 0, pf::kCertFindSha1Hash, ByteSpan(sha1), nullptr)) {
+        pf::CertDeleteCertificateFromStore(c);
       }
     } else if (kind == "crl") {
-      for (CrlContextPtr c = CertEnumCRLsInStore(store, nullptr); c;
-           c = CertEnumCRLsInStore(store, c)) {
+      for (pf::CrlContextPtr c = pf::CertEnumCRLsInStore(store, nullptr); c;
+           c = pf::CertEnumCRLsInStore(store, c)) {
         if (c->thumbprint() == thumb) {
-          CertDeleteCRLFromStore(c);
+          pf::CertDeleteCRLFromStore(c);
           break;
         }
       }
     }
   }
-  RemoveFile(manifest_path);
+  pf::RemoveFile(manifest_path);
 }
 
 // Issues and stores the demonstration objects, recording each in the manifest
@@ -149,11 +110,11 @@ class DemoBuilder {
   }
 
   // Issues a certificate; |key| receives its new key pair.
-  bool Issue(IssueRequest request, bool sm2, IssuingKey* key, Bytes* cert) {
-    *key = sm2 ? IssuingKey::GenerateSm2() : IssuingKey::GenerateRsa(2048);
+  bool Issue(pf::IssueRequest request, bool sm2, pf::IssuingKey* key, Bytes* cert) {
+    *key = sm2 ? pf::IssuingKey::GenerateSm2() : pf::IssuingKey::GenerateRsa(2048);
     if (!*key) return Fail("cannot generate a key pair");
     request.subject_key = key;
-    if (!IssueCertificate(request, cert)) {
+    if (!pf::IssueCertificate(request, cert)) {
       return Fail("cannot issue the certificate of " + request.subject[0].second);
     }
     return true;
@@ -161,10 +122,10 @@ class DemoBuilder {
 
   // Adds a certificate without a key.
   bool AddCertificate(const char* store_name, const char* role, const Bytes& der) {
-    CertStore store = OpenStore(store_name);
-    CertContextPtr added;
-    if (!store || !CertAddEncodedCertificateToStore(store, kDefaultEncoding, der,
-                                                    kCertStoreAddReplaceExisting, &added)) {
+    pf::CertStore store = OpenStore(store_name);
+    pf::CertContextPtr added;
+    if (!store || !pf::CertAddEncodedCertificateToStore(store, pf::kDefaultEncoding, der,
+                                                        pf::kCertStoreAddReplaceExisting, &added)) {
       return Fail(std::string("cannot write to store ") + store_name);
     }
     return Record(store, role, *added, nullptr);
@@ -172,15 +133,17 @@ class DemoBuilder {
 
   // Adds a certificate with its private key in a new container.
   bool AddCertificateWithKey(const char* store_name, const char* role, const Bytes& cert,
-                             const IssuingKey& key, std::uint32_t spec, CertContextPtr* added) {
-    CertificateWithKey pair;
+                             const pf::IssuingKey& key, std::uint32_t spec,
+                             pf::CertContextPtr* added) {
+    pf::CertificateWithKey pair;
     if (!key.PrivateKeyInfo(&pair.pkcs8_der)) return Fail("cannot encode a key");
     pair.cert_der = cert;
-    CertStore store = OpenStore(store_name);
-    if (!store || ImportCertificateWithKey(store, pair, spec, added) != ImportError::kNone) {
+    pf::CertStore store = OpenStore(store_name);
+    if (!store ||
+        pf::ImportCertificateWithKey(store, pair, spec, added) != pf::ImportError::kNone) {
       return Fail(std::string("cannot store a key and certificate in ") + store_name);
     }
-    std::optional<KeyProvInfo> info = (*added)->key_prov_info();
+    std::optional<pf::KeyProvInfo> info = (*added)->key_prov_info();
     if (!info || !Append("container\t" + Utf16ToUtf8Lossy(info->container))) {
       return Fail("cannot write " + manifest_path_);
     }
@@ -188,24 +151,24 @@ class DemoBuilder {
   }
 
   // Adds a copy of a stored certificate, with its key-provider property.
-  bool AddCopy(const char* store_name, const char* role, const CertContextPtr& cert) {
-    CertStore store = OpenStore(store_name);
-    CertContextPtr added;
-    if (!store ||
-        !CertAddCertificateContextToStore(store, cert, kCertStoreAddReplaceExisting, &added)) {
+  bool AddCopy(const char* store_name, const char* role, const pf::CertContextPtr& cert) {
+    pf::CertStore store = OpenStore(store_name);
+    pf::CertContextPtr added;
+    if (!store || !pf::CertAddCertificateContextToStore(store, cert,
+                                                        pf::kCertStoreAddReplaceExisting, &added)) {
       return Fail(std::string("cannot write to store ") + store_name);
     }
-    std::optional<KeyProvInfo> info = added->key_prov_info();
+    std::optional<pf::KeyProvInfo> info = added->key_prov_info();
     return Record(store, role, *added, info ? &*info : nullptr);
   }
 
-  bool AddCrl(const char* store_name, const CrlRequest& request) {
+  bool AddCrl(const char* store_name, const pf::CrlRequest& request) {
     Bytes der;
-    CertStore store = OpenStore(store_name);
-    CrlContextPtr added;
-    if (!IssueCrl(request, &der)) return Fail("cannot issue a CRL");
-    if (!store || !CertAddEncodedCRLToStore(store, kDefaultEncoding, der,
-                                            kCertStoreAddReplaceExisting, &added)) {
+    pf::CertStore store = OpenStore(store_name);
+    pf::CrlContextPtr added;
+    if (!pf::IssueCrl(request, &der)) return Fail("cannot issue a CRL");
+    if (!store || !pf::CertAddEncodedCRLToStore(store, pf::kDefaultEncoding, der,
+                                                pf::kCertStoreAddReplaceExisting, &added)) {
       return Fail(std::string("cannot write to store ") + store_name);
     }
     if (!Append("crl\t" + store.name() + "\t" + added->thumbprint())) {
@@ -214,7 +177,7 @@ class DemoBuilder {
     DemoItem item;
     item.store = store.name();
     item.role = "CRL";
-    CertNameToStrW(kDefaultEncoding, added->issuer_der(), kCertX500NameStr, &item.name);
+    pf::CertNameToStrW(pf::kDefaultEncoding, added->issuer_der(), pf::kCertX500NameStr, &item.name);
     item.thumbprint = added->thumbprint();
     created_->push_back(std::move(item));
     return true;
@@ -223,18 +186,18 @@ class DemoBuilder {
  private:
   bool Append(const std::string& line) {
     manifest_ += line + "\n";
-    return WriteFileAtomically(manifest_path_, AsBytes(manifest_), 0600);
+    return pf::WriteFileAtomically(manifest_path_, AsBytes(manifest_), 0600);
   }
 
-  bool Record(const CertStore& store, const char* role, const CertContext& cert,
-              const KeyProvInfo* info) {
+  bool Record(const pf::CertStore& store, const char* role, const pf::CertContext& cert,
+              const pf::KeyProvInfo* info) {
     if (!Append("cert\t" + store.name() + "\t" + cert.thumbprint())) {
       return Fail("cannot write " + manifest_path_);
     }
     DemoItem item;
     item.store = store.name();
     item.role = role;
-    CertNameToStrW(kDefaultEncoding, cert.subject_der(), kCertX500NameStr, &item.name);
+    pf::CertNameToStrW(pf::kDefaultEncoding, cert.subject_der(), pf::kCertX500NameStr, &item.name);
     item.thumbprint = cert.thumbprint();
     if (info != nullptr) {
       item.container = info->container;
@@ -251,12 +214,12 @@ class DemoBuilder {
 };
 
 struct Authority {
-  IssuingKey key;
+  pf::IssuingKey key;
   Bytes cert;
 };
 
-IssueRequest CaRequest(Names subject, const Authority* parent, int days, int path_length) {
-  IssueRequest r;
+pf::IssueRequest CaRequest(Names subject, const Authority* parent, int days, int path_length) {
+  pf::IssueRequest r;
   r.subject = std::move(subject);
   if (parent != nullptr) {
     r.issuer_cert = parent->cert;
@@ -269,9 +232,9 @@ IssueRequest CaRequest(Names subject, const Authority* parent, int days, int pat
   return r;
 }
 
-IssueRequest UserRequest(Names subject, const Authority& issuer, const char* key_usage,
-                         const char* email, const char* crl_url) {
-  IssueRequest r;
+pf::IssueRequest UserRequest(Names subject, const Authority& issuer, const char* key_usage,
+                             const char* email, const char* crl_url) {
+  pf::IssueRequest r;
   r.subject = std::move(subject);
   r.issuer_cert = issuer.cert;
   r.issuer_key = &issuer.key;
@@ -283,8 +246,8 @@ IssueRequest UserRequest(Names subject, const Authority& issuer, const char* key
   return r;
 }
 
-CrlRequest RevocationList(const Authority& issuer, std::vector<ByteSpan> revoked) {
-  CrlRequest r;
+pf::CrlRequest RevocationList(const Authority& issuer, std::vector<ByteSpan> revoked) {
+  pf::CrlRequest r;
   r.issuer_cert = issuer.cert;
   r.issuer_key = &issuer.key;
   r.revoked = std::move(revoked);
@@ -325,15 +288,15 @@ struct User {
   const char* email;
   std::uint32_t spec;
   bool sm2;
-  IssuingKey key;
+  pf::IssuingKey key;
   Bytes cert;
-  CertContextPtr stored;
+  pf::CertContextPtr stored;
 };
 
 // A user of one of the customer CAs, stored in MY with its key.
 bool BuildUser(DemoBuilder& b, const Authorities& a, User* u) {
   const Authority& issuer = u->sm2 ? a.sm2_customer : a.customer;
-  const char* usage = u->spec == kAtKeyExchange ? kExchangeUsage : kSignatureUsage;
+  const char* usage = u->spec == pf::kAtKeyExchange ? kExchangeUsage : kSignatureUsage;
   return b.Issue(UserRequest(BankName(u->cn, u->ou), issuer, usage, u->email,
                              u->sm2 ? kSm2CustomerCrlUrl : kCustomerCrlUrl),
                  u->sm2, &u->key, &u->cert) &&
@@ -350,7 +313,7 @@ bool BuildRecipients(DemoBuilder& b, const Authorities& a) {
   for (const Recipient& r :
        {Recipient{"钱七", "Personal", "qianqi@demobank.example"},
         Recipient{"Merchant Payments", "Merchant Services", "payments@demobank.example"}}) {
-    IssuingKey key;
+    pf::IssuingKey key;
     Bytes cert;
     if (!b.Issue(UserRequest(BankName(r.cn, r.ou), a.customer, kRecipientUsage, r.email,
                              kCustomerCrlUrl),
@@ -365,19 +328,21 @@ bool BuildRecipients(DemoBuilder& b, const Authorities& a) {
 bool Build(DemoBuilder& b) {
   Authorities a;
   if (!BuildAuthorities(b, &a)) return false;
-  User zhang{"user", "张三", "Personal", "zhangsan@demobank.example", kAtKeyExchange, false,
+  User zhang{"user", "张三", "Personal", "zhangsan@demobank.example", pf::kAtKeyExchange, false,
              {},     {},     {}};
-  User li{"user", "Li Si", "Corporate", "lisi@demobank.example", kAtSignature, false, {}, {}, {}};
+  User li{"user", "Li Si", "Corporate", "lisi@demobank.example", pf::kAtSignature, false,
+          {},     {},      {}};
   User wang{"revoked user",
             "王五",
             "Personal",
             "wangwu@demobank.example",
-            kAtKeyExchange,
+            pf::kAtKeyExchange,
             false,
             {},
             {},
             {}};
-  User zhao{"user", "赵六", "Personal", "zhaoliu@demobank.example", kAtSignature, true, {}, {}, {}};
+  User zhao{"user", "赵六", "Personal", "zhaoliu@demobank.example", pf::kAtSignature, true,
+            {},     {},     {}};
   for (User* u : {&zhang, &li, &wang, &zhao}) {
     if (!BuildUser(b, a, u)) return false;
   }
@@ -395,7 +360,7 @@ bool Build(DemoBuilder& b) {
 }  // namespace
 
 bool CreateDemoPki(std::vector<DemoItem>* created, std::string* error) {
-  std::string home = QuillmarkHome();
+  std::string home = pf::QuillmarkHome();
   if (home.empty()) {
     *error = "cannot create the home folder";
     return false;
