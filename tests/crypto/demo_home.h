@@ -105,6 +105,18 @@ inline Status NumberAsCode(int number) {
   return Status(number, static_cast<std::uint32_t>(number));
 }
 
+// The content `openssl smime -verify` reads out of the DER signature |der|,
+// written to |dir| (which ends in '/'); a detached signature is checked
+// against |dir|data.bin. False when openssl refuses the signature.
+inline bool OpensslSmimeVerify(const std::string& dir, const Bytes& der, bool detached,
+                               Bytes* content) {
+  if (!testing::WriteBytes(dir + "p7.der", der)) return false;
+  const std::string with = detached ? " -content " + dir + "data.bin" : "";
+  return testing::RunShell("openssl smime -verify -inform DER -noverify -binary -in " + dir +
+                           "p7.der" + with + " -out " + dir + "out.bin 2>/dev/null") == 0 &&
+         platform::ReadWholeFile(dir + "out.bin", content);
+}
+
 }  // namespace crypto
 }  // namespace quillmark
 
