@@ -15,6 +15,7 @@
 #include "platform/names/cert_text.h"
 #include "platform/openssl/pem.h"
 #include "platform/os/files.h"
+#include "platform/os/home.h"
 #include "platform/os/last_error.h"
 #include "platform/store/cert_context.h"
 #include "platform/store/cert_store.h"
@@ -26,7 +27,8 @@ namespace {
 namespace pf = quillmark::platform;
 
 constexpr char kUsage[] =
-    "usage: quillmark store list STORE [--json] | add STORE FILE... | remove STORE THUMBPRINT"
+    "usage: quillmark store [--home DIR] list STORE [--json] | add STORE FILE... | remove STORE "
+    "THUMBPRINT"
     " | import STORE (FILE.p12 | --cert CERT --key KEY) [--password P]"
     " [--key-spec exchange|signature] | demo";
 
@@ -329,6 +331,13 @@ constexpr StoreCommand kStoreCommands[] = {
 }  // namespace
 
 int RunStore(Args args) {
+  // A leading --home DIR names the home folder for this command, as
+  // QUILLMARK_HOME would.
+  if (!args.empty() && args[0] == "--home") {
+    if (args.size() < 2 || args[1].empty()) return StoreUsage(kUsage);
+    pf::SetQuillmarkHome(std::string(args[1]));
+    args = args.subspan(2);
+  }
   if (args.empty()) return StoreUsage(kUsage);
   if (args[0] == "help" || args[0] == "--help" || args[0] == "-h") {
     std::printf("%s\n", kUsage);

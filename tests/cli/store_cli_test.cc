@@ -207,6 +207,20 @@ TEST_F(StoreCliTest, ListingAMissingStoreFailsAndCreatesNothing) {
   EXPECT_FALSE(platform::IsDirectory(home_.path() + "/stores/NoSuchStore"));
 }
 
+TEST_F(StoreCliTest, HomeOptionNamesTheHomeOverTheEnvironment) {
+  testing::ScratchDir other;
+  ASSERT_TRUE(platform::CertOpenStore(platform::kCertStoreProvSystemW, platform::kDefaultEncoding,
+                                      platform::kCertSystemStoreCurrentUser, u"OnlyHere")
+                  .is_open());
+  Result there = Run("store --home '" + other.path() + "' add Elsewhere " +
+                     Write("good.der", Cert(NameBuilder().Add("CN", "Other").Der(), {0x05})));
+  ASSERT_EQ(there.status, 0) << there.err;
+  EXPECT_TRUE(platform::IsDirectory(other.path() + "/stores/Elsewhere"));
+  EXPECT_FALSE(platform::IsDirectory(home_.path() + "/stores/Elsewhere"));
+  EXPECT_EQ(Run("store --home '" + other.path() + "' list Elsewhere").status, 0);
+  EXPECT_NE(Run("store --home '" + other.path() + "' list OnlyHere").status, 0);
+}
+
 // Command lines that must fail, each against the inputs the test writes.
 const char* const kBadCommands[] = {
     "store",
@@ -235,6 +249,9 @@ const char* const kBadCommands[] = {
     "store remove MY ZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZ",
     "store remove MY 0000000000000000000000000000000000000000",
     "store remove a/b 0000000000000000000000000000000000000000",
+    "store --home",
+    "store --home ''  list MY",
+    "store --home /tmp",
 };
 
 TEST_F(StoreCliTest, EveryBadInputGivesOneErrorLineAndChangesNothing) {
