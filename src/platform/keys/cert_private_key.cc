@@ -3,9 +3,11 @@
 #include <openssl/x509.h>
 
 #include <algorithm>
+#include <optional>
 
 #include "platform/keys/key_provider_internal.h"
 #include "platform/os/last_error.h"
+#include "platform/store/cert_store.h"
 
 namespace quillmark::platform {
 
@@ -27,11 +29,9 @@ bool SamePublicKey(ByteSpan a, ByteSpan b) {
   return ka && kb && EVP_PKEY_eq(ka.get(), kb.get()) == 1;
 }
 
-}  // namespace
-
-bool CryptAcquireCertificatePrivateKey(const CertContext& cert, std::uint32_t flags,
-                                       ProvHandle* prov, std::uint32_t* key_spec) {
-  prov->reset();
+// One try with the property as the context holds it now.
+bool AcquireOnce(const CertContext& cert, std::uint32_t flags, ProvHandle* prov,
+                 std::uint32_t* key_spec) {
   KeyProvInfo info;
   if (!CertGetCertificateContextProperty(cert, kCertKeyProvInfoPropId, &info)) {
     return Fail(kCryptENoKeyProperty);
@@ -51,6 +51,24 @@ bool CryptAcquireCertificatePrivateKey(const CertContext& cert, std::uint32_t fl
   *prov = std::move(opened);
   *key_spec = info.key_spec;
   return true;
+}
+
+}  // namespace
+
+bool CryptAcquireCertificatePrivateKey(const CertContext& cert, std::uint32_t flags,
+                                       ProvHandle* prov, std::uint32_t* key_spec) {
+  prov->reset();
+  if (AcquireOnce(cert, flags, prov, key_spec)) return true;
+  // A re-import in another process may have moved the key (to the other spec)
+  // after this context read its property: read the property again and retry.
+  std::uint32_t first_error = GetLastError();
+  if (first_error != kNteNoKey && first_error != kNteBadKeyset) return false;
+  std::optional<KeyProvInfo> before = cert.key_prov_info();
+  if (!CertReloadKeyProvInfo(cert) || cert.key_prov_info() == before) {
+    SetLastError(first_error);
+    return false;
+  }
+  return AcquireOnce(cert, flags, prov, key_spec);
 }
 
 }  // namespace quillmark::platform

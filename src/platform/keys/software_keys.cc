@@ -192,6 +192,12 @@ class SoftwareContainer : public KeyContainer {
     return 0;
   }
 
+  std::uint32_t RemovePrivateKey(std::uint32_t spec) override {
+    std::string spec_name = KeySpecName(spec);
+    if (spec_name.empty()) return kNteBadKey;
+    return RemoveFile(dir_ + "/" + spec_name + ".pem") ? 0 : kNteFail;
+  }
+
   std::uint32_t PutPrivateKey(std::uint32_t spec, EVP_PKEY* key) override {
     std::string spec_name = KeySpecName(spec);
     if (spec_name.empty()) return kNteBadKey;
@@ -209,13 +215,29 @@ class SoftwareContainer : public KeyContainer {
   }
 
  private:
+  // The key of |spec| as its file holds it now. A key this handle has used
+  // stays usable through it when its file goes away (a re-import that moved
+  // the certificate to the other spec removes the old file), so a signer that
+  // opened the container before the switch finishes with the key it began with.
   std::uint32_t LoadPrivateKey(std::uint32_t spec, ossl::PkeyPtr* out) {
     std::string spec_name = KeySpecName(spec);
     if (spec_name.empty()) return kNteBadKey;
-    return ParsedKeyCache::Instance().Load(dir_ + "/" + spec_name + ".pem", out, nullptr);
+    std::uint32_t err =
+        ParsedKeyCache::Instance().Load(dir_ + "/" + spec_name + ".pem", out, nullptr);
+    std::lock_guard<std::mutex> lock(held_mu_);
+    ossl::PkeyPtr& held = held_[spec];
+    if (err == 0) {
+      if (EVP_PKEY_up_ref(out->get()) == 1) held.reset(out->get());
+      return 0;
+    }
+    if (err != kNteNoKey || held == nullptr || EVP_PKEY_up_ref(held.get()) != 1) return err;
+    out->reset(held.get());
+    return 0;
   }
 
   std::string dir_;
+  std::mutex held_mu_;
+  std::map<std::uint32_t, ossl::PkeyPtr> held_;  // keys used through this handle, by spec
 };
 
 class SoftwareProvider : public KeyProviderBackend {
