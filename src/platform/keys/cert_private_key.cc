@@ -29,6 +29,9 @@ bool SamePublicKey(ByteSpan a, ByteSpan b) {
   return ka && kb && EVP_PKEY_eq(ka.get(), kb.get()) == 1;
 }
 
+// How often the property is read again when the key it names has moved.
+constexpr int kMaxReloads = 3;
+
 // One try with the property as the context holds it now.
 bool AcquireOnce(const CertContext& cert, std::uint32_t flags, ProvHandle* prov,
                  std::uint32_t* key_spec) {
@@ -58,17 +61,20 @@ bool AcquireOnce(const CertContext& cert, std::uint32_t flags, ProvHandle* prov,
 bool CryptAcquireCertificatePrivateKey(const CertContext& cert, std::uint32_t flags,
                                        ProvHandle* prov, std::uint32_t* key_spec) {
   prov->reset();
-  if (AcquireOnce(cert, flags, prov, key_spec)) return true;
-  // A re-import in another process may have moved the key (to the other spec)
-  // after this context read its property: read the property again and retry.
-  std::uint32_t first_error = GetLastError();
-  if (first_error != kNteNoKey && first_error != kNteBadKeyset) return false;
-  std::optional<KeyProvInfo> before = cert.key_prov_info();
-  if (!CertReloadKeyProvInfo(cert) || cert.key_prov_info() == before) {
-    SetLastError(first_error);
-    return false;
+  // A re-import in another process may move the key (to the other spec)
+  // after this context read its property: while the property read again
+  // differs, try again with it.
+  std::optional<KeyProvInfo> tried = cert.key_prov_info();
+  for (int attempt = 0;; ++attempt) {
+    if (AcquireOnce(cert, flags, prov, key_spec)) return true;
+    std::uint32_t error = GetLastError();
+    if ((error != kNteNoKey && error != kNteBadKeyset) || attempt == kMaxReloads ||
+        !CertReloadKeyProvInfo(cert) || cert.key_prov_info() == tried) {
+      SetLastError(error);
+      return false;
+    }
+    tried = cert.key_prov_info();
   }
-  return AcquireOnce(cert, flags, prov, key_spec);
 }
 
 }  // namespace quillmark::platform

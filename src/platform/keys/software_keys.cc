@@ -133,17 +133,11 @@ class SoftwareContainer : public KeyContainer {
   explicit SoftwareContainer(std::string dir) : dir_(std::move(dir)) {}
 
   std::uint32_t GetPublicKey(std::uint32_t spec, ossl::PkeyPtr* out) override {
-    std::string spec_name = KeySpecName(spec);
-    if (spec_name.empty()) return kNteBadKey;
-    // Hand out only the public half.
-    return ParsedKeyCache::Instance().Load(dir_ + "/" + spec_name + ".pem", nullptr, out);
+    return Load(spec, nullptr, out, nullptr);  // only the public half leaves
   }
 
   std::uint32_t GetPublicKeyInfo(std::uint32_t spec, Bytes* spki_der) override {
-    std::string spec_name = KeySpecName(spec);
-    if (spec_name.empty()) return kNteBadKey;
-    return ParsedKeyCache::Instance().Load(dir_ + "/" + spec_name + ".pem", nullptr, nullptr,
-                                           spki_der);
+    return Load(spec, nullptr, nullptr, spki_der);
   }
 
   std::uint32_t SignDigest(std::uint32_t spec, const EVP_MD* md, ByteSpan digest,
@@ -215,29 +209,50 @@ class SoftwareContainer : public KeyContainer {
   }
 
  private:
-  // The key of |spec| as its file holds it now. A key this handle has used
-  // stays usable through it when its file goes away (a re-import that moved
-  // the certificate to the other spec removes the old file), so a signer that
-  // opened the container before the switch finishes with the key it began with.
   std::uint32_t LoadPrivateKey(std::uint32_t spec, ossl::PkeyPtr* out) {
+    return Load(spec, out, nullptr, nullptr);
+  }
+
+  // The key of |spec| as its file holds it now (each output may be null). A
+  // key this handle has used stays usable through it when its file goes away
+  // (a re-import that moved the certificate to the other spec removes the old
+  // file), so a signer that opened the container before the switch finishes
+  // with the key it began with.
+  std::uint32_t Load(std::uint32_t spec, ossl::PkeyPtr* key, ossl::PkeyPtr* public_half,
+                     Bytes* spki) {
     std::string spec_name = KeySpecName(spec);
     if (spec_name.empty()) return kNteBadKey;
-    std::uint32_t err =
-        ParsedKeyCache::Instance().Load(dir_ + "/" + spec_name + ".pem", out, nullptr);
+    Held fresh;
+    std::uint32_t err = ParsedKeyCache::Instance().Load(dir_ + "/" + spec_name + ".pem", &fresh.key,
+                                                        &fresh.public_half, &fresh.spki);
     std::lock_guard<std::mutex> lock(held_mu_);
-    ossl::PkeyPtr& held = held_[spec];
+    Held& held = held_[spec];
     if (err == 0) {
-      if (EVP_PKEY_up_ref(out->get()) == 1) held.reset(out->get());
-      return 0;
+      held = std::move(fresh);
+    } else if (err != kNteNoKey || held.key == nullptr) {
+      return err;
     }
-    if (err != kNteNoKey || held == nullptr || EVP_PKEY_up_ref(held.get()) != 1) return err;
-    out->reset(held.get());
+    if (spki != nullptr) *spki = held.spki;
+    if (key != nullptr) {
+      if (EVP_PKEY_up_ref(held.key.get()) != 1) return kNteBadKey;
+      key->reset(held.key.get());
+    }
+    if (public_half != nullptr) {
+      if (EVP_PKEY_up_ref(held.public_half.get()) != 1) return kNteBadKey;
+      public_half->reset(held.public_half.get());
+    }
     return 0;
   }
 
+  struct Held {
+    ossl::PkeyPtr key;
+    ossl::PkeyPtr public_half;
+    Bytes spki;
+  };
+
   std::string dir_;
   std::mutex held_mu_;
-  std::map<std::uint32_t, ossl::PkeyPtr> held_;  // keys used through this handle, by spec
+  std::map<std::uint32_t, Held> held_;  // keys used through this handle, by spec
 };
 
 class SoftwareProvider : public KeyProviderBackend {

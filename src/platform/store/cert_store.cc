@@ -652,14 +652,17 @@ bool CertDeleteCertificateFromStore(const CertContextPtr& cert) {
   const CertContext::Impl& impl = cert->impl();
   SnapshotPtr snap = SnapshotOfStore(impl.store_name, impl.store_path);
   if (!snap) return false;
-  // Every file holding this certificate goes, so that no copy shows again.
-  bool ok = RemoveFile(impl.store_path + "/" + impl.thumbprint + ".keyprov");
+  // Every file holding this certificate goes, so that no copy shows again,
+  // and only then its property: a process killed midway leaves the
+  // certificate with its key or nothing visible.
+  bool ok = true;
   for (const auto& [name, entry] : snap->files) {
     if (entry.cert && entry.cert->thumbprint() == impl.thumbprint) {
       ok = RemoveFile(impl.store_path + "/" + name) && ok;
     }
   }
   ok = RemoveFile(impl.store_path + "/" + impl.file_name) && ok;
+  ok = RemoveFile(impl.store_path + "/" + impl.thumbprint + ".keyprov") && ok;
   MarkStale(impl.store_path);
   if (!ok) {
     SetLastError(kErrorAccessDenied);
