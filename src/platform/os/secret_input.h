@@ -14,21 +14,6 @@ namespace quillmark::platform {
 void WipeSecret(std::string* text);
 void WipeSecret(Bytes* bytes);
 
-// Owns a secret text and wipes it when it goes.
-class SecretString {
- public:
-  SecretString() = default;
-  ~SecretString() { WipeSecret(&text_); }
-  SecretString(const SecretString&) = delete;
-  SecretString& operator=(const SecretString&) = delete;
-
-  std::string* get() { return &text_; }
-  const std::string& str() const { return text_; }
-
- private:
-  std::string text_;
-};
-
 // Reads a password from descriptor |fd| up to the first newline or the end
 // (a trailing "\r\n" or "\n" is dropped), at most 4096 bytes. False when the
 // descriptor cannot be read or the password is longer.
