@@ -128,8 +128,12 @@ int ParseImportArgs(Args args, ImportArgs* out) {
   return 0;
 }
 
+// Input files are at most this large; they may hold a private key, so they
+// are read with no copy left behind.
+constexpr std::size_t kMaxInputSize = 16 << 20;
+
 bool ReadInput(const std::string& path, Bytes* data) {
-  if (pf::IsDirectory(path) || !pf::ReadWholeFile(path, data)) {
+  if (pf::IsDirectory(path) || !pf::ReadSecretFile(path, kMaxInputSize, data)) {
     StoreFail("cannot read '" + path + "'");
     return false;
   }

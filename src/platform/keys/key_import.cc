@@ -22,6 +22,22 @@ namespace quillmark::platform {
 
 namespace {
 
+// A copy of a password, NUL-terminated for OpenSSL, wiped when it goes.
+class PasswordCopy {
+ public:
+  explicit PasswordCopy(std::string_view text) : text_(text) {}
+  ~PasswordCopy() { OPENSSL_cleanse(text_.data(), text_.size()); }
+  PasswordCopy(const PasswordCopy&) = delete;
+  PasswordCopy& operator=(const PasswordCopy&) = delete;
+  char* data() { return text_.data(); }
+  const char* c_str() const { return text_.c_str(); }
+  std::size_t size() const { return text_.size(); }
+  bool empty() const { return text_.empty(); }
+
+ private:
+  std::string text_;
+};
+
 bool SupportedKey(const EVP_PKEY* key) {
   return key != nullptr && (EVP_PKEY_is_a(key, "RSA") || IsSm2Key(key));
 }
@@ -47,7 +63,7 @@ bool IsEncryptedKey(ByteSpan data) {
 }
 
 ImportError ReadPrivateKey(ByteSpan data, std::string_view password, ossl::PkeyPtr* out) {
-  std::string pass(password);
+  PasswordCopy pass(password);
   EVP_PKEY* key = nullptr;
   if (LooksLikePemText(data)) {
     ossl::BioPtr bio(BIO_new_mem_buf(data.data(), static_cast<int>(data.size())));
@@ -64,7 +80,6 @@ ImportError ReadPrivateKey(ByteSpan data, std::string_view password, ossl::PkeyP
       OSSL_DECODER_from_data(ctx.get(), &p, &len);
     }
   }
-  OPENSSL_cleanse(pass.data(), pass.size());
   out->reset(key);
   if (key == nullptr) {
     return IsEncryptedKey(data) ? ImportError::kWrongPassword : ImportError::kNoPrivateKey;
@@ -159,7 +174,7 @@ ImportError ReadPkcs12(ByteSpan data, std::string_view password, CertificateWith
   const unsigned char* p = data.data();
   ossl::Pkcs12Ptr p12(d2i_PKCS12(nullptr, &p, static_cast<long>(data.size())));
   if (p12 == nullptr) return ImportError::kNotPkcs12;
-  std::string pass(password);
+  PasswordCopy pass(password);
   const char* pass_arg = pass.c_str();
   if (PKCS12_mac_present(p12.get())) {
     if (PKCS12_verify_mac(p12.get(), pass.c_str(), static_cast<int>(pass.size())) != 1) {
@@ -174,7 +189,6 @@ ImportError ReadPkcs12(ByteSpan data, std::string_view password, CertificateWith
   X509* raw_cert = nullptr;
   STACK_OF(X509)* raw_ca = nullptr;
   int ok = PKCS12_parse(p12.get(), pass_arg, &raw_key, &raw_cert, &raw_ca);
-  OPENSSL_cleanse(pass.data(), pass.size());
   ossl::PkeyPtr key(raw_key);
   ossl::X509Ptr cert(raw_cert);
   ossl::X509StackPtr ca(raw_ca);

@@ -66,7 +66,7 @@ class ParsedKeyCache {
         return Share(it->second, key, public_half, spki);
     }
     Bytes pem;
-    if (!ReadWholeFile(path, &pem)) return kNteNoKey;
+    if (!ReadSecretFile(path, kMaxKeyFileSize, &pem)) return kNteNoKey;
     ossl::BioPtr bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
     Entry entry{id,
                 ossl::PkeyPtr(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr)
@@ -86,6 +86,7 @@ class ParsedKeyCache {
 
  private:
   static constexpr std::size_t kMaxEntries = 32;
+  static constexpr std::size_t kMaxKeyFileSize = 1 << 20;
 
   struct FileIdentity {
     dev_t dev;

@@ -10,7 +10,9 @@
 #include <atomic>
 #include <cerrno>
 #include <charconv>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 namespace quillmark::platform {
@@ -124,6 +126,36 @@ bool ReadWholeFile(const std::string& path, Bytes* out) {
     data.insert(data.end(), chunk, chunk + n);
   }
   *out = std::move(data);
+  return true;
+}
+
+bool ReadSecretFile(const std::string& path, std::size_t max_size, Bytes* out) {
+  ScopedFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (fd.get() < 0) return false;
+  struct stat st;
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+      static_cast<std::uint64_t>(st.st_size) > max_size) {
+    return false;
+  }
+  // One byte more than the size shows a file that grew while it was read.
+  Bytes data(static_cast<size_t>(st.st_size) + 1);
+  size_t done = 0;
+  while (done < data.size()) {
+    ssize_t n = ::read(fd.get(), data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  bool whole = done <= static_cast<size_t>(st.st_size) && done <= max_size;
+  if (!whole) {
+    ::explicit_bzero(data.data(), data.size());
+    return false;
+  }
+  ::explicit_bzero(data.data() + done, data.size() - done);
+  data.resize(done);  // shrinking keeps the buffer: nothing is copied
+  if (!out->empty()) ::explicit_bzero(out->data(), out->size());
+  out->swap(data);
+  if (!data.empty()) ::explicit_bzero(data.data(), data.size());
   return true;
 }
 

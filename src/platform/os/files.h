@@ -18,6 +18,12 @@ namespace quillmark::platform {
 // Reads the whole file. False if it cannot be opened or read.
 bool ReadWholeFile(const std::string& path, Bytes* out);
 
+// Reads a whole regular file that holds a secret (a private key, a PKCS#12
+// file) of at most |max_size| bytes straight into |out|, leaving no other
+// copy in memory; on failure nothing read is left behind. False also when the
+// file is larger.
+bool ReadSecretFile(const std::string& path, std::size_t max_size, Bytes* out);
+
 // Writes |data| to |path| atomically with the given permission bits.
 bool WriteFileAtomically(const std::string& path, ByteSpan data, unsigned mode = 0644);
 
