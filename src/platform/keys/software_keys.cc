@@ -216,9 +216,9 @@ class SoftwareContainer : public KeyContainer {
 
   // The key of |spec| as its file holds it now (each output may be null). A
   // key this handle has used stays usable through it when its file goes away
-  // (a re-import that moved the certificate to the other spec removes the old
-  // file), so a signer that opened the container before the switch finishes
-  // with the key it began with.
+  // while the container stays (a re-import that moved the certificate to the
+  // other spec removes the old file), so a signer that opened the container
+  // before the switch finishes with the key it began with.
   std::uint32_t Load(std::uint32_t spec, ossl::PkeyPtr* key, ossl::PkeyPtr* public_half,
                      Bytes* spki) {
     std::string spec_name = KeySpecName(spec);
@@ -230,8 +230,8 @@ class SoftwareContainer : public KeyContainer {
     Held& held = held_[spec];
     if (err == 0) {
       held = std::move(fresh);
-    } else if (err != kNteNoKey || held.key == nullptr) {
-      return err;
+    } else if (err != kNteNoKey || held.key == nullptr || !IsDirectory(dir_)) {
+      return err;  // a deleted container takes its keys with it
     }
     if (spki != nullptr) *spki = held.spki;
     if (key != nullptr) {

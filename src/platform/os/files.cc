@@ -94,14 +94,13 @@ int RemoveStaleTemporaries(const std::string& dir) {
     if (!IsTemporaryFileName(name)) continue;
     std::string path = dir + "/" + name;
     struct stat st;
-    if (::lstat(path.c_str(), &st) != 0) continue;
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;  // ours are files
     time_t age = now - st.st_mtime;
     pid_t writer = WriterOf(name);
     bool stale = age >= kOrphanAge || (writer != 0 && writer != ::getpid() &&
                                        age >= kDeadWriterAge && ProcessIsGone(writer));
     if (!stale) continue;
-    bool gone = S_ISDIR(st.st_mode) ? RemoveTree(path) : ::unlink(path.c_str()) == 0;
-    if (gone) ++removed;
+    if (::unlink(path.c_str()) == 0) ++removed;
   }
   return removed;
 }

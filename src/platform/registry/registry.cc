@@ -165,6 +165,15 @@ RegistryDocument* TransactionDocument(const std::string& file) {
   return g_transaction != nullptr && g_transaction->file == file ? &g_transaction->doc : nullptr;
 }
 
+// The document a read of |file| sees: this thread's transaction's copy, else
+// the file loaded into |loaded|. Null, with |*rc| set, when it cannot be read.
+RegistryDocument* DocumentToRead(const std::string& file, RegistryDocument* loaded,
+                                 std::uint32_t* rc) {
+  if (RegistryDocument* doc = TransactionDocument(file)) return doc;
+  *rc = Load(file, loaded);
+  return *rc == kErrorSuccess ? loaded : nullptr;
+}
+
 // Reads the document, lets |change| edit it and writes it back when the change
 // says it changed something. Inside a transaction the change goes to the
 // transaction's copy and is written when it commits.
@@ -197,12 +206,10 @@ std::uint32_t Read(const RegKey& handle, std::uint32_t needed, Use&& use) {
   Target t;
   if (std::uint32_t rc = ResolveFor(handle, needed, &t); rc != kErrorSuccess) return rc;
   try {
-    RegistryDocument own;
-    RegistryDocument* doc = TransactionDocument(t.file);
-    if (doc == nullptr) {
-      if (std::uint32_t rc = Load(t.file, &own); rc != kErrorSuccess) return rc;
-      doc = &own;
-    }
+    RegistryDocument loaded;
+    std::uint32_t rc = kErrorSuccess;
+    RegistryDocument* doc = DocumentToRead(t.file, &loaded, &rc);
+    if (doc == nullptr) return rc;
     RegistryKey* key = doc->Find(t.components);
     RegistryKey empty;
     if (key == nullptr) {
@@ -290,11 +297,9 @@ std::uint32_t RegOpenKeyExW(const RegKey& parent, std::u16string_view sub_key,
   if (std::uint32_t rc = AppendSubPath(sub_key, &t.components); rc != kErrorSuccess) return rc;
   try {
     RegistryDocument loaded;
-    RegistryDocument* doc = TransactionDocument(t.file);
-    if (doc == nullptr) {
-      if (std::uint32_t rc = Load(t.file, &loaded); rc != kErrorSuccess) return rc;
-      doc = &loaded;
-    }
+    std::uint32_t rc = kErrorSuccess;
+    RegistryDocument* doc = DocumentToRead(t.file, &loaded, &rc);
+    if (doc == nullptr) return rc;
     if (KeyMissing(*doc, t.components)) {
       if (!RegKeyAccess::IsRoot(parent)) {
         std::vector<std::u16string> own = RegKeyAccess::Components(parent);
