@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "platform/os/process_guard.h"
 
 namespace {
 
@@ -45,6 +46,8 @@ int main(int argc, char** argv) {
   std::string_view name = argv[1];
   if (name == "-h" || name == "--help" || name == "help") return Usage(stdout);
   std::vector<std::string_view> args(argv + 2, argv + argc);
+  // Commands that hold private keys or passwords leave no core dump behind.
+  if (name == "session" || name == "store") quillmark::platform::DisableCoreDumps();
   for (const Command& c : kCommands) {
     if (c.name == name) return c.run(args);
   }

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/home_check.h"
 #include "com/registration.h"
 #include "control/guids.h"
 #include "platform/os/home.h"
@@ -36,6 +37,7 @@ int RunRegister(Args args) {
     std::fputs("usage: quillmark register [--home DIR]\n", stderr);
     return 2;
   }
+  if (!HomeFolderIsSafe()) return 1;
   return Report("register", DllRegisterServer());
 }
 
@@ -44,6 +46,7 @@ int RunUnregister(Args args) {
     std::fputs("usage: quillmark unregister [--home DIR]\n", stderr);
     return 2;
   }
+  if (!HomeFolderIsSafe()) return 1;
   return Report("unregister", DllUnregisterServer());
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/home_check.h"
 #include "com/class_factory.h"
 #include "com/session.h"
 #include "platform/os/home.h"
@@ -51,6 +52,7 @@ int RunSession(Args args) {
     }
   }
   if (!home.empty()) platform::SetQuillmarkHome(home);
+  if (!HomeFolderIsSafe()) return 1;
 
   std::unique_ptr<platform::ui::DialogHost> host;
   std::string error;

@@ -4,14 +4,18 @@
 // Every failure prints one line on standard error and exits non-zero;
 // nothing is written unless every input was read and understood.
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/home_check.h"
 #include "cli/store_common.h"
 #include "common/hex.h"
 #include "common/unicode.h"
+#include "platform/keys/key_import.h"
+#include "platform/keys/key_provider.h"
 #include "platform/names/cert_text.h"
 #include "platform/openssl/pem.h"
 #include "platform/os/files.h"
@@ -298,10 +302,19 @@ int RunStoreRemove(Args args) {
   if (store) {
     if (pf::CertContextPtr c = pf::CertFindCertificateInStore(
             store, pf::kDefaultEncoding, 0, pf::kCertFindSha1Hash, ByteSpan(sha1), nullptr)) {
+      std::optional<pf::KeyProvInfo> key = c->key_prov_info();
       if (!pf::CertDeleteCertificateFromStore(c)) {
         return StoreFail("cannot remove " + thumb + " from store '" + store.name() + "'");
       }
       std::printf("removed certificate %s\n", thumb.c_str());
+      // Its private key goes with it unless another certificate uses it.
+      bool deleted = false;
+      if (key && pf::IsSoftwareProviderName(key->provider) &&
+          !pf::DeleteContainerIfUnused(key->container, &deleted)) {
+        return StoreFail("removed " + thumb + " but cannot remove its key container " +
+                         Utf8(key->container));
+      }
+      if (deleted) std::printf("removed key container %s\n", Utf8(key->container).c_str());
       return 0;
     }
     for (pf::CrlContextPtr c = pf::CertEnumCRLsInStore(store, nullptr); c;
@@ -344,7 +357,9 @@ int RunStore(Args args) {
     return 0;
   }
   for (const StoreCommand& c : kStoreCommands) {
-    if (c.name == args[0]) return c.run(args.subspan(1));
+    if (c.name != args[0]) continue;
+    if (!HomeFolderIsSafe()) return 1;
+    return c.run(args.subspan(1));
   }
   return StoreFail("unknown subcommand '" + std::string(args[0]) + "'; " + kUsage);
 }

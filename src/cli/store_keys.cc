@@ -2,7 +2,11 @@
 // with private keys.
 //
 // Every failure prints one line on standard error and exits non-zero; the
-// files are read and checked before anything is written.
+// files are read and checked before anything is written. The password comes
+// from --password, from --password-fd N (one line read from descriptor N),
+// or, when neither is given and a file needs one while standard input is a
+// terminal, from a prompt without echo. Passwords and key bytes are wiped
+// once used.
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -16,6 +20,7 @@
 #include "platform/os/files.h"
 #include "platform/os/home.h"
 #include "platform/os/last_error.h"
+#include "platform/os/secret_input.h"
 #include "platform/store/cert_context.h"
 #include "platform/store/cert_store.h"
 
@@ -26,8 +31,8 @@ namespace {
 namespace pf = quillmark::platform;
 
 constexpr char kImportUsage[] =
-    "usage: quillmark store import STORE (FILE.p12 [--password P] | --cert CERT --key KEY "
-    "[--password P]) [--key-spec exchange|signature]";
+    "usage: quillmark store import STORE (FILE.p12 | --cert CERT --key KEY) "
+    "[--password P | --password-fd N] [--key-spec exchange|signature]";
 constexpr char kDemoUsage[] = "usage: quillmark store demo";
 
 const char* SpecName(std::uint32_t spec) {
@@ -35,25 +40,67 @@ const char* SpecName(std::uint32_t spec) {
 }
 
 struct ImportArgs {
+  ImportArgs() = default;
+  ~ImportArgs() { pf::WipeSecret(&password); }
+  ImportArgs(const ImportArgs&) = delete;
+  ImportArgs& operator=(const ImportArgs&) = delete;
+
   std::string store;
   std::string p12;
   std::string cert;
   std::string key;
   std::string password;
+  bool password_given = false;  // --password or --password-fd
   std::uint32_t key_spec = pf::kAtKeyExchange;
 };
+
+// Bytes of an input file, wiped when they go (they may hold a private key).
+struct SecretBytes {
+  SecretBytes() = default;
+  ~SecretBytes() { pf::WipeSecret(&data); }
+  SecretBytes(const SecretBytes&) = delete;
+  SecretBytes& operator=(const SecretBytes&) = delete;
+  Bytes data;
+};
+
+// The descriptor number of --password-fd; false unless it is a whole
+// non-negative number.
+bool ParseFd(std::string_view text, int* fd) {
+  if (text.empty() || text.size() > 9) return false;
+  int value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + (c - '0');
+  }
+  *fd = value;
+  return true;
+}
 
 // Parses the arguments; 0, or the exit status after printing the error.
 int ParseImportArgs(Args args, ImportArgs* out) {
   std::vector<std::string> positional;
   for (size_t i = 0; i < args.size(); ++i) {
     std::string_view a = args[i];
-    bool takes_value = a == "--password" || a == "--cert" || a == "--key" || a == "--key-spec";
+    bool takes_value = a == "--password" || a == "--password-fd" || a == "--cert" || a == "--key" ||
+                       a == "--key-spec";
     if (takes_value) {
       if (i + 1 >= args.size()) return StoreFail("option " + std::string(a) + " needs a value");
-      std::string value(args[++i]);
+      if (a == "--password" || a == "--password-fd") {
+        if (out->password_given) return StoreFail("give the password only once");
+        out->password_given = true;
+      }
       if (a == "--password") {
-        out->password = value;
+        out->password.assign(args[++i]);
+        continue;
+      }
+      std::string value(args[++i]);
+      if (a == "--password-fd") {
+        int fd = -1;
+        if (!ParseFd(value, &fd)) return StoreFail("'" + value + "' is not a file descriptor");
+        if (!pf::ReadPasswordFromFd(fd, &out->password)) {
+          return StoreFail("cannot read a password from descriptor " + value +
+                           " (one line, at most 4096 bytes)");
+        }
       } else if (a == "--cert") {
         out->cert = value;
       } else if (a == "--key") {
@@ -81,8 +128,12 @@ int ParseImportArgs(Args args, ImportArgs* out) {
   return 0;
 }
 
+// Input files are at most this large; they may hold a private key, so they
+// are read with no copy left behind.
+constexpr std::size_t kMaxInputSize = 16 << 20;
+
 bool ReadInput(const std::string& path, Bytes* data) {
-  if (pf::IsDirectory(path) || !pf::ReadWholeFile(path, data)) {
+  if (pf::IsDirectory(path) || !pf::ReadSecretFile(path, kMaxInputSize, data)) {
     StoreFail("cannot read '" + path + "'");
     return false;
   }
@@ -97,8 +148,8 @@ std::string ReadErrorText(pf::ImportError error, const ImportArgs& a) {
     case pf::ImportError::kNotPkcs12:
       return "'" + a.p12 + "' is not a PKCS#12 file";
     case pf::ImportError::kWrongPassword:
-      return a.password.empty() ? "'" + key_file + "' is protected by a password (use --password)"
-                                : "wrong password for '" + key_file + "'";
+      return !a.password_given ? "'" + key_file + "' is protected by a password (use --password)"
+                               : "wrong password for '" + key_file + "'";
     case pf::ImportError::kPkcs12Unreadable:
       return "cannot decode the contents of '" + a.p12 + "'";
     case pf::ImportError::kNoPrivateKey:
@@ -122,22 +173,42 @@ std::string SubjectText(const pf::CertContext& cert) {
   return Utf16ToUtf8Lossy(text);
 }
 
+// Reads the certificate and key with the password given; when none was given,
+// the file needs one and standard input is a terminal, asks for it and tries
+// again.
+pf::ImportError ReadPair(ImportArgs& a, pf::CertificateWithKey* pair, bool* unreadable) {
+  *unreadable = true;
+  SecretBytes first, second;
+  if (!a.p12.empty()) {
+    if (!ReadInput(a.p12, &first.data)) return pf::ImportError::kNone;
+  } else if (!ReadInput(a.cert, &first.data) || !ReadInput(a.key, &second.data)) {
+    return pf::ImportError::kNone;
+  }
+  *unreadable = false;
+  auto read = [&] {
+    return !a.p12.empty() ? pf::ReadPkcs12(first.data, a.password, pair)
+                          : pf::ReadCertificateAndKey(first.data, second.data, a.password, pair);
+  };
+  pf::ImportError error = read();
+  if (error == pf::ImportError::kWrongPassword && !a.password_given && pf::StdinIsTerminal()) {
+    std::string prompt = "password for " + (a.p12.empty() ? a.key : a.p12) + ": ";
+    if (pf::PromptPassword(prompt.c_str(), &a.password)) {
+      a.password_given = true;
+      error = read();
+    }
+  }
+  return error;
+}
+
 }  // namespace
 
 int RunStoreImport(Args args) {
   ImportArgs a;
   if (int status = ParseImportArgs(args, &a)) return status;
   pf::CertificateWithKey pair;
-  pf::ImportError error;
-  if (!a.p12.empty()) {
-    Bytes data;
-    if (!ReadInput(a.p12, &data)) return 1;
-    error = pf::ReadPkcs12(data, a.password, &pair);
-  } else {
-    Bytes cert_data, key_data;
-    if (!ReadInput(a.cert, &cert_data) || !ReadInput(a.key, &key_data)) return 1;
-    error = pf::ReadCertificateAndKey(cert_data, key_data, a.password, &pair);
-  }
+  bool unreadable = false;
+  pf::ImportError error = ReadPair(a, &pair, &unreadable);
+  if (unreadable) return 1;
   if (error != pf::ImportError::kNone) return StoreFail(ReadErrorText(error, a));
 
   pf::CertStore store;

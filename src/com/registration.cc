@@ -159,6 +159,9 @@ HRESULT RegisterServer() {
   std::u16string stub_path = DefaultStubPath();
   if (stub_path.empty()) return SELFREG_E_CLASS;
 
+  // Every change below is one rewrite of the registry file.
+  platform::RegTransaction transaction;
+  if (transaction.status() != kErrorSuccess) return HresultFromWin32(transaction.status());
   // A fresh class key: nothing of an earlier registration survives below it.
   std::uint32_t error = DeleteTree(kClassKeyPath);
   if (error != kErrorSuccess) return HresultFromWin32(error);
@@ -167,6 +170,7 @@ HRESULT RegisterServer() {
   WriteClassEntries(module, stub_path, &w);
   WriteTypeLibEntries(module, &w);
   if (w.error() != kErrorSuccess) return HresultFromWin32(w.error());
+  if (std::uint32_t rc = transaction.Commit(); rc != kErrorSuccess) return HresultFromWin32(rc);
   // The control saves received files into stubPath; the folder is made here,
   // as an installer would, so that server-mode saves work from the start.
   std::string stub_folder;
@@ -184,12 +188,19 @@ HRESULT UnregisterServer() {
       TypeLibKeyPath() + u"\\1.0",
       InterfaceKeyPath(),
   };
+  // Every change below is one rewrite of the registry file.
+  platform::RegTransaction transaction;
+  if (transaction.status() != kErrorSuccess) return HresultFromWin32(transaction.status());
   std::uint32_t first_error = kErrorSuccess;
   for (const std::u16string& path : paths) {
     std::uint32_t error = DeleteTree(path);
     if (first_error == kErrorSuccess) first_error = error;
   }
   std::uint32_t error = DeleteIfEmpty(TypeLibKeyPath());
+  if (first_error == kErrorSuccess) first_error = error;
+  // Keys already removed are not undone by a later failure, as before: what
+  // could be removed is written.
+  error = transaction.Commit();
   if (first_error == kErrorSuccess) first_error = error;
   return HresultFromWin32(first_error);
 }

@@ -36,6 +36,10 @@
 // TypeLib\{library GUID} only when no other version remains below it); keys
 // already missing are not an error.
 //
+// Each of the two is one rewrite of the registry file (a registry
+// transaction), so a process killed midway leaves the whole registration or
+// none of it.
+//
 // Both return S_OK, or HRESULT_FROM_WIN32 of the registry call that failed
 // (0x80070000 | error), or SELFREG_E_CLASS when the module's path or the
 // user's home folder cannot be found. Running out of memory throws

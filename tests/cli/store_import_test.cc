@@ -165,6 +165,59 @@ TEST_F(StoreKeysTest, BadInputsGetOneErrorLineAndWriteNothing) {
   EXPECT_TRUE(platform::ListDirectory(home_.File("stores/MY")).empty());
 }
 
+TEST_F(StoreKeysTest, PasswordComesFromADescriptorOrTheOptionOnce) {
+  ASSERT_TRUE(platform::WriteFileAtomically(home_.File("right"), AsBytes("secret\n")));
+  ASSERT_TRUE(platform::WriteFileAtomically(home_.File("wrong"), AsBytes("Secret\n")));
+  Result r = Run("store import MY rsa.p12 --password-fd 3 3<" + home_.File("right"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("imported " + Thumb("rsa") + " into MY"), std::string::npos) << r.out;
+  // Standard input works as the descriptor too, and for a key file.
+  r = Run("store import CA --cert sm2.crt --key sm2.key --password-fd 0 <" + home_.File("right"));
+  ASSERT_EQ(r.status, 0) << r.err;
+
+  struct Case {
+    std::string args;
+    std::string message;
+  } cases[] = {
+      {"store import AB rsa.p12 --password-fd 3 3<" + home_.File("wrong"),
+       "wrong password for 'rsa.p12'"},
+      {"store import AB rsa.p12 --password-fd 7",
+       "cannot read a password from descriptor 7"
+       " (one line, at most 4096 bytes)"},
+      {"store import AB rsa.p12 --password-fd three", "'three' is not a file descriptor"},
+      {"store import AB rsa.p12 --password-fd -1", "'-1' is not a file descriptor"},
+      {"store import AB rsa.p12 --password secret --password-fd 0", "give the password only once"},
+      {"store import AB rsa.p12 --password-fd", "option --password-fd needs a value"},
+  };
+  for (const Case& c : cases) {
+    r = Run(c.args + " </dev/null");
+    EXPECT_EQ(r.status, 1) << c.args;
+    EXPECT_EQ(r.err, "quillmark store: " + c.message + "\n") << c.args;
+  }
+  EXPECT_FALSE(platform::IsDirectory(home_.File("stores/AB")));
+}
+
+TEST_F(StoreKeysTest, RemovingACertificateRemovesItsKeyUnlessAnotherUsesIt) {
+  const std::string container = "Quillmark-" + Thumb("rsa");
+  ASSERT_EQ(Run("store import MY rsa.p12 --password secret").status, 0);
+  ASSERT_EQ(Run("store import AddressBook rsa.p12 --password secret").status, 0);
+  Result r = Run("store remove MY " + Thumb("rsa"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "removed certificate " + Thumb("rsa") + "\n");
+  EXPECT_TRUE(platform::IsRegularFile(home_.File("keys/" + container + "/exchange.pem")));
+  r = Run("store remove AddressBook " + Thumb("rsa"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "removed certificate " + Thumb("rsa") + "\nremoved key container " + container + "\n");
+  EXPECT_FALSE(platform::IsDirectory(home_.File("keys/" + container)));
+  // A certificate without a key, and one whose key belongs to nobody's
+  // container, are removed alone.
+  ASSERT_EQ(Run("store add CA rsa.crt").status, 0);
+  r = Run("store remove CA " + Thumb("rsa"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "removed certificate " + Thumb("rsa") + "\n");
+}
+
 // Run in the home after `store demo`: one line "subject|verify output" per
 // certificate of MY (and one for the SM2 CA). openssl verify applies the SM2
 // user ID to the certificate it checks only, so the SM2 links are checked

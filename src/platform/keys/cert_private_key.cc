@@ -3,9 +3,11 @@
 #include <openssl/x509.h>
 
 #include <algorithm>
+#include <optional>
 
 #include "platform/keys/key_provider_internal.h"
 #include "platform/os/last_error.h"
+#include "platform/store/cert_store.h"
 
 namespace quillmark::platform {
 
@@ -27,11 +29,12 @@ bool SamePublicKey(ByteSpan a, ByteSpan b) {
   return ka && kb && EVP_PKEY_eq(ka.get(), kb.get()) == 1;
 }
 
-}  // namespace
+// How often the property is read again when the key it names has moved.
+constexpr int kMaxReloads = 3;
 
-bool CryptAcquireCertificatePrivateKey(const CertContext& cert, std::uint32_t flags,
-                                       ProvHandle* prov, std::uint32_t* key_spec) {
-  prov->reset();
+// One try with the property as the context holds it now.
+bool AcquireOnce(const CertContext& cert, std::uint32_t flags, ProvHandle* prov,
+                 std::uint32_t* key_spec) {
   KeyProvInfo info;
   if (!CertGetCertificateContextProperty(cert, kCertKeyProvInfoPropId, &info)) {
     return Fail(kCryptENoKeyProperty);
@@ -51,6 +54,27 @@ bool CryptAcquireCertificatePrivateKey(const CertContext& cert, std::uint32_t fl
   *prov = std::move(opened);
   *key_spec = info.key_spec;
   return true;
+}
+
+}  // namespace
+
+bool CryptAcquireCertificatePrivateKey(const CertContext& cert, std::uint32_t flags,
+                                       ProvHandle* prov, std::uint32_t* key_spec) {
+  prov->reset();
+  // A re-import in another process may move the key (to the other spec)
+  // after this context read its property: while the property read again
+  // differs, try again with it.
+  std::optional<KeyProvInfo> tried = cert.key_prov_info();
+  for (int attempt = 0;; ++attempt) {
+    if (AcquireOnce(cert, flags, prov, key_spec)) return true;
+    std::uint32_t error = GetLastError();
+    if ((error != kNteNoKey && error != kNteBadKeyset) || attempt == kMaxReloads ||
+        !CertReloadKeyProvInfo(cert) || cert.key_prov_info() == tried) {
+      SetLastError(error);
+      return false;
+    }
+    tried = cert.key_prov_info();
+  }
 }
 
 }  // namespace quillmark::platform

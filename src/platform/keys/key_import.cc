@@ -6,17 +6,37 @@
 #include <openssl/pem.h>
 #include <openssl/pkcs12.h>
 
+#include <optional>
 #include <string>
 
+#include "common/unicode.h"
 #include "platform/keys/key_provider.h"
 #include "platform/keys/sm2.h"
 #include "platform/openssl/openssl_providers.h"
 #include "platform/openssl/openssl_ptr.h"
+#include "platform/os/files.h"
+#include "platform/os/home.h"
 #include "platform/os/last_error.h"
 
 namespace quillmark::platform {
 
 namespace {
+
+// A copy of a password, NUL-terminated for OpenSSL, wiped when it goes.
+class PasswordCopy {
+ public:
+  explicit PasswordCopy(std::string_view text) : text_(text) {}
+  ~PasswordCopy() { OPENSSL_cleanse(text_.data(), text_.size()); }
+  PasswordCopy(const PasswordCopy&) = delete;
+  PasswordCopy& operator=(const PasswordCopy&) = delete;
+  char* data() { return text_.data(); }
+  const char* c_str() const { return text_.c_str(); }
+  std::size_t size() const { return text_.size(); }
+  bool empty() const { return text_.empty(); }
+
+ private:
+  std::string text_;
+};
 
 bool SupportedKey(const EVP_PKEY* key) {
   return key != nullptr && (EVP_PKEY_is_a(key, "RSA") || IsSm2Key(key));
@@ -43,7 +63,7 @@ bool IsEncryptedKey(ByteSpan data) {
 }
 
 ImportError ReadPrivateKey(ByteSpan data, std::string_view password, ossl::PkeyPtr* out) {
-  std::string pass(password);
+  PasswordCopy pass(password);
   EVP_PKEY* key = nullptr;
   if (LooksLikePemText(data)) {
     ossl::BioPtr bio(BIO_new_mem_buf(data.data(), static_cast<int>(data.size())));
@@ -60,7 +80,6 @@ ImportError ReadPrivateKey(ByteSpan data, std::string_view password, ossl::PkeyP
       OSSL_DECODER_from_data(ctx.get(), &p, &len);
     }
   }
-  OPENSSL_cleanse(pass.data(), pass.size());
   out->reset(key);
   if (key == nullptr) {
     return IsEncryptedKey(data) ? ImportError::kWrongPassword : ImportError::kNoPrivateKey;
@@ -103,6 +122,49 @@ CertificateWithKey::~CertificateWithKey() {
   if (!pkcs8_der.empty()) OPENSSL_cleanse(pkcs8_der.data(), pkcs8_der.size());
 }
 
+bool SoftwareContainerInUse(std::u16string_view container, std::uint32_t key_spec, bool* in_use) {
+  *in_use = false;
+  std::string home = QuillmarkHome();
+  if (home.empty()) return false;
+  for (const std::string& folder : ListDirectory(home + "/stores")) {
+    std::u16string name;
+    if (!Utf8ToUtf16(folder, &name)) continue;
+    CertStore store = CertOpenStore(
+        kCertStoreProvSystemW, kDefaultEncoding,
+        kCertSystemStoreCurrentUser | kCertStoreOpenExistingFlag | kCertStoreReadOnlyFlag, name);
+    if (!store.is_open()) continue;
+    for (CertContextPtr c = CertEnumCertificatesInStore(store, nullptr); c;
+         c = CertEnumCertificatesInStore(store, c)) {
+      std::optional<KeyProvInfo> info = c->key_prov_info();
+      if (info && info->container == container && IsSoftwareProviderName(info->provider) &&
+          (key_spec == 0 || info->key_spec == key_spec)) {
+        *in_use = true;
+        return true;
+      }
+    }
+  }
+  return true;
+}
+
+bool DeleteContainerIfUnused(std::u16string_view container, bool* deleted) {
+  *deleted = false;
+  bool in_use = false;
+  if (!SoftwareContainerInUse(container, 0, &in_use)) return false;
+  if (in_use) return true;
+  ProvHandle probe;
+  if (!CryptAcquireContextW(&probe, container, kSoftwareProviderName, kProvRsaFull, 0)) {
+    return GetLastError() == kNteBadKeyset;  // already gone
+  }
+  probe.reset();
+  ProvHandle gone;
+  if (!CryptAcquireContextW(&gone, container, kSoftwareProviderName, kProvRsaFull,
+                            kCryptDeleteKeyset)) {
+    return false;
+  }
+  *deleted = true;
+  return true;
+}
+
 std::u16string ImportContainerName(const std::string& thumbprint) {
   return u"Quillmark-" + std::u16string(thumbprint.begin(), thumbprint.end());
 }
@@ -112,7 +174,7 @@ ImportError ReadPkcs12(ByteSpan data, std::string_view password, CertificateWith
   const unsigned char* p = data.data();
   ossl::Pkcs12Ptr p12(d2i_PKCS12(nullptr, &p, static_cast<long>(data.size())));
   if (p12 == nullptr) return ImportError::kNotPkcs12;
-  std::string pass(password);
+  PasswordCopy pass(password);
   const char* pass_arg = pass.c_str();
   if (PKCS12_mac_present(p12.get())) {
     if (PKCS12_verify_mac(p12.get(), pass.c_str(), static_cast<int>(pass.size())) != 1) {
@@ -127,7 +189,6 @@ ImportError ReadPkcs12(ByteSpan data, std::string_view password, CertificateWith
   X509* raw_cert = nullptr;
   STACK_OF(X509)* raw_ca = nullptr;
   int ok = PKCS12_parse(p12.get(), pass_arg, &raw_key, &raw_cert, &raw_ca);
-  OPENSSL_cleanse(pass.data(), pass.size());
   ossl::PkeyPtr key(raw_key);
   ossl::X509Ptr cert(raw_cert);
   ossl::X509StackPtr ca(raw_ca);
@@ -171,34 +232,45 @@ ImportError ImportCertificateWithKey(const CertStore& store, const CertificateWi
                                      std::uint32_t key_spec, CertContextPtr* added) {
   CertContextPtr cert = CertCreateCertificateContext(kDefaultEncoding, in.cert_der);
   if (cert == nullptr) return ImportError::kNotCertificate;
+  if (key_spec != kAtKeyExchange && key_spec != kAtSignature) return ImportError::kKeyStoreFailed;
   std::u16string container = ImportContainerName(cert->thumbprint());
+  // The container of an earlier import of this certificate stays: the new key
+  // file replaces the old one by rename, so a signer sees one key or the
+  // other and never none.
   ProvHandle prov;
-  if (!CryptAcquireContextW(&prov, container, kSoftwareProviderName, kProvRsaFull,
-                            kCryptNewKeyset)) {
-    if (GetLastError() != kNteExists) return ImportError::kKeyStoreFailed;
-    DeleteContainer(container);
-    if (!CryptAcquireContextW(&prov, container, kSoftwareProviderName, kProvRsaFull,
-                              kCryptNewKeyset)) {
-      return ImportError::kKeyStoreFailed;
-    }
-  }
-  if (!ImportPrivateKeyInfo(*prov, key_spec, in.pkcs8_der)) {
-    prov.reset();
-    DeleteContainer(container);
+  bool created =
+      CryptAcquireContextW(&prov, container, kSoftwareProviderName, kProvRsaFull, kCryptNewKeyset);
+  if (!created &&
+      (GetLastError() != kNteExists ||
+       !CryptAcquireContextW(&prov, container, kSoftwareProviderName, kProvRsaFull, 0))) {
     return ImportError::kKeyStoreFailed;
   }
-  CertContextPtr stored;
+  auto fail = [&](ImportError error) {
+    prov.reset();
+    if (created) DeleteContainer(container);
+    return error;
+  };
+  if (!ImportPrivateKeyInfo(*prov, key_spec, in.pkcs8_der)) {
+    return fail(ImportError::kKeyStoreFailed);
+  }
   KeyProvInfo info;
   info.container = container;
   info.provider = std::u16string(kSoftwareProviderName);
   info.provider_type = kProvRsaFull;
   info.key_spec = key_spec;
-  if (!CertAddEncodedCertificateToStore(store, kDefaultEncoding, in.cert_der,
-                                        kCertStoreAddReplaceExisting, &stored) ||
-      !CertSetCertificateContextProperty(*stored, kCertKeyProvInfoPropId, 0, &info)) {
-    prov.reset();
-    DeleteContainer(container);
-    return ImportError::kCertStoreFailed;
+  // The property goes in before the certificate shows, and replaces an
+  // earlier one without a gap.
+  CertContextPtr stored;
+  if (!CertAddEncodedCertificateWithKeyToStore(store, in.cert_der, info, &stored)) {
+    return fail(ImportError::kCertStoreFailed);
+  }
+  // Only now may the other spec's key of an earlier import go, when no copy
+  // of the certificate in any store names it any more; signers that still
+  // hold it keep their copy.
+  std::uint32_t other = key_spec == kAtKeyExchange ? kAtSignature : kAtKeyExchange;
+  bool other_in_use = true;
+  if (!created && SoftwareContainerInUse(container, other, &other_in_use) && !other_in_use) {
+    RemoveContainerKey(*prov, other);
   }
   if (added != nullptr) *added = std::move(stored);
   return ImportError::kNone;

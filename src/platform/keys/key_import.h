@@ -3,10 +3,14 @@
 // traditional, PEM or DER, possibly encrypted). Keys must be RSA or SM2 and
 // must belong to the certificate.
 //
-// ImportCertificateWithKey puts the key into a new container of the software
-// provider named "Quillmark-<THUMBPRINT>" (a container of that name left by
-// an earlier import is replaced), the certificate into the store and the
-// key-provider property on it. A failed import leaves no container behind.
+// ImportCertificateWithKey puts the key into the container of the software
+// provider named "Quillmark-<THUMBPRINT>", the key-provider property into the
+// store and then the certificate. Importing a certificate that is there
+// already replaces its key file and property by rename (the key of the other
+// spec goes last), so a process killed at any moment, or signing at the same
+// time, finds either the old complete pair or the new one; a first import
+// killed midway leaves no certificate. A failed import leaves no container
+// it created behind.
 #ifndef QUILLMARK_PLATFORM_KEYS_KEY_IMPORT_H_
 #define QUILLMARK_PLATFORM_KEYS_KEY_IMPORT_H_
 
@@ -55,6 +59,17 @@ ImportError ReadCertificateAndKey(ByteSpan cert_data, ByteSpan key_data, std::st
 
 ImportError ImportCertificateWithKey(const CertStore& store, const CertificateWithKey& in,
                                      std::uint32_t key_spec, CertContextPtr* added);
+
+// Whether a certificate in any store of the current user names the software
+// provider's container |container| with |key_spec| (0: any spec), into
+// |*in_use|; false when the home folder cannot be used.
+bool SoftwareContainerInUse(std::u16string_view container, std::uint32_t key_spec, bool* in_use);
+
+// Deletes the software provider's container |container| when no
+// certificate in any store of the current user names it any more (the last
+// step of removing a certificate). Sets |*deleted| when it went; false when
+// the stores cannot be read or the container cannot be deleted.
+bool DeleteContainerIfUnused(std::u16string_view container, bool* deleted);
 
 // The container name an import of the certificate with |thumbprint| uses.
 std::u16string ImportContainerName(const std::string& thumbprint);

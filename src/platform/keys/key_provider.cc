@@ -81,12 +81,7 @@ std::shared_ptr<KeyProviderBackend> FindBackend(std::u16string_view name) {
       if (EqualsIgnoringAsciiCase(r.name, name)) return r.backend;
     }
   }
-  if (name.empty() || EqualsIgnoringAsciiCase(name, kSoftwareProviderName) ||
-      EqualsIgnoringAsciiCase(name, kMsEnhancedProviderName) ||
-      EqualsIgnoringAsciiCase(name, kMsBaseProviderName)) {
-    return SoftwareKeyProvider();
-  }
-  return nullptr;
+  return IsSoftwareProviderName(name) ? SoftwareKeyProvider() : nullptr;
 }
 
 KeyContainer* ContainerOf(CryptProv& prov) {
@@ -130,6 +125,12 @@ void RegisterKeyProviderBackend(std::u16string_view name,
                                 std::shared_ptr<KeyProviderBackend> backend) {
   std::lock_guard<std::mutex> lock(RegistryMutex());
   Registry().insert(Registry().begin(), Registered{std::u16string(name), std::move(backend)});
+}
+
+bool IsSoftwareProviderName(std::u16string_view provider) {
+  return provider.empty() || EqualsIgnoringAsciiCase(provider, kSoftwareProviderName) ||
+         EqualsIgnoringAsciiCase(provider, kMsEnhancedProviderName) ||
+         EqualsIgnoringAsciiCase(provider, kMsBaseProviderName);
 }
 
 void CryptProvFree::operator()(CryptProv* p) const noexcept { delete p; }
@@ -234,6 +235,14 @@ bool CryptImportPublicKeyInfo(CryptProv& prov, std::uint32_t encoding_type, Byte
 }
 
 void CryptDestroyKey(KeyHandle key) { key.reset(); }
+
+bool RemoveContainerKey(CryptProv& prov, std::uint32_t key_spec) {
+  KeyContainer* container = ContainerOf(prov);
+  if (container == nullptr) return Fail(kNteBadKeyset);
+  if (key_spec != kAtKeyExchange && key_spec != kAtSignature) return Fail(kNteBadKey);
+  if (std::uint32_t err = container->RemovePrivateKey(key_spec)) return Fail(err);
+  return true;
+}
 
 bool HasContainerKey(CryptProv& prov, std::uint32_t key_spec) {
   KeyContainer* container = ContainerOf(prov);

@@ -69,6 +69,10 @@ struct CryptKeyFree {
 using ProvHandle = std::unique_ptr<CryptProv, CryptProvFree>;
 using KeyHandle = std::unique_ptr<CryptKey, CryptKeyFree>;
 
+// Whether |provider| names the software provider (its own name, the two
+// traditional names, or empty).
+bool IsSoftwareProviderName(std::u16string_view provider);
+
 // Opens, creates or deletes a container. |container| empty: a verification
 // context. |provider| empty: the software provider. On success *prov holds
 // the context, except after kCryptDeleteKeyset, which leaves it empty.
@@ -98,6 +102,9 @@ bool CryptExportPublicKeyInfo(CryptProv& prov, std::uint32_t key_spec, std::uint
 bool CryptImportPublicKeyInfo(CryptProv& prov, std::uint32_t encoding_type, ByteSpan spki_der,
                               KeyHandle* key);
 void CryptDestroyKey(KeyHandle key);
+
+// Removes the container's key of |key_spec| (true also when it had none).
+bool RemoveContainerKey(CryptProv& prov, std::uint32_t key_spec);
 
 // Whether the container of an open context holds a key of |key_spec|.
 bool HasContainerKey(CryptProv& prov, std::uint32_t key_spec);

@@ -45,6 +45,12 @@ class KeyContainer {
                                    Bytes* signature) = 0;
   // Stores |key| (a private key) as the key of |spec|.
   virtual std::uint32_t PutPrivateKey(std::uint32_t spec, EVP_PKEY* key) = 0;
+  // Removes the key of |spec|; 0 also when there was none. Containers that
+  // cannot remove single keys keep the default, which fails with kNteBadAlgId.
+  virtual std::uint32_t RemovePrivateKey(std::uint32_t spec) {
+    (void)spec;
+    return kNteBadAlgId;
+  }
   // Unwraps a key encrypted to the key of |spec| with RSA PKCS#1 v1.5 (the
   // key transport of an envelope); kNteBadData when it does not decrypt.
   // Containers that cannot do this keep the default, which fails with

@@ -66,7 +66,7 @@ class ParsedKeyCache {
         return Share(it->second, key, public_half, spki);
     }
     Bytes pem;
-    if (!ReadWholeFile(path, &pem)) return kNteNoKey;
+    if (!ReadSecretFile(path, kMaxKeyFileSize, &pem)) return kNteNoKey;
     ossl::BioPtr bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
     Entry entry{id,
                 ossl::PkeyPtr(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr)
@@ -86,6 +86,7 @@ class ParsedKeyCache {
 
  private:
   static constexpr std::size_t kMaxEntries = 32;
+  static constexpr std::size_t kMaxKeyFileSize = 1 << 20;
 
   struct FileIdentity {
     dev_t dev;
@@ -133,17 +134,11 @@ class SoftwareContainer : public KeyContainer {
   explicit SoftwareContainer(std::string dir) : dir_(std::move(dir)) {}
 
   std::uint32_t GetPublicKey(std::uint32_t spec, ossl::PkeyPtr* out) override {
-    std::string spec_name = KeySpecName(spec);
-    if (spec_name.empty()) return kNteBadKey;
-    // Hand out only the public half.
-    return ParsedKeyCache::Instance().Load(dir_ + "/" + spec_name + ".pem", nullptr, out);
+    return Load(spec, nullptr, out, nullptr);  // only the public half leaves
   }
 
   std::uint32_t GetPublicKeyInfo(std::uint32_t spec, Bytes* spki_der) override {
-    std::string spec_name = KeySpecName(spec);
-    if (spec_name.empty()) return kNteBadKey;
-    return ParsedKeyCache::Instance().Load(dir_ + "/" + spec_name + ".pem", nullptr, nullptr,
-                                           spki_der);
+    return Load(spec, nullptr, nullptr, spki_der);
   }
 
   std::uint32_t SignDigest(std::uint32_t spec, const EVP_MD* md, ByteSpan digest,
@@ -192,6 +187,12 @@ class SoftwareContainer : public KeyContainer {
     return 0;
   }
 
+  std::uint32_t RemovePrivateKey(std::uint32_t spec) override {
+    std::string spec_name = KeySpecName(spec);
+    if (spec_name.empty()) return kNteBadKey;
+    return RemoveFile(dir_ + "/" + spec_name + ".pem") ? 0 : kNteFail;
+  }
+
   std::uint32_t PutPrivateKey(std::uint32_t spec, EVP_PKEY* key) override {
     std::string spec_name = KeySpecName(spec);
     if (spec_name.empty()) return kNteBadKey;
@@ -210,12 +211,49 @@ class SoftwareContainer : public KeyContainer {
 
  private:
   std::uint32_t LoadPrivateKey(std::uint32_t spec, ossl::PkeyPtr* out) {
-    std::string spec_name = KeySpecName(spec);
-    if (spec_name.empty()) return kNteBadKey;
-    return ParsedKeyCache::Instance().Load(dir_ + "/" + spec_name + ".pem", out, nullptr);
+    return Load(spec, out, nullptr, nullptr);
   }
 
+  // The key of |spec| as its file holds it now (each output may be null). A
+  // key this handle has used stays usable through it when its file goes away
+  // while the container stays (a re-import that moved the certificate to the
+  // other spec removes the old file), so a signer that opened the container
+  // before the switch finishes with the key it began with.
+  std::uint32_t Load(std::uint32_t spec, ossl::PkeyPtr* key, ossl::PkeyPtr* public_half,
+                     Bytes* spki) {
+    std::string spec_name = KeySpecName(spec);
+    if (spec_name.empty()) return kNteBadKey;
+    Held fresh;
+    std::uint32_t err = ParsedKeyCache::Instance().Load(dir_ + "/" + spec_name + ".pem", &fresh.key,
+                                                        &fresh.public_half, &fresh.spki);
+    std::lock_guard<std::mutex> lock(held_mu_);
+    Held& held = held_[spec];
+    if (err == 0) {
+      held = std::move(fresh);
+    } else if (err != kNteNoKey || held.key == nullptr || !IsDirectory(dir_)) {
+      return err;  // a deleted container takes its keys with it
+    }
+    if (spki != nullptr) *spki = held.spki;
+    if (key != nullptr) {
+      if (EVP_PKEY_up_ref(held.key.get()) != 1) return kNteBadKey;
+      key->reset(held.key.get());
+    }
+    if (public_half != nullptr) {
+      if (EVP_PKEY_up_ref(held.public_half.get()) != 1) return kNteBadKey;
+      public_half->reset(held.public_half.get());
+    }
+    return 0;
+  }
+
+  struct Held {
+    ossl::PkeyPtr key;
+    ossl::PkeyPtr public_half;
+    Bytes spki;
+  };
+
   std::string dir_;
+  std::mutex held_mu_;
+  std::map<std::uint32_t, Held> held_;  // keys used through this handle, by spec
 };
 
 class SoftwareProvider : public KeyProviderBackend {

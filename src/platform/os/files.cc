@@ -2,12 +2,18 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <charconv>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
 
 namespace quillmark::platform {
 
@@ -46,7 +52,58 @@ bool WriteAll(int fd, ByteSpan data) {
   return true;
 }
 
+// Temporaries are named ".tmp-<pid>-XXXXXX" after the process writing them.
+constexpr std::string_view kTempPrefix = ".tmp-";
+
+// A temporary whose writer is gone is removed once it is this old; one whose
+// writer cannot be told (an older name without a pid, or a pid that is alive
+// but may be another process by now) only after kOrphanAge.
+constexpr time_t kDeadWriterAge = 2;
+constexpr time_t kOrphanAge = 24 * 60 * 60;
+
+// The writer's pid in a temporary's name; 0 when the name carries none.
+pid_t WriterOf(std::string_view name) {
+  name.remove_prefix(kTempPrefix.size());
+  size_t dash = name.find('-');
+  if (dash == std::string_view::npos || dash == 0) return 0;
+  long pid = 0;
+  auto [end, ec] = std::from_chars(name.data(), name.data() + dash, pid);
+  if (ec != std::errc() || end != name.data() + dash || pid <= 0) return 0;
+  return static_cast<pid_t>(pid);
+}
+
+bool ProcessIsGone(pid_t pid) { return ::kill(pid, 0) != 0 && errno == ESRCH; }
+
 }  // namespace
+
+void CrashPoint() {
+  const char* stop_at = std::getenv("QUILLMARK_TEST_CRASH_AT");
+  if (stop_at == nullptr) return;
+  static std::atomic<long> reached{0};
+  if (reached.fetch_add(1) + 1 == std::strtol(stop_at, nullptr, 10)) ::_exit(137);
+}
+
+bool IsTemporaryFileName(std::string_view name) {
+  return name.size() > kTempPrefix.size() && name.substr(0, kTempPrefix.size()) == kTempPrefix;
+}
+
+int RemoveStaleTemporaries(const std::string& dir) {
+  int removed = 0;
+  time_t now = ::time(nullptr);
+  for (const std::string& name : ListDirectory(dir)) {
+    if (!IsTemporaryFileName(name)) continue;
+    std::string path = dir + "/" + name;
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;  // ours are files
+    time_t age = now - st.st_mtime;
+    pid_t writer = WriterOf(name);
+    bool stale = age >= kOrphanAge || (writer != 0 && writer != ::getpid() &&
+                                       age >= kDeadWriterAge && ProcessIsGone(writer));
+    if (!stale) continue;
+    if (::unlink(path.c_str()) == 0) ++removed;
+  }
+  return removed;
+}
 
 bool ReadWholeFile(const std::string& path, Bytes* out) {
   // O_NONBLOCK keeps open() from waiting on a FIFO; anything but a regular
@@ -71,23 +128,68 @@ bool ReadWholeFile(const std::string& path, Bytes* out) {
   return true;
 }
 
+bool ReadSecretFile(const std::string& path, std::size_t max_size, Bytes* out) {
+  ScopedFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (fd.get() < 0) return false;
+  struct stat st;
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+      static_cast<std::uint64_t>(st.st_size) > max_size) {
+    return false;
+  }
+  // One byte more than the size shows a file that grew while it was read.
+  Bytes data(static_cast<size_t>(st.st_size) + 1);
+  size_t done = 0;
+  while (done < data.size()) {
+    ssize_t n = ::read(fd.get(), data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  bool whole = done <= static_cast<size_t>(st.st_size) && done <= max_size;
+  if (!whole) {
+    ::explicit_bzero(data.data(), data.size());
+    return false;
+  }
+  ::explicit_bzero(data.data() + done, data.size() - done);
+  data.resize(done);  // shrinking keeps the buffer: nothing is copied
+  if (!out->empty()) ::explicit_bzero(out->data(), out->size());
+  out->swap(data);
+  if (!data.empty()) ::explicit_bzero(data.data(), data.size());
+  return true;
+}
+
 bool WriteFileAtomically(const std::string& path, ByteSpan data, unsigned mode) {
   std::string dir = ".";
   if (size_t slash = path.rfind('/'); slash != std::string::npos) {
     dir = slash == 0 ? "/" : path.substr(0, slash);
   }
-  std::string tmp = dir + "/.tmp-XXXXXX";
+  RemoveStaleTemporaries(dir);
+  std::string tmp = dir + "/" + std::string(kTempPrefix) + std::to_string(::getpid()) + "-XXXXXX";
   ScopedFd fd(::mkstemp(tmp.data()));
   if (fd.get() < 0) return false;
   bool ok = ::fchmod(fd.get(), static_cast<mode_t>(mode)) == 0 && WriteAll(fd.get(), data) &&
             ::fsync(fd.get()) == 0;
   ok = ::close(fd.release()) == 0 && ok;
-  if (ok && ::rename(tmp.c_str(), path.c_str()) == 0) return true;
+  if (ok) CrashPoint();
+  if (ok && ::rename(tmp.c_str(), path.c_str()) == 0) {
+    SyncDirectory(dir);
+    CrashPoint();
+    return true;
+  }
   ::unlink(tmp.c_str());
   return false;
 }
 
-bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0 || errno == ENOENT; }
+void SyncDirectory(const std::string& dir) {
+  ScopedFd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (fd.get() >= 0) ::fsync(fd.get());
+}
+
+bool RemoveFile(const std::string& path) {
+  bool gone = ::unlink(path.c_str()) == 0 || errno == ENOENT;
+  CrashPoint();
+  return gone;
+}
 
 bool MakeDirectories(const std::string& path, unsigned mode) {
   if (path.empty()) return false;

@@ -2,10 +2,13 @@
 //
 // Every write goes to a temporary file in the target's folder and is renamed
 // over the target, so a reader sees the old file or the new one, never half.
+// A temporary is named ".tmp-<pid>-XXXXXX" after its writer; temporaries
+// left by a writer that died are removed the next time the folder is written.
 #ifndef QUILLMARK_PLATFORM_OS_FILES_H_
 #define QUILLMARK_PLATFORM_OS_FILES_H_
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/bytes.h"
@@ -15,8 +18,31 @@ namespace quillmark::platform {
 // Reads the whole file. False if it cannot be opened or read.
 bool ReadWholeFile(const std::string& path, Bytes* out);
 
+// Reads a whole regular file that holds a secret (a private key, a PKCS#12
+// file) of at most |max_size| bytes straight into |out|, leaving no other
+// copy in memory; on failure nothing read is left behind. False also when the
+// file is larger.
+bool ReadSecretFile(const std::string& path, std::size_t max_size, Bytes* out);
+
 // Writes |data| to |path| atomically with the given permission bits.
 bool WriteFileAtomically(const std::string& path, ByteSpan data, unsigned mode = 0644);
+
+// Whether |name| (a file name, no folder) is a temporary of an atomic write.
+bool IsTemporaryFileName(std::string_view name);
+
+// Removes the temporaries in |dir| that no running writer owns: those whose
+// writer process is gone (and that are a few seconds old), and any older
+// than a day. Returns how many were removed.
+int RemoveStaleTemporaries(const std::string& dir);
+
+// Flushes a folder's entries (a rename into it) to the disk.
+void SyncDirectory(const std::string& dir);
+
+// One step of a change that spans several files. Fault tests set
+// QUILLMARK_TEST_CRASH_AT=N to end the process at once, as a crash would, at
+// the N-th step it reaches (a temporary written, a rename done, a file
+// removed); otherwise this does nothing.
+void CrashPoint();
 
 // Removes a file; true if it is gone afterwards (also when it never existed).
 bool RemoveFile(const std::string& path);

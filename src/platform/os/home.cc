@@ -1,8 +1,10 @@
 #include "platform/os/home.h"
 
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "common/no_destructor.h"
@@ -22,7 +24,38 @@ std::string EnvOrEmpty(const char* name) {
   return v != nullptr ? std::string(v) : std::string();
 }
 
+// Why |path| may not hold private state; empty when it may (or is missing).
+std::string FolderProblem(const std::string& home, const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return std::string();
+  std::string lead = "refusing home folder " + home + ": ";
+  if (path != home) lead += path + " is ";
+  if (!S_ISDIR(st.st_mode)) return lead + "not a folder";
+  if (st.st_uid != ::geteuid()) {
+    return lead + "owned by another user (uid " + std::to_string(st.st_uid) + ")";
+  }
+  unsigned mode = st.st_mode & 07777;
+  if ((mode & 022) == 0) return std::string();
+  char octal[8];
+  std::snprintf(octal, sizeof octal, "%04o", mode);
+  const char* who = (mode & 002) != 0 ? "others" : "group";
+  return lead + "writable by " + who + " (mode " + octal + "); run chmod 700 " + path;
+}
+
 }  // namespace
+
+std::string HomeFolderProblemAt(const std::string& path) {
+  for (const char* sub : {"", "/stores", "/keys"}) {
+    std::string problem = FolderProblem(path, path + sub);
+    if (!problem.empty()) return problem;
+  }
+  return std::string();
+}
+
+std::string HomeFolderProblem() {
+  std::string path = QuillmarkHomePath();
+  return path.empty() ? std::string() : HomeFolderProblemAt(path);
+}
 
 std::string UserHomeDirectory() {
   std::string home = EnvOrEmpty("HOME");
@@ -35,7 +68,8 @@ std::string UserHomeDirectory() {
 
 std::string QuillmarkHome() {
   std::string path = QuillmarkHomePath();
-  return !path.empty() && MakeDirectories(path, 0700) ? path : std::string();
+  if (path.empty() || !MakeDirectories(path, 0700)) return std::string();
+  return HomeFolderProblemAt(path).empty() ? path : std::string();
 }
 
 std::string QuillmarkHomePath() {

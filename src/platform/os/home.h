@@ -3,6 +3,10 @@
 // $QUILLMARK_HOME, else $XDG_DATA_HOME/quillmark, else ~/.local/share/quillmark.
 // A process may override it (the session runner's --home). The folder is
 // created with mode 0700 on first use.
+//
+// Like ssh with ~/.ssh, the home folder is refused when it, or its stores/ or
+// keys/ folder, is writable by group or others or owned by another user:
+// QuillmarkHome() is empty then and HomeFolderProblem() says why.
 #ifndef QUILLMARK_PLATFORM_OS_HOME_H_
 #define QUILLMARK_PLATFORM_OS_HOME_H_
 
@@ -10,8 +14,17 @@
 
 namespace quillmark::platform {
 
-// The home folder, created if missing. Empty when it cannot be created.
+// The home folder, created if missing. Empty when it cannot be created or is
+// refused (see HomeFolderProblem).
 std::string QuillmarkHome();
+
+// Why the current home folder may not be used, as one line for the user, e.g.
+// "refusing home folder /x: writable by others (mode 0777); run chmod 700 /x";
+// empty when it is fine or not there yet.
+std::string HomeFolderProblem();
+
+// The same check for the folder |path|.
+std::string HomeFolderProblemAt(const std::string& path);
 
 // The home folder's path, whether or not it exists yet (no file system call).
 // Empty when no path can be formed.

@@ -145,11 +145,47 @@ class WriteLock {
   int fd_;
 };
 
+}  // namespace
+
+// What a transaction holds while it is open on its thread.
+struct RegTransaction::State {
+  explicit State(const std::string& path) : file(path), lock(path) {}
+  std::string file;
+  WriteLock lock;
+  RegistryDocument doc;
+  bool dirty = false;
+};
+
+namespace {
+
+thread_local RegTransaction::State* g_transaction = nullptr;
+
+// The document of this thread's open transaction on |file|, if any.
+RegistryDocument* TransactionDocument(const std::string& file) {
+  return g_transaction != nullptr && g_transaction->file == file ? &g_transaction->doc : nullptr;
+}
+
+// The document a read of |file| sees: this thread's transaction's copy, else
+// the file loaded into |loaded|. Null, with |*rc| set, when it cannot be read.
+RegistryDocument* DocumentToRead(const std::string& file, RegistryDocument* loaded,
+                                 std::uint32_t* rc) {
+  if (RegistryDocument* doc = TransactionDocument(file)) return doc;
+  *rc = Load(file, loaded);
+  return *rc == kErrorSuccess ? loaded : nullptr;
+}
+
 // Reads the document, lets |change| edit it and writes it back when the change
-// says it changed something.
+// says it changed something. Inside a transaction the change goes to the
+// transaction's copy and is written when it commits.
 template <typename Change>
 std::uint32_t Modify(const std::string& file, Change&& change) {
   try {
+    if (RegistryDocument* doc = TransactionDocument(file)) {
+      bool changed = false;
+      std::uint32_t rc = change(*doc, &changed);
+      if (changed) g_transaction->dirty = true;
+      return rc;
+    }
     WriteLock lock(file);
     if (!lock.ok()) return kErrorCantWrite;
     RegistryDocument doc;
@@ -170,9 +206,11 @@ std::uint32_t Read(const RegKey& handle, std::uint32_t needed, Use&& use) {
   Target t;
   if (std::uint32_t rc = ResolveFor(handle, needed, &t); rc != kErrorSuccess) return rc;
   try {
-    RegistryDocument doc;
-    if (std::uint32_t rc = Load(t.file, &doc); rc != kErrorSuccess) return rc;
-    RegistryKey* key = doc.Find(t.components);
+    RegistryDocument loaded;
+    std::uint32_t rc = kErrorSuccess;
+    RegistryDocument* doc = DocumentToRead(t.file, &loaded, &rc);
+    if (doc == nullptr) return rc;
+    RegistryKey* key = doc->Find(t.components);
     RegistryKey empty;
     if (key == nullptr) {
       if (!IsRootPath(t.components)) return kErrorKeyDeleted;
@@ -258,16 +296,18 @@ std::uint32_t RegOpenKeyExW(const RegKey& parent, std::u16string_view sub_key,
   if (std::uint32_t rc = Resolve(parent, &t); rc != kErrorSuccess) return rc;
   if (std::uint32_t rc = AppendSubPath(sub_key, &t.components); rc != kErrorSuccess) return rc;
   try {
-    RegistryDocument doc;
-    if (std::uint32_t rc = Load(t.file, &doc); rc != kErrorSuccess) return rc;
-    if (KeyMissing(doc, t.components)) {
+    RegistryDocument loaded;
+    std::uint32_t rc = kErrorSuccess;
+    RegistryDocument* doc = DocumentToRead(t.file, &loaded, &rc);
+    if (doc == nullptr) return rc;
+    if (KeyMissing(*doc, t.components)) {
       if (!RegKeyAccess::IsRoot(parent)) {
         std::vector<std::u16string> own = RegKeyAccess::Components(parent);
-        if (KeyMissing(doc, own)) return kErrorKeyDeleted;
+        if (KeyMissing(*doc, own)) return kErrorKeyDeleted;
       }
       return kErrorFileNotFound;
     }
-    doc.Spell(&t.components);
+    doc->Spell(&t.components);
     *result = RegKeyAccess::MakeOpen(std::move(t.file), std::move(t.components), sam);
     return kErrorSuccess;
   } catch (const std::bad_alloc&) {
@@ -390,6 +430,49 @@ std::uint32_t RegEnumValueW(const RegKey& key, std::uint32_t index, std::u16stri
     }
     return kErrorNoMoreItems;
   });
+}
+
+RegTransaction::RegTransaction() {
+  std::string file = RegistryFilePath();
+  if (file.empty()) {
+    status_ = kErrorCantOpen;
+    return;
+  }
+  if (g_transaction != nullptr) {
+    status_ = kErrorInvalidParameter;  // transactions do not nest
+    return;
+  }
+  try {
+    auto state = std::make_unique<State>(file);
+    if (!state->lock.ok()) {
+      status_ = kErrorCantWrite;
+      return;
+    }
+    status_ = Load(file, &state->doc);
+    if (status_ != kErrorSuccess) return;
+    state_ = std::move(state);
+    g_transaction = state_.get();
+  } catch (const std::bad_alloc&) {
+    status_ = kErrorNotEnoughMemory;
+  }
+}
+
+RegTransaction::~RegTransaction() {
+  if (g_transaction == state_.get()) g_transaction = nullptr;
+}
+
+std::uint32_t RegTransaction::Commit() {
+  if (status_ != kErrorSuccess) return status_;
+  if (!state_) return kErrorInvalidHandle;
+  g_transaction = nullptr;
+  std::unique_ptr<State> state = std::move(state_);
+  if (!state->dirty) return kErrorSuccess;
+  try {
+    std::string text = state->doc.Serialize();
+    return WriteFileAtomically(state->file, AsBytes(text), 0600) ? kErrorSuccess : kErrorCantWrite;
+  } catch (const std::bad_alloc&) {
+    return kErrorNotEnoughMemory;
+  }
 }
 
 std::uint32_t RegCloseKey(RegKey* key) {

@@ -32,6 +32,7 @@
 #define QUILLMARK_PLATFORM_REGISTRY_REGISTRY_H_
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -146,6 +147,34 @@ std::uint32_t RegEnumValueW(const RegKey& key, std::uint32_t index, std::u16stri
 
 // Closes the handle (it becomes empty). kErrorInvalidHandle for an empty one.
 std::uint32_t RegCloseKey(RegKey* key);
+
+// Groups the registry changes this thread makes while it lives into one
+// rewrite of the registry file of the current home folder: it takes the
+// writers' lock and reads the file when it starts; until Commit every call on
+// that file reads and changes this copy, and Commit writes it back with one
+// rename. Without Commit nothing is written. A process killed at any moment
+// leaves the file as it was before or after. Transactions do not nest.
+//
+//   RegTransaction tx;
+//   ... RegCreateKeyExW / RegSetValueExW / RegDeleteTreeW ...
+//   if (tx.status() == kErrorSuccess && all_ok) rc = tx.Commit();
+class RegTransaction {
+ public:
+  struct State;
+  RegTransaction();
+  ~RegTransaction();
+  RegTransaction(const RegTransaction&) = delete;
+  RegTransaction& operator=(const RegTransaction&) = delete;
+
+  // kErrorSuccess when the transaction is open, else why it could not start.
+  std::uint32_t status() const { return status_; }
+  // Writes the changes (nothing when there were none) and ends the transaction.
+  std::uint32_t Commit();
+
+ private:
+  std::uint32_t status_ = kErrorSuccess;
+  std::unique_ptr<State> state_;
+};
 
 // The registry file of the current home folder; empty when there is no home.
 std::string RegistryFilePath();

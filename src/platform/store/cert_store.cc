@@ -406,7 +406,7 @@ CertStore CertOpenStore(std::uint32_t provider, std::uint32_t /*encoding*/, std:
     // An existing store costs one stat; the home and stores folders are made
     // only for a store that is not there yet.
     std::string home = QuillmarkHomePath();
-    if (home.empty()) {
+    if (home.empty() || !HomeFolderProblemAt(home).empty()) {
       SetLastError(kErrorAccessDenied);
       return CertStore();
     }
@@ -565,6 +565,65 @@ bool CertAddCertificateContextToStore(const CertStore& store, const CertContextP
   return true;
 }
 
+bool CertAddEncodedCertificateWithKeyToStore(const CertStore& store, ByteSpan der,
+                                             const KeyProvInfo& info, CertContextPtr* added) {
+  if (!store.is_open()) {
+    SetLastError(kErrorInvalidParameter);
+    return false;
+  }
+  if (store.state()->read_only) {
+    SetLastError(kErrorAccessDenied);
+    return false;
+  }
+  CertContextPtr parsed = CertCreateCertificateContext(kDefaultEncoding, der);
+  if (!parsed) return false;
+  const std::string base = store.path() + "/" + parsed->thumbprint();
+  std::string text = SerializeKeyProvInfo(info);
+  bool ok = WriteFileAtomically(base + ".keyprov", AsBytes(text), 0600);
+  MarkStale(store.path());
+  if (ok) {
+    CertContextPtr existing = CertFindCertificateInStore(
+        store, kDefaultEncoding, 0, kCertFindSha1Hash, parsed->sha1(), nullptr);
+    bool same = existing && existing->impl().file_name == parsed->thumbprint() + ".cer" &&
+                EqualBytes(existing->der(), der);
+    if (!same) {
+      ok = WriteFileAtomically(base + ".cer", der, 0644);
+      MarkStale(store.path());
+    }
+  }
+  if (!ok) {
+    SetLastError(kErrorAccessDenied);
+    return false;
+  }
+  CertContextPtr in_store = CertFindCertificateInStore(store, kDefaultEncoding, 0,
+                                                       kCertFindSha1Hash, parsed->sha1(), nullptr);
+  if (!in_store) {
+    SetLastError(kErrorAccessDenied);
+    return false;
+  }
+  if (added != nullptr) *added = std::move(in_store);
+  return true;
+}
+
+bool CertReloadKeyProvInfo(const CertContext& cert) {
+  const CertContext::Impl& impl = cert.impl();
+  if (impl.store_path.empty()) return false;
+  Bytes data;
+  FileKey key;
+  PropertySlot::State state = PropertySlot::State::kAbsent;
+  KeyProvInfo info;
+  if (ReadFileWithKey(impl.store_path + "/" + impl.thumbprint + ".keyprov", &data, &key)) {
+    state = ParseKeyProvInfo(AsChars(data), &info) ? PropertySlot::State::kPresent
+                                                   : PropertySlot::State::kUnreadable;
+  } else if (errno != ENOENT) {
+    return false;
+  }
+  std::lock_guard<std::mutex> lock(impl.props->mu);
+  impl.props->state = state;
+  impl.props->key_prov = std::move(info);
+  return true;
+}
+
 namespace {
 
 // A fresh snapshot of the store a context was read from, for deleting from
@@ -593,14 +652,17 @@ bool CertDeleteCertificateFromStore(const CertContextPtr& cert) {
   const CertContext::Impl& impl = cert->impl();
   SnapshotPtr snap = SnapshotOfStore(impl.store_name, impl.store_path);
   if (!snap) return false;
-  // Every file holding this certificate goes, so that no copy shows again.
-  bool ok = RemoveFile(impl.store_path + "/" + impl.thumbprint + ".keyprov");
+  // Every file holding this certificate goes, so that no copy shows again,
+  // and only then its property: a process killed midway leaves the
+  // certificate with its key or nothing visible.
+  bool ok = true;
   for (const auto& [name, entry] : snap->files) {
     if (entry.cert && entry.cert->thumbprint() == impl.thumbprint) {
       ok = RemoveFile(impl.store_path + "/" + name) && ok;
     }
   }
   ok = RemoveFile(impl.store_path + "/" + impl.file_name) && ok;
+  ok = RemoveFile(impl.store_path + "/" + impl.thumbprint + ".keyprov") && ok;
   MarkStale(impl.store_path);
   if (!ok) {
     SetLastError(kErrorAccessDenied);

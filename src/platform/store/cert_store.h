@@ -150,6 +150,20 @@ bool CertAddEncodedCertificateToStore(const CertStore& store, std::uint32_t enco
 bool CertAddCertificateContextToStore(const CertStore& store, const CertContextPtr& cert,
                                       std::uint32_t disposition, CertContextPtr* added);
 
+// Adds a certificate with its key-provider property so that no reader, in
+// this process or another, sees it without one: the property file is
+// replaced first (by rename, never removed), then the certificate is written
+// unless the store holds these bytes already. A process killed in between
+// leaves either no certificate or a certificate with the old or the new
+// property. With |added| the store's context is returned.
+bool CertAddEncodedCertificateWithKeyToStore(const CertStore& store, ByteSpan der,
+                                             const KeyProvInfo& info, CertContextPtr* added);
+
+// Re-reads the key-provider property of a context that came from a store
+// from the store's file now, for a caller whose key was moved by a writer
+// that finished after the context was read. True when the slot was read.
+bool CertReloadKeyProvInfo(const CertContext& cert);
+
 // Removes the certificate (and its property) from the store it came from.
 // A context that belongs to no store fails with kErrorInvalidParameter. The
 // context itself stays usable by whoever still holds it.

@@ -3,6 +3,7 @@
 #include "platform/keys/key_import.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <string>
 
@@ -241,6 +242,98 @@ TEST_F(KeyImportTest, PrivateKeyLookupReportsEachMissingPiece) {
   ASSERT_TRUE(CertSetCertificateContextProperty(*cert, kCertKeyProvInfoPropId, 0, &info));
   EXPECT_FALSE(CryptAcquireCertificatePrivateKey(*cert, 0, &prov, &spec));
   EXPECT_EQ(GetLastError(), kNteKeysetNotDef);
+}
+
+TEST_F(KeyImportTest, ReimportKeepsTheKeyEveryCopyOfTheCertificateNames) {
+  CertStore my =
+      CertOpenStore(kCertStoreProvSystemW, kDefaultEncoding, kCertSystemStoreCurrentUser, u"MY");
+  CertStore book = CertOpenStore(kCertStoreProvSystemW, kDefaultEncoding,
+                                 kCertSystemStoreCurrentUser, u"AddressBook");
+  CertificateWithKey rsa;
+  ASSERT_EQ(Pkcs12("rsa.p12", "secret", &rsa), ImportError::kNone);
+  CertContextPtr in_my, in_book;
+  ASSERT_EQ(ImportCertificateWithKey(my, rsa, kAtKeyExchange, &in_my), ImportError::kNone);
+  const std::string folder = home_.File("keys/Quillmark-" + in_my->thumbprint());
+  struct stat before;
+  ASSERT_EQ(::stat(folder.c_str(), &before), 0);
+  // The same certificate into another store under the other spec: the
+  // first copy's key stays, since that copy still names it.
+  ASSERT_EQ(ImportCertificateWithKey(book, rsa, kAtSignature, &in_book), ImportError::kNone);
+  EXPECT_EQ(ListDirectory(folder), (std::vector<std::string>{"exchange.pem", "signature.pem"}));
+  ExpectSignsForItself(*in_my, kCalgSha1);
+  ExpectSignsForItself(*in_book, kCalgSha1);
+  // Moving MY's copy to the signature key too frees the exchange key.
+  ASSERT_EQ(ImportCertificateWithKey(my, rsa, kAtSignature, &in_my), ImportError::kNone);
+  EXPECT_EQ(ListDirectory(folder), std::vector<std::string>{"signature.pem"});
+  ExpectSignsForItself(*in_my, kCalgSha1);
+  // The container was kept throughout, never made anew.
+  struct stat after;
+  ASSERT_EQ(::stat(folder.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+
+  bool in_use = false;
+  ASSERT_TRUE(SoftwareContainerInUse(ImportContainerName(in_my->thumbprint()), 0, &in_use));
+  EXPECT_TRUE(in_use);
+  ASSERT_TRUE(
+      SoftwareContainerInUse(ImportContainerName(in_my->thumbprint()), kAtKeyExchange, &in_use));
+  EXPECT_FALSE(in_use);
+}
+
+TEST_F(KeyImportTest, SignersHoldingTheOldPropertyFollowAKeyMovedByAnotherProcess) {
+  CertStore my =
+      CertOpenStore(kCertStoreProvSystemW, kDefaultEncoding, kCertSystemStoreCurrentUser, u"MY");
+  CertificateWithKey rsa;
+  ASSERT_EQ(Pkcs12("rsa.p12", "secret", &rsa), ImportError::kNone);
+  CertContextPtr cert;
+  ASSERT_EQ(ImportCertificateWithKey(my, rsa, kAtKeyExchange, &cert), ImportError::kNone);
+  // A signer that opened the key before the move.
+  ProvHandle early;
+  std::uint32_t early_spec = 0;
+  ASSERT_TRUE(
+      CryptAcquireCertificatePrivateKey(*cert, kCryptAcquireCompareKeyFlag, &early, &early_spec));
+  // Another process moves the key to the signature spec; this process's
+  // context still holds the exchange property.
+  ASSERT_EQ(testing::RunShell("QUILLMARK_HOME=" + home_.path() +
+                              " " QM_CLI_PATH " store import MY " + files_->File("rsa.p12") +
+                              " --password secret --key-spec signature >/dev/null 2>&1"),
+            0);
+  ASSERT_FALSE(IsRegularFile(home_.File("keys/Quillmark-" + cert->thumbprint() + "/exchange.pem")));
+  ASSERT_EQ(cert->key_prov_info()->key_spec, kAtKeyExchange);
+  // The early handle finishes with the key it began with.
+  HashHandle hash;
+  ASSERT_TRUE(CryptCreateHash(*early, kCalgSha1, nullptr, 0, &hash));
+  ASSERT_TRUE(CryptHashData(*hash, AsBytes("abc"), 0));
+  Bytes sig;
+  EXPECT_TRUE(CryptSignHashW(*hash, early_spec, u"", 0, &sig)) << std::hex << GetLastError();
+  // A new signer with the old context reads the property again.
+  ExpectSignsForItself(*cert, kCalgSha1);
+  EXPECT_EQ(cert->key_prov_info()->key_spec, kAtSignature);
+}
+
+TEST_F(KeyImportTest, ContainersGoWithTheLastCertificateThatNamesThem) {
+  CertStore my =
+      CertOpenStore(kCertStoreProvSystemW, kDefaultEncoding, kCertSystemStoreCurrentUser, u"MY");
+  CertStore ca =
+      CertOpenStore(kCertStoreProvSystemW, kDefaultEncoding, kCertSystemStoreCurrentUser, u"CA");
+  CertificateWithKey rsa;
+  ASSERT_EQ(Pkcs12("rsa.p12", "secret", &rsa), ImportError::kNone);
+  CertContextPtr a, b;
+  ASSERT_EQ(ImportCertificateWithKey(my, rsa, kAtKeyExchange, &a), ImportError::kNone);
+  ASSERT_EQ(ImportCertificateWithKey(ca, rsa, kAtKeyExchange, &b), ImportError::kNone);
+  const std::u16string container = ImportContainerName(a->thumbprint());
+  const std::string folder = home_.File("keys/Quillmark-" + a->thumbprint());
+  ASSERT_TRUE(CertDeleteCertificateFromStore(a));
+  bool deleted = true;
+  ASSERT_TRUE(DeleteContainerIfUnused(container, &deleted));
+  EXPECT_FALSE(deleted);
+  EXPECT_TRUE(IsDirectory(folder));
+  ASSERT_TRUE(CertDeleteCertificateFromStore(b));
+  ASSERT_TRUE(DeleteContainerIfUnused(container, &deleted));
+  EXPECT_TRUE(deleted);
+  EXPECT_FALSE(IsDirectory(folder));
+  // Already gone: nothing to do, and no error.
+  ASSERT_TRUE(DeleteContainerIfUnused(container, &deleted));
+  EXPECT_FALSE(deleted);
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
 #include "platform/registry/registry.h"
 
 #include <gtest/gtest.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,6 +13,8 @@
 #include "platform/os/files.h"
 #include "platform/os/home.h"
 #include "support/test_dirs.h"
+
+extern char** environ;
 
 namespace quillmark::platform {
 namespace {
@@ -451,6 +455,75 @@ TEST_F(RegistryTest, ConcurrentWritersInOtherProcessesLoseNothing) {
     ++count;
   }
   EXPECT_EQ(count, kWriters * kValues);
+}
+
+TEST_F(RegistryTest, TransactionWritesAllItsChangesWithOneRenameOrNothing) {
+  RegKey existing;
+  ASSERT_EQ(RegCreateKeyExW(kHkeyClassesRoot, u"Old", 0, kKeyAllAccess, &existing, nullptr),
+            kErrorSuccess);
+  ASSERT_EQ(RegSetValueExW(existing, u"v", kRegSz, RegistryStringBytes(u"1")), kErrorSuccess);
+  const std::string before = FileText();
+  {
+    RegTransaction tx;
+    ASSERT_EQ(tx.status(), kErrorSuccess);
+    RegKey key;
+    ASSERT_EQ(RegCreateKeyExW(kHkeyClassesRoot, u"New\\Sub", 0, kKeyAllAccess, &key, nullptr),
+              kErrorSuccess);
+    ASSERT_EQ(RegSetValueExW(key, u"name", kRegSz, RegistryStringBytes(u"value")), kErrorSuccess);
+    ASSERT_EQ(RegDeleteTreeW(kHkeyClassesRoot, u"Old"), kErrorSuccess);
+    // Reads inside the transaction see its changes; the file does not yet.
+    std::uint32_t type = 0;
+    EXPECT_EQ(QueryString(key, u"name", &type), u"value");
+    RegKey gone;
+    EXPECT_EQ(RegOpenKeyExW(kHkeyClassesRoot, u"Old", 0, kKeyRead, &gone), kErrorFileNotFound);
+    EXPECT_EQ(FileText(), before);
+    // Dropped without Commit: nothing is written.
+  }
+  EXPECT_EQ(FileText(), before);
+  RegKey probe;
+  EXPECT_EQ(RegOpenKeyExW(kHkeyClassesRoot, u"New", 0, kKeyRead, &probe), kErrorFileNotFound);
+
+  RegTransaction tx;
+  ASSERT_EQ(tx.status(), kErrorSuccess);
+  RegTransaction nested;  // transactions do not nest
+  EXPECT_EQ(nested.status(), kErrorInvalidParameter);
+  EXPECT_EQ(nested.Commit(), kErrorInvalidParameter);
+  RegKey key;
+  ASSERT_EQ(RegCreateKeyExW(kHkeyClassesRoot, u"New", 0, kKeyAllAccess, &key, nullptr),
+            kErrorSuccess);
+  ASSERT_EQ(RegSetValueExW(key, u"a", kRegSz, RegistryStringBytes(u"1")), kErrorSuccess);
+  ASSERT_EQ(RegDeleteValueW(existing, u"v"), kErrorSuccess);
+  EXPECT_EQ(FileText(), before);
+  EXPECT_EQ(tx.Commit(), kErrorSuccess);
+  std::uint32_t type = 0;
+  EXPECT_EQ(QueryString(key, u"a", &type), u"1");
+  EXPECT_EQ(RegQueryValueExW(existing, u"v", nullptr, nullptr), kErrorFileNotFound);
+  // After Commit the calls write the file directly again.
+  ASSERT_EQ(RegSetValueExW(key, u"b", kRegSz, RegistryStringBytes(u"2")), kErrorSuccess);
+  EXPECT_NE(FileText().find("\"b\"=\"2\""), std::string::npos);
+}
+
+TEST_F(RegistryTest, TransactionHoldsOffOtherWritersUntilItEnds) {
+  auto tx = std::make_unique<RegTransaction>();
+  ASSERT_EQ(tx->status(), kErrorSuccess);
+  ASSERT_EQ(RegSetValueExW(kHkeyCurrentUser, u"mine", kRegSz, RegistryStringBytes(u"1")),
+            kErrorSuccess);
+  // Another process (the command, registering the control): its rewrite
+  // waits for the transaction, then keeps both.
+  std::string line = "QUILLMARK_HOME=" + dir_.path() + " exec " QM_CLI_PATH " register >/dev/null";
+  const char* argv[] = {"/bin/sh", "-c", line.c_str(), nullptr};
+  pid_t pid = -1;
+  ASSERT_EQ(::posix_spawn(&pid, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ), 0);
+  ::usleep(100000);
+  int status = 0;
+  EXPECT_EQ(::waitpid(pid, &status, WNOHANG), 0);  // still waiting for the lock
+  ASSERT_EQ(tx->Commit(), kErrorSuccess);
+  tx.reset();
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(RegQueryValueExW(kHkeyCurrentUser, u"mine", nullptr, nullptr), kErrorSuccess);
+  RegKey clsid;
+  EXPECT_EQ(RegOpenKeyExW(kHkeyClassesRoot, u"CLSID", 0, kKeyRead, &clsid), kErrorSuccess);
 }
 
 }  // namespace
