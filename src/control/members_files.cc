@@ -25,7 +25,7 @@ std::u16string ContentFileName(std::u16string_view name) {
 }
 
 struct ReadFailure {
-  int status;
+  Status status;
   Message message;
 };
 
@@ -37,9 +37,13 @@ std::optional<ReadFailure> ReadFileArgument(std::u16string_view file_name, bool 
   if (file_name.empty() && server_mode) return ReadFailure{kErrEmptyInput, Message::kSourceEmpty};
   std::optional<std::u16string_view> path;
   if (!file_name.empty()) path = file_name;
-  int status = ReadFileOrAsk(u"Open", u"*.*", path, name, bytes);
-  if (status == kOk) return std::nullopt;
-  if (status == kReadCancelled) return ReadFailure{kErrUserCancelled, Message::kUserCancelled};
+  Status status = ReadFileOrAsk({u"Open", u"*.*", path, kMaxReadFileSize}, name, bytes);
+  if (status.ok()) return std::nullopt;
+  // Only a file over the size limit carries a platform code; the other
+  // failures leave errorCode as it was.
+  if (status.number() == kReadCancelled) {
+    return ReadFailure{kErrUserCancelled, Message::kUserCancelled};
+  }
   return ReadFailure{status, Message::kReadFileFailed};
 }
 
@@ -54,7 +58,8 @@ HRESULT CCorvaneQuillmark::QMAttachedVerifySignedFile(std::u16string_view fileNa
     std::u16string name;
     Bytes text;
     if (auto f = ReadFileArgument(fileName, settings_.server_mode != 0, &name, &text)) {
-      return frame.Fail(f->status, f->message);
+      return f->status.platform_code() != 0 ? frame.FailWith(f->status, f->message)
+                                            : frame.Fail(f->status.number(), f->message);
     }
 
     Bytes content;
@@ -81,7 +86,8 @@ HRESULT CCorvaneQuillmark::QMAddFileForEncrypt(std::u16string_view fileName) {
     std::u16string name;
     Bytes content;
     if (auto f = ReadFileArgument(fileName, settings_.server_mode != 0, &name, &content)) {
-      return frame.Fail(f->status, f->message);
+      return f->status.platform_code() != 0 ? frame.FailWith(f->status, f->message)
+                                            : frame.Fail(f->status.number(), f->message);
     }
     settings_.outgoing_plain_text = std::move(content);
     return frame.Succeed();
