@@ -157,6 +157,34 @@ TEST_F(PlaintextMembersTest, FilesBeyondTheContainerOrNotRegularAreRefusedUnread
   EXPECT_EQ(Outgoing(), "<absent>");
 }
 
+TEST_F(PlaintextMembersTest, ASignedFileMayHoldItsBase64TextButNoMore) {
+  auto sparse = [&](std::int64_t size) {
+    const std::string path = dir_.File("big.sign");
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    EXPECT_GE(fd, 0);
+    EXPECT_EQ(::ftruncate(fd, static_cast<off_t>(size)), 0);
+    ::close(fd);
+    return U16(path);
+  };
+  auto code = [&] {
+    std::int32_t c = 0;
+    qm_.get_errorCode(&c);
+    return c;
+  };
+  for (std::int64_t size : {std::int64_t{8} << 30, (std::int64_t{192} << 20) + 1}) {
+    SCOPED_TRACE(size);
+    EXPECT_EQ(qm_.QMAttachedVerifySignedFile(sparse(size)), S_FALSE);
+    EXPECT_EQ(Num(), kFailed);
+    EXPECT_EQ(Msg(), "读取文件失败");
+    EXPECT_EQ(code(), 223);
+  }
+  // Above the container's limit the text of a large signature is still
+  // read; these zeros then fail as a message, not as a file.
+  EXPECT_EQ(qm_.QMAttachedVerifySignedFile(sparse(100'000'000)), S_FALSE);
+  EXPECT_NE(Num(), kFailed);
+  EXPECT_NE(Msg(), "读取文件失败");
+}
+
 TEST_F(PlaintextMembersTest, AddFileByPathStoresTheNameAndContent) {
   std::string path = File("报告.txt", "yz");
   ASSERT_EQ(qm_.QMAddFile(U16(path)), S_OK);
