@@ -6,7 +6,9 @@
  * optional header fields a gzip tool may write (extra field, file name,
  * comment, header CRC), and refuses anything followed by extra bytes. The
  * trailer's length must equal the inflated length exactly: a frame that
- * inflates to more or fewer bytes than it declares is not a correct frame.
+ * inflates to more or fewer bytes than it declares, or that declares more
+ * than deflate can make of its size (1032 bytes per byte), is not a correct
+ * frame.
  *
  * Capacity protocol: *dst_len holds the capacity of dst on entry and the full
  * result length on return. When the result does not fit, Z_BUF_ERROR (-5) is
