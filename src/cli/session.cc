@@ -23,17 +23,29 @@ int Usage() {
   return 2;
 }
 
-// Reads one line without its '\n'; false at the end of input with nothing read.
-bool ReadLine(std::FILE* in, std::string* line) {
+enum class LineRead { kLine, kTooLong, kEnd };
+
+// Reads one line without its '\n' into |line|, keeping at most |max_length|
+// bytes: a longer line is read on to its end and dropped (kTooLong, |line|
+// empty). kEnd at the end of input with nothing read.
+LineRead ReadLine(std::FILE* in, std::size_t max_length, std::string* line) {
   line->clear();
   int c;
   bool any = false;
+  bool too_long = false;
   while ((c = std::getc(in)) != EOF) {
     any = true;
-    if (c == '\n') return true;
+    if (c == '\n') break;
+    if (too_long) continue;
+    if (line->size() == max_length) {
+      too_long = true;
+      std::string().swap(*line);
+      continue;
+    }
     line->push_back(static_cast<char>(c));
   }
-  return any;
+  if (!any) return LineRead::kEnd;
+  return too_long ? LineRead::kTooLong : LineRead::kLine;
 }
 
 }  // namespace
@@ -77,8 +89,11 @@ int RunSession(Args args) {
 
   com::Session session(instance.get());
   std::string line;
-  while (ReadLine(stdin, &line)) {
-    std::string answer = session.Answer(line);
+  for (;;) {
+    const LineRead read = ReadLine(stdin, com::kMaxRequestLine, &line);
+    if (read == LineRead::kEnd) break;
+    std::string answer =
+        read == LineRead::kTooLong ? com::Session::LineTooLongAnswer() : session.Answer(line);
     answer.push_back('\n');
     std::fwrite(answer.data(), 1, answer.size(), stdout);
     std::fflush(stdout);

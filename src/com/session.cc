@@ -280,9 +280,15 @@ void AppendErrorState(Dispatcher& dispatcher, json::Writer* w) {
 
 }  // namespace
 
+std::string Session::LineTooLongAnswer() {
+  return ErrorAnswer(nullptr,
+                     "request line longer than " + std::to_string(kMaxRequestLine) + " bytes");
+}
+
 // The session loop's boundary: one line in, one answer out, whatever runs out.
 std::string Session::Answer(std::string_view line) {
   try {
+    if (line.size() > kMaxRequestLine) return LineTooLongAnswer();
     return AnswerOrThrow(line);
   } catch (const std::bad_alloc&) {
     return R"({"error":"out of memory"})";

@@ -27,12 +27,15 @@
 //
 // A line that is not a JSON object, names no known member, or whose fields or
 // arguments are malformed gets {"error":"..."} (with "id" when it could be
-// read) and the session goes on. No input makes Answer fail or throw: it is
-// the boundary where running out of memory (std::bad_alloc from the dispatch
+// read) and the session goes on. So does a line longer than kMaxRequestLine
+// bytes: a reader skips such a line to its end without keeping it and answers
+// it with LineTooLongAnswer(), so no line costs more memory than the limit. No input makes Answer
+// fail or throw: it is the boundary where running out of memory (std::bad_alloc from the dispatch
 // layer, the JSON reader or writer) becomes {"error":"out of memory"}.
 #ifndef QUILLMARK_COM_SESSION_H_
 #define QUILLMARK_COM_SESSION_H_
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -43,8 +46,15 @@ namespace quillmark::com {
 
 using ::quillmark::control::ILydraCorvaneQuillmark;
 
+// The longest request line read: the browser host's 64 MiB message limit
+// plus room for the request's own fields.
+inline constexpr std::size_t kMaxRequestLine = (std::size_t{64} << 20) + (std::size_t{64} << 10);
+
 class Session {
  public:
+  // The answer to a line longer than kMaxRequestLine.
+  static std::string LineTooLongAnswer();
+
   // |control| must outlive the session. Dialog reports are taken from the
   // current dialog host (platform/ui/dialog_factory.h).
   explicit Session(ILydraCorvaneQuillmark* control) : dispatcher_(control) {}

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <set>
 #include <system_error>
 
 #include "common/hex.h"
@@ -53,6 +54,7 @@ class Parser {
 
   bool ParseValue(Value* out, int depth) {
     if (AtEnd()) return Fail("unexpected end of input");
+    if (++values_ > kMaxValues) return Fail("too many values");
     switch (Peek()) {
       case '{':
         return ParseObject(out, depth + 1);
@@ -91,21 +93,24 @@ class Parser {
       *out = Value::Object(std::move(members));
       return true;
     }
+    // The names seen so far, as indices into |members| ordered by name: each
+    // duplicate check costs a logarithmic number of comparisons, whatever
+    // names the input chooses.
+    auto by_name = [&members](std::size_t a, std::size_t b) {
+      return members[a].first < members[b].first;
+    };
+    std::set<std::size_t, decltype(by_name)> names(by_name);
     for (;;) {
       SkipSpace();
       if (AtEnd() || Peek() != '"') return Fail("expected a member name");
-      std::u16string name;
-      if (!ParseString(&name)) return false;
-      for (const Value::Member& m : members) {
-        if (m.first == name) return Fail("duplicate member name");
-      }
+      members.emplace_back();
+      if (!ParseString(&members.back().first)) return false;
+      if (!names.insert(members.size() - 1).second) return Fail("duplicate member name");
       SkipSpace();
       if (AtEnd() || Peek() != ':') return Fail("expected ':'");
       ++pos_;
       SkipSpace();
-      Value v;
-      if (!ParseValue(&v, depth)) return false;
-      members.emplace_back(std::move(name), std::move(v));
+      if (!ParseValue(&members.back().second, depth)) return false;
       SkipSpace();
       if (AtEnd()) return Fail("unexpected end of input");
       if (Peek() == ',') {
@@ -276,6 +281,7 @@ class Parser {
 
   std::string_view text_;
   std::size_t pos_ = 0;
+  std::size_t values_ = 0;
   std::string error_;
 };
 

@@ -8,7 +8,11 @@
 // integer are integers, the others doubles; numbers beyond the double range
 // (or too close to zero to tell from it) are refused. Objects keep their members in order and
 // refuse a name that occurs twice. Nesting deeper than kMaxDepth is refused, so no input can
-// exhaust the stack. Parse never throws except std::bad_alloc.
+// exhaust the stack, and a document of more than kMaxValues values (every member value and
+// array item counts, and the outermost value) is refused, so memory stays in proportion to a
+// bounded count. Parsing takes O(n log n) time in the input length whatever the input: the
+// duplicate-name check is an ordered lookup, never a scan of the members seen so far.
+// Parse never throws except std::bad_alloc.
 //
 // The writer builds one line of compact JSON. UTF-16 strings are written as
 // UTF-8, with lone surrogates as \uD800-style escapes, so that a string read
@@ -25,6 +29,7 @@
 #ifndef QUILLMARK_COMMON_JSON_H_
 #define QUILLMARK_COMMON_JSON_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -34,6 +39,7 @@
 namespace quillmark::json {
 
 inline constexpr int kMaxDepth = 64;
+inline constexpr std::size_t kMaxValues = 500'000;
 
 class Value {
  public:

@@ -1,11 +1,13 @@
 #include "control/file_routines.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <new>
 
 #include "common/status.h"
 #include "common/unicode.h"
+#include "platform/os/bounded_read.h"
 #include "platform/os/files.h"
 #include "platform/os/paths.h"
 #include "platform/ui/dialog_factory.h"
@@ -22,17 +24,23 @@ bool FileSystemPath(std::u16string_view path, std::string* out) {
   return Utf16ToUtf8(path, out);
 }
 
-int ReadPath(std::u16string_view path, std::u16string* name, Bytes* content) {
+Status ReadPath(std::u16string_view path, std::uint64_t max_size, std::u16string* name,
+                Bytes* content) {
   if (!platform::PathHasSeparator(path)) return kFailed;  // the file cannot be opened
   std::string fs_path;
   if (!FileSystemPath(path, &fs_path)) return kFailed;
-  Bytes data;
-  if (!platform::ReadWholeFile(fs_path, &data)) return kFailed;
-  if (data.empty()) return kFailed;
   // The control keeps byte strings with 32-bit signed lengths.
-  if (data.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
-    return kFailed;
+  max_size = std::min<std::uint64_t>(max_size, std::numeric_limits<std::int32_t>::max());
+  Bytes data;
+  switch (platform::ReadFileAtMost(fs_path, max_size, &data)) {
+    case platform::BoundedRead::kOk:
+      break;
+    case platform::BoundedRead::kTooLarge:
+      return Status(kFailed, platform::kErrorFileTooLarge);
+    default:
+      return kFailed;
   }
+  if (data.empty()) return kFailed;
   name->assign(platform::PathFileName(path));
   content->swap(data);
   return kOk;
@@ -55,13 +63,12 @@ int Save(const platform::ui::SaveFileRequest& request, ByteSpan bytes,
 
 }  // namespace
 
-int ReadFileOrAsk(std::u16string_view title, std::u16string_view filter,
-                  std::optional<std::u16string_view> path, std::u16string* name, Bytes* content) {
+Status ReadFileOrAsk(const FileReadQuery& query, std::u16string* name, Bytes* content) {
   if (name == nullptr || content == nullptr) return kErrEmptyInput;
   try {
-    if (path.has_value()) return ReadPath(*path, name, content);
-    FileAnswer answer =
-        platform::ui::CurrentDialogHost().OpenFile({std::u16string(title), std::u16string(filter)});
+    if (query.path.has_value()) return ReadPath(*query.path, query.max_size, name, content);
+    FileAnswer answer = platform::ui::CurrentDialogHost().OpenFile(
+        {std::u16string(query.title), std::u16string(query.filter)});
     switch (answer.outcome) {
       case FileAnswer::Outcome::kCancel:
         return kReadCancelled;
@@ -70,7 +77,7 @@ int ReadFileOrAsk(std::u16string_view title, std::u16string_view filter,
       case FileAnswer::Outcome::kOk:
         break;
     }
-    return ReadPath(answer.path, name, content);
+    return ReadPath(answer.path, query.max_size, name, content);
   } catch (const std::bad_alloc&) {
     return kFailed;
   }

@@ -5,8 +5,12 @@
 // numbers and messages:
 //   ReadFileOrAsk: 0; kReadCancelled (-2) when the user cancelled the Open
 //                  dialog; kFailed (-1) for a dialog error, a path without a
-//                  '/', a file that cannot be read, an empty file or one of
-//                  2 GiB or more; kErrEmptyInput for a missing output.
+//                  '/', a file that cannot be read, something that is not a
+//                  regular file (a folder, a FIFO, a device), an empty file,
+//                  and, with platform code kErrorFileTooLarge (223), a file
+//                  of more than the query's max_size bytes (refused from its
+//                  size before a byte is read); kErrEmptyInput for a missing
+//                  output.
 //   SaveFileOrAsk: 0; kFailed for a cancelled dialog, a dialog error or a
 //                  file that cannot be written.
 // Paths are POSIX paths in UTF-16; a path holding a NUL unit or an unpaired
@@ -15,21 +19,33 @@
 #ifndef QUILLMARK_CONTROL_FILE_ROUTINES_H_
 #define QUILLMARK_CONTROL_FILE_ROUTINES_H_
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "common/bytes.h"
+#include "common/status.h"
 
 namespace quillmark::control {
 
 inline constexpr int kReadCancelled = -2;
 
-// Reads the file at |path|, or, with no path, the file the user picks in the
-// Open dialog (|title|, |filter|). *name receives the text after the path's
-// last '/', *content the whole file.
-int ReadFileOrAsk(std::u16string_view title, std::u16string_view filter,
-                  std::optional<std::u16string_view> path, std::u16string* name, Bytes* content);
+// The most a file read for a page may hold: what the formatted plaintext
+// container can carry (its number fields hold eight decimal digits).
+inline constexpr std::uint64_t kMaxReadFileSize = 99'999'999;
+
+struct FileReadQuery {
+  std::u16string_view title;   // of the Open dialog
+  std::u16string_view filter;  // of the Open dialog
+  // The file to read; none lets the user pick one in the Open dialog.
+  std::optional<std::u16string_view> path;
+  std::uint64_t max_size = kMaxReadFileSize;
+};
+
+// Reads the file the query names or the user picks. *name receives the text
+// after the path's last '/', *content the whole file.
+Status ReadFileOrAsk(const FileReadQuery& query, std::u16string* name, Bytes* content);
 
 // Writes |bytes| to |path| (created or replaced), or, with no path, to the
 // file the user picks in the Save dialog with |default_name| preset.

@@ -1,6 +1,7 @@
 // QMAddFileForEncrypt: a whole file as the outgoing plain text.
 // QMAttachedVerifySignedFile: a file holding an attached signature's text,
 // verified, and its content saved where the user says.
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <utility>
@@ -17,6 +18,10 @@ namespace {
 
 constexpr std::u16string_view kSignedFileSuffix = u".sign";
 
+// A signed file holds Base64 text with line feeds; 192 MiB leaves room for
+// the text of the largest message a verification expands (128 MiB).
+constexpr std::uint64_t kMaxSignedFileSize = std::uint64_t{192} << 20;
+
 // The name the Save dialog offers for the content of the signed file |name|:
 // |name| without ".sign" (matched case-sensitively), or none.
 std::u16string ContentFileName(std::u16string_view name) {
@@ -25,21 +30,27 @@ std::u16string ContentFileName(std::u16string_view name) {
 }
 
 struct ReadFailure {
-  int status;
+  Status status;
   Message message;
 };
 
 // The file argument of these members: at most 256 units; empty lets the user
-// choose the file, which server mode forbids. Reads the file's name and bytes.
+// choose the file, which server mode forbids. Reads the file's name and bytes,
+// at most |max_size| of them.
 std::optional<ReadFailure> ReadFileArgument(std::u16string_view file_name, bool server_mode,
-                                            std::u16string* name, Bytes* bytes) {
+                                            std::uint64_t max_size, std::u16string* name,
+                                            Bytes* bytes) {
   if (file_name.size() > 256) return ReadFailure{kErrTooLong, Message::kFileNameTooLong};
   if (file_name.empty() && server_mode) return ReadFailure{kErrEmptyInput, Message::kSourceEmpty};
   std::optional<std::u16string_view> path;
   if (!file_name.empty()) path = file_name;
-  int status = ReadFileOrAsk(u"Open", u"*.*", path, name, bytes);
-  if (status == kOk) return std::nullopt;
-  if (status == kReadCancelled) return ReadFailure{kErrUserCancelled, Message::kUserCancelled};
+  Status status = ReadFileOrAsk({u"Open", u"*.*", path, max_size}, name, bytes);
+  if (status.ok()) return std::nullopt;
+  // Only a file over the size limit carries a platform code; the other
+  // failures leave errorCode as it was.
+  if (status.number() == kReadCancelled) {
+    return ReadFailure{kErrUserCancelled, Message::kUserCancelled};
+  }
   return ReadFailure{status, Message::kReadFileFailed};
 }
 
@@ -53,8 +64,10 @@ HRESULT CCorvaneQuillmark::QMAttachedVerifySignedFile(std::u16string_view fileNa
   return frame.Run([&] {
     std::u16string name;
     Bytes text;
-    if (auto f = ReadFileArgument(fileName, settings_.server_mode != 0, &name, &text)) {
-      return frame.Fail(f->status, f->message);
+    if (auto f = ReadFileArgument(fileName, settings_.server_mode != 0, kMaxSignedFileSize, &name,
+                                  &text)) {
+      return f->status.platform_code() != 0 ? frame.FailWith(f->status, f->message)
+                                            : frame.Fail(f->status.number(), f->message);
     }
 
     Bytes content;
@@ -80,8 +93,10 @@ HRESULT CCorvaneQuillmark::QMAddFileForEncrypt(std::u16string_view fileName) {
   return frame.Run([&] {
     std::u16string name;
     Bytes content;
-    if (auto f = ReadFileArgument(fileName, settings_.server_mode != 0, &name, &content)) {
-      return frame.Fail(f->status, f->message);
+    if (auto f = ReadFileArgument(fileName, settings_.server_mode != 0, kMaxReadFileSize, &name,
+                                  &content)) {
+      return f->status.platform_code() != 0 ? frame.FailWith(f->status, f->message)
+                                            : frame.Fail(f->status.number(), f->message);
     }
     settings_.outgoing_plain_text = std::move(content);
     return frame.Succeed();

@@ -168,10 +168,15 @@ HRESULT CCorvaneQuillmark::QMAddFile(std::u16string_view fileName) {
     Bytes content;
     std::optional<std::u16string_view> path;
     if (!fileName.empty()) path = fileName;
-    if (int status = ReadFileOrAsk(kOpenTitle, kAllFilesFilter, path, &name, &content);
-        status != kOk) {
-      if (status == kReadCancelled) return frame.Fail(kErrUserCancelled, Message::kUserCancelled);
-      return frame.Fail(status, Message::kReadFileFailed);
+    if (Status status =
+            ReadFileOrAsk({kOpenTitle, kAllFilesFilter, path, kMaxReadFileSize}, &name, &content);
+        !status.ok()) {
+      if (status.number() == kReadCancelled) {
+        return frame.Fail(kErrUserCancelled, Message::kUserCancelled);
+      }
+      // Only a file over the size limit carries a platform code.
+      return status.platform_code() != 0 ? frame.FailWith(status, Message::kReadFileFailed)
+                                         : frame.Fail(status.number(), Message::kReadFileFailed);
     }
     Bytes name_bytes;
     if (int status = TextToBytes(settings_.code_page, name, &name_bytes); status != kOk) {

@@ -23,7 +23,7 @@ int DecodeMessageText(ByteSpan text, bool expand, Bytes* message) {
     message->clear();
     return status;
   }
-  if (expand) encoding::ExpandFrame(message);
+  if (expand) encoding::ExpandFrame(message, encoding::kMaxExpandedMessage);
   return kOk;
 }
 

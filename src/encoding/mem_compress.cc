@@ -18,6 +18,10 @@ constexpr int kBlockSize = 16384;
 constexpr int kHeaderSize = 10;
 constexpr int kTrailerSize = 8;
 constexpr int kMinFrameSize = kHeaderSize + 1 + kTrailerSize;
+// Deflate cannot expand one byte to more than 1032 (two bits per match of
+// 258 bytes); a frame declaring more than this many bytes per source byte is
+// not a correct frame.
+constexpr std::int64_t kMaxDeflateRatio = 1032;
 constexpr unsigned char kHeader[kHeaderSize] = {0x1F, 0x8B, 0x08, 0, 0, 0, 0, 0, 0, 0x0B};
 
 constexpr std::uint8_t kFlagHeaderCrc = 0x02;
@@ -193,6 +197,10 @@ int Uncompress(const unsigned char* src, int src_len, unsigned char* dst, int* d
   stream.next_in = const_cast<Bytef*>(src + header_len);
   stream.avail_in = static_cast<uInt>(src_len - header_len);
 
+  // The trailer's length field bounds the work: no more is ever inflated
+  // than the frame declares, and no more than the caller has room for.
+  const std::int64_t declared = GetLe32(src + src_len - 4);
+  if (declared > kMaxDeflateRatio * static_cast<std::int64_t>(src_len)) return Z_DATA_ERROR;
   const std::int64_t capacity = UsableCapacity(dst, *dst_len);
   BlockPlacer placer(dst, capacity, 0, work.get());
   std::uint32_t crc = 0;
@@ -200,7 +208,14 @@ int Uncompress(const unsigned char* src, int src_len, unsigned char* dst, int* d
     placer.Aim(&stream);
     const int rc = inflate(&stream, Z_FINISH);
     crc = Crc32Update(crc, placer.Advance(stream));
-    if (placer.position() > INT_MAX) return Z_MEM_ERROR;
+    if (placer.position() > declared) return Z_DATA_ERROR;
+    if (placer.position() > capacity) {
+      // Only the size is wanted now; the call with room checks the rest.
+      placer.FlushWork();
+      if (declared > INT_MAX) return Z_MEM_ERROR;
+      *dst_len = static_cast<int>(declared);
+      return Z_BUF_ERROR;
+    }
     if (rc == Z_STREAM_END) break;
     if (rc == Z_MEM_ERROR) return Z_MEM_ERROR;
     if (rc != Z_OK && rc != Z_BUF_ERROR) return Z_DATA_ERROR;
@@ -211,8 +226,9 @@ int Uncompress(const unsigned char* src, int src_len, unsigned char* dst, int* d
 
   if (stream.avail_in != kTrailerSize) return Z_DATA_ERROR;
   if (GetLe32(stream.next_in) != crc) return Z_DATA_ERROR;
+  if (placer.position() != declared) return Z_DATA_ERROR;
   *dst_len = static_cast<int>(placer.position());
-  return *dst_len > capacity ? Z_BUF_ERROR : Z_OK;
+  return Z_OK;
 }
 
 }  // namespace

@@ -176,8 +176,15 @@ struct SignedDataFields {
   Bytes version, digest_algorithms, content_info, certificates, signer_infos;
 };
 
+// Whether |package| is one element and nothing after it.
+bool IsOneElement(ByteSpan package) {
+  const auto reader = Asn1Reader::Create(package);
+  return reader != nullptr && Asn1Scan(*reader, "x") == 0 && reader->remaining() == 0;
+}
+
 // ContentInfo: the outer type, then the five SignedData fields.
 int ReadOuter(ByteSpan package, SignedDataFields* f) {
+  if (!IsOneElement(package)) return kErrBerDecode;
   std::vector<int> outer_type;
   const auto reader = Asn1Reader::Create(package);
   if (reader == nullptr) return kErrBerDecode;

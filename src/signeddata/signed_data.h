@@ -18,7 +18,9 @@
 //                                 that is not 64 bytes
 //             kErrBadAlgorithm    a digest OID the builder does not take
 //             kErrMemoryCopy      the package cannot be copied out
-//   parser    kErrBerDecode       not the package's shape
+//   parser    kErrBerDecode       not the package's shape, bytes after the
+//                                 package, or a length running past the input
+//                                 (refused before anything is copied for it)
 //             kErrNotSignedData   outer type not signedData, content type not
 //                                 data, signature algorithm not rsaEncryption,
 //                                 or a digest OID without 6 arcs

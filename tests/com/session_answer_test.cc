@@ -152,6 +152,25 @@ TEST_F(SessionTest, MalformedLinesGetAnErrorAndTheSessionGoesOn) {
   EXPECT_EQ(control_.calls.size(), 4 * std::size(malformed));
 }
 
+TEST_F(SessionTest, LinesBeyondTheLimitAreRefusedUnread) {
+  // Padded with white space to the limit exactly: still an ordinary request.
+  std::string line = R"({"get":"errorNum","id":1})";
+  line.resize(kMaxRequestLine, ' ');
+  Value got = ParseAnswer(session_.Answer(line));
+  EXPECT_EQ(got.Find(u"id")->integer(), 1);
+  EXPECT_EQ(got.Find(u"error"), nullptr);
+  ASSERT_EQ(control_.calls.size(), 4u);
+
+  // One byte more: refused before the JSON reader or the control sees it.
+  line.push_back(' ');
+  const std::string answer = session_.Answer(line);
+  EXPECT_EQ(answer, Session::LineTooLongAnswer());
+  EXPECT_EQ(answer, "{\"error\":\"request line longer than " + std::to_string(kMaxRequestLine) +
+                        " bytes\"}");
+  EXPECT_EQ(control_.calls.size(), 4u);
+  EXPECT_GE(kMaxRequestLine, std::size_t{64} << 20);
+}
+
 TEST_F(SessionTest, AnErrorQuotesAnOddNameSafely) {
   std::string answer =
       session_.Answer("{\"call\":\"a\\nb\\\"c\\uD800" + std::string(500, 'x') + "\"}");

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "com/session.h"
 #include "common/json.h"
 #include "support/session_lines.h"
 #include "support/test_dirs.h"
@@ -104,6 +105,32 @@ TEST(SessionCommandTest, RandomInputNeverCrashesTheSession) {
                    (v.Find(u"error") != nullptr || v.Find(u"hr") != nullptr);
   }
   EXPECT_EQ(well_formed, r.lines.size());
+}
+
+TEST(SessionCommandTest, OverlongLinesAreAnsweredAndSkipped) {
+  testing::ScratchDir dir;
+  std::string input;
+  input.reserve(3 * com::kMaxRequestLine + 256);
+  // A request padded with white space to |length| bytes.
+  auto add_padded = [&input](const std::string& request, std::size_t length) {
+    input += request;
+    input.append(length - request.size(), ' ');
+  };
+  add_padded(R"({"get":"errorNum","id":1})", com::kMaxRequestLine);
+  input += '\n';
+  add_padded(R"({"get":"errorNum","id":2})", com::kMaxRequestLine + 1);
+  input += '\n';
+  input += "{\"call\":\"QMBase64Encode\",\"args\":[\"abc\"],\"id\":3}\n";
+  add_padded(R"({"get":"errorNum","id":4})", com::kMaxRequestLine + 7);  // no line end
+  CommandResult r = RunSessionCommand(dir, input);
+  ASSERT_EQ(r.status, 0);
+  ASSERT_EQ(r.lines.size(), 4u);
+  EXPECT_EQ(ParseAnswer(r.lines[0]).Find(u"id")->integer(), 1);
+  EXPECT_EQ(ParseAnswer(r.lines[0]).Find(u"error"), nullptr);
+  for (int i : {1, 3}) EXPECT_EQ(r.lines[i], com::Session::LineTooLongAnswer()) << i;
+  Value encoded = ParseAnswer(r.lines[2]);
+  EXPECT_EQ(encoded.Find(u"id")->integer(), 3);
+  EXPECT_EQ(encoded.Find(u"result")->string(), u"YWJj\n");
 }
 
 TEST(SessionCommandTest, BadOptionsExitWithStatusTwo) {

@@ -117,6 +117,73 @@ TEST(JsonTest, NestingIsBounded) {
   EXPECT_FALSE(Parse(std::string(1 << 20, '{'), &v, &error));
 }
 
+// {"k0":0,"k1":1,...} with |count| members, names from |name_of|.
+template <typename NameOf>
+std::string WideObject(int count, NameOf name_of) {
+  std::string text = "{";
+  for (int i = 0; i < count; ++i) {
+    if (i > 0) text += ',';
+    text += '"' + name_of(i) + "\":" + std::to_string(i);
+  }
+  return text + "}";
+}
+
+TEST(JsonTest, WideObjectsKeepEveryMemberAndFindTheDuplicate) {
+  // 240,000 members (about 2.7 MB): every member kept in order, every one
+  // found by name.
+  constexpr int kMembers = 240000;
+  auto plain = [](int i) { return "k" + std::to_string(i); };
+  Value v = MustParse(WideObject(kMembers, plain));
+  ASSERT_TRUE(v.is_object());
+  ASSERT_EQ(v.object().size(), static_cast<std::size_t>(kMembers));
+  for (int i = 0; i < kMembers; i += 9973) {
+    const std::string name = plain(i);
+    EXPECT_EQ(v.object()[i].first, std::u16string(name.begin(), name.end()));
+    EXPECT_EQ(v.object()[i].second.integer(), i);
+  }
+  ASSERT_NE(v.Find(u"k239999"), nullptr);
+  EXPECT_EQ(v.Find(u"k239999")->integer(), kMembers - 1);
+
+  // Names that share a long prefix and differ only at the end, in an order
+  // that is neither sorted nor reversed.
+  const std::string prefix(200, 'p');
+  auto shared = [&](int i) { return prefix + std::to_string((i * 7919) % 5000); };
+  EXPECT_EQ(MustParse(WideObject(5000, shared)).object().size(), 5000u);
+
+  // A duplicate is found wherever it is: the last member repeating the
+  // first, one in the middle, or two names equal only as UTF-16 escapes.
+  std::string error;
+  std::string last_repeats_first = WideObject(kMembers, plain);
+  last_repeats_first.insert(1, "\"k" + std::to_string(kMembers - 1) + "\":0,");
+  for (const std::string& text :
+       {last_repeats_first, std::string("{\"a\":1,\"b\":2,\"c\":3,\"b\":4,\"d\":5}"),
+        std::string("{\"\\u0041\":1,\"A\":2}")}) {
+    EXPECT_FALSE(Parse(text, &v, &error));
+    EXPECT_NE(error.find("duplicate member name"), std::string::npos) << error;
+  }
+  // Equal names in different objects are no duplicates.
+  EXPECT_EQ(MustParse(R"({"a":{"a":{"a":1}},"b":{"a":2}})").object().size(), 2u);
+}
+
+TEST(JsonTest, ValueCountIsBounded) {
+  // kMaxValues counts the outer array and every item.
+  auto zeros = [](std::size_t items) {
+    std::string text = "[";
+    for (std::size_t i = 0; i < items; ++i) text += i == 0 ? "0" : ",0";
+    return text + "]";
+  };
+  Value v;
+  std::string error;
+  ASSERT_TRUE(Parse(zeros(kMaxValues - 1), &v, &error)) << error;
+  EXPECT_EQ(v.array().size(), kMaxValues - 1);
+  EXPECT_FALSE(Parse(zeros(kMaxValues), &v, &error));
+  EXPECT_NE(error.find("too many values"), std::string::npos) << error;
+  // Members count as well, nested ones included.
+  std::string members = "{\"a\":[" + zeros(kMaxValues / 2) + "," + zeros(kMaxValues / 2) + "]}";
+  EXPECT_FALSE(Parse(members, &v, &error));
+  EXPECT_NE(error.find("too many values"), std::string::npos) << error;
+}
+
 TEST(JsonTest, WriterPlacesCommasAndEscapes) {
   Writer w;
   w.BeginObject();

@@ -1,8 +1,12 @@
 // The members that build the outgoing plain text: QMSetPlainText,
 // QMAddFormItem, QMAddFile (by path and through the Open dialog) and
 // QMAddFileForEncrypt, with real files and scripted dialogs.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -116,6 +120,69 @@ TEST_F(PlaintextMembersTest, FilesThatCannotBeReadFail) {
     EXPECT_EQ(Msg(), "读取文件失败");
   }
   EXPECT_EQ(Outgoing(), "<absent>");
+}
+
+TEST_F(PlaintextMembersTest, FilesBeyondTheContainerOrNotRegularAreRefusedUnread) {
+  // Sparse files: an 8 GiB one, and one byte over the 99,999,999 the
+  // container can carry. Refused from their size with ERROR_FILE_TOO_LARGE.
+  const std::string path = dir_.File("big.bin");
+  for (std::int64_t size : {std::int64_t{8} << 30, std::int64_t{100'000'000}}) {
+    SCOPED_TRACE(size);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(size)), 0);
+    ::close(fd);
+    for (bool encrypt : {false, true}) {
+      EXPECT_EQ(encrypt ? qm_.QMAddFileForEncrypt(U16(path)) : qm_.QMAddFile(U16(path)), S_FALSE);
+      EXPECT_EQ(Num(), kFailed);
+      EXPECT_EQ(Msg(), "读取文件失败");
+      std::int32_t code = 0;
+      qm_.get_errorCode(&code);
+      EXPECT_EQ(code, 223);
+    }
+  }
+  EXPECT_EQ(Outgoing(), "<absent>");
+
+  // A device and a FIFO are no files to read; errorCode is left as it was
+  // (the 223 of the calls before).
+  ASSERT_EQ(::mkfifo(dir_.File("fifo").c_str(), 0600), 0);
+  for (const std::string& special : {std::string("/dev/zero"), dir_.File("fifo")}) {
+    EXPECT_EQ(qm_.QMAddFile(U16(special)), S_FALSE) << special;
+    EXPECT_EQ(Num(), kFailed);
+    EXPECT_EQ(Msg(), "读取文件失败");
+    std::int32_t code = 0;
+    qm_.get_errorCode(&code);
+    EXPECT_EQ(code, 223);
+  }
+  EXPECT_EQ(Outgoing(), "<absent>");
+}
+
+TEST_F(PlaintextMembersTest, ASignedFileMayHoldItsBase64TextButNoMore) {
+  auto sparse = [&](std::int64_t size) {
+    const std::string path = dir_.File("big.sign");
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    EXPECT_GE(fd, 0);
+    EXPECT_EQ(::ftruncate(fd, static_cast<off_t>(size)), 0);
+    ::close(fd);
+    return U16(path);
+  };
+  auto code = [&] {
+    std::int32_t c = 0;
+    qm_.get_errorCode(&c);
+    return c;
+  };
+  for (std::int64_t size : {std::int64_t{8} << 30, (std::int64_t{192} << 20) + 1}) {
+    SCOPED_TRACE(size);
+    EXPECT_EQ(qm_.QMAttachedVerifySignedFile(sparse(size)), S_FALSE);
+    EXPECT_EQ(Num(), kFailed);
+    EXPECT_EQ(Msg(), "读取文件失败");
+    EXPECT_EQ(code(), 223);
+  }
+  // Above the container's limit the text of a large signature is still
+  // read; these zeros then fail as a message, not as a file.
+  EXPECT_EQ(qm_.QMAttachedVerifySignedFile(sparse(100'000'000)), S_FALSE);
+  EXPECT_NE(Num(), kFailed);
+  EXPECT_NE(Msg(), "读取文件失败");
 }
 
 TEST_F(PlaintextMembersTest, AddFileByPathStoresTheNameAndContent) {

@@ -104,6 +104,14 @@ int Uncompress(ByteSpan frame, int capacity, Bytes* out) {
   return rc;
 }
 
+// |frame| with its trailer's length field replaced.
+Bytes WithDeclaredLength(Bytes frame, std::uint32_t declared) {
+  for (int i = 0; i < 4; ++i) {
+    frame[frame.size() - 4 + i] = static_cast<std::uint8_t>(declared >> (8 * i));
+  }
+  return frame;
+}
+
 Bytes ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -294,11 +302,17 @@ TEST(MemUncompress, RefusesWhatIsNotOneCompleteCorrectFrame) {
   EXPECT_EQ(mem_uncompress(good.data(), INT_MIN, out.data(), &len), Z_DATA_ERROR);
   EXPECT_EQ(mem_uncompress(good.data(), static_cast<int>(good.size()), out.data(), nullptr),
             Z_DATA_ERROR);
-  // The length field is not compared; the CRC is.
-  Bytes wrong_length = good;
-  wrong_length[wrong_length.size() - 1] ^= 0x40;
-  ASSERT_EQ(Uncompress(wrong_length, static_cast<int>(data.size()), &out), Z_OK);
-  EXPECT_EQ(out, data);
+  // The length field must match what inflates, as the CRC must: a frame
+  // declaring one byte fewer or more, or a length far off, is refused.
+  for (std::int64_t declared : {std::int64_t{0}, std::int64_t{1}, std::int64_t(data.size()) - 1,
+                                std::int64_t(data.size()) + 1, std::int64_t{1} << 30}) {
+    SCOPED_TRACE("declared " + std::to_string(declared));
+    Bytes wrong_length = WithDeclaredLength(good, static_cast<std::uint32_t>(declared));
+    ASSERT_EQ(Uncompress(wrong_length, static_cast<int>(data.size()) + kBlock, &out), Z_DATA_ERROR);
+    Bytes buf = wrong_length;
+    EXPECT_FALSE(ExpandFrame(&buf, std::size_t{1} << 31));
+    EXPECT_EQ(buf, wrong_length);
+  }
 }
 
 // Rebuilds a frame's header with the optional fields a gzip tool may write.
@@ -376,9 +390,93 @@ TEST(MemUncompress, OutputLongerThanAnIntIsRefused) {
   for (int i = 0; i < 2049; ++i) frame.insert(frame.end(), piece.begin(), piece.end());
   frame.insert(frame.end(), tail.begin(), tail.end());
   frame.insert(frame.end(), 8, 0);
+  // Declaring its true length (2049 MiB) it is refused once the output
+  // passes the capacity, long before 2 GiB are inflated.
+  frame = WithDeclaredLength(frame, 2049u << 20);
   int len = 0;
   EXPECT_EQ(mem_uncompress(frame.data(), static_cast<int>(frame.size()), nullptr, &len),
             Z_MEM_ERROR);
+  Bytes buf = frame;
+  EXPECT_FALSE(ExpandFrame(&buf, SIZE_MAX));
+  EXPECT_EQ(buf, frame);
+  // Declaring less, it fails once the output passes what it declared, and
+  // the caller's capacity then plays no part.
+  for (std::uint32_t declared : {0u, 1u << 20}) {
+    Bytes lying = WithDeclaredLength(frame, declared);
+    Bytes out(4 << 20);
+    len = static_cast<int>(out.size());
+    EXPECT_EQ(mem_uncompress(lying.data(), static_cast<int>(lying.size()), out.data(), &len),
+              Z_DATA_ERROR);
+  }
+}
+
+// About 1 MiB of frame that inflates to 1 GiB of zeros (its CRC left 0).
+Bytes GigabyteFrame() {
+  z_stream zs{};
+  EXPECT_EQ(deflateInit2(&zs, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY), Z_OK);
+  const Bytes zeros(1 << 20, 0);
+  Bytes piece(8192), tail(64);
+  zs.next_in = const_cast<Bytef*>(zeros.data());
+  zs.avail_in = static_cast<uInt>(zeros.size());
+  zs.next_out = piece.data();
+  zs.avail_out = static_cast<uInt>(piece.size());
+  EXPECT_EQ(deflate(&zs, Z_FULL_FLUSH), Z_OK);
+  piece.resize(piece.size() - zs.avail_out);
+  zs.next_out = tail.data();
+  zs.avail_out = static_cast<uInt>(tail.size());
+  EXPECT_EQ(deflate(&zs, Z_FINISH), Z_STREAM_END);
+  tail.resize(tail.size() - zs.avail_out);
+  deflateEnd(&zs);
+  Bytes frame = {0x1F, 0x8B, 0x08, 0, 0, 0, 0, 0, 0, 0x0B};
+  for (int i = 0; i < 1024; ++i) frame.insert(frame.end(), piece.begin(), piece.end());
+  frame.insert(frame.end(), tail.begin(), tail.end());
+  frame.insert(frame.end(), 8, 0);
+  return WithDeclaredLength(frame, 1u << 30);
+}
+
+TEST(MemUncompress, WorkIsBoundedByTheCapacityAndTheDeclaredLength) {
+  const Bytes frame = GigabyteFrame();
+  ASSERT_LT(frame.size(), 2u << 20);
+  // A small window: the size needed is the declared length, found without
+  // inflating the rest (its wrong CRC is never reached).
+  for (int capacity : {0, 4096, 1 << 20}) {
+    SCOPED_TRACE("capacity " + std::to_string(capacity));
+    Bytes out(static_cast<std::size_t>(capacity) + 16, kSentinel);
+    int len = capacity;
+    EXPECT_EQ(mem_uncompress(frame.data(), static_cast<int>(frame.size()), out.data(), &len),
+              Z_BUF_ERROR);
+    EXPECT_EQ(len, 1 << 30);
+    const int whole = capacity / kBlock * kBlock;
+    EXPECT_EQ(Bytes(out.begin(), out.begin() + whole), Bytes(static_cast<std::size_t>(whole), 0));
+    EXPECT_EQ(Bytes(out.begin() + capacity, out.end()), Bytes(16, kSentinel));
+  }
+}
+
+TEST(ExpandFrame, ContentBeyondTheCallersLimitIsLeftAlone) {
+  // A frame declaring a gigabyte is refused before anything is allocated.
+  const Bytes giant = GigabyteFrame();
+  Bytes buf = giant;
+  EXPECT_FALSE(ExpandFrame(&buf, kMaxExpandedMessage));
+  EXPECT_EQ(buf, giant);
+
+  // A correct frame expands up to the limit exactly, and not one byte beyond.
+  const Bytes data = TextLike(100000, 14);
+  const Bytes frame = Compress(data);
+  buf = frame;
+  EXPECT_FALSE(ExpandFrame(&buf, data.size() - 1));
+  EXPECT_EQ(buf, frame);
+  EXPECT_FALSE(ExpandFrame(&buf, 0));
+  EXPECT_EQ(buf, frame);
+  EXPECT_TRUE(ExpandFrame(&buf, data.size()));
+  EXPECT_EQ(buf, data);
+
+  // The first guess (twice the frame) is also cut to the limit.
+  const Bytes small = TextLike(300, 15);
+  Bytes framed = small;
+  ASSERT_TRUE(CompressFrame(&framed, 0));
+  ASSERT_GT(2 * framed.size(), small.size());
+  EXPECT_TRUE(ExpandFrame(&framed, small.size()));
+  EXPECT_EQ(framed, small);
 }
 
 TEST(CompressFrame, CompressesFromTheThresholdOnAndExpandsBack) {
@@ -388,21 +486,22 @@ TEST(CompressFrame, CompressesFromTheThresholdOnAndExpandsBack) {
   EXPECT_EQ(buf, data);
   EXPECT_TRUE(CompressFrame(&buf, 5000));
   EXPECT_EQ(buf, ReferenceFrame(data));
-  EXPECT_TRUE(ExpandFrame(&buf));  // content larger than twice the frame: grows once
+  EXPECT_TRUE(
+      ExpandFrame(&buf, kMaxExpandedMessage));  // content larger than twice the frame: grows once
   EXPECT_EQ(buf, data);
 
   Bytes noise = RandomBytes(300, 11);  // frame larger than the data
   buf = noise;
   EXPECT_TRUE(CompressFrame(&buf, -7));
   EXPECT_GT(buf.size(), noise.size());
-  EXPECT_TRUE(ExpandFrame(&buf));
+  EXPECT_TRUE(ExpandFrame(&buf, kMaxExpandedMessage));
   EXPECT_EQ(buf, noise);
 
   Bytes empty;
   EXPECT_FALSE(CompressFrame(&empty, 0));
   EXPECT_FALSE(CompressFrame(nullptr, 0));
-  EXPECT_FALSE(ExpandFrame(&empty));
-  EXPECT_FALSE(ExpandFrame(nullptr));
+  EXPECT_FALSE(ExpandFrame(&empty, kMaxExpandedMessage));
+  EXPECT_FALSE(ExpandFrame(nullptr, kMaxExpandedMessage));
 }
 
 TEST(ExpandFrame, LeavesAnythingButAGoodFrameAlone) {
@@ -410,13 +509,13 @@ TEST(ExpandFrame, LeavesAnythingButAGoodFrameAlone) {
                0x0D, 0x01, 0x07, 0x02, 0xA0, 0x82, 0x00, 0xFB, 0x30, 0x82};
   der.resize(270, 0x55);
   Bytes buf = der;
-  EXPECT_FALSE(ExpandFrame(&buf));
+  EXPECT_FALSE(ExpandFrame(&buf, kMaxExpandedMessage));
   EXPECT_EQ(buf, der);
 
   Bytes frame = Compress(TextLike(70000, 12));
   frame[frame.size() - 6] ^= 0x10;  // CRC
   buf = frame;
-  EXPECT_FALSE(ExpandFrame(&buf));
+  EXPECT_FALSE(ExpandFrame(&buf, kMaxExpandedMessage));
   EXPECT_EQ(buf, frame);
 }
 
@@ -439,7 +538,7 @@ TEST(GzipInterop, ToolExpandsOurFramesAndWeExpandTheToolsFiles) {
     Bytes buf = ReadFile(dir.File(name));
     ASSERT_GT(buf.size(), 18u);
     EXPECT_EQ((buf[3] & 0x08) != 0, std::string(name) != "plain.gz") << "file name stored";
-    EXPECT_TRUE(ExpandFrame(&buf));
+    EXPECT_TRUE(ExpandFrame(&buf, kMaxExpandedMessage));
     EXPECT_EQ(buf, data);
   }
 

@@ -477,5 +477,35 @@ TEST_F(SignedDataTest, ParserRefusesForeignAndMalformedPackages) {
   EXPECT_EQ(parsed.digest_oid, kMd5Oid);
 }
 
+TEST_F(SignedDataTest, ParserTakesOnePackageAndNoLengthBeyondTheInput) {
+  const auto cert = MakeCert(rsa_key_, "Wang Wu");
+  ASSERT_NE(cert, nullptr);
+  Bytes package;
+  ASSERT_EQ(BuildRsaSignedData(false, Content(300), *cert, kSha1Oid, Bytes(256, 0x5A), &package),
+            kOk);
+  ParsedSignedData parsed;
+  ASSERT_EQ(ParseRsaSignedData(package, true, &parsed), kOk);
+
+  // Anything after the package: one byte, a second package.
+  Bytes trailing = package;
+  trailing.push_back(0);
+  Bytes twice = package;
+  twice.insert(twice.end(), package.begin(), package.end());
+  // Lengths that claim about 2 GiB, of the outer value and of the first
+  // field, in an input of a few hundred bytes.
+  ASSERT_EQ(package[1], 0x82);  // the builder's two-octet outer length
+  Bytes outer_claims = package;
+  outer_claims[1] = 0x84;
+  outer_claims.insert(outer_claims.begin() + 2, {0x7F, 0xFF});
+  Bytes tiny = {0x30, 0x84, 0x7F, 0xFF, 0xFF, 0xF0, 0x06, 0x09, 0x2A,
+                0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x07, 0x02};
+  tiny.resize(100, 0xA0);
+  for (const Bytes* bad : {&trailing, &twice, &outer_claims, &tiny}) {
+    EXPECT_EQ(ParseRsaSignedData(*bad, true, &parsed), kErrBerDecode) << bad->size();
+    EXPECT_TRUE(parsed.content.empty());
+    EXPECT_EQ(parsed.certificate, nullptr);
+  }
+}
+
 }  // namespace
 }  // namespace quillmark::signeddata

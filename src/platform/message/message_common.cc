@@ -50,6 +50,7 @@ std::uint32_t DecodeMessage(ByteSpan der, ossl::Pkcs7Ptr* out) {
   if (der.empty() || der.size() > static_cast<std::size_t>(std::numeric_limits<long>::max())) {
     return kCryptEOssError;
   }
+  if (std::uint32_t e = CheckMessageShape(der)) return e;
   const unsigned char* p = der.data();
   ossl::Pkcs7Ptr p7(d2i_PKCS7(nullptr, &p, static_cast<long>(der.size())));
   if (p7 == nullptr || p != der.data() + der.size()) return kCryptEOssError;

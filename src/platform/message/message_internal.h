@@ -33,8 +33,21 @@ std::uint32_t LastFailure();
 // Whether an encoding type asks for PKCS#7 (and nothing unknown).
 bool IsMessageEncoding(std::uint32_t encoding);
 
+// The most certificates, CRLs, digest algorithms, signer infos (and, in a
+// SignedAndEnvelopedData, recipient infos) one message may carry, each.
+inline constexpr std::size_t kMaxMessageItems = 100;
+
+// A walk over the BER of |der| that costs no more than reading it once and
+// allocates nothing: kCryptEOssError when it is not one well-formed value, a
+// set of a SignedData or SignedAndEnvelopedData holds more than
+// kMaxMessageItems items, or a SignedData encapsulates another PKCS#7
+// message (signed, enveloped, digested or encrypted) instead of data; 0
+// otherwise. Nothing else about the message is checked.
+std::uint32_t CheckMessageShape(ByteSpan der);
+
 // The whole of |der| as one PKCS#7 ContentInfo (BER accepted); kCryptEOssError
-// when it is not one.
+// when it is not one, or when CheckMessageShape refuses it (checked first,
+// so OpenSSL never decodes a refused message).
 std::uint32_t DecodeMessage(ByteSpan der, ossl::Pkcs7Ptr* out);
 std::uint32_t EncodeMessage(PKCS7* p7, Bytes* der);
 
