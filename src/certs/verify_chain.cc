@@ -6,6 +6,7 @@
 
 #include "common/status.h"
 #include "platform/chain/cert_chain.h"
+#include "platform/chain/cert_key_usage.h"
 #include "platform/chain/cert_verify.h"
 #include "platform/os/last_error.h"
 #include "platform/store/cert_store.h"
@@ -149,6 +150,15 @@ Status VerifyCertificateChain(const CertContextPtr& cert, std::uint32_t mask) {
   } catch (const std::bad_alloc&) {
     return kErrNoMemory;
   }
+}
+
+Status CheckSignerKeyUsage(const platform::CertContext& cert) {
+  std::uint32_t usage = 0;
+  if (!platform::CertGetIntendedKeyUsage(cert, &usage)) return kOk;
+  constexpr std::uint32_t kSigning =
+      platform::kCertDigitalSignatureKeyUsage | platform::kCertNonRepudiationKeyUsage;
+  if ((usage & kSigning) != 0) return kOk;
+  return Status(kErrChainFailed, platform::kCertEWrongUsage);
 }
 
 }  // namespace quillmark::certs

@@ -75,6 +75,13 @@ platform::CertContextPtr FindInstalledIssuer(const platform::CertContextPtr& cer
 // The checks above. |cert| stays the caller's; nothing is kept.
 Status VerifyCertificateChain(const platform::CertContextPtr& cert, std::uint32_t mask);
 
+// May |cert| have made a signature? A certificate whose key-usage extension
+// allows neither digitalSignature nor nonRepudiation may not: kErrChainFailed
+// with CERT_E_WRONG_USAGE, as the chain check reports a certificate that is
+// not valid for the usage asked. Without the extension every use is allowed.
+// Every verifier runs this on the signer beside VerifyCertificateChain.
+Status CheckSignerKeyUsage(const platform::CertContext& cert);
+
 }  // namespace quillmark::certs
 
 #endif  // QUILLMARK_CERTS_VERIFY_CHAIN_H_

@@ -62,8 +62,8 @@ class VerifyChainTest : public ::testing::Test {
   }
   // A CA certificate into |store|: self-signed without |issuer|.
   static void PutCa(std::u16string_view store, const Bytes& subject, EVP_PKEY* key,
-                    const Bytes& issuer = {}, EVP_PKEY* issuer_key = nullptr,
-                    Bytes serial = {0x01}, std::int64_t not_after = 1893456000) {
+                    const Bytes& issuer = {}, EVP_PKEY* issuer_key = nullptr, Bytes serial = {0x01},
+                    std::int64_t not_after = 1893456000) {
     CertSpec spec{.subject = subject,
                   .issuer = issuer,
                   .subject_key = key,
@@ -228,7 +228,7 @@ TEST_F(VerifyChainTest, RevokedOrExpiredCaAboveTheSigner) {
     const char* what;
     std::int64_t policy_ca_not_after;
     std::int64_t issuing_ca_not_after;
-    bool revoke_policy_ca;  // by the root's CRL in ROOT
+    bool revoke_policy_ca;   // by the root's CRL in ROOT
     bool revoke_issuing_ca;  // by the policy CA's CRL in CA
     int all;
     int afterwards;
@@ -236,28 +236,26 @@ TEST_F(VerifyChainTest, RevokedOrExpiredCaAboveTheSigner) {
   };
   const Case cases[] = {
       {"sound chain", 1893456000, 1893456000, false, false, kOk, kOk, kOk},
-      {"issuing CA revoked", 1893456000, 1893456000, false, true, kErrCertRevoked,
-       kErrChainFailed, kOk},
-      {"policy CA revoked", 1893456000, 1893456000, true, false, kErrCertRevoked,
-       kErrChainFailed, kOk},
+      {"issuing CA revoked", 1893456000, 1893456000, false, true, kErrCertRevoked, kErrChainFailed,
+       kOk},
+      {"policy CA revoked", 1893456000, 1893456000, true, false, kErrCertRevoked, kErrChainFailed,
+       kOk},
       {"issuing CA expired", 1893456000, k2021, false, false, kErrCertExpired, kOk, kOk},
       {"policy CA expired", k2021, 1893456000, false, false, kErrCertExpired, kOk, kOk},
-      {"revoked and expired: revocation first", k2021, 1893456000, false, true,
-       kErrCertRevoked, kErrChainFailed, kOk},
+      {"revoked and expired: revocation first", k2021, 1893456000, false, true, kErrCertRevoked,
+       kErrChainFailed, kOk},
   };
   for (const Case& c : cases) {
     testing::ScratchDir home;
     platform::SetQuillmarkHome(home.path());
     PutCa(u"ROOT", Name("Root"), Key(0));
-    PutCa(u"CA", Name("Policy CA"), Key(3), Name("Root"), Key(0), {0x21},
-          c.policy_ca_not_after);
+    PutCa(u"CA", Name("Policy CA"), Key(3), Name("Root"), Key(0), {0x21}, c.policy_ca_not_after);
     PutCa(u"CA", Name("Issuing CA"), Key(1), Name("Policy CA"), Key(3), {0x22},
           c.issuing_ca_not_after);
     // CRLs that list other serials are always there, so "not revoked" is a
     // CRL's answer, not the lack of one.
     PutCrl(u"ROOT", Key(0), {{0x31}, c.revoke_policy_ca ? Bytes{0x21} : Bytes{0x32}}, "Root");
-    PutCrl(u"CA", Key(3), {{0x33}, c.revoke_issuing_ca ? Bytes{0x22} : Bytes{0x34}},
-           "Policy CA");
+    PutCrl(u"CA", Key(3), {{0x33}, c.revoke_issuing_ca ? Bytes{0x22} : Bytes{0x34}}, "Policy CA");
     CertContextPtr leaf = Leaf({.serial = {0x40}});
     EXPECT_EQ(VerifyCertificateChain(leaf, kMaskAll).number(), c.all) << c.what;
     EXPECT_EQ(VerifyCertificateChain(leaf, kMaskAfterwards).number(), c.afterwards) << c.what;
@@ -270,9 +268,9 @@ TEST_F(VerifyChainTest, RevokedOrExpiredCaAboveTheSigner) {
     }
     // The signer's own check still comes first: an expired leaf under a
     // revoked CA reports its expiry.
-    EXPECT_EQ(VerifyCertificateChain(Leaf({.serial = {0x41}, .not_after = k2021}), kMaskAll)
-                  .number(),
-              kErrCertExpired)
+    EXPECT_EQ(
+        VerifyCertificateChain(Leaf({.serial = {0x41}, .not_after = k2021}), kMaskAll).number(),
+        kErrCertExpired)
         << c.what;
   }
   platform::SetQuillmarkHome(home_.path());
