@@ -194,7 +194,8 @@ TEST_F(SignerChecksTest, KeyOfAnotherCertificateMakesNoSignature) {
       AdvanceSign(kData, By(u"CN=SM2 Misfiled Clerk", certs::kOnlySm2), {}, {}, &text, nullptr),
       Status(kErrPrivateKeyNotFound, pf::kNteBadPublicKey));
   EXPECT_TRUE(text.empty());
-  EXPECT_FALSE(SignMessage(kData, By(u"CN=Misfiled Clerk"), {}, {}, &text, nullptr).ok());
+  EXPECT_EQ(SignMessage(kData, By(u"CN=Misfiled Clerk"), {}, {}, &text, nullptr),
+            Status(kErrPrivateKeyNotFound, pf::kCryptENoKeyProperty));
   EXPECT_TRUE(text.empty());
 
   // The owners of those containers sign with them, and what they sign
