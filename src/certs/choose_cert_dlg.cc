@@ -5,9 +5,8 @@
 #include <utility>
 
 #include "common/unicode.h"
-#include "platform/os/files.h"
-#include "platform/os/paths.h"
 #include "platform/os/shell.h"
+#include "platform/os/shell_viewer_file.h"
 #include "platform/ui/dialog_factory.h"
 
 namespace quillmark::certs {
@@ -34,23 +33,6 @@ std::u16string CopyText(const std::u16string& text) {
   }
 }
 
-// Appends |tail| to |path| when the result still fits the path buffer.
-bool AppendFits(std::u16string* path, std::u16string_view tail) {
-  if (path->size() + tail.size() > CChooseCertDlg::kMaxTempPathUnits) return false;
-  path->append(tail);
-  return true;
-}
-
-bool MakeFolder(const std::u16string& path) {
-  std::string utf8;
-  return Utf16ToUtf8(path, &utf8) && pf::MakeDirectories(utf8, 0700);
-}
-
-bool FolderExists(const std::u16string& path) {
-  std::string utf8;
-  return Utf16ToUtf8(path, &utf8) && pf::IsDirectory(utf8);
-}
-
 }  // namespace
 
 CChooseCertDlg::CChooseCertDlg(StoreList stores, int candidate_count,
@@ -67,9 +49,9 @@ CChooseCertDlg::CChooseCertDlg(StoreList stores, int candidate_count,
   texts_.notice = CopyText(texts.notice);
 }
 
-CChooseCertDlg::~CChooseCertDlg() {
-  if (!temp_path_.empty()) pf::RemoveFile(temp_path_);
-}
+// The View file stays: the viewer reads it after View has returned, and the
+// next View after its lifetime removes it.
+CChooseCertDlg::~CChooseCertDlg() = default;
 
 int CChooseCertDlg::DoModal() { return DoModal(ui::CurrentDialogHost()); }
 
@@ -160,29 +142,22 @@ void CChooseCertDlg::OnView(ui::DialogHost& host, int item) {
   pf::CertContextPtr cert = RefindByIssuerAndSerial(stores_, issuer_der, serial);
   if (!cert) return;
 
-  std::u16string path = pf::GetTempPathW();
-  if (!AppendFits(&path, u"Corvane")) return;
-  bool made;
-  if (FolderExists(path)) {
-    if (!AppendFits(&path, u"/Quillmark")) return;
-    made = FolderExists(path) || MakeFolder(path);
-  } else {
-    MakeFolder(path);
-    if (!AppendFits(&path, u"/Quillmark")) return;
-    made = MakeFolder(path);
-  }
-  if (!made) {
+  std::string folder;
+  if (!pf::PrepareViewerFolder(&folder)) {
     host.MessageBox({std::u16string(kCreateTempFailedText), std::u16string()});
     return;
   }
-  if (!AppendFits(&path, u"/temp.cer")) return;
+  std::u16string folder_text;
+  if (!Utf8ToUtf16(folder, &folder_text) ||
+      folder_text.size() + 1 + pf::kViewerFileStemLength + kViewFileSuffix.size() >
+          kMaxTempPathUnits) {
+    return;
+  }
   std::string utf8;
-  if (!Utf16ToUtf8(path, &utf8)) return;
-  // Kept before writing, so that whatever lands at the path goes with the
-  // dialog; a file an earlier View left elsewhere goes now.
-  if (!temp_path_.empty() && temp_path_ != utf8) pf::RemoveFile(temp_path_);
+  if (!pf::CreateViewerFile(folder, kViewFileSuffix, cert->der(), &utf8)) return;
   temp_path_ = utf8;
-  if (!pf::WriteFileAtomically(utf8, cert->der(), 0600)) return;
+  std::u16string path;
+  if (!Utf8ToUtf16(utf8, &path)) return;
 
   pf::ShellExecuteInfo info;
   info.verb = u"open";

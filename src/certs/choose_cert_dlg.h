@@ -19,10 +19,14 @@
 // selected row counts as Cancel. One sort direction flag serves all columns:
 // it starts descending and flips after every click.
 //
-// View writes <temporary folder>Corvane/Quillmark/temp.cer (folders created
-// with mode 0700, the file written atomically with mode 0600), opens it with
-// the desktop's handler and keeps the dialog open; the file is deleted when
-// the dialog object goes.
+// View writes the certificate to a new file in the user's private viewer
+// folder (shell_viewer_file.h: mode 0700, checked for owner and mode, links
+// not followed; the file made exclusively with mode 0600 under a random
+// name), opens it with the desktop's handler and keeps the dialog open. The
+// file outlives the dialog, since the handler reads it after View returns;
+// a later View removes the files that have outlived their lifetime. A folder
+// that cannot be made or fails its checks shows "Create temporary file
+// failed"; a path longer than kMaxTempPathUnits ends View without a word.
 #ifndef QUILLMARK_CERTS_CHOOSE_CERT_DLG_H_
 #define QUILLMARK_CERTS_CHOOSE_CERT_DLG_H_
 
@@ -57,6 +61,7 @@ class CChooseCertDlg {
   static constexpr std::u16string_view kCreateTempFailedText = u"Create temporary file failed";
   // Longest View path in UTF-16 units (its buffer holds 128 with the terminator).
   static constexpr std::size_t kMaxTempPathUnits = 127;
+  static constexpr std::string_view kViewFileSuffix = ".cer";
 
   // |stores| and |candidates| stay the caller's and must outlive the dialog.
   CChooseCertDlg(StoreList stores, int candidate_count, const CandidateList& candidates,

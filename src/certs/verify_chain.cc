@@ -6,6 +6,7 @@
 
 #include "common/status.h"
 #include "platform/chain/cert_chain.h"
+#include "platform/chain/cert_key_usage.h"
 #include "platform/chain/cert_verify.h"
 #include "platform/os/last_error.h"
 #include "platform/store/cert_store.h"
@@ -30,12 +31,33 @@ std::uint32_t CheckFlags(const CertContextPtr& cert, const CertContextPtr& issue
   return flags;
 }
 
-Status CheckChain(const CertContextPtr& cert) {
+// The first certificate above the signer (a CA of its chain, the root
+// included) that carries |bit|, or -1.
+int FirstCaWith(const platform::CertChainContext& chain, std::uint32_t bit) {
+  for (std::size_t i = 1; i < chain.elements.size(); ++i) {
+    if ((chain.elements[i].trust_status.error_status & bit) != 0) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+// The chain step. The CAs of the chain answer to the same time and
+// revocation checks as the signer when |mask| selects them: a revoked CA
+// fails as kErrCertRevoked and one outside its validity period as
+// kErrCertExpired, before the policy is asked. Revocation is looked up for
+// every element but a self-issued root.
+Status CheckChain(const CertContextPtr& cert, std::uint32_t mask) {
   platform::CertChainContextPtr chain;
-  if (!platform::CertGetCertificateChain(nullptr, cert, std::nullopt, nullptr,
-                                         platform::CertChainPara(),
-                                         platform::kCertChainRevocationCheckEndCert, &chain)) {
+  if (!platform::CertGetCertificateChain(
+          nullptr, cert, std::nullopt, nullptr, platform::CertChainPara(),
+          platform::kCertChainRevocationCheckChainExcludeRoot, &chain)) {
     return Status(kErrChainFailed, platform::GetLastError());
+  }
+  if ((mask & kCheckRevocation) != 0 && FirstCaWith(*chain, platform::kCertTrustIsRevoked) > 0) {
+    return kErrCertRevoked;
+  }
+  if ((mask & kCheckTimeValidity) != 0 &&
+      FirstCaWith(*chain, platform::kCertTrustIsNotTimeValid) > 0) {
+    return kErrCertExpired;
   }
   platform::CertChainPolicyStatus policy;
   if (!platform::CertVerifyCertificateChainPolicy(platform::kCertChainPolicyBase, chain.get(),
@@ -123,11 +145,20 @@ Status VerifyCertificateChain(const CertContextPtr& cert, std::uint32_t mask) {
         return kErrCertRevoked;
       }
     }
-    if ((mask & kCheckChain) != 0) return CheckChain(cert);
+    if ((mask & kCheckChain) != 0) return CheckChain(cert, mask);
     return kOk;
   } catch (const std::bad_alloc&) {
     return kErrNoMemory;
   }
+}
+
+Status CheckSignerKeyUsage(const platform::CertContext& cert) {
+  std::uint32_t usage = 0;
+  if (!platform::CertGetIntendedKeyUsage(cert, &usage)) return kOk;
+  constexpr std::uint32_t kSigning =
+      platform::kCertDigitalSignatureKeyUsage | platform::kCertNonRepudiationKeyUsage;
+  if ((usage & kSigning) != 0) return kOk;
+  return Status(kErrChainFailed, platform::kCertEWrongUsage);
 }
 
 }  // namespace quillmark::certs

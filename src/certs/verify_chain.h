@@ -21,6 +21,14 @@
 //                              nested validity periods are accepted, and
 //                              so is revocation that cannot be checked
 //
+// In the chain check the CAs above the certificate (the root included) face
+// the time and revocation checks the mask selects for the certificate: a CA
+// revoked by a CRL in CA or ROOT fails with kErrCertRevoked, one outside its
+// validity period with kErrCertExpired. Without kCheckTimeValidity (as in
+// kMaskAfterwards) an expired CA is accepted like an expired certificate;
+// without kCheckRevocation a revoked CA fails the chain check itself
+// (kErrChainFailed, CRYPT_E_REVOKED).
+//
 // Before any check: kErrCertFieldUndecodable when the issuer has no display
 // name (no CN, OU, O or E), kErrIssuerNotFound when no issuer is installed.
 // kErrEmptyInput for a null certificate, kErrNoMemory when memory runs out.
@@ -66,6 +74,13 @@ platform::CertContextPtr FindInstalledIssuer(const platform::CertContextPtr& cer
 
 // The checks above. |cert| stays the caller's; nothing is kept.
 Status VerifyCertificateChain(const platform::CertContextPtr& cert, std::uint32_t mask);
+
+// May |cert| have made a signature? A certificate whose key-usage extension
+// allows neither digitalSignature nor nonRepudiation may not: kErrChainFailed
+// with CERT_E_WRONG_USAGE, as the chain check reports a certificate that is
+// not valid for the usage asked. Without the extension every use is allowed.
+// Every verifier runs this on the signer beside VerifyCertificateChain.
+Status CheckSignerKeyUsage(const platform::CertContext& cert);
 
 }  // namespace quillmark::certs
 

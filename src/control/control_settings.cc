@@ -40,4 +40,12 @@ std::u16string DefaultNoticeText() {
   return u"Quillmark signing control\r\nLydra Corvane\r\nBuilt " + BuildDate();
 }
 
+bool IsUsableStoreName(std::u16string_view name) {
+  if (name.empty()) return false;
+  for (char16_t c : name) {
+    if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) return false;
+  }
+  return true;
+}
+
 }  // namespace quillmark::control

@@ -6,9 +6,8 @@
 // buffers. Nothing here outlives the instance.
 //
 // A plain-text buffer is absent (nullopt) or present with a length, which may
-// be 0: a page that sets a text made of one NUL character stores a present
-// buffer of length 0, which signing members take as zero data bytes where an
-// absent buffer fails.
+// be 0: signing members take a present buffer of length 0 as zero data bytes
+// where an absent buffer fails.
 #ifndef QUILLMARK_CONTROL_CONTROL_SETTINGS_H_
 #define QUILLMARK_CONTROL_CONTROL_SETTINGS_H_
 
@@ -17,6 +16,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "certs/cert_info.h"
 #include "common/bytes.h"
@@ -53,6 +53,11 @@ using DialogTexts = std::array<std::u16string, kDialogTextCount>;
 
 // The default chooser texts.
 DialogTexts DefaultDialogTexts();
+
+// Whether a page may name the SM2 certificate store |name|: not empty and
+// free of control characters (C0, DEL and C1), which no store is named with
+// and which would reach file names and the user's screen as they are.
+bool IsUsableStoreName(std::u16string_view name);
 
 // The default notice shown in the chooser: product, maker and build date on
 // three lines separated by CR LF.

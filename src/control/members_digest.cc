@@ -16,7 +16,7 @@ HRESULT CCorvaneQuillmark::QMHashAndBase64Encode(std::u16string_view plainText,
   return frame.Run([&] {
     if (plainText.empty()) return frame.Fail(kErrEmptyInput, Message::kSourceEmpty);
     Bytes data;
-    if (int status = TextToBytes(settings_.code_page, plainText, &data); status != kOk) {
+    if (int status = ExactTextToBytes(settings_.code_page, plainText, &data); status != kOk) {
       return frame.Fail(status, ConversionMessage(status));
     }
     std::size_t size = 0;

@@ -68,7 +68,7 @@ HRESULT OpenMember(ControlSettings& s, bool signed_envelope, std::u16string_view
   return frame.Run([&] {
     if (envelope.empty()) return frame.Fail(kErrEmptyInput, Message::kSourceEmpty);
     Bytes text;
-    if (int status = TextToBytes(s.code_page, envelope, &text); status != kOk) {
+    if (int status = ExactTextToBytes(s.code_page, envelope, &text); status != kOk) {
       return frame.Fail(status, ConversionMessage(status));
     }
     Bytes content;
@@ -167,7 +167,8 @@ HRESULT CCorvaneQuillmark::QMEncryptFileAndSave(std::u16string_view base64Certif
       s, /*signed_envelope=*/false, nullptr, [&](MethodFrame& frame, Bytes& data) {
         if (base64Certificate.empty()) return frame.Fail(kErrEmptyInput, Message::kSourceEmpty);
         Bytes certificate;
-        if (int status = TextToBytes(s.code_page, base64Certificate, &certificate); status != kOk) {
+        if (int status = ExactTextToBytes(s.code_page, base64Certificate, &certificate);
+            status != kOk) {
           return frame.Fail(status, ConversionMessage(status, Message::kConversion));
         }
         if (s.server_mode != 0) return frame.Fail(kErrEmptyInput, Message::kSourceEmpty);

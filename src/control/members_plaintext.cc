@@ -120,10 +120,9 @@ HRESULT CCorvaneQuillmark::QMSetPlainText(std::u16string_view plainText) {
     if (plainText.empty()) return frame.Fail(kErrEmptyInput, Message::kSourceEmpty);
     settings_.outgoing_plain_text.reset();
     Bytes data;
-    if (int status = TextToBytes(settings_.code_page, plainText, &data); status != kOk) {
+    if (int status = ExactTextToBytes(settings_.code_page, plainText, &data); status != kOk) {
       return frame.Fail(status, ConversionMessage(status, Message::kConversion));
     }
-    // Present even with zero bytes (a text made of one NUL character).
     settings_.outgoing_plain_text = std::move(data);
     return frame.Succeed();
   });
@@ -143,7 +142,7 @@ HRESULT CCorvaneQuillmark::QMAddFormItem(std::u16string_view itemContent) {
   return frame.Run([&] {
     // No emptiness test here: the container refuses an empty item.
     Bytes item;
-    if (int status = TextToBytes(settings_.code_page, itemContent, &item); status != kOk) {
+    if (int status = ExactTextToBytes(settings_.code_page, itemContent, &item); status != kOk) {
       return frame.Fail(status, ConversionMessage(status, Message::kConversion));
     }
     PlaintextResult result = AppendTo(&settings_.outgoing_plain_text, [&](Bytes* outgoing) {

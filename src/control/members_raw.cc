@@ -77,12 +77,12 @@ HRESULT CCorvaneQuillmark::QMRawVerify(std::u16string_view signedMsg,
   return frame.Run([&] {
     Bytes data;
     if (plainText.empty()) return frame.Fail(kErrEmptyInput, Message::kSourceEmpty);
-    if (int status = TextToBytes(s.code_page, plainText, &data); status != kOk) {
+    if (int status = ExactTextToBytes(s.code_page, plainText, &data); status != kOk) {
       return frame.Fail(status, ConversionMessage(status));
     }
     Bytes signature;
     if (signedMsg.empty()) return frame.Fail(kErrEmptyInput, Message::kSourceEmpty);
-    if (int status = TextToBytes(s.code_page, signedMsg, &signature); status != kOk) {
+    if (int status = ExactTextToBytes(s.code_page, signedMsg, &signature); status != kOk) {
       return frame.Fail(status, ConversionMessage(status));
     }
     if (int check = CheckDnArgument(deSignerDN, s.dn_separator); check != kOk) {

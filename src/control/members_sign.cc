@@ -123,7 +123,7 @@ Step TakeData(ControlSettings& s, const SignKind& kind, std::u16string_view plai
     return std::nullopt;
   }
   if (plain_text.empty()) return StepFailure{kErrEmptyInput, Message::kSourceEmpty};
-  if (int status = TextToBytes(s.code_page, plain_text, data); status != kOk) {
+  if (int status = ExactTextToBytes(s.code_page, plain_text, data); status != kOk) {
     return StepFailure{status, ConversionMessage(status)};
   }
   return std::nullopt;

@@ -57,7 +57,7 @@ HRESULT VerifyMember(ControlSettings& s, Check check, std::u16string_view signed
     // detached form, the signature first for the Advance one.
     auto convert = [&](std::u16string_view from, Bytes* to) {
       if (from.empty()) return frame.Fail(kErrEmptyInput, Message::kSourceEmpty);
-      if (int status = TextToBytes(s.code_page, from, to); status != kOk) {
+      if (int status = ExactTextToBytes(s.code_page, from, to); status != kOk) {
         return frame.Fail(status, ConversionMessage(status));
       }
       return S_OK;

@@ -119,6 +119,7 @@ HRESULT CCorvaneQuillmark::QMSetSM2CertStoreName(std::u16string_view pStoreName)
   MethodFrame frame(&settings_.error, nullptr);
   settings_.sm2_store_name.reset();
   if (pStoreName.empty()) return frame.Fail(kErrEmptyInput, Message::kSourceEmpty);
+  if (!IsUsableStoreName(pStoreName)) return frame.Fail(kErrStoreOpen, Message::kStoreOpenFailed);
   try {
     settings_.sm2_store_name.emplace(pStoreName);
   } catch (const std::bad_alloc&) {

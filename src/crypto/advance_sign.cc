@@ -14,6 +14,8 @@
 #include "crypto/user_stores.h"
 #include "platform/keys/cert_private_key.h"
 #include "platform/keys/hash.h"
+#include "platform/keys/key_match.h"
+#include "platform/os/last_error.h"
 #include "platform/store/cert_store.h"
 #include "signeddata/signed_data.h"
 
@@ -119,6 +121,9 @@ Status RsaSignContent(const platform::CertContext& cert, std::string_view digest
   if (int status = ReadKeyProvInfo(cert, &info); status != kOk) return status;
   platform::ProvHandle prov;
   if (int status = OpenKeyContainer(info, &prov); status != kOk) return WithLastError(status);
+  if (!platform::CryptKeyMatchesCertificate(*prov, info.key_spec, cert)) {
+    return WithLastError(kErrPrivateKeyNotFound);
+  }
   Bytes value;
   if (Status status =
           HashAndSign(*prov, platform::CertOIDToAlgId(digest_oid), info.key_spec, content, &value);
@@ -135,8 +140,12 @@ Status Sm2SignContent(const platform::CertContext& cert, std::uint32_t hash_algi
                       Bytes* signature) {
   platform::ProvHandle prov;
   std::uint32_t key_spec = platform::kAtKeyExchange;
-  if (!platform::CryptAcquireCertificatePrivateKey(cert, 0, &prov, &key_spec)) {
-    return WithLastError(kErrKeyDeviceNotFound);
+  if (!platform::CryptAcquireCertificatePrivateKey(cert, platform::kCryptAcquireCompareKeyFlag,
+                                                   &prov, &key_spec)) {
+    // A container whose key is not the certificate's holds no key for it.
+    return WithLastError(platform::GetLastError() == platform::kNteBadPublicKey
+                             ? kErrPrivateKeyNotFound
+                             : kErrKeyDeviceNotFound);
   }
   Bytes value;
   if (Status status = HashAndSign(*prov, hash_algid, key_spec, content, &value); !status.ok()) {

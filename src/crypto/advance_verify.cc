@@ -42,7 +42,10 @@ int VerifyPackage(ByteSpan text, const ByteSpan* data, Bytes* content,
         status != kOk) {
       return status;
     }
-    // The chain check reports no platform code here.
+    // The signer checks report no platform code here.
+    if (Status status = certs::CheckSignerKeyUsage(*parsed.certificate); !status.ok()) {
+      return status.number();
+    }
     if (Status status = certs::VerifyCertificateChain(parsed.certificate, certs::kMaskAll);
         !status.ok()) {
       return status.number();

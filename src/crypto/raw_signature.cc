@@ -12,6 +12,7 @@
 #include "crypto/user_stores.h"
 #include "encoding/base64.h"
 #include "platform/keys/hash.h"
+#include "platform/keys/key_match.h"
 #include "platform/keys/key_provider.h"
 #include "platform/keys/sign_verify.h"
 #include "platform/store/cert_context.h"
@@ -34,6 +35,9 @@ Status RawSign(ByteSpan content, const certs::SignerQuery& query, std::string_vi
     if (property == kErrNoProperty) return property;
     if (property == kOk) {
       if (int status = OpenKeyContainer(info, &prov); status != kOk) return status;
+      if (!platform::CryptKeyMatchesCertificate(*prov, info.key_spec, *signer)) {
+        return WithLastError(kErrPrivateKeyNotFound);
+      }
     }
     platform::HashHandle hash;
     if (Status status = HashData(prov.get(), platform::CertOIDToAlgId(digest_oid), content, &hash);
@@ -74,7 +78,8 @@ Status RawVerify(ByteSpan signature_text, ByteSpan plain, const certs::SignerQue
     if (Status status = OpenRecipientStores(&stores); !status.ok()) return status;
     platform::CertContextPtr signer = SelectRecipient(stores, query, texts);
     if (!signer) return kErrCertNotFound;
-    // The chain check reports no platform code here.
+    // The signer checks report no platform code here.
+    if (Status status = certs::CheckSignerKeyUsage(*signer); !status.ok()) return status.number();
     if (Status status = certs::VerifyCertificateChain(signer, certs::kMaskAll); !status.ok()) {
       return status.number();
     }

@@ -88,7 +88,8 @@ Status DecryptAndVerifyEnvelope(ByteSpan text, Bytes* content, certs::CertInfoSe
       return MessageCallFailed(MessageCall::kDecrypt);
     }
     if (signer == nullptr) return kErrSignerNoSubject;
-    // The chain check reports no platform code here.
+    // The signer checks report no platform code here.
+    if (Status status = certs::CheckSignerKeyUsage(*signer); !status.ok()) return status.number();
     if (Status status = certs::VerifyCertificateChain(signer, certs::kMaskAll); !status.ok()) {
       return status.number();
     }

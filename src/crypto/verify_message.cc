@@ -35,7 +35,8 @@ Status Verify(ByteSpan text, Bytes* content, certs::CertInfoSet* signer_info, bo
     }
     if (!verified) return MessageCallFailed(MessageCall::kVerify);
     if (signer == nullptr) return kErrSignerNoSubject;
-    // The chain check reports no platform code here.
+    // The signer checks report no platform code here.
+    if (Status status = certs::CheckSignerKeyUsage(*signer); !status.ok()) return status.number();
     if (Status status = certs::VerifyCertificateChain(signer, chain_mask); !status.ok()) {
       return status.number();
     }

@@ -2,8 +2,13 @@
 // sorting with one direction flag, and View's temporary certificate file.
 #include "certs/choose_cert_dlg.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <ctime>
+#include <functional>
 
 #include <chrono>
 #include <cstdlib>
@@ -173,40 +178,61 @@ TEST_F(ChooseCertDlgTest, ColumnClicksShareOneDirectionFlag) {
   EXPECT_EQ(reports[3].rows[0].subject, u"b");  // reports keep candidate order
 }
 
-TEST_F(ChooseCertDlgTest, ViewWritesOpensAndDeletesTheTemporaryFile) {
+// A folder of mode 0700, as $XDG_RUNTIME_DIR is.
+std::string RuntimeDir(const testing::ScratchDir& tmp, const std::string& name, unsigned mode) {
+  const std::string dir = tmp.File(name);
+  EXPECT_EQ(::mkdir(dir.c_str(), 0700), 0);
+  EXPECT_EQ(::chmod(dir.c_str(), mode), 0);
+  return dir;
+}
+
+// The viewer files in |folder|.
+std::vector<std::string> ViewFiles(const std::string& folder) {
+  std::vector<std::string> files;
+  for (const std::string& name : pf::ListDirectory(folder)) {
+    if (name.starts_with("view-")) files.push_back(name);
+  }
+  return files;
+}
+
+TEST_F(ChooseCertDlgTest, ViewWritesAPrivateFileTheViewerReadsAfterTheDialog) {
   testing::ScratchDir tmp;
-  EnvVar tmpdir("TMPDIR", tmp.path());
-  // A stand-in desktop handler that copies what it is asked to open.
+  EnvVar runtime("XDG_RUNTIME_DIR", RuntimeDir(tmp, "run", 0700));
+  // A stand-in desktop handler that copies what it is asked to open, later.
   std::string opened = tmp.File("opened.cer");
   ASSERT_TRUE(pf::MakeDirectories(tmp.File("bin")));
   std::string handler = tmp.File("bin/xdg-open");
-  ASSERT_TRUE(
-      testing::WriteBytes(handler, AsBytes("#!/bin/sh\ncp \"$1\" '" + opened + ".part' && mv '" +
-                                           opened + ".part' '" + opened + "'\n")));
+  ASSERT_TRUE(testing::WriteBytes(
+      handler, AsBytes("#!/bin/sh\nsleep 0.3\ncp \"$1\" '" + opened + ".part' && mv '" + opened +
+                       ".part' '" + opened + "'\n")));
   ASSERT_EQ(::chmod(handler.c_str(), 0755), 0);
   EnvVar display("DISPLAY", ":99");
   EnvVar path("PATH", tmp.File("bin") + ":" + std::getenv("PATH"));
 
-  const std::string file = tmp.path() + "/Corvane/Quillmark/temp.cer";
+  const std::string folder = tmp.File("run/quillmark-view");
+  std::string file;
+  Bytes written;
   {
     RecordingHost host("view\nview 1\nview\ncancel\n");
     CChooseCertDlg dlg(stores(), 3, list_, texts_);
     EXPECT_EQ(dlg.DoModal(host), CChooseCertDlg::kIdCancel);
     EXPECT_EQ(dlg.selection(), -1);
-    EXPECT_EQ(dlg.temp_file_path(), file);
-    Bytes written;
+    file = dlg.temp_file_path();
+    ASSERT_TRUE(file.starts_with(folder + "/view-")) << file;
+    EXPECT_TRUE(file.ends_with(".cer"));
     ASSERT_TRUE(pf::ReadWholeFile(file, &written));
     EXPECT_EQ(written, Bytes(certs_[1]->der().begin(), certs_[1]->der().end()));
     struct stat st;
-    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    ASSERT_EQ(::lstat(file.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
     EXPECT_EQ(st.st_mode & 0777, 0600u);
-
-    for (int i = 0; i < 200 && !pf::IsRegularFile(opened); ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    }
-    Bytes seen;
-    ASSERT_TRUE(pf::ReadWholeFile(opened, &seen));
-    EXPECT_EQ(seen, written);
+    EXPECT_EQ(st.st_uid, ::geteuid());
+    ASSERT_EQ(::lstat(folder.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_EQ(st.st_uid, ::geteuid());
+    // Each View writes a file of its own.
+    EXPECT_EQ(ViewFiles(folder).size(), 2u);
 
     std::vector<ui::DialogReport> reports = host.TakeReports();
     ASSERT_EQ(reports.size(), 5u);
@@ -218,16 +244,59 @@ TEST_F(ChooseCertDlgTest, ViewWritesOpensAndDeletesTheTemporaryFile) {
     EXPECT_EQ(reports[3].answer, u"view 1");  // the row stays selected
     EXPECT_EQ(reports[4].answer, u"cancel");
   }
-  EXPECT_FALSE(pf::IsRegularFile(file));
-  EXPECT_TRUE(pf::IsDirectory(tmp.path() + "/Corvane/Quillmark"));
+  // The dialog is gone before the handler reads: the file is still there.
+  EXPECT_TRUE(pf::IsRegularFile(file));
+  for (int i = 0; i < 200 && !pf::IsRegularFile(opened); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  Bytes seen;
+  ASSERT_TRUE(pf::ReadWholeFile(opened, &seen));
+  EXPECT_EQ(seen, written);
+
+  // A later View removes the files that have outlived their lifetime, and
+  // only files of its own kind.
+  const std::string stale = folder + "/view-0000000000000000.cer";
+  const std::string other = folder + "/notes.txt";
+  ASSERT_TRUE(testing::WriteBytes(stale, AsBytes("old")));
+  ASSERT_TRUE(testing::WriteBytes(other, AsBytes("old")));
+  const struct timespec old_times[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, stale.c_str(), old_times, 0), 0);
+  ASSERT_EQ(::utimensat(AT_FDCWD, other.c_str(), old_times, 0), 0);
+  {
+    RecordingHost host("view 0\ncancel\n");
+    CChooseCertDlg dlg(stores(), 3, list_, texts_);
+    dlg.DoModal(host);
+  }
+  EXPECT_FALSE(pf::IsRegularFile(stale));
+  EXPECT_TRUE(pf::IsRegularFile(other));
+  EXPECT_TRUE(pf::IsRegularFile(file)) << "a recent file stays";
+  EXPECT_EQ(ViewFiles(folder).size(), 3u);
 }
 
-TEST_F(ChooseCertDlgTest, ViewFailuresLeaveNoFileBehind) {
+TEST_F(ChooseCertDlgTest, ViewRefusesFoldersItDoesNotOwnAlone) {
   testing::ScratchDir tmp;
-  // A folder name that cannot be made: "Create temporary file failed".
-  {
-    EnvVar tmpdir("TMPDIR", tmp.path());
-    ASSERT_TRUE(testing::WriteBytes(tmp.File("Corvane"), AsBytes("x")));
+  const std::string run = RuntimeDir(tmp, "run", 0700);
+  const std::string folder = run + "/quillmark-view";
+  const std::string elsewhere = RuntimeDir(tmp, "elsewhere", 0700);
+  EnvVar runtime("XDG_RUNTIME_DIR", run);
+  struct Case {
+    const char* what;
+    std::function<void()> plant;
+  };
+  const Case cases[] = {
+      {"a file where the folder goes",
+       [&] { ASSERT_TRUE(testing::WriteBytes(folder, AsBytes("x"))); }},
+      {"a link to another folder",
+       [&] { ASSERT_EQ(::symlink(elsewhere.c_str(), folder.c_str()), 0); }},
+      {"a folder others can read",
+       [&] {
+         ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+         ASSERT_EQ(::chmod(folder.c_str(), 0755), 0);
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    c.plant();
     RecordingHost host("view 0\nchoose 0\n");
     CChooseCertDlg dlg(stores(), 3, list_, texts_);
     EXPECT_EQ(dlg.DoModal(host), CChooseCertDlg::kIdOk);
@@ -235,34 +304,55 @@ TEST_F(ChooseCertDlgTest, ViewFailuresLeaveNoFileBehind) {
     std::vector<ui::DialogReport> reports = host.TakeReports();
     ASSERT_EQ(reports.size(), 3u);
     EXPECT_EQ(reports[1].text, u"Create temporary file failed");
-    EXPECT_TRUE(pf::RemoveFile(tmp.File("Corvane")));
+    EXPECT_TRUE(pf::ListDirectory(elsewhere).empty()) << "nothing written through the link";
+    ASSERT_EQ(::remove(folder.c_str()), 0);
   }
+
+  // A runtime folder that others may write into, or none: the private folder
+  // goes into the home folder instead.
+  for (const char* runtime_dir : {"shared", ""}) {
+    SCOPED_TRACE(runtime_dir);
+    const std::string dir = *runtime_dir != '\0' ? RuntimeDir(tmp, runtime_dir, 0777) : "";
+    EnvVar moved("XDG_RUNTIME_DIR", dir);
+    RecordingHost host("view 0\ncancel\n");
+    CChooseCertDlg dlg(stores(), 3, list_, texts_);
+    dlg.DoModal(host);
+    EXPECT_TRUE(dlg.temp_file_path().starts_with(home_.path() + "/view/view-"))
+        << dlg.temp_file_path();
+    if (!dir.empty()) {
+      EXPECT_TRUE(pf::ListDirectory(dir).empty());
+    }
+  }
+}
+
+TEST_F(ChooseCertDlgTest, ViewFailuresLeaveNoFileBehind) {
+  testing::ScratchDir tmp;
   // A path longer than 127 units stops View without a word.
   {
     std::string deep = tmp.path() + "/" + std::string(120, 'd');
     ASSERT_TRUE(pf::MakeDirectories(deep));
-    EnvVar tmpdir("TMPDIR", deep);
+    EnvVar runtime("XDG_RUNTIME_DIR", deep);
     RecordingHost host("view 0\ncancel\n");
     CChooseCertDlg dlg(stores(), 3, list_, texts_);
     dlg.DoModal(host);
     EXPECT_EQ(host.TakeReports().size(), 2u);
     EXPECT_EQ(dlg.temp_file_path(), "");
-    EXPECT_TRUE(pf::ListDirectory(deep).empty());
+    EXPECT_TRUE(ViewFiles(deep + "/quillmark-view").empty());
   }
   // A candidate that is no longer in the store: nothing to show.
   {
-    EnvVar tmpdir("TMPDIR", tmp.path());
+    EnvVar runtime("XDG_RUNTIME_DIR", RuntimeDir(tmp, "run", 0700));
     ASSERT_TRUE(pf::CertDeleteCertificateFromStore(certs_[2]));
     RecordingHost host("view 2\nview 0\ncancel\n");
     CChooseCertDlg dlg(stores(), 3, list_, texts_);
     dlg.DoModal(host);
     EXPECT_EQ(host.TakeReports().size(), 3u);
-    EXPECT_EQ(dlg.temp_file_path(), tmp.path() + "/Corvane/Quillmark/temp.cer");
+    EXPECT_TRUE(dlg.temp_file_path().starts_with(tmp.File("run/quillmark-view/view-")));
     Bytes written;
     ASSERT_TRUE(pf::ReadWholeFile(dlg.temp_file_path(), &written));
     EXPECT_EQ(written, Bytes(certs_[0]->der().begin(), certs_[0]->der().end()));
+    EXPECT_EQ(ViewFiles(tmp.File("run/quillmark-view")).size(), 1u);
   }
-  EXPECT_TRUE(pf::ListDirectory(tmp.path() + "/Corvane/Quillmark").empty());
 }
 
 }  // namespace

@@ -62,19 +62,23 @@ class VerifyChainTest : public ::testing::Test {
   }
   // A CA certificate into |store|: self-signed without |issuer|.
   static void PutCa(std::u16string_view store, const Bytes& subject, EVP_PKEY* key,
-                    const Bytes& issuer = {}, EVP_PKEY* issuer_key = nullptr) {
+                    const Bytes& issuer = {}, EVP_PKEY* issuer_key = nullptr, Bytes serial = {0x01},
+                    std::int64_t not_after = 1893456000) {
     CertSpec spec{.subject = subject,
                   .issuer = issuer,
                   .subject_key = key,
                   .issuer_key = issuer_key,
+                  .serial = std::move(serial),
+                  .not_after = not_after,
                   .extensions = kCaExts};
     ASSERT_TRUE(platform::CertAddEncodedCertificateToStore(Open(store), platform::kDefaultEncoding,
                                                            testing::MakeCertificate(spec),
                                                            platform::kCertStoreAddAlways, nullptr));
   }
-  static void PutCrl(std::u16string_view store, EVP_PKEY* key, std::vector<Bytes> revoked) {
+  static void PutCrl(std::u16string_view store, EVP_PKEY* key, std::vector<Bytes> revoked,
+                     const std::string& issuer_cn = "Issuing CA") {
     testing::CrlSpec spec{
-        .issuer = Name("Issuing CA"), .issuer_key = key, .revoked_serials = std::move(revoked)};
+        .issuer = Name(issuer_cn), .issuer_key = key, .revoked_serials = std::move(revoked)};
     ASSERT_TRUE(platform::CertAddEncodedCRLToStore(Open(store), platform::kDefaultEncoding,
                                                    testing::MakeCrl(spec),
                                                    platform::kCertStoreAddAlways, nullptr));
@@ -214,6 +218,62 @@ TEST_F(VerifyChainTest, ChainWithoutTrustedRootFailsOnlyTheChainCheck) {
   const Status failed = VerifyCertificateChain(Leaf(), kMaskAll);
   EXPECT_EQ(failed.number(), kErrChainFailed);
   EXPECT_NE(failed.platform_code(), 0u);
+}
+
+// Root -> "Policy CA" -> "Issuing CA" -> leaf: a CA above the leaf that is
+// revoked or expired fails the full check with the leaf's own status, while
+// the check made after the fact still accepts expiry anywhere in the chain.
+TEST_F(VerifyChainTest, RevokedOrExpiredCaAboveTheSigner) {
+  struct Case {
+    const char* what;
+    std::int64_t policy_ca_not_after;
+    std::int64_t issuing_ca_not_after;
+    bool revoke_policy_ca;   // by the root's CRL in ROOT
+    bool revoke_issuing_ca;  // by the policy CA's CRL in CA
+    int all;
+    int afterwards;
+    int all_but_chain;
+  };
+  const Case cases[] = {
+      {"sound chain", 1893456000, 1893456000, false, false, kOk, kOk, kOk},
+      {"issuing CA revoked", 1893456000, 1893456000, false, true, kErrCertRevoked, kErrChainFailed,
+       kOk},
+      {"policy CA revoked", 1893456000, 1893456000, true, false, kErrCertRevoked, kErrChainFailed,
+       kOk},
+      {"issuing CA expired", 1893456000, k2021, false, false, kErrCertExpired, kOk, kOk},
+      {"policy CA expired", k2021, 1893456000, false, false, kErrCertExpired, kOk, kOk},
+      {"revoked and expired: revocation first", k2021, 1893456000, false, true, kErrCertRevoked,
+       kErrChainFailed, kOk},
+  };
+  for (const Case& c : cases) {
+    testing::ScratchDir home;
+    platform::SetQuillmarkHome(home.path());
+    PutCa(u"ROOT", Name("Root"), Key(0));
+    PutCa(u"CA", Name("Policy CA"), Key(3), Name("Root"), Key(0), {0x21}, c.policy_ca_not_after);
+    PutCa(u"CA", Name("Issuing CA"), Key(1), Name("Policy CA"), Key(3), {0x22},
+          c.issuing_ca_not_after);
+    // CRLs that list other serials are always there, so "not revoked" is a
+    // CRL's answer, not the lack of one.
+    PutCrl(u"ROOT", Key(0), {{0x31}, c.revoke_policy_ca ? Bytes{0x21} : Bytes{0x32}}, "Root");
+    PutCrl(u"CA", Key(3), {{0x33}, c.revoke_issuing_ca ? Bytes{0x22} : Bytes{0x34}}, "Policy CA");
+    CertContextPtr leaf = Leaf({.serial = {0x40}});
+    EXPECT_EQ(VerifyCertificateChain(leaf, kMaskAll).number(), c.all) << c.what;
+    EXPECT_EQ(VerifyCertificateChain(leaf, kMaskAfterwards).number(), c.afterwards) << c.what;
+    EXPECT_EQ(VerifyCertificateChain(leaf, kMaskAll & ~kCheckChain).number(), c.all_but_chain)
+        << c.what;
+    if (c.afterwards == kErrChainFailed) {
+      EXPECT_EQ(VerifyCertificateChain(leaf, kMaskAfterwards).platform_code(),
+                platform::kCryptERevoked)
+          << c.what;
+    }
+    // The signer's own check still comes first: an expired leaf under a
+    // revoked CA reports its expiry.
+    EXPECT_EQ(
+        VerifyCertificateChain(Leaf({.serial = {0x41}, .not_after = k2021}), kMaskAll).number(),
+        kErrCertExpired)
+        << c.what;
+  }
+  platform::SetQuillmarkHome(home_.path());
 }
 
 }  // namespace

@@ -242,6 +242,26 @@ TEST_F(ControlTest, Sm2StoreNameIsSetAndAnEmptyOneClearsIt) {
   EXPECT_EQ(Msg(), "源数据为空");
 }
 
+// A store name with a control character names no store a page may use: it
+// is refused as a store that cannot be opened, and no name is left set.
+TEST_F(ControlTest, Sm2StoreNameWithControlCharactersIsRefused) {
+  for (const std::u16string& name :
+       {std::u16string(u"SM2\x1b[2J"), std::u16string(u"SM2\n"), std::u16string(u"\x7fSM2"),
+        std::u16string(u"S\u0085M2"), std::u16string(u"SM2\u009b"), std::u16string(u"a\0b", 3)}) {
+    ASSERT_EQ(qm_.QMSetSM2CertStoreName(u"SM2"), S_OK);
+    EXPECT_EQ(qm_.QMSetSM2CertStoreName(name), S_FALSE);
+    EXPECT_EQ(Num(), kErrStoreOpen);
+    EXPECT_EQ(Msg(), "打不开证书存储区");
+    EXPECT_FALSE(qm_.settings().sm2_store_name.has_value());
+  }
+  // Names beyond ASCII, spaces and punctuation are names like any other.
+  for (std::u16string_view name : {u"国密 SM2", u"SM2 (2024)", u"\u00a0SM2\u00ff"}) {
+    EXPECT_EQ(qm_.QMSetSM2CertStoreName(name), S_OK);
+    EXPECT_EQ(*qm_.settings().sm2_store_name, name);
+    EXPECT_EQ(Num(), 0);
+  }
+}
+
 TEST_F(ControlTest, NoticeTextIsReplacedByAnyNonEmptyText) {
   std::u16string notice = qm_.settings().notice_text;
   EXPECT_EQ(qm_.QMSetCopyRightInfo(u""), S_FALSE);

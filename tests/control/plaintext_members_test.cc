@@ -40,10 +40,27 @@ TEST_F(PlaintextMembersTest, SetPlainTextStoresCodePageBytes) {
   EXPECT_EQ(Outgoing(), "中文");
 }
 
-// One NUL: a buffer that exists with length 0.
-TEST_F(PlaintextMembersTest, APlainTextOfOneNulIsAnEmptyBuffer) {
-  EXPECT_EQ(qm_.QMSetPlainText(std::u16string(1, u'\0')), S_OK);
-  EXPECT_EQ(Outgoing(), "");
+// One NUL, or one inside the text: refused whole, never cut to what comes
+// before it, and the text stored before is gone.
+TEST_F(PlaintextMembersTest, APlainTextHoldingNulIsRefused) {
+  for (const std::u16string& text : {std::u16string(1, u'\0'), std::u16string(u"ab\0cd", 5)}) {
+    ASSERT_EQ(qm_.QMSetPlainText(u"keep"), S_OK);
+    EXPECT_EQ(qm_.QMSetPlainText(text), S_FALSE);
+    EXPECT_EQ(Num(), kErrTextToBytes);
+    EXPECT_EQ(Msg(), "编码转换失败");
+    EXPECT_EQ(Outgoing(), "<absent>");
+  }
+  // A character the code page cannot hold, in the plain text or an item.
+  EXPECT_EQ(qm_.QMSetPlainText(u"a😀"), S_FALSE);
+  EXPECT_EQ(Num(), kErrTextToBytes);
+  ASSERT_EQ(qm_.QMAddFormItem(u"ab"), S_OK);
+  EXPECT_EQ(qm_.QMAddFormItem(u"\xD800"), S_FALSE);
+  EXPECT_EQ(Num(), kErrTextToBytes);
+  EXPECT_EQ(Msg(), "编码转换失败");
+  EXPECT_EQ(Outgoing(),
+            "00000010"
+            "00000002ab"
+            "00000000");
 }
 
 // A failed conversion leaves no outgoing plain text at all.
@@ -88,9 +105,9 @@ TEST_F(PlaintextMembersTest, FormItemsAccumulateInCodePageBytes) {
   EXPECT_EQ(Num(), 0);
 }
 
-// A plain text of zero bytes is not decomposed either.
+// A refused plain text leaves nothing for a form item to decompose.
 TEST_F(PlaintextMembersTest, AZeroBytePlainTextIsReplacedByAFormItem) {
-  ASSERT_EQ(qm_.QMSetPlainText(std::u16string(1, u'\0')), S_OK);
+  ASSERT_EQ(qm_.QMSetPlainText(std::u16string(1, u'\0')), S_FALSE);
   ASSERT_EQ(qm_.QMAddFormItem(u"c"), S_OK);
   EXPECT_EQ(Outgoing(),
             "00000009"

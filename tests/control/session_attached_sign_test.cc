@@ -91,11 +91,11 @@ TEST_F(SessionSignTest, ADnInTheOppositeOrderIsFoundWithoutADialog) {
   EXPECT_TRUE(reversed.Find(u"dialogs")->array().empty());
 }
 
-// A stored text of one NUL (present, zero bytes) is signed as zero bytes.
-TEST_F(SessionSignTest, AStoredNulIsSignedAsZeroBytes) {
+// A text of one NUL is refused when it is stored, so nothing is signed.
+TEST_F(SessionSignTest, AStoredNulIsRefusedAndNothingIsSigned) {
   LiveSession s = Session();
-  EXPECT_ANSWER(s.Call("QMSetPlainText", {std::u16string(1, u'\0')}), 0, 0);
-  EXPECT_ANSWER(s.Call("QMAttachedSign", {u"CN=Li Si"}), 0, 0);
+  EXPECT_ANSWER(s.Call("QMSetPlainText", {std::u16string(1, u'\0')}), 1, -10034, u"编码转换失败");
+  EXPECT_ANSWER(s.Call("QMAttachedSign", {u"CN=Li Si"}), 1, -10001, u"源数据为空");
 }
 
 // A digest OID the platform does not know fails in the signing call.

@@ -38,5 +38,43 @@ TEST(TextConvert, StatusesAndTheTerminatorRule) {
   EXPECT_EQ(text, std::u16string(u"中\0A", 3));
 }
 
+// The exact form refuses what the plain form cuts or defaults, in every
+// code page, and converts everything else to the same bytes.
+TEST(TextConvert, ExactTextRefusesWhatWouldBeLost) {
+  struct Case {
+    std::uint32_t code_page;
+    std::u16string text;
+    bool refused;
+  } cases[] = {
+      {936, u"中文 pay", false},
+      {936, std::u16string(u"ab\0cd", 5), true},
+      {936, std::u16string(1, u'\0'), true},
+      {936, u"Bob 😀", true},
+      {936, u"\xD800", true},
+      {54936, u"Bob 😀", false},
+      {54936, u"x\xDC00", true},
+      {65001, u"Bob 😀", false},
+      {65001, u"Bob \xD83D", true},
+      {65001, u"\xDE00 Bob", true},
+      {65001, std::u16string(u"a\0", 2), true},
+      {1252, u"café€", false},
+      {1252, u"ā", true},
+      {20127, u"plain", false},
+      {20127, u"é", true},
+      {0, u"中", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.code_page);
+    Bytes exact = H({7});
+    Bytes plain;
+    ASSERT_EQ(TextToBytes(c.code_page, c.text, &plain), kOk);
+    EXPECT_EQ(ExactTextToBytes(c.code_page, c.text, &exact), c.refused ? kErrTextToBytes : kOk);
+    EXPECT_EQ(exact, c.refused ? H({7}) : plain);
+  }
+  Bytes data = H({7});
+  EXPECT_EQ(ExactTextToBytes(4242, u"abc", &data), kErrTextToBytes);
+  EXPECT_EQ(data, H({7}));
+}
+
 }  // namespace
 }  // namespace quillmark::control

@@ -118,10 +118,28 @@ bool IsTokenError(std::uint32_t error) {
   return error == kScardWCancelledByUser || error == kScardETimeout;
 }
 
+// All ones when |a| equals |b|, else zero, without a branch on either.
+std::uint8_t EqualMask(std::size_t a, std::size_t b) {
+  const std::size_t diff = a ^ b;
+  // The top bit of (diff | -diff) is set exactly when diff is not zero.
+  const std::size_t nonzero = (diff | (std::size_t{0} - diff)) >> (sizeof(std::size_t) * 8 - 1);
+  return static_cast<std::uint8_t>(nonzero - 1);
+}
+
 // Finds a recipient whose certificate, with a private key, is in the stores
-// and unwraps the content-encryption key with that key.
+// and unwraps the content-encryption key of |key_len| bytes with that key.
+//
+// A wrapped key that does not decrypt (bad padding) or decrypts to a key of
+// another length is not reported: a random key of |key_len| bytes takes its
+// place and *unwrapped is false, so the content decryption that follows runs
+// and fails exactly as it does after a wrapped key that decrypts to a wrong
+// key. Answering a bad wrapping with an error of its own would tell whoever
+// sent the envelope whether a guessed RSA value has PKCS#1 padding (an
+// oracle that recovers the key). The choice between the two keys is made
+// byte by byte without a branch on the decrypted bytes.
 std::uint32_t UnwrapContentKey(const CryptDecryptMessagePara& para, PKCS7_ENVELOPE* env,
-                               SecretBytes* key, CertContextPtr* recipient_cert) {
+                               std::size_t key_len, SecretBytes* key, bool* unwrapped,
+                               CertContextPtr* recipient_cert) {
   std::uint32_t token_error = 0;
   STACK_OF(PKCS7_RECIP_INFO)* infos = env->recipientinfo;
   for (int i = 0; i < sk_PKCS7_RECIP_INFO_num(infos); ++i) {
@@ -153,9 +171,23 @@ std::uint32_t UnwrapContentKey(const CryptDecryptMessagePara& para, PKCS7_ENVELO
         if (OidText(ri->key_enc_algor->algorithm) != kOidRsaEncryption) return kNteBadAlgId;
         ByteSpan wrapped(ASN1_STRING_get0_data(ri->enc_key),
                          static_cast<std::size_t>(ASN1_STRING_length(ri->enc_key)));
-        if (std::uint32_t e = container->DecryptKeyTransport(key_spec, wrapped, &key->bytes)) {
-          return e;
+        SecretBytes random, plain;
+        random.bytes.resize(key_len);
+        if (RAND_bytes(random.bytes.data(), static_cast<int>(key_len)) != 1) return kNteFail;
+        const std::uint32_t e = container->DecryptKeyTransport(key_spec, wrapped, &plain.bytes);
+        // Errors that do not depend on the wrapped bytes (no key, a token's
+        // cancel) are the container's answer; a failed decryption is not.
+        if (e != 0 && e != kNteBadData) return e;
+        const std::size_t got = plain.bytes.size();
+        plain.bytes.resize(std::max(got, key_len));
+        const std::uint8_t good =
+            static_cast<std::uint8_t>(EqualMask(e, 0) & EqualMask(got, key_len));
+        key->bytes.resize(key_len);
+        for (std::size_t k = 0; k < key_len; ++k) {
+          key->bytes[k] =
+              static_cast<std::uint8_t>((plain.bytes[k] & good) | (random.bytes[k] & ~good));
         }
+        *unwrapped = good != 0;
         *recipient_cert = std::move(cert);
         return 0;
       }
@@ -259,14 +291,27 @@ std::uint32_t OpenDecoded(const CryptDecryptMessagePara& para, PKCS7* p7, Bytes*
   if (std::uint32_t e = IvFromParameters(ec->algorithm, *cipher, evp.get(), &iv)) return e;
 
   SecretBytes key;
+  bool unwrapped = false;
   CertContextPtr cert;
-  if (std::uint32_t e = UnwrapContentKey(para, p7->d.enveloped, &key, &cert)) return e;
+  if (std::uint32_t e =
+          UnwrapContentKey(para, p7->d.enveloped, cipher->key_len, &key, &unwrapped, &cert)) {
+    return e;
+  }
   ByteSpan encrypted;
   if (ec->enc_data != nullptr) {
     encrypted = ByteSpan(ASN1_STRING_get0_data(ec->enc_data),
                          static_cast<std::size_t>(ASN1_STRING_length(ec->enc_data)));
   }
-  if (std::uint32_t e = RunCipher(evp.get(), false, key.bytes, iv, encrypted, content)) return e;
+  // Decrypted in full in every case. A bad wrapping, a wrong key and content
+  // that does not decrypt all end here with kNteBadData; a wrapping that was
+  // bad fails even where the cipher (RC4) cannot tell a wrong key.
+  Bytes opened;
+  const std::uint32_t e = RunCipher(evp.get(), false, key.bytes, iv, encrypted, &opened);
+  if (!unwrapped || e != 0) {
+    std::fill(opened.begin(), opened.end(), 0);
+    return kNteBadData;
+  }
+  *content = std::move(opened);
   *recipient_cert = std::move(cert);
   return 0;
 }

@@ -63,13 +63,15 @@ std::size_t CharLength(std::u16string_view text, std::size_t i) {
 
 // --- UTF-8 -----------------------------------------------------------------
 
-// A lone surrogate has no UTF-8 form and becomes the default character.
-void Utf8FromUtf16(std::u16string_view text, Bytes* out) {
+// A lone surrogate has no UTF-8 form and becomes the default character;
+// *defaulted tells whether one did.
+void Utf8FromUtf16(std::u16string_view text, Bytes* out, bool* defaulted) {
   out->reserve(text.size() * 3);
   for (std::size_t i = 0; i < text.size();) {
     char32_t c;
     if (!DecodeUtf16(text, &i, &c)) {
       out->push_back(kDefaultChar);
+      *defaulted = true;
       continue;
     }
     AppendUtf8(c, out);
@@ -86,23 +88,32 @@ constexpr char16_t kWindows1252High[32] = {
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
-std::uint8_t Windows1252Byte(char16_t c) {
-  if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<std::uint8_t>(c);
-  for (std::size_t k = 0; k < 32; ++k) {
-    if (kWindows1252High[k] == c) return static_cast<std::uint8_t>(0x80 + k);
+// The byte of |c| in 1252; false when the page has none.
+bool Windows1252Byte(char16_t c, std::uint8_t* b) {
+  if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
+    *b = static_cast<std::uint8_t>(c);
+    return true;
   }
-  return kDefaultChar;
+  for (std::size_t k = 0; k < 32; ++k) {
+    if (kWindows1252High[k] == c) {
+      *b = static_cast<std::uint8_t>(0x80 + k);
+      return true;
+    }
+  }
+  return false;
 }
 
-void SingleByteFromUtf16(std::u16string_view text, bool windows1252, Bytes* out) {
+void SingleByteFromUtf16(std::u16string_view text, bool windows1252, Bytes* out, bool* defaulted) {
   out->reserve(text.size());
   for (std::size_t i = 0; i < text.size(); i += CharLength(text, i)) {
     char16_t c = text[i];
-    if (windows1252) {
-      out->push_back(Windows1252Byte(c));
-    } else {
-      out->push_back(c < 0x80 ? static_cast<std::uint8_t>(c) : kDefaultChar);
+    std::uint8_t b = static_cast<std::uint8_t>(c);
+    const bool held = windows1252 ? Windows1252Byte(c, &b) : c < 0x80;
+    if (!held) {
+      b = kDefaultChar;
+      *defaulted = true;
     }
+    out->push_back(b);
   }
 }
 
@@ -205,11 +216,12 @@ bool RunIconv(iconv_t cd, const std::uint8_t* in, std::size_t in_size, Out* out,
   return true;
 }
 
-bool IconvFromUtf16(iconv_t cd, std::u16string_view text, Bytes* out) {
+bool IconvFromUtf16(iconv_t cd, std::u16string_view text, Bytes* out, bool* defaulted) {
   const auto* in = reinterpret_cast<const std::uint8_t*>(text.data());
   return RunIconv(cd, in, text.size() * sizeof(char16_t), out, text.size() * 2 + 16,
                   [&](std::size_t offset, Bytes* o) {
                     o->push_back(kDefaultChar);
+                    *defaulted = true;
                     return CharLength(text, offset / sizeof(char16_t)) * sizeof(char16_t);
                   });
 }
@@ -242,23 +254,32 @@ std::size_t Fail(std::uint32_t error) {
 bool IsValidCodePage(std::uint32_t code_page) { return FindCodePage(code_page) != nullptr; }
 
 std::size_t WideCharToMultiByte(std::uint32_t code_page, std::u16string_view text,
-                                TextLength length, Bytes* bytes) {
+                                TextLength length, Bytes* bytes, const WideCharOptions& options) {
   const CodePageInfo* info = FindCodePage(code_page);
   if (info == nullptr) return Fail(kErrorInvalidParameter);
+  const bool utf8 = info->converter == Converter::kUtf8;
+  if ((options.flags & ~kWcErrInvalidChars) != 0 || (options.flags != 0 && !utf8)) {
+    return Fail(kErrorInvalidFlags);
+  }
+  if (utf8 && options.used_default_char != nullptr) return Fail(kErrorInvalidParameter);
   if (length == TextLength::kNulTerminated) {
     text = text.substr(0, text.find(u'\0'));
   } else if (text.empty()) {
     return Fail(kErrorInvalidParameter);
   }
   Bytes out;
+  bool defaulted = false;
   try {
     switch (info->converter) {
       case Converter::kUtf8:
-        Utf8FromUtf16(text, &out);
+        Utf8FromUtf16(text, &out, &defaulted);
+        if (defaulted && (options.flags & kWcErrInvalidChars) != 0) {
+          return Fail(kErrorNoUnicodeTranslation);
+        }
         break;
       case Converter::kWindows1252:
       case Converter::kUsAscii:
-        SingleByteFromUtf16(text, info->converter == Converter::kWindows1252, &out);
+        SingleByteFromUtf16(text, info->converter == Converter::kWindows1252, &out, &defaulted);
         break;
       case Converter::kIconv: {
         if (IsAscii(text)) {
@@ -266,7 +287,9 @@ std::size_t WideCharToMultiByte(std::uint32_t code_page, std::u16string_view tex
           break;
         }
         iconv_t cd = Descriptor(*info, /*to_bytes=*/true);
-        if (cd == nullptr || !IconvFromUtf16(cd, text, &out)) return Fail(kErrorInvalidParameter);
+        if (cd == nullptr || !IconvFromUtf16(cd, text, &out, &defaulted)) {
+          return Fail(kErrorInvalidParameter);
+        }
         break;
       }
     }
@@ -275,6 +298,7 @@ std::size_t WideCharToMultiByte(std::uint32_t code_page, std::u16string_view tex
     return Fail(kErrorNotEnoughMemory);
   }
   bytes->swap(out);
+  if (options.used_default_char != nullptr) *options.used_default_char = defaulted;
   return bytes->size();
 }
 

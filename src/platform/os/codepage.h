@@ -17,6 +17,12 @@
 //     or empty input gives kErrorInvalidParameter, exhausted memory
 //     kErrorNotEnoughMemory. Outputs are unchanged by a failure, and success
 //     leaves the last error alone.
+// A caller that must not lose a character asks, as on the platform: for
+// UTF-8 with kWcErrInvalidChars (an unpaired surrogate then fails the call
+// with kErrorNoUnicodeTranslation), for the other pages with
+// WideCharOptions::used_default_char (set when a default character was
+// written). UTF-8 refuses used_default_char (kErrorInvalidParameter) and the
+// other pages refuse kWcErrInvalidChars (kErrorInvalidFlags).
 // UTF-8, 1252 and 20127 are converted here; the other pages go through iconv
 // with one conversion descriptor per code page and direction, kept per thread.
 #ifndef QUILLMARK_PLATFORM_OS_CODEPAGE_H_
@@ -49,6 +55,18 @@ inline constexpr std::uint32_t kAnsiCodePage = kCpGbk;
 // Whether the conversions below accept `code_page`.
 bool IsValidCodePage(std::uint32_t code_page);
 
+inline constexpr std::uint32_t kWcErrInvalidChars = 0x80;          // WC_ERR_INVALID_CHARS
+inline constexpr std::uint32_t kErrorInvalidFlags = 1004;          // ERROR_INVALID_FLAGS
+inline constexpr std::uint32_t kErrorNoUnicodeTranslation = 1113;  // ERROR_NO_UNICODE_TRANSLATION
+
+// The flags and the lpUsedDefaultChar of WideCharToMultiByte.
+struct WideCharOptions {
+  std::uint32_t flags = 0;  // 0 or kWcErrInvalidChars
+  // Null, or set on success to whether a character became the default
+  // character (an unpaired surrogate included).
+  bool* used_default_char = nullptr;
+};
+
 // How much of the text WideCharToMultiByte converts.
 enum class TextLength {
   kExact,          // every unit of the view, NUL units included (a count >= 0)
@@ -60,7 +78,8 @@ enum class TextLength {
 // written, terminator included with kNulTerminated, or 0 on failure (empty
 // input with kExact fails; with kNulTerminated it gives the terminator alone).
 std::size_t WideCharToMultiByte(std::uint32_t code_page, std::u16string_view text,
-                                TextLength length, Bytes* bytes);
+                                TextLength length, Bytes* bytes,
+                                const WideCharOptions& options = {});
 
 // Replaces *text with the UTF-16 text of exactly `bytes` in `code_page`; no
 // terminator is added, zero bytes become U+0000. Returns the number of units

@@ -9,6 +9,7 @@
 #include "common/trim.h"
 #include "common/unicode.h"
 #include "platform/os/files.h"
+#include "platform/ui/terminal_text.h"
 
 namespace quillmark::platform::ui {
 
@@ -81,7 +82,13 @@ void TerminalDialogHost::Print(std::string_view text) {
   }
 }
 
-void TerminalDialogHost::Print(std::u16string_view text) { Print(Utf16ToUtf8Lossy(text)); }
+void TerminalDialogHost::Print(std::u16string_view text) { Print(TerminalVisibleText(text)); }
+
+void TerminalDialogHost::PrintLines(std::u16string_view text) {
+  Print(TerminalVisibleText(text, /*lines=*/true));
+}
+
+void TerminalDialogHost::PrintPath(const std::string& path) { Print(Utf8ToUtf16Lossy(path)); }
 
 bool TerminalDialogHost::ReadLine(std::string* line) {
   line->clear();
@@ -123,7 +130,7 @@ DialogHost::ChooserReply TerminalDialogHost::AskChooser(const ChooserRequest& re
     }
   }
   if (!request.notice.empty()) {
-    Print(request.notice);
+    PrintLines(request.notice);
     Print("\n");
   }
   Print(u"N: " + request.buttons[0] + u"   c: " + request.buttons[1] + u"   v [N]: " +
@@ -176,7 +183,9 @@ DialogHost::FileReply TerminalDialogHost::AskOpen(const OpenFileRequest& request
     std::string path = ExpandHome(std::string(Trim(line)));
     if (path.empty()) return reply;
     if (!IsRegularFile(path)) {
-      Print("No such file: " + path + "\n");
+      Print("No such file: ");
+      PrintPath(path);
+      Print("\n");
       continue;
     }
     reply.answer = {FileAnswer::Outcome::kOk, Utf8ToUtf16Lossy(path)};
@@ -203,15 +212,19 @@ DialogHost::FileReply TerminalDialogHost::AskSave(const SaveFileRequest& request
     path = ApplyDefaultExtension(path, request.default_ext);
     std::string native = Utf16ToUtf8Lossy(path);
     if (!IsDirectory(FolderOf(native))) {
-      Print("No such folder: " + FolderOf(native) + "\n");
+      Print("No such folder: ");
+      PrintPath(FolderOf(native));
+      Print("\n");
       continue;
     }
     if (IsDirectory(native)) {
-      Print(native + " is a folder\n");
+      PrintPath(native);
+      Print(" is a folder\n");
       continue;
     }
     if (IsRegularFile(native)) {
-      Print(native + " exists. Replace it? [y/N] ");
+      PrintPath(native);
+      Print(" exists. Replace it? [y/N] ");
       std::string yes;
       if (!ReadLine(&yes)) return reply;
       yes = std::string(Trim(yes));
@@ -229,7 +242,7 @@ void TerminalDialogHost::AskMessage(const MessageRequest& request) {
     Print(request.caption);
     Print(": ");
   }
-  Print(request.text);
+  PrintLines(request.text);
   Print("\n[Enter] ");
   std::string line;
   ReadLine(&line);

@@ -13,6 +13,8 @@
 //
 // A line that does not fit is answered with a hint and asked again. End of
 // input, or no terminal at all, cancels (and confirms a message box).
+// Every text that comes from a page (or is typed back) is shown with its
+// control characters made visible, never written raw (terminal_text.h).
 #ifndef QUILLMARK_PLATFORM_UI_TERMINAL_HOST_H_
 #define QUILLMARK_PLATFORM_UI_TERMINAL_HOST_H_
 
@@ -44,8 +46,15 @@ class TerminalDialogHost : public DialogHost {
 
  private:
   bool available() const { return in_fd_ >= 0 && out_fd_ >= 0; }
-  void Print(std::u16string_view text);
+  // Our own texts, as they are.
   void Print(std::string_view text);
+  // Anything from a page or typed by the user: on one line, with every
+  // control made visible (terminal_text.h).
+  void Print(std::u16string_view text);
+  // The same for texts that may span lines (the notice, a message).
+  void PrintLines(std::u16string_view text);
+  // A UTF-8 path, shown as Print shows a page's text.
+  void PrintPath(const std::string& path);
   // "== Title (filter) ==" above an Open or Save question.
   void PrintFileDialogHeading(std::u16string_view title, std::u16string_view filter);
   // One line without its end; false at end of input.

@@ -125,6 +125,73 @@ TEST(CodePage, CharactersThePageCannotHoldBecomeQuestionMarks) {
   EXPECT_EQ(ToText(65001, ToBytes(65001, wide)), wide);
 }
 
+// What a caller learns of a lossy conversion: the used-default flag in the
+// legacy pages, a failure under kWcErrInvalidChars in UTF-8; and which
+// combinations each refuses.
+TEST(CodePage, LossyConversionsAreReportedWhenAskedFor) {
+  struct Case {
+    std::uint32_t cp;
+    std::u16string text;
+    bool defaulted;
+  } cases[] = {
+      {936, u"中文 ab", false},
+      {936, u"a😀b", true},
+      {936, u"\xD800x", true},
+      {54936, u"😀𠀀", false},
+      {54936, u"\xDFFF", true},
+      {1252, u"café€", false},
+      {1252, u"\u0100", true},
+      {20127, u"caf", false},
+      {20127, u"café", true},
+      {932, u"日本", false},
+      {932, u"한", true},
+      {0, u"中", false},
+      {936, std::u16string(u"a\0b", 3), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.cp);
+    bool defaulted = !c.defaulted;
+    Bytes out = H({7});
+    const std::size_t n = WideCharToMultiByte(c.cp, c.text, TextLength::kNulTerminated, &out,
+                                              {.used_default_char = &defaulted});
+    EXPECT_EQ(defaulted, c.defaulted);
+    // The bytes are the same as without the question.
+    Bytes plain;
+    EXPECT_EQ(WideCharToMultiByte(c.cp, c.text, TextLength::kNulTerminated, &plain), n);
+    EXPECT_EQ(out, plain);
+  }
+
+  // UTF-8: an unpaired surrogate fails the call under the flag, anywhere in
+  // the text; paired ones and NUL units convert.
+  const WideCharOptions strict{.flags = kWcErrInvalidChars};
+  for (std::u16string text : {std::u16string(u"a\xDC00"),
+                              std::u16string(u"\xD800"
+                                             u"b"),
+                              std::u16string(u"\xDC00\xD800")}) {
+    Bytes out = H({7});
+    SetLastError(0);
+    EXPECT_EQ(WideCharToMultiByte(65001, text, TextLength::kExact, &out, strict), 0u);
+    EXPECT_EQ(GetLastError(), kErrorNoUnicodeTranslation);
+    EXPECT_EQ(out, H({7}));
+  }
+  Bytes out;
+  EXPECT_EQ(WideCharToMultiByte(65001, std::u16string(u"😀\0", 3), TextLength::kExact, &out, strict),
+            5u);
+  EXPECT_EQ(out, H({0xF0, 0x9F, 0x98, 0x80, 0x00}));
+
+  // The flag is UTF-8's, the used-default flag the legacy pages'.
+  bool defaulted = false;
+  SetLastError(0);
+  EXPECT_EQ(WideCharToMultiByte(936, u"a", TextLength::kExact, &out, strict), 0u);
+  EXPECT_EQ(GetLastError(), kErrorInvalidFlags);
+  EXPECT_EQ(
+      WideCharToMultiByte(65001, u"a", TextLength::kExact, &out, {.used_default_char = &defaulted}),
+      0u);
+  EXPECT_EQ(GetLastError(), kErrorInvalidParameter);
+  EXPECT_EQ(WideCharToMultiByte(65001, u"a", TextLength::kExact, &out, {.flags = 0x08}), 0u);
+  EXPECT_EQ(GetLastError(), kErrorInvalidFlags);
+}
+
 TEST(CodePage, MalformedBytesBecomeOneReplacementPerByte) {
   struct Case {
     std::uint32_t cp;
