@@ -197,6 +197,25 @@ TEST_F(StoreKeysTest, PasswordComesFromADescriptorOrTheOptionOnce) {
   EXPECT_FALSE(platform::IsDirectory(home_.File("stores/AB")));
 }
 
+TEST_F(StoreKeysTest, AtATerminalThePasswordIsAskedForWithoutEcho) {
+  if (RunShell("command -v script >/dev/null") != 0) GTEST_SKIP() << "no script(1) for a terminal";
+  // script(1) runs the command on a terminal of its own and types for it.
+  auto at_terminal = [&](const std::string& typed, std::string* screen) {
+    return RunShellCapture("cd " + files_->path() + " && (sleep 1; printf '" + typed +
+                               "\\n') | QUILLMARK_HOME=" + home_.path() +
+                               " script -qec '" QM_CLI_PATH " store import MY rsa.p12' /dev/null",
+                           screen);
+  };
+  std::string screen;
+  EXPECT_NE(at_terminal("Secret", &screen), 0);
+  EXPECT_NE(screen.find("password for rsa.p12: "), std::string::npos) << screen;
+  EXPECT_NE(screen.find("wrong password for 'rsa.p12'"), std::string::npos) << screen;
+  EXPECT_EQ(screen.find("Secret"), std::string::npos) << screen;
+  ASSERT_EQ(at_terminal("secret", &screen), 0) << screen;
+  EXPECT_EQ(screen.find("secret"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("imported " + Thumb("rsa") + " into MY"), std::string::npos) << screen;
+}
+
 TEST_F(StoreKeysTest, RemovingACertificateRemovesItsKeyUnlessAnotherUsesIt) {
   const std::string container = "Quillmark-" + Thumb("rsa");
   ASSERT_EQ(Run("store import MY rsa.p12 --password secret").status, 0);
