@@ -168,6 +168,7 @@ TEST_F(StoreKeysTest, BadInputsGetOneErrorLineAndWriteNothing) {
 TEST_F(StoreKeysTest, PasswordComesFromADescriptorOrTheOptionOnce) {
   ASSERT_TRUE(platform::WriteFileAtomically(home_.File("right"), AsBytes("secret\n")));
   ASSERT_TRUE(platform::WriteFileAtomically(home_.File("wrong"), AsBytes("Secret\n")));
+  ASSERT_EQ(RunShell("truncate -s 16777217 " + files_->File("big.p12")), 0);
   Result r = Run("store import MY rsa.p12 --password-fd 3 3<" + home_.File("right"));
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("imported " + Thumb("rsa") + " into MY"), std::string::npos) << r.out;
@@ -188,6 +189,7 @@ TEST_F(StoreKeysTest, PasswordComesFromADescriptorOrTheOptionOnce) {
       {"store import AB rsa.p12 --password-fd -1", "'-1' is not a file descriptor"},
       {"store import AB rsa.p12 --password secret --password-fd 0", "give the password only once"},
       {"store import AB rsa.p12 --password-fd", "option --password-fd needs a value"},
+      {"store import AB big.p12 --password secret", "'big.p12' is larger than 16 MB"},
   };
   for (const Case& c : cases) {
     r = Run(c.args + " </dev/null");
