@@ -133,6 +133,10 @@ int ParseImportArgs(Args args, ImportArgs* out) {
 constexpr std::size_t kMaxInputSize = 16 << 20;
 
 bool ReadInput(const std::string& path, Bytes* data) {
+  if (std::uint64_t size = 0; pf::RegularFileSize(path, &size) && size > kMaxInputSize) {
+    StoreFail("'" + path + "' is larger than 16 MB");
+    return false;
+  }
   if (pf::IsDirectory(path) || !pf::ReadSecretFile(path, kMaxInputSize, data)) {
     StoreFail("cannot read '" + path + "'");
     return false;
@@ -176,24 +180,24 @@ std::string SubjectText(const pf::CertContext& cert) {
 // Reads the certificate and key with the password given; when none was given,
 // the file needs one and standard input is a terminal, asks for it and tries
 // again.
-pf::ImportError ReadPair(ImportArgs& a, pf::CertificateWithKey* pair, bool* unreadable) {
+pf::ImportError ReadPair(ImportArgs* a, pf::CertificateWithKey* pair, bool* unreadable) {
   *unreadable = true;
   SecretBytes first, second;
-  if (!a.p12.empty()) {
-    if (!ReadInput(a.p12, &first.data)) return pf::ImportError::kNone;
-  } else if (!ReadInput(a.cert, &first.data) || !ReadInput(a.key, &second.data)) {
+  if (!a->p12.empty()) {
+    if (!ReadInput(a->p12, &first.data)) return pf::ImportError::kNone;
+  } else if (!ReadInput(a->cert, &first.data) || !ReadInput(a->key, &second.data)) {
     return pf::ImportError::kNone;
   }
   *unreadable = false;
   auto read = [&] {
-    return !a.p12.empty() ? pf::ReadPkcs12(first.data, a.password, pair)
-                          : pf::ReadCertificateAndKey(first.data, second.data, a.password, pair);
+    return !a->p12.empty() ? pf::ReadPkcs12(first.data, a->password, pair)
+                           : pf::ReadCertificateAndKey(first.data, second.data, a->password, pair);
   };
   pf::ImportError error = read();
-  if (error == pf::ImportError::kWrongPassword && !a.password_given && pf::StdinIsTerminal()) {
-    std::string prompt = "password for " + (a.p12.empty() ? a.key : a.p12) + ": ";
-    if (pf::PromptPassword(prompt.c_str(), &a.password)) {
-      a.password_given = true;
+  if (error == pf::ImportError::kWrongPassword && !a->password_given && pf::StdinIsTerminal()) {
+    std::string prompt = "password for " + (a->p12.empty() ? a->key : a->p12) + ": ";
+    if (pf::PromptPassword(prompt.c_str(), &a->password)) {
+      a->password_given = true;
       error = read();
     }
   }
@@ -207,7 +211,7 @@ int RunStoreImport(Args args) {
   if (int status = ParseImportArgs(args, &a)) return status;
   pf::CertificateWithKey pair;
   bool unreadable = false;
-  pf::ImportError error = ReadPair(a, &pair, &unreadable);
+  pf::ImportError error = ReadPair(&a, &pair, &unreadable);
   if (unreadable) return 1;
   if (error != pf::ImportError::kNone) return StoreFail(ReadErrorText(error, a));
 

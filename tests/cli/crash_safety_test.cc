@@ -136,6 +136,21 @@ class CrashSafetyTest : public ::testing::Test {
     return 0;
   }
 
+  // Runs |args| in a fresh home and keeps a copy of the home it leaves; the
+  // copy's folder.
+  std::string SavedHomeAfter(const std::string& args) {
+    FreshHome();
+    EXPECT_EQ(Run(args), 0) << args;
+    std::string saved = scratch_.File("saved-" + std::to_string(++saved_homes_));
+    EXPECT_EQ(RunShell("cp -a " + home_ + " " + saved), 0);
+    return saved;
+  }
+
+  // Fills the (fresh, empty) home with a copy saved by SavedHomeAfter.
+  void RestoreHome(const std::string& saved) {
+    ASSERT_EQ(RunShell("cp -a " + saved + "/. " + home_), 0);
+  }
+
   static pf::CertStore OpenStore(std::u16string_view name) {
     return pf::CertOpenStore(pf::kCertStoreProvSystemW, pf::kDefaultEncoding,
                              pf::kCertSystemStoreCurrentUser, name);
@@ -251,6 +266,7 @@ class CrashSafetyTest : public ::testing::Test {
   static std::string* rsa_thumb_;
   testing::ScratchDir scratch_;
   std::string home_;
+  int saved_homes_ = 0;
 };
 
 testing::ScratchDir* CrashSafetyTest::files_ = nullptr;
@@ -283,12 +299,12 @@ TEST_F(CrashSafetyTest, RepeatedImportKilledNeverLosesTheWorkingKey) {
   } cases[] = {
       {kImportRsa, kImportRsa},           // same key, same spec
       {kImportRsa, kImportRsaSignature},  // the key moves to the other spec
-      {kImportRsaSignature, kImportRsa},  // and back
       {"store import MY sm2.p12 --password secret", "store import MY sm2.p12 --password secret"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.again);
-    int steps = CrashAtEveryStep([&] { ASSERT_EQ(Run(c.first), 0); }, c.again,
+    const std::string before = SavedHomeAfter(c.first);
+    int steps = CrashAtEveryStep([&] { RestoreHome(before); }, c.again,
                                  [&] {
                                    EXPECT_EQ(ExpectEveryCertificateSigns(), 1);
                                    if (ZhangSanInMy()) {
@@ -316,7 +332,8 @@ TEST_F(CrashSafetyTest, TemporariesOfKilledWritersAreRemovedByTheNextWrite) {
 
 TEST_F(CrashSafetyTest, RemoveKilledLeavesTheCertificateWithItsKeyOrNeither) {
   const std::string remove = "store remove MY " + *rsa_thumb_;
-  int steps = CrashAtEveryStep([&] { ASSERT_EQ(Run(kImportRsa), 0); }, remove,
+  const std::string before = SavedHomeAfter(kImportRsa);
+  int steps = CrashAtEveryStep([&] { RestoreHome(before); }, remove,
                                [&] {
                                  if (ZhangSanInMy()) {
                                    EXPECT_EQ(ExpectEveryCertificateSigns(), 1);
@@ -338,7 +355,8 @@ TEST_F(CrashSafetyTest, RegistrationKilledLeavesTheFileBeforeOrAfter) {
   EXPECT_EQ(steps, 2);
   EXPECT_EQ(seen, (std::vector<bool>{false, true}));
   seen.clear();
-  steps = CrashAtEveryStep([&] { ASSERT_EQ(Run("register"), 0); }, "unregister",
+  const std::string after_register = SavedHomeAfter("register");
+  steps = CrashAtEveryStep([&] { RestoreHome(after_register); }, "unregister",
                            [&] {
                              bool registered = false;
                              ExpectRegistryWhole(&registered);
@@ -372,7 +390,7 @@ TEST_F(CrashSafetyTest, ImportsKilledAtRandomMomentsKeepEveryCertificateSigning)
                   .count();
   std::mt19937 rng(42);
   int killed = 0;
-  for (int i = 0; i < 20; ++i) {
+  for (int i = 0; i < 15; ++i) {
     const char* args = i % 3 == 0   ? "store import MY sm2.p12 --password secret"
                        : i % 2 == 0 ? kImportRsa
                                     : kImportRsaSignature;
@@ -395,7 +413,7 @@ TEST_F(CrashSafetyTest, SignersNeverFailWhileAnotherProcessReimportsTheSigner) {
   ASSERT_EQ(Run(kImportRsa), 0);
   // Another process imports the signer again and again, moving its key
   // between the two specs.
-  std::string loop = "for i in 1 2 3 4 5 6 7 8; do " + CommandLine(kImportRsaSignature, 0) +
+  std::string loop = "for i in 1 2 3 4 5; do " + CommandLine(kImportRsaSignature, 0) +
                      " || exit 1; " + CommandLine(kImportRsa, 0) + " || exit 1; done";
   const char* argv[] = {"/bin/sh", "-c", loop.c_str(), nullptr};
   pid_t importer = -1;
@@ -416,7 +434,7 @@ TEST_F(CrashSafetyTest, SignersNeverFailWhileAnotherProcessReimportsTheSigner) {
   for (std::thread& t : signers) t.join();
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   EXPECT_EQ(failed.load(), 0) << "of " << signed_ok.load() + failed.load() << " signatures";
-  EXPECT_GT(signed_ok.load(), 16);
+  EXPECT_GT(signed_ok.load(), 10);
   EXPECT_EQ(ExpectEveryCertificateSigns(), 1);
 }
 

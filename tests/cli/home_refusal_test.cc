@@ -94,8 +94,10 @@ TEST_F(HomeRefusalCliTest, SessionRunsWithoutCoreDumps) {
             0);
   posix_spawn_file_actions_destroy(&actions);
   ::close(in[0]);
-  std::string limits, core_line;
-  for (int i = 0; i < 100 && core_line.find(" 0 ") == std::string::npos; ++i) {
+  // "Max core file size        0                    0                    bytes"
+  const std::string off = "size        0                    0 ";
+  std::string core_line;
+  for (int i = 0; i < 150 && core_line.find(off) == std::string::npos; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     RunShellCapture("grep '^Max core file size' /proc/" + std::to_string(pid) + "/limits",
                     &core_line);

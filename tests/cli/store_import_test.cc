@@ -168,6 +168,7 @@ TEST_F(StoreKeysTest, BadInputsGetOneErrorLineAndWriteNothing) {
 TEST_F(StoreKeysTest, PasswordComesFromADescriptorOrTheOptionOnce) {
   ASSERT_TRUE(platform::WriteFileAtomically(home_.File("right"), AsBytes("secret\n")));
   ASSERT_TRUE(platform::WriteFileAtomically(home_.File("wrong"), AsBytes("Secret\n")));
+  ASSERT_EQ(RunShell("truncate -s 16777217 " + files_->File("big.p12")), 0);
   Result r = Run("store import MY rsa.p12 --password-fd 3 3<" + home_.File("right"));
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("imported " + Thumb("rsa") + " into MY"), std::string::npos) << r.out;
@@ -188,6 +189,7 @@ TEST_F(StoreKeysTest, PasswordComesFromADescriptorOrTheOptionOnce) {
       {"store import AB rsa.p12 --password-fd -1", "'-1' is not a file descriptor"},
       {"store import AB rsa.p12 --password secret --password-fd 0", "give the password only once"},
       {"store import AB rsa.p12 --password-fd", "option --password-fd needs a value"},
+      {"store import AB big.p12 --password secret", "'big.p12' is larger than 16 MB"},
   };
   for (const Case& c : cases) {
     r = Run(c.args + " </dev/null");
@@ -195,6 +197,25 @@ TEST_F(StoreKeysTest, PasswordComesFromADescriptorOrTheOptionOnce) {
     EXPECT_EQ(r.err, "quillmark store: " + c.message + "\n") << c.args;
   }
   EXPECT_FALSE(platform::IsDirectory(home_.File("stores/AB")));
+}
+
+TEST_F(StoreKeysTest, AtATerminalThePasswordIsAskedForWithoutEcho) {
+  if (RunShell("command -v script >/dev/null") != 0) GTEST_SKIP() << "no script(1) for a terminal";
+  // script(1) runs the command on a terminal of its own and types for it.
+  auto at_terminal = [&](const std::string& typed, std::string* screen) {
+    return RunShellCapture("cd " + files_->path() + " && (sleep 1; printf '" + typed +
+                               "\\n') | QUILLMARK_HOME=" + home_.path() +
+                               " script -qec '" QM_CLI_PATH " store import MY rsa.p12' /dev/null",
+                           screen);
+  };
+  std::string screen;
+  EXPECT_NE(at_terminal("Secret", &screen), 0);
+  EXPECT_NE(screen.find("password for rsa.p12: "), std::string::npos) << screen;
+  EXPECT_NE(screen.find("wrong password for 'rsa.p12'"), std::string::npos) << screen;
+  EXPECT_EQ(screen.find("Secret"), std::string::npos) << screen;
+  ASSERT_EQ(at_terminal("secret", &screen), 0) << screen;
+  EXPECT_EQ(screen.find("secret"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("imported " + Thumb("rsa") + " into MY"), std::string::npos) << screen;
 }
 
 TEST_F(StoreKeysTest, RemovingACertificateRemovesItsKeyUnlessAnotherUsesIt) {

@@ -7,6 +7,7 @@
 #ifndef QUILLMARK_PLATFORM_OS_FILES_H_
 #define QUILLMARK_PLATFORM_OS_FILES_H_
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -51,6 +52,9 @@ bool RemoveFile(const std::string& path);
 bool MakeDirectories(const std::string& path, unsigned mode = 0700);
 
 bool IsDirectory(const std::string& path);
+
+// The size of a regular file; false when |path| is not one.
+bool RegularFileSize(const std::string& path, std::uint64_t* size);
 bool IsRegularFile(const std::string& path);
 
 // Names of the entries of a folder (no "." or ".."), sorted bytewise. Empty
