@@ -66,9 +66,16 @@ int Save(const platform::ui::SaveFileRequest& request, ByteSpan bytes,
 Status ReadFileOrAsk(const FileReadQuery& query, std::u16string* name, Bytes* content) {
   if (name == nullptr || content == nullptr) return kErrEmptyInput;
   try {
-    if (query.path.has_value()) return ReadPath(*query.path, query.max_size, name, content);
-    FileAnswer answer = platform::ui::CurrentDialogHost().OpenFile(
-        {std::u16string(query.title), std::u16string(query.filter)});
+    platform::ui::DialogHost& host = platform::ui::CurrentDialogHost();
+    // A web page may only propose a path: the user confirms it in the Open
+    // dialog, and only the file the dialog answers is read.
+    const bool web_caller = !host.caller_origin().empty();
+    if (query.path.has_value() && !web_caller) {
+      return ReadPath(*query.path, query.max_size, name, content);
+    }
+    FileAnswer answer =
+        host.OpenFile({std::u16string(query.title), std::u16string(query.filter),
+                       query.path.has_value() ? std::u16string(*query.path) : u""});
     switch (answer.outcome) {
       case FileAnswer::Outcome::kCancel:
         return kReadCancelled;

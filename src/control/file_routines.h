@@ -43,8 +43,10 @@ struct FileReadQuery {
   std::uint64_t max_size = kMaxReadFileSize;
 };
 
-// Reads the file the query names or the user picks. *name receives the text
-// after the path's last '/', *content the whole file.
+// Reads the file the query names or the user picks. When the dialog host
+// serves a web page, a given path is only preset in the Open dialog and the
+// file the user confirms there is read instead. *name receives the text after
+// the path's last '/', *content the whole file.
 Status ReadFileOrAsk(const FileReadQuery& query, std::u16string* name, Bytes* content);
 
 // Writes |bytes| to |path| (created or replaced), or, with no path, to the
