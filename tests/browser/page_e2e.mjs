@@ -251,6 +251,39 @@ describe("the route", () => {
     assert.equal(r.same, true);
   });
 
+  test("the origin comes from the browser, whatever the page writes in its messages", async () => {
+    world.script([]);
+    const r = await run(bank, `
+      const instance = 424242;
+      const ready = new Promise((resolve) => window.addEventListener("message", (e) => {
+        const m = e.data;
+        if (m && m.dir === "to-page" && m.instance === instance && m.type !== "answer") resolve(m);
+      }));
+      window.postMessage({ marker: "quillmark-v1", dir: "to-extension", type: "open", instance,
+                           origin: "https://bank.example" }, location.origin);
+      const m = await ready;
+      window.postMessage({ marker: "quillmark-v1", dir: "to-extension", type: "close", instance },
+                         location.origin);
+      return m;`);
+    assert.equal(r.type, "ready", JSON.stringify(r));
+    assert.equal(r.origin, world.origins.bank);
+  });
+
+  test("a page gets at most 16 controls at once, with a clear error past that", async () => {
+    const page = await world.open(world.origins.bank);
+    world.script([]);
+    const r = await run(page, `
+      const controls = [];
+      for (let i = 0; i < 16; i++) controls.push(await Quillmark.connect());
+      const refused = await Quillmark.connect().then(() => "connected", (e) => e.message);
+      controls.pop().close();
+      const again = await Quillmark.connect().then((q) => q.QMBase64Encode("abc"));
+      return { refused, again };`);
+    assert.match(r.refused, /16 Quillmark controls/);
+    assert.match(r.again, /^YWJj/);
+    await page.close();
+  });
+
   test("close() ends the host process and later calls reject", async () => {
     world.script([]);
     const before = new Set(world.hostPids());
