@@ -10,10 +10,10 @@
 // chunks are joined first. When the page closes a control, or the frame's
 // port ends (tab closed, page navigated), the host's port is closed, which
 // ends the host process.
-"use strict";
+'use strict';
 
-const HOST_NAME = "com.quillmark.host";
-const PAGE_PORT_NAME = "quillmark-page";
+const HOST_NAME = 'com.quillmark.host';
+const PAGE_PORT_NAME = 'quillmark-page';
 // Each control is a process on the user's machine: a page gets a few.
 const MAX_CONTROLS_PER_FRAME = 16;
 // Requests a page may have waiting on one control.
@@ -23,16 +23,16 @@ const MAX_JOINED_ANSWER = 256 * 1024 * 1024;
 
 // The origin the browser recorded for |sender|, or "" when there is none.
 function senderOrigin(sender) {
-  if (!sender) return "";
-  if (typeof sender.origin === "string" && sender.origin !== "" && sender.origin !== "null") {
+  if (!sender) return '';
+  if (typeof sender.origin === 'string' && sender.origin !== '' && sender.origin !== 'null') {
     return sender.origin;
   }
-  if (typeof sender.url !== "string") return "";
+  if (typeof sender.url !== 'string') return '';
   try {
     const origin = new URL(sender.url).origin;
-    return origin === "null" ? "" : origin;
+    return origin === 'null' ? '' : origin;
   } catch (e) {
-    return "";
+    return '';
   }
 }
 
@@ -50,22 +50,22 @@ class ChunkJoiner {
   }
 
   add(piece) {
-    const { id, chunk, of, data } = piece;
+    const {id, chunk, of, data} = piece;
     if (!Number.isSafeInteger(of) || of < 1 || !Number.isSafeInteger(chunk) ||
-        typeof data !== "string") {
-      throw new Error("malformed chunk");
+        typeof data !== 'string') {
+      throw new Error('malformed chunk');
     }
     if (this.run === null) {
       if (chunk !== 0) throw new Error(`chunk ${chunk} of ${of} arrived first`);
-      this.run = { id, of, parts: [], length: 0 };
+      this.run = {id, of, parts: [], length: 0};
     } else if (id !== this.run.id || of !== this.run.of || chunk !== this.run.parts.length) {
       throw new Error(`chunk ${chunk} of ${of} for id ${id} arrived out of order`);
     }
     this.run.length += data.length;
-    if (this.run.length > this.limit) throw new Error("chunked answer too long");
+    if (this.run.length > this.limit) throw new Error('chunked answer too long');
     this.run.parts.push(data);
     if (this.run.parts.length < of) return null;
-    const text = this.run.parts.join("");
+    const text = this.run.parts.join('');
     this.run = null;
     return JSON.parse(text);
   }
@@ -74,9 +74,9 @@ class ChunkJoiner {
 // The host request for a page's |request| object: only the session fields
 // are passed on, with the background's own |id|.
 function hostRequest(request, id) {
-  const out = { id };
-  if (request && typeof request === "object") {
-    for (const key of ["call", "get", "put", "args", "value"]) {
+  const out = {id};
+  if (request && typeof request === 'object') {
+    for (const key of ['call', 'get', 'put', 'args', 'value']) {
       if (Object.prototype.hasOwnProperty.call(request, key)) out[key] = request[key];
     }
   }
@@ -97,19 +97,22 @@ class Control {
     this.port.onMessage.addListener((m) => this.fromHost(m));
     this.port.onDisconnect.addListener(() => {
       const cause = (api.runtime.lastError && api.runtime.lastError.message) ||
-                    (this.port.error && this.port.error.message) || "";
+          (this.port.error && this.port.error.message) || '';
       this.hostGone(cause);
     });
-    this.port.postMessage({ origin: frame.origin });
+    this.port.postMessage({origin: frame.origin});
   }
 
   request(seq, request) {
     if (this.ended) return;
     if (!Number.isSafeInteger(seq)) return;
     if (this.pending.size >= MAX_PENDING_PER_CONTROL) {
-      this.frame.send({ type: "answer", instance: this.instance, seq,
-                        answer: { error: `too many calls waiting on this control (limit ${
-                                      MAX_PENDING_PER_CONTROL})` } });
+      this.frame.send({
+        type: 'answer',
+        instance: this.instance,
+        seq,
+        answer: {error: `too many calls waiting on this control (limit ${MAX_PENDING_PER_CONTROL})`}
+      });
       return;
     }
     const id = this.nextId++;
@@ -118,44 +121,51 @@ class Control {
   }
 
   fromHost(message) {
-    if (this.ended || !message || typeof message !== "object") return;
+    if (this.ended || !message || typeof message !== 'object') return;
     if (!this.ready) {
       if (message.ready === true) {
         this.ready = true;
-        this.frame.send({ type: "ready", instance: this.instance, origin: message.origin });
+        this.frame.send({type: 'ready', instance: this.instance, origin: message.origin});
       } else {
-        this.end({ type: "refused", error: String(message.error || "The Quillmark host refused this page."),
-                   refused: String(message.refused || "host") });
+        this.end({
+          type: 'refused',
+          error: String(message.error || 'The Quillmark host refused this page.'),
+          refused: String(message.refused || 'host')
+        });
       }
       return;
     }
     let answer = message;
-    if ("chunk" in message || this.joiner.busy) {
+    if ('chunk' in message || this.joiner.busy) {
       try {
         answer = this.joiner.add(message);
       } catch (e) {
-        this.end({ type: "closed", error: "The Quillmark host sent a broken answer: " + e.message });
+        this.end({type: 'closed', error: 'The Quillmark host sent a broken answer: ' + e.message});
         return;
       }
       if (answer === null) return;
     }
     const seq = this.pending.get(answer.id);
     if (seq === undefined) {
-      this.end({ type: "closed", error: "The Quillmark host answered a request it was not sent." });
+      this.end({type: 'closed', error: 'The Quillmark host answered a request it was not sent.'});
       return;
     }
     this.pending.delete(answer.id);
     delete answer.id;
-    this.frame.send({ type: "answer", instance: this.instance, seq, answer });
+    this.frame.send({type: 'answer', instance: this.instance, seq, answer});
   }
 
   hostGone(cause) {
     if (this.ended) return;
-    const why = cause ? ": " + cause : ".";
+    const why = cause ? ': ' + cause : '.';
     if (!this.ready) {
-      this.end({ type: "refused", refused: "host", error: "The Quillmark host could not be started" + why });
+      this.end({
+        type: 'refused',
+        refused: 'host',
+        error: 'The Quillmark host could not be started' + why
+      });
     } else {
-      this.end({ type: "closed", error: "The Quillmark host ended" + why });
+      this.end({type: 'closed', error: 'The Quillmark host ended' + why});
     }
   }
 
@@ -169,7 +179,7 @@ class Control {
       // Already gone.
     }
     this.frame.controls.delete(this.instance);
-    if (notice) this.frame.send(Object.assign({ instance: this.instance }, notice));
+    if (notice) this.frame.send(Object.assign({instance: this.instance}, notice));
   }
 }
 
@@ -198,37 +208,55 @@ class Frame {
   }
 
   fromPage(m) {
-    if (!m || typeof m !== "object" || !Number.isSafeInteger(m.instance)) return;
+    if (!m || typeof m !== 'object' || !Number.isSafeInteger(m.instance)) return;
     const control = this.controls.get(m.instance);
     switch (m.type) {
-      case "open":
+      case 'open':
         if (control) return;
-        if (this.origin === "") {
-          this.send({ type: "refused", instance: m.instance, refused: "bad-hello",
-                      error: "The browser did not tell the origin of this page." });
+        if (this.origin === '') {
+          this.send({
+            type: 'refused',
+            instance: m.instance,
+            refused: 'bad-hello',
+            error: 'The browser did not tell the origin of this page.'
+          });
         } else if (this.controls.size >= MAX_CONTROLS_PER_FRAME) {
-          this.send({ type: "refused", instance: m.instance, refused: "host",
-                      error: `This page already has ${MAX_CONTROLS_PER_FRAME} Quillmark controls open.` });
+          this.send({
+            type: 'refused',
+            instance: m.instance,
+            refused: 'host',
+            error: `This page already has ${MAX_CONTROLS_PER_FRAME} Quillmark controls open.`
+          });
         } else {
-          this.controls.set(m.instance, new Control(this.api, this, m.instance));
+          try {
+            this.controls.set(m.instance, new Control(this.api, this, m.instance));
+          } catch (e) {
+            this.send({
+              type: 'refused',
+              instance: m.instance,
+              refused: 'host',
+              error: 'The Quillmark host could not be started: ' + e.message
+            });
+          }
         }
         return;
-      case "request":
+      case 'request':
         if (control) {
           control.request(m.seq, m.request);
         } else {
-          this.send({ type: "closed", instance: m.instance, error: "The Quillmark control is closed." });
+          this.send(
+              {type: 'closed', instance: m.instance, error: 'The Quillmark control is closed.'});
         }
         return;
-      case "close":
-        if (control) control.end({ type: "closed", error: "The Quillmark control was closed." });
+      case 'close':
+        if (control) control.end({type: 'closed', error: 'The Quillmark control was closed.'});
         return;
     }
   }
 }
 
-if (typeof module !== "undefined" && module.exports) {
-  module.exports = { senderOrigin, ChunkJoiner, hostRequest, Control, Frame, MAX_CONTROLS_PER_FRAME };
+if (typeof module !== 'undefined' && module.exports) {
+  module.exports = {senderOrigin, ChunkJoiner, hostRequest, Control, Frame, MAX_CONTROLS_PER_FRAME};
 } else {
   const api = globalThis.browser || globalThis.chrome;
   api.runtime.onConnect.addListener((port) => {

@@ -23,7 +23,7 @@ import zipfile
 
 SOURCE = os.path.dirname(os.path.abspath(__file__))
 PACKAGE_FILES = ["background.js", "content.js"]
-MEMBERS_PLACEHOLDER = "/*@MEMBERS@*/ []"
+MEMBERS_PLACEHOLDER = "/*@MEMBERS@*/[]"
 GECKO_ID = "quillmark@quillmark.example"
 GECKO_MIN_VERSION = "115.0"
 ZIP_TIME = (2020, 1, 1, 0, 0, 0)

@@ -9,14 +9,14 @@
 //
 // launch() throws a ChromiumUnavailable error when the browser cannot be
 // started at all, so that a caller can skip rather than fail.
-import { spawn } from "node:child_process";
-import fs from "node:fs";
+import {spawn} from 'node:child_process';
+import fs from 'node:fs';
 
 export class ChromiumUnavailable extends Error {}
 
 export function chromiumPath() {
   if (process.env.QM_CHROMIUM) return process.env.QM_CHROMIUM;
-  for (const p of ["/usr/bin/chromium", "/usr/bin/chromium-browser"]) {
+  for (const p of ['/usr/bin/chromium', '/usr/bin/chromium-browser']) {
     if (fs.existsSync(p)) return p;
   }
   return null;
@@ -24,19 +24,27 @@ export function chromiumPath() {
 
 // The flags every run uses: no network traffic of the browser's own, a
 // fresh profile, the unpacked extension loaded from the command line.
-function flags({ extension, userDataDir, extra = [] }) {
+function flags({extension, userDataDir, extra = []}) {
   const list = [
-    "--headless=new", "--disable-gpu", "--disable-quic", "--no-first-run",
-    "--disable-background-networking", "--disable-component-update", "--disable-sync",
-    "--disable-default-apps", "--no-default-browser-check", "--password-store=basic",
-    "--disable-features=DisableLoadExtensionCommandLineSwitch",
-    `--user-data-dir=${userDataDir}`, "--remote-debugging-pipe",
+    '--headless=new',
+    '--disable-gpu',
+    '--disable-quic',
+    '--no-first-run',
+    '--disable-background-networking',
+    '--disable-component-update',
+    '--disable-sync',
+    '--disable-default-apps',
+    '--no-default-browser-check',
+    '--password-store=basic',
+    '--disable-features=DisableLoadExtensionCommandLineSwitch',
+    `--user-data-dir=${userDataDir}`,
+    '--remote-debugging-pipe',
   ];
-  if (process.getuid && process.getuid() === 0) list.push("--no-sandbox");
+  if (process.getuid && process.getuid() === 0) list.push('--no-sandbox');
   if (extension) {
     list.push(`--disable-extensions-except=${extension}`, `--load-extension=${extension}`);
   }
-  return list.concat(extra, ["about:blank"]);
+  return list.concat(extra, ['about:blank']);
 }
 
 export class Chromium {
@@ -46,20 +54,20 @@ export class Chromium {
     this.waiting = new Map();  // id -> {resolve, reject, method}
     this.listeners = new Set();
     this.exited = false;
-    this.stderr = "";
+    this.stderr = '';
     let buffer = Buffer.alloc(0);
-    child.stdio[4].on("data", (data) => {
+    child.stdio[4].on('data', (data) => {
       buffer = Buffer.concat([buffer, data]);
       for (let end = buffer.indexOf(0); end >= 0; end = buffer.indexOf(0)) {
-        const text = buffer.subarray(0, end).toString("utf8");
+        const text = buffer.subarray(0, end).toString('utf8');
         buffer = buffer.subarray(end + 1);
         this.dispatch(JSON.parse(text));
       }
     });
-    child.stderr.on("data", (d) => {
+    child.stderr.on('data', (d) => {
       if (this.stderr.length < 65536) this.stderr += d.toString();
     });
-    child.on("exit", () => {
+    child.on('exit', () => {
       this.exited = true;
       for (const w of this.waiting.values()) {
         w.reject(new Error(`chromium exited during ${w.method}\n${this.stderr.slice(-2000)}`));
@@ -70,19 +78,19 @@ export class Chromium {
 
   static async launch(options) {
     const exe = chromiumPath();
-    if (!exe) throw new ChromiumUnavailable("chromium is not installed");
+    if (!exe) throw new ChromiumUnavailable('chromium is not installed');
     const child = spawn(exe, flags(options), {
-      stdio: ["ignore", "ignore", "pipe", "pipe", "pipe"],
+      stdio: ['ignore', 'ignore', 'pipe', 'pipe', 'pipe'],
       env: Object.assign({}, process.env, options.env || {}),
     });
     const browser = new Chromium(child);
     const started = await Promise.race([
-      browser.send("Browser.getVersion").then(() => true, () => false),
+      browser.send('Browser.getVersion').then(() => true, () => false),
       new Promise((r) => setTimeout(() => r(false), 30000)),
     ]);
     if (!started) {
       const why = browser.stderr.slice(-2000);
-      child.kill("SIGKILL");
+      child.kill('SIGKILL');
       throw new ChromiumUnavailable(`chromium did not start\n${why}`);
     }
     return browser;
@@ -106,11 +114,11 @@ export class Chromium {
   send(method, params = {}, sessionId = undefined) {
     if (this.exited) return Promise.reject(new Error(`chromium has exited (${method})`));
     const id = this.nextId++;
-    const message = { id, method, params };
+    const message = {id, method, params};
     if (sessionId) message.sessionId = sessionId;
     return new Promise((resolve, reject) => {
-      this.waiting.set(id, { resolve, reject, method });
-      this.child.stdio[3].write(JSON.stringify(message) + "\0");
+      this.waiting.set(id, {resolve, reject, method});
+      this.child.stdio[3].write(JSON.stringify(message) + '\0');
     });
   }
 
@@ -134,22 +142,22 @@ export class Chromium {
 
   // Opens a new tab at |url| and resolves once its load event fired.
   async open(url) {
-    const { targetId } = await this.send("Target.createTarget", { url: "about:blank" });
-    const { sessionId } = await this.send("Target.attachToTarget", { targetId, flatten: true });
+    const {targetId} = await this.send('Target.createTarget', {url: 'about:blank'});
+    const {sessionId} = await this.send('Target.attachToTarget', {targetId, flatten: true});
     const page = new Page(this, targetId, sessionId);
-    await this.send("Page.enable", {}, sessionId);
-    await this.send("Runtime.enable", {}, sessionId);
-    const loaded = this.waitFor("Page.loadEventFired", sessionId);
-    await this.send("Page.navigate", { url }, sessionId);
+    await this.send('Page.enable', {}, sessionId);
+    await this.send('Runtime.enable', {}, sessionId);
+    const loaded = this.waitFor('Page.loadEventFired', sessionId);
+    await this.send('Page.navigate', {url}, sessionId);
     await loaded;
     return page;
   }
 
   async close() {
     if (this.exited) return;
-    const gone = new Promise((r) => this.child.once("exit", r));
-    this.send("Browser.close").catch(() => {});
-    const timer = setTimeout(() => this.child.kill("SIGKILL"), 5000);
+    const gone = new Promise((r) => this.child.once('exit', r));
+    this.send('Browser.close').catch(() => {});
+    const timer = setTimeout(() => this.child.kill('SIGKILL'), 5000);
     await gone;
     clearTimeout(timer);
   }
@@ -165,9 +173,13 @@ export class Page {
   // Runs |expression| in the page, awaits it, and returns its value (JSON).
   // A page exception rejects with the exception's text.
   async evaluate(expression) {
-    const r = await this.browser.send("Runtime.evaluate", {
-      expression, awaitPromise: true, returnByValue: true,
-    }, this.sessionId);
+    const r = await this.browser.send(
+        'Runtime.evaluate', {
+          expression,
+          awaitPromise: true,
+          returnByValue: true,
+        },
+        this.sessionId);
     if (r.exceptionDetails) {
       const d = r.exceptionDetails;
       throw new Error((d.exception && d.exception.description) || d.text);
@@ -176,12 +188,12 @@ export class Page {
   }
 
   async navigate(url) {
-    const loaded = this.browser.waitFor("Page.loadEventFired", this.sessionId);
-    await this.browser.send("Page.navigate", { url }, this.sessionId);
+    const loaded = this.browser.waitFor('Page.loadEventFired', this.sessionId);
+    await this.browser.send('Page.navigate', {url}, this.sessionId);
     await loaded;
   }
 
   close() {
-    return this.browser.send("Target.closeTarget", { targetId: this.targetId });
+    return this.browser.send('Target.closeTarget', {targetId: this.targetId});
   }
 }

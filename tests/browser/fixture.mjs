@@ -12,59 +12,62 @@
 // Each host process takes a copy of the script as it was when it started,
 // so the answers for one control are set just before that control connects.
 // Every host's process id is appended to hosts.log.
-import { execFileSync } from "node:child_process";
-import fs from "node:fs";
-import http from "node:http";
-import os from "node:os";
-import path from "node:path";
+import {execFileSync} from 'node:child_process';
+import fs from 'node:fs';
+import http from 'node:http';
+import os from 'node:os';
+import path from 'node:path';
 
-import { Chromium } from "./chromium.mjs";
+import {Chromium} from './chromium.mjs';
 
-export const HOST_NAME = "com.quillmark.host";
+export const HOST_NAME = 'com.quillmark.host';
 
 function serve(files) {
   const server = http.createServer((req, res) => {
-    const url = new URL(req.url, "http://x");
+    const url = new URL(req.url, 'http://x');
     const file = files[url.pathname];
     if (file === undefined) {
       res.writeHead(404).end();
       return;
     }
-    const type = url.pathname.endsWith(".js") ? "text/javascript" : "text/html";
+    const type = url.pathname.endsWith('.js') ? 'text/javascript' : 'text/html';
     // Cross-origin isolated, so that performance.now() is fine-grained.
     res.writeHead(200, {
-      "content-type": `${type}; charset=utf-8`, "cache-control": "no-store",
-      "cross-origin-opener-policy": "same-origin", "cross-origin-embedder-policy": "require-corp",
+      'content-type': `${type}; charset=utf-8`,
+      'cache-control': 'no-store',
+      'cross-origin-opener-policy': 'same-origin',
+      'cross-origin-embedder-policy': 'require-corp',
     });
-    res.end(typeof file === "function" ? file() : file);
+    res.end(typeof file === 'function' ? file() : file);
   });
-  return new Promise((resolve) => server.listen(0, "127.0.0.1", () => resolve(server)));
+  return new Promise((resolve) => server.listen(0, '127.0.0.1', () => resolve(server)));
 }
 
 export const PAGE = `<!doctype html><meta charset="utf-8"><title>bank</title>
 <script src="/quillmark.js"></script><body>bank</body>`;
 
 export class World {
-  static async start({ build, host, extraFlags = [] }) {
+  static async start({build, host, extraFlags = []}) {
     const w = new World();
     w.build = path.resolve(build);
-    w.cli = path.join(w.build, "quillmark");
-    w.host = host || path.join(w.build, "quillmark-host");
-    w.extension = path.join(w.build, "extension", "chromium");
-    w.root = fs.mkdtempSync(path.join(os.tmpdir(), "qm-browser-"));
-    w.home = path.join(w.root, "home");
-    w.files = path.join(w.root, "files");
+    w.cli = path.join(w.build, 'quillmark');
+    w.host = host || path.join(w.build, 'quillmark-host');
+    w.extension = path.join(w.build, 'extension', 'chromium');
+    w.root = fs.mkdtempSync(path.join(os.tmpdir(), 'qm-browser-'));
+    w.home = path.join(w.root, 'home');
+    w.files = path.join(w.root, 'files');
     fs.mkdirSync(w.files);
-    execFileSync(w.cli, ["store", "demo"], {
-      stdio: "pipe", env: Object.assign({}, process.env, { QUILLMARK_HOME: w.home }),
+    execFileSync(w.cli, ['store', 'demo'], {
+      stdio: 'pipe',
+      env: Object.assign({}, process.env, {QUILLMARK_HOME: w.home}),
     });
     w.script([]);
     w.writeWrapper(w.host);
-    w.profile = path.join(w.root, "profile");
+    w.profile = path.join(w.root, 'profile');
     w.installManifest();
 
-    const client = fs.readFileSync(path.join(w.build, "extension", "quillmark.js"));
-    const files = { "/page.html": PAGE, "/quillmark.js": client };
+    const client = fs.readFileSync(path.join(w.build, 'extension', 'quillmark.js'));
+    const files = {'/page.html': PAGE, '/quillmark.js': client};
     w.servers = [await serve(files), await serve(files)];
     const port = (i) => w.servers[i].address().port;
     w.origins = {
@@ -76,47 +79,49 @@ export class World {
     w.browser = await Chromium.launch({
       extension: w.extension,
       userDataDir: w.profile,
-      extra: ["--host-resolver-rules=MAP insecure.test 127.0.0.1", ...extraFlags],
+      extra: ['--host-resolver-rules=MAP insecure.test 127.0.0.1', ...extraFlags],
     });
     return w;
   }
 
   get extensionId() {
-    return fs.readFileSync(new URL("../../extension/extension-id.txt", import.meta.url), "utf8")
+    return fs.readFileSync(new URL('../../extension/extension-id.txt', import.meta.url), 'utf8')
         .trim();
   }
 
   // The host the browser starts next: a wrapper that records its pid, takes
   // a copy of the current dialog script and runs |host| with the test home.
   writeWrapper(host) {
-    const wrapper = path.join(this.root, "host-wrapper.sh");
-    const q = (s) => `'${s.replaceAll("'", "'\\''")}'`;
-    fs.writeFileSync(wrapper, `#!/bin/sh
-echo $$ >> ${q(path.join(this.root, "hosts.log"))}
-script=${q(path.join(this.root, "ui-script"))}.$$
-cp ${q(path.join(this.root, "ui-script"))} "$script"
+    const wrapper = path.join(this.root, 'host-wrapper.sh');
+    const q = (s) => `'${s.replaceAll('\'', '\'\\\'\'')}'`;
+    fs.writeFileSync(
+        wrapper, `#!/bin/sh
+echo $$ >> ${q(path.join(this.root, 'hosts.log'))}
+script=${q(path.join(this.root, 'ui-script'))}.$$
+cp ${q(path.join(this.root, 'ui-script'))} "$script"
 QUILLMARK_HOME=${q(this.home)} QUILLMARK_UI="script:$script" \\
-QUILLMARK_SYSTEM_ORIGINS=${q(path.join(this.root, "system-origins.json"))} \\
-exec ${q(host)} "$@" 2>>${q(path.join(this.root, "host-stderr.log"))}
-`, { mode: 0o755 });
+QUILLMARK_SYSTEM_ORIGINS=${q(path.join(this.root, 'system-origins.json'))} \\
+exec ${q(host)} "$@" 2>>${q(path.join(this.root, 'host-stderr.log'))}
+`,
+        {mode: 0o755});
     this.wrapper = wrapper;
   }
 
   installManifest() {
-    const dir = path.join(this.profile, "NativeMessagingHosts");
-    fs.mkdirSync(dir, { recursive: true });
+    const dir = path.join(this.profile, 'NativeMessagingHosts');
+    fs.mkdirSync(dir, {recursive: true});
     fs.writeFileSync(path.join(dir, `${HOST_NAME}.json`), JSON.stringify({
       name: HOST_NAME,
-      description: "Quillmark host for the browser tests",
+      description: 'Quillmark host for the browser tests',
       path: this.wrapper,
-      type: "stdio",
+      type: 'stdio',
       allowed_origins: [`chrome-extension://${this.extensionId}/`],
     }));
   }
 
   // The dialog answers of the next host process, one per line.
   script(lines) {
-    fs.writeFileSync(path.join(this.root, "ui-script"), lines.map((l) => l + "\n").join(""));
+    fs.writeFileSync(path.join(this.root, 'ui-script'), lines.map((l) => l + '\n').join(''));
   }
 
   // A file under the test folder with |content|; returns its path.
@@ -127,19 +132,19 @@ exec ${q(host)} "$@" 2>>${q(path.join(this.root, "host-stderr.log"))}
   }
 
   hostPids() {
-    const log = path.join(this.root, "hosts.log");
+    const log = path.join(this.root, 'hosts.log');
     if (!fs.existsSync(log)) return [];
-    return fs.readFileSync(log, "utf8").split("\n").filter(Boolean).map(Number);
+    return fs.readFileSync(log, 'utf8').split('\n').filter(Boolean).map(Number);
   }
 
-  open(origin, pathname = "/page.html") {
+  open(origin, pathname = '/page.html') {
     return this.browser.open(origin + pathname);
   }
 
   async stop() {
     if (this.browser) await this.browser.close();
     for (const s of this.servers || []) s.close();
-    if (!process.env.QM_KEEP_BROWSER_WORLD) fs.rmSync(this.root, { recursive: true, force: true });
+    if (!process.env.QM_KEEP_BROWSER_WORLD) fs.rmSync(this.root, {recursive: true, force: true});
   }
 }
 
@@ -148,12 +153,12 @@ export function processAlive(pid) {
     process.kill(pid, 0);
     return true;
   } catch (e) {
-    return e.code === "EPERM";
+    return e.code === 'EPERM';
   }
 }
 
 // Resolves once |test| is true, polling; rejects after |ms|.
-export async function until(test, ms = 5000, what = "condition") {
+export async function until(test, ms = 5000, what = 'condition') {
   const end = Date.now() + ms;
   while (Date.now() < end) {
     if (await test()) return;

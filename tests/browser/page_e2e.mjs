@@ -4,23 +4,23 @@
 //
 // Usage: node tests/browser/page_e2e.mjs BUILD_DIR
 // Exits 77 (skipped) only when Chromium cannot be started.
-import assert from "node:assert/strict";
-import fs from "node:fs";
-import path from "node:path";
-import { after, before, describe, test } from "node:test";
+import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import path from 'node:path';
+import {after, before, describe, test} from 'node:test';
 
-import { ChromiumUnavailable } from "./chromium.mjs";
-import { processAlive, until, World } from "./fixture.mjs";
+import {ChromiumUnavailable} from './chromium.mjs';
+import {processAlive, until, World} from './fixture.mjs';
 
 const build = process.argv[2];
 if (!build) {
-  console.error("usage: page_e2e.mjs BUILD_DIR");
+  console.error('usage: page_e2e.mjs BUILD_DIR');
   process.exit(2);
 }
 
 let world;
 try {
-  world = await World.start({ build, host: process.env.QM_TEST_HOST });
+  world = await World.start({build, host: process.env.QM_TEST_HOST});
 } catch (e) {
   if (e instanceof ChromiumUnavailable) {
     console.log(`skipped: ${e.message}`);
@@ -38,11 +38,11 @@ function run(page, body) {
 }
 
 // The error state and dialog kinds after the last call of control |name|.
-const STATE = (name) =>
-    `{ errorNum: ${name}.errorNum, errMsg: ${name}.errMsg, hr: ${name}.hr, dialogs: ${name}.dialogs }`;
+const STATE = (name) => `{ errorNum: ${name}.errorNum, errMsg: ${name}.errMsg, hr: ${
+    name}.hr, dialogs: ${name}.dialogs }`;
 
 // The signing rows of the demo store in chooser order: 张三, 赵六, Li Si, 王五.
-const CHOOSE_LI_SI = "choose 2";
+const CHOOSE_LI_SI = 'choose 2';
 
 let bank;
 before(async () => {
@@ -52,9 +52,9 @@ after(async () => {
   await world.stop();
 });
 
-describe("connecting", () => {
-  test("the first control asks consent; 'always' is remembered by the next host", async () => {
-    world.script(["always"]);
+describe('connecting', () => {
+  test('the first control asks consent; \'always\' is remembered by the next host', async () => {
+    world.script(['always']);
     const first = await run(bank, `window.q1 = await Quillmark.connect(); return q1.origin;`);
     assert.equal(first, world.origins.bank);
     world.script([]);  // a second consent dialog would be cancelled
@@ -62,65 +62,65 @@ describe("connecting", () => {
     assert.equal(second, world.origins.bank);
   });
 
-  test("a second origin the user denies gets no control, then or later", async () => {
+  test('a second origin the user denies gets no control, then or later', async () => {
     const other = await world.open(world.origins.other);
-    world.script(["deny"]);
+    world.script(['deny']);
     const denied = await run(other, `await Quillmark.connect(); return "connected";`);
-    assert.equal(denied.reason, "denied", JSON.stringify(denied));
+    assert.equal(denied.reason, 'denied', JSON.stringify(denied));
     assert.match(denied.thrown, /\S/);
-    world.script(["always"]);  // not asked again: the denial is remembered
+    world.script(['always']);  // not asked again: the denial is remembered
     const again = await run(other, `await Quillmark.connect(); return "connected";`);
-    assert.equal(again.reason, "denied", JSON.stringify(again));
+    assert.equal(again.reason, 'denied', JSON.stringify(again));
     await other.close();
   });
 
-  test("a page that is not a secure context is refused by quillmark.js", async () => {
+  test('a page that is not a secure context is refused by quillmark.js', async () => {
     const page = await world.open(world.origins.insecure);
     const r = await run(page, `await Quillmark.connect(); return "connected";`);
-    assert.equal(r.reason, "insecure-context");
+    assert.equal(r.reason, 'insecure-context');
     assert.match(r.thrown, /secure context/);
     await page.close();
   });
 });
 
-describe("signing and verifying", () => {
+describe('signing and verifying', () => {
   let signed;
 
-  test("QMAttachedSign with the chooser answered", async () => {
+  test('QMAttachedSign with the chooser answered', async () => {
     world.script([CHOOSE_LI_SI]);
     const r = await run(bank, `
       window.signer = await Quillmark.connect();
       await signer.QMSetPlainText("pay 100 to 钱七");
       const signed = await signer.QMAttachedSign("");
-      return { signed, state: ${STATE("signer")} };`);
+      return { signed, state: ${STATE('signer')} };`);
     signed = r.signed;
     assert.equal(r.state.errorNum, 0, r.state.errMsg);
     assert.equal(r.state.hr, 0);
-    assert.deepEqual(r.state.dialogs, [{ kind: "chooser", answer: "answered" }]);
+    assert.deepEqual(r.state.dialogs, [{kind: 'chooser', answer: 'answered'}]);
     assert.match(r.signed, /^MII[A-Za-z0-9+/=\n]+$/);
   });
 
-  test("QMAttachedVerify and QMGetSignerCertInfo in a second control", async () => {
+  test('QMAttachedVerify and QMGetSignerCertInfo in a second control', async () => {
     world.script([]);
     const r = await run(bank, `
       const v = await Quillmark.connect();
       await v.QMAttachedVerify(${JSON.stringify(signed)});
-      const state = ${STATE("v")};
+      const state = ${STATE('v')};
       const text = await v.QMGetPlainText();
       const subject = await v.QMGetSignerCertInfo(1);
       v.close();
       return { state, text, subject };`);
     assert.equal(r.state.errorNum, 0, r.state.errMsg);
-    assert.equal(r.text, "pay 100 to 钱七");
+    assert.equal(r.text, 'pay 100 to 钱七');
     assert.match(r.subject, /^CN=Li Si,/);
   });
 
-  test("a failing member reports through errorNum and errMsg, and get() agrees", async () => {
+  test('a failing member reports through errorNum and errMsg, and get() agrees', async () => {
     world.script([]);
     const r = await run(bank, `
       const v = await Quillmark.connect();
       const result = await v.QMAttachedVerify("not a signature");
-      const state = ${STATE("v")};
+      const state = ${STATE('v')};
       const errorNum = await v.get("errorNum");
       const errMsg = await v.get("errMsg");
       await v.QMBase64Encode("abc");
@@ -135,7 +135,7 @@ describe("signing and verifying", () => {
     assert.equal(r.cleared, 0);
   });
 
-  test("put() sets a property and an impossible value fails it", async () => {
+  test('put() sets a property and an impossible value fails it', async () => {
     world.script([]);
     const r = await run(bank, `
       const q = await Quillmark.connect();
@@ -145,86 +145,88 @@ describe("signing and verifying", () => {
       q.close();
       return { size, unknown };`);
     assert.equal(r.size, 102400);
-    assert.ok(["protocol", "dispatch"].includes(r.unknown), r.unknown);
+    assert.ok(['protocol', 'dispatch'].includes(r.unknown), r.unknown);
   });
 });
 
-describe("envelopes and forms", () => {
-  test("an envelope made for 张三 is opened with his key after confirmation", async () => {
-    world.script(["confirm"]);
+describe('envelopes and forms', () => {
+  test('an envelope made for 张三 is opened with his key after confirmation', async () => {
+    world.script(['confirm']);
     const r = await run(bank, `
       const q = await Quillmark.connect();
       await q.QMSetPlainText("sealed 信封");
       const envelope = await q.QMEncryptedEnvelop("CN=张三");
-      const sealState = ${STATE("q")};
+      const sealState = ${STATE('q')};
       await q.QMDecryptEnvelop(envelope);
-      const openState = ${STATE("q")};
+      const openState = ${STATE('q')};
       const text = await q.QMGetPlainText();
       q.close();
       return { envelope, sealState, openState, text };`);
     assert.equal(r.sealState.errorNum, 0, r.sealState.errMsg);
     assert.equal(r.openState.errorNum, 0, r.openState.errMsg);
-    assert.equal(r.text, "sealed 信封");
+    assert.equal(r.text, 'sealed 信封');
   });
 
-  test("a form with a file, signed, verified and taken apart", async () => {
-    const report = world.file("report.txt", "statement 对账单\n");
-    const saved = path.join(world.files, "saved-report.txt");
+  test('a form with a file, signed, verified and taken apart', async () => {
+    const report = world.file('report.txt', 'statement 对账单\n');
+    const saved = path.join(world.files, 'saved-report.txt');
     world.script([`open ${report}`, CHOOSE_LI_SI]);
     const signedForm = await run(bank, `
       const q = await Quillmark.connect();
       await q.QMAddFormItem("account=42");
       await q.QMAddFile("");
-      const fileState = ${STATE("q")};
+      const fileState = ${STATE('q')};
       const signed = await q.QMAttachedSign("");
-      const signState = ${STATE("q")};
+      const signState = ${STATE('q')};
       q.close();
       return { fileState, signed, signState };`);
     assert.equal(signedForm.fileState.errorNum, 0, signedForm.fileState.errMsg);
-    assert.deepEqual(signedForm.fileState.dialogs, [{ kind: "open", answer: "answered" }]);
+    assert.deepEqual(signedForm.fileState.dialogs, [{kind: 'open', answer: 'answered'}]);
     assert.equal(signedForm.signState.errorNum, 0, signedForm.signState.errMsg);
 
     world.script([`save ${saved}`]);
     const parts = await run(bank, `
       const q = await Quillmark.connect();
       await q.QMAttachedVerify(${JSON.stringify(signedForm.signed)});
-      const verifyState = ${STATE("q")};
+      const verifyState = ${STATE('q')};
       const item = await q.QMGetFormItem();
       await q.QMGetFile();
-      const fileState = ${STATE("q")};
+      const fileState = ${STATE('q')};
       q.close();
       return { verifyState, item, fileState };`);
     assert.equal(parts.verifyState.errorNum, 0, parts.verifyState.errMsg);
-    assert.equal(parts.item, "account=42");
+    assert.equal(parts.item, 'account=42');
     assert.equal(parts.fileState.errorNum, 0, parts.fileState.errMsg);
-    assert.equal(fs.readFileSync(saved, "utf8"), "statement 对账单\n");
+    assert.equal(fs.readFileSync(saved, 'utf8'), 'statement 对账单\n');
   });
 
-  test("a path from the page opens the Open dialog; only the file the user picks is read", async () => {
-    const named = world.file("named-by-page.txt", "the page's choice");
-    const picked = world.file("picked-by-user.txt", "the user's choice");
-    world.script(["cancel", `open ${picked}`, CHOOSE_LI_SI]);
-    const r = await run(bank, `
+  test(
+      'a path from the page opens the Open dialog; only the file the user picks is read',
+      async () => {
+        const named = world.file('named-by-page.txt', 'the page\'s choice');
+        const picked = world.file('picked-by-user.txt', 'the user\'s choice');
+        world.script(['cancel', `open ${picked}`, CHOOSE_LI_SI]);
+        const r = await run(bank, `
       const q = await Quillmark.connect();
       await q.QMAddFile(${JSON.stringify(named)});
-      const cancelled = ${STATE("q")};
+      const cancelled = ${STATE('q')};
       await q.QMAddFile(${JSON.stringify(named)});
-      const answered = ${STATE("q")};
+      const answered = ${STATE('q')};
       const signed = await q.QMAttachedSign("");
       q.close();
       return { cancelled, answered, signed };`);
-    assert.deepEqual(r.cancelled.dialogs, [{ kind: "open", answer: "cancelled" }]);
-    assert.notEqual(r.cancelled.errorNum, 0);
-    assert.deepEqual(r.answered.dialogs, [{ kind: "open", answer: "answered" }]);
-    assert.equal(r.answered.errorNum, 0, r.answered.errMsg);
-    const content = Buffer.from(r.signed.replace(/\s/g, ""), "base64").toString("latin1");
-    assert.ok(content.includes("the user's choice"), "the picked file is signed");
-    assert.ok(!content.includes("the page's choice"), "the page's file is not read");
-  });
+        assert.deepEqual(r.cancelled.dialogs, [{kind: 'open', answer: 'cancelled'}]);
+        assert.notEqual(r.cancelled.errorNum, 0);
+        assert.deepEqual(r.answered.dialogs, [{kind: 'open', answer: 'answered'}]);
+        assert.equal(r.answered.errorNum, 0, r.answered.errMsg);
+        const content = Buffer.from(r.signed.replace(/\s/g, ''), 'base64').toString('latin1');
+        assert.ok(content.includes('the user\'s choice'), 'the picked file is signed');
+        assert.ok(!content.includes('the page\'s choice'), 'the page\'s file is not read');
+      });
 });
 
-describe("the route", () => {
-  test("calls on one control are answered in the order they were made", async () => {
+describe('the route', () => {
+  test('calls on one control are answered in the order they were made', async () => {
     world.script([]);
     const r = await run(bank, `
       const q = await Quillmark.connect();
@@ -232,18 +234,18 @@ describe("the route", () => {
       const outputs = await Promise.all(inputs.map((s) => q.QMBase64Encode(s)));
       q.close();
       return { inputs, outputs };`);
-    const expected = r.inputs.map((s) => Buffer.from(s, "utf8").toString("base64"));
-    assert.deepEqual(r.outputs.map((s) => s.replace(/\s/g, "")), expected.map((s) => s));
+    const expected = r.inputs.map((s) => Buffer.from(s, 'utf8').toString('base64'));
+    assert.deepEqual(r.outputs.map((s) => s.replace(/\s/g, '')), expected.map((s) => s));
   });
 
-  test("an answer over 512 KiB arrives in chunks and joins to the whole text", async () => {
+  test('an answer over 512 KiB arrives in chunks and joins to the whole text', async () => {
     world.script([]);
     const r = await run(bank, `
       const q = await Quillmark.connect();
       const text = "汉字 and ascii / ".repeat(30000);
       const encoded = await q.QMBase64Encode(text);
       const decoded = await q.QMBase64Decode(encoded);
-      const state = ${STATE("q")};
+      const state = ${STATE('q')};
       q.close();
       return { same: decoded === text, length: encoded.length, state };`);
     assert.equal(r.state.errorNum, 0, r.state.errMsg);
@@ -251,7 +253,7 @@ describe("the route", () => {
     assert.equal(r.same, true);
   });
 
-  test("the origin comes from the browser, whatever the page writes in its messages", async () => {
+  test('the origin comes from the browser, whatever the page writes in its messages', async () => {
     world.script([]);
     const r = await run(bank, `
       const instance = 424242;
@@ -265,11 +267,11 @@ describe("the route", () => {
       window.postMessage({ marker: "quillmark-v1", dir: "to-extension", type: "close", instance },
                          location.origin);
       return m;`);
-    assert.equal(r.type, "ready", JSON.stringify(r));
+    assert.equal(r.type, 'ready', JSON.stringify(r));
     assert.equal(r.origin, world.origins.bank);
   });
 
-  test("a page gets at most 16 controls at once, with a clear error past that", async () => {
+  test('a page gets at most 16 controls at once, with a clear error past that', async () => {
     const page = await world.open(world.origins.bank);
     world.script([]);
     const r = await run(page, `
@@ -284,7 +286,7 @@ describe("the route", () => {
     await page.close();
   });
 
-  test("close() ends the host process and later calls reject", async () => {
+  test('close() ends the host process and later calls reject', async () => {
     world.script([]);
     const before = new Set(world.hostPids());
     const r = await run(bank, `
@@ -292,13 +294,13 @@ describe("the route", () => {
       await q.QMBase64Encode("x");
       q.close();
       return await q.QMBase64Encode("y").then(() => "ran", (e) => e.reason);`);
-    assert.equal(r, "closed");
+    assert.equal(r, 'closed');
     const started = world.hostPids().filter((p) => !before.has(p));
     assert.equal(started.length, 1);
-    await until(() => !processAlive(started[0]), 5000, "the host to exit after close()");
+    await until(() => !processAlive(started[0]), 5000, 'the host to exit after close()');
   });
 
-  test("leaving the page ends the hosts of its controls", async () => {
+  test('leaving the page ends the hosts of its controls', async () => {
     const page = await world.open(world.origins.bank);
     world.script([]);
     const before = new Set(world.hostPids());
@@ -306,8 +308,8 @@ describe("the route", () => {
     const started = world.hostPids().filter((p) => !before.has(p));
     assert.equal(started.length, 2);
     assert.ok(started.every(processAlive));
-    await page.navigate("about:blank");
-    await until(() => !started.some(processAlive), 5000, "the hosts to exit after navigation");
+    await page.navigate('about:blank');
+    await until(() => !started.some(processAlive), 5000, 'the hosts to exit after navigation');
     await page.close();
   });
 });
