@@ -49,6 +49,11 @@ before(async () => {
   bank = await world.open(world.origins.bank);
 });
 after(async () => {
+  // What the hosts wrote to standard error (sanitizer reports among it).
+  const log = path.join(world.root, 'host-stderr.log');
+  if (fs.existsSync(log) && fs.statSync(log).size > 0) {
+    console.error('--- host standard error ---\n' + fs.readFileSync(log, 'utf8'));
+  }
   await world.stop();
 });
 
@@ -311,5 +316,13 @@ describe('the route', () => {
     await page.navigate('about:blank');
     await until(() => !started.some(processAlive), 5000, 'the hosts to exit after navigation');
     await page.close();
+  });
+});
+
+describe('the hosts', () => {
+  test('wrote no sanitizer report while serving the page', () => {
+    const log = path.join(world.root, 'host-stderr.log');
+    const text = fs.existsSync(log) ? fs.readFileSync(log, 'utf8') : '';
+    assert.doesNotMatch(text, /ERROR: (Address|Leak)Sanitizer|runtime error:/);
   });
 });
