@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(g++ make cmake pkg-config libssl-dev zlib1g-dev libgtest-dev libgmock-dev
           libbenchmark-dev openssl gzip python3
-          chromium)  # the browser tests and the page round-trip benchmark
+          chromium firefox-esr)  # the browser tests; the page round-trip benchmark
 
 # The browser tests and the extension build's checks run on Node.js (18 or
 # later, for node:test); a node already on the PATH will do.

@@ -29,8 +29,11 @@ if(QM_BUILD_TESTS AND QM_NODE)
   if(TARGET quillmark-host AND TARGET quillmark-extension)
     add_test(NAME browser.chromium_page
              COMMAND ${QM_NODE} ${PROJECT_SOURCE_DIR}/tests/browser/page_e2e.mjs ${CMAKE_BINARY_DIR})
-    # 77: Chromium could not be started on this machine.
-    set_tests_properties(browser.chromium_page PROPERTIES
+    add_test(NAME browser.firefox_page
+             COMMAND ${QM_NODE} ${PROJECT_SOURCE_DIR}/tests/browser/page_e2e.mjs ${CMAKE_BINARY_DIR}
+                     firefox)
+    # 77: the browser could not be started on this machine.
+    set_tests_properties(browser.chromium_page browser.firefox_page PROPERTIES
                          SKIP_RETURN_CODE 77 TIMEOUT 240 RUN_SERIAL TRUE)
   endif()
 endif()

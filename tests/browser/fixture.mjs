@@ -3,7 +3,7 @@
 // dialogs, headless Chromium with the built extension and a fresh profile,
 // and pages served on loopback origins.
 //
-//   const world = await World.start({ build: "build/dev" });
+//   const world = await World.start({build: 'build/dev'});
 //   world.script(["always", "choose 0"]);      // answers of the next host
 //   const page = await world.open(world.origins.bank, "/page.html");
 //   ...
@@ -19,6 +19,7 @@ import os from 'node:os';
 import path from 'node:path';
 
 import {Chromium} from './chromium.mjs';
+import {Firefox} from './firefox.mjs';
 
 export const HOST_NAME = 'com.quillmark.host';
 
@@ -47,12 +48,14 @@ export const PAGE = `<!doctype html><meta charset="utf-8"><title>bank</title>
 <script src="/quillmark.js"></script><body>bank</body>`;
 
 export class World {
-  static async start({build, host, extraFlags = []}) {
+  // |browser| is "chromium" (the default) or "firefox".
+  static async start({build, host, browser = 'chromium'}) {
     const w = new World();
+    w.kind = browser;
     w.build = path.resolve(build);
     w.cli = path.join(w.build, 'quillmark');
     w.host = host || path.join(w.build, 'quillmark-host');
-    w.extension = path.join(w.build, 'extension', 'chromium');
+    w.extension = path.join(w.build, 'extension', browser);
     w.root = fs.mkdtempSync(path.join(os.tmpdir(), 'qm-browser-'));
     w.home = path.join(w.root, 'home');
     w.files = path.join(w.root, 'files');
@@ -64,6 +67,7 @@ export class World {
     w.script([]);
     w.writeWrapper(w.host);
     w.profile = path.join(w.root, 'profile');
+    w.browserHome = path.join(w.root, 'browser-home');
     w.installManifest();
 
     const client = fs.readFileSync(path.join(w.build, 'extension', 'quillmark.js'));
@@ -76,11 +80,23 @@ export class World {
       // Resolved to loopback by the browser, but not a secure context.
       insecure: `http://insecure.test:${port(0)}`,
     };
-    w.browser = await Chromium.launch({
-      extension: w.extension,
-      userDataDir: w.profile,
-      extra: ['--host-resolver-rules=MAP insecure.test 127.0.0.1', ...extraFlags],
-    });
+    if (browser === 'firefox') {
+      fs.mkdirSync(w.profile, {recursive: true});
+      fs.writeFileSync(path.join(w.profile, 'user.js'), [
+        'user_pref("network.dns.localDomains", "insecure.test");',
+        'user_pref("app.update.enabled", false);',
+        'user_pref("browser.shell.checkDefaultBrowser", false);',
+        'user_pref("datareporting.policy.dataSubmissionEnabled", false);',
+      ].join('\n') + '\n');
+      w.browser =
+          await Firefox.launch({extension: w.extension, profile: w.profile, home: w.browserHome});
+    } else {
+      w.browser = await Chromium.launch({
+        extension: w.extension,
+        userDataDir: w.profile,
+        extra: ['--host-resolver-rules=MAP insecure.test 127.0.0.1'],
+      });
+    }
     return w;
   }
 
@@ -107,16 +123,27 @@ exec ${q(host)} "$@" 2>>${q(path.join(this.root, 'host-stderr.log'))}
     this.wrapper = wrapper;
   }
 
+  // The host manifest where this browser looks for it: Chromium in its
+  // profile, Firefox under its HOME.
   installManifest() {
-    const dir = path.join(this.profile, 'NativeMessagingHosts');
-    fs.mkdirSync(dir, {recursive: true});
-    fs.writeFileSync(path.join(dir, `${HOST_NAME}.json`), JSON.stringify({
+    const manifest = {
       name: HOST_NAME,
       description: 'Quillmark host for the browser tests',
       path: this.wrapper,
       type: 'stdio',
-      allowed_origins: [`chrome-extension://${this.extensionId}/`],
-    }));
+    };
+    let dir;
+    if (this.kind === 'firefox') {
+      dir = path.join(this.browserHome, '.mozilla', 'native-messaging-hosts');
+      const built = path.join(this.extension, 'manifest.json');
+      manifest.allowed_extensions =
+          [JSON.parse(fs.readFileSync(built, 'utf8')).browser_specific_settings.gecko.id];
+    } else {
+      dir = path.join(this.profile, 'NativeMessagingHosts');
+      manifest.allowed_origins = [`chrome-extension://${this.extensionId}/`];
+    }
+    fs.mkdirSync(dir, {recursive: true});
+    fs.writeFileSync(path.join(dir, `${HOST_NAME}.json`), JSON.stringify(manifest));
   }
 
   // The dialog answers of the next host process, one per line.

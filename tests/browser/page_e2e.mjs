@@ -1,28 +1,41 @@
-// A bank page in headless Chromium drives the control through quillmark.js,
+// A bank page in a headless browser drives the control through quillmark.js,
 // the extension and the real quillmark-host, with dialogs answered by a
 // script.
 //
-// Usage: node tests/browser/page_e2e.mjs BUILD_DIR
-// Exits 77 (skipped) only when Chromium cannot be started.
+// Usage: node tests/browser/page_e2e.mjs BUILD_DIR [chromium|firefox]
+// Exits 77 (skipped) only when the browser cannot be started.
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
 import {after, before, describe, test} from 'node:test';
 
 import {ChromiumUnavailable} from './chromium.mjs';
+import {FirefoxUnavailable} from './firefox.mjs';
 import {processAlive, until, World} from './fixture.mjs';
 
-const build = process.argv[2];
-if (!build) {
-  console.error('usage: page_e2e.mjs BUILD_DIR');
+const [build, browser = 'chromium'] = process.argv.slice(2);
+if (!build || !['chromium', 'firefox'].includes(browser)) {
+  console.error('usage: page_e2e.mjs BUILD_DIR [chromium|firefox]');
   process.exit(2);
+}
+
+// Firefox is driven over WebSocket, which Node.js 20 has only behind a flag.
+if (browser === 'firefox' && typeof WebSocket === 'undefined') {
+  if (!process.allowedNodeEnvironmentFlags.has('--experimental-websocket')) {
+    console.log('skipped: this Node.js has no WebSocket client');
+    process.exit(77);
+  }
+  const {spawnSync} = await import('node:child_process');
+  const again = spawnSync(
+      process.execPath, ['--experimental-websocket', ...process.argv.slice(1)], {stdio: 'inherit'});
+  process.exit(again.status ?? 1);
 }
 
 let world;
 try {
-  world = await World.start({build, host: process.env.QM_TEST_HOST});
+  world = await World.start({build, browser, host: process.env.QM_TEST_HOST});
 } catch (e) {
-  if (e instanceof ChromiumUnavailable) {
+  if (e instanceof ChromiumUnavailable || e instanceof FirefoxUnavailable) {
     console.log(`skipped: ${e.message}`);
     process.exit(77);
   }
