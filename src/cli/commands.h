@@ -29,6 +29,9 @@ int RunTypelib(Args args);
 int RunRegister(Args args);
 int RunUnregister(Args args);
 
+// quillmark browser install|uninstall|origins: browser set-up (browser.cc).
+int RunBrowser(Args args);
+
 }  // namespace quillmark::cli
 
 #endif  // QUILLMARK_CLI_COMMANDS_H_

@@ -25,6 +25,9 @@ constexpr Command kCommands[] = {
     {"unregister", quillmark::cli::RunUnregister,
      "unregister [--home DIR]\n"
      "                       remove the control's registration"},
+    {"browser", quillmark::cli::RunBrowser,
+     "browser install | uninstall | origins [--home DIR] [--forget ORIGIN]\n"
+     "                       browser host manifests and web-origin decisions"},
     {"typelib", quillmark::cli::RunTypelib,
      "typelib [--idl|--json]\n"
      "                       the control's type library"},

@@ -117,6 +117,9 @@ void WriteChooserFields(const DialogReport& r, json::Writer* w) {
 //   {"kind":"open","title","filter","answer"}
 //   {"kind":"save","title","filter","defaultName","defaultExt","answer"}
 //   {"kind":"message","text","caption","answer"}
+//   {"kind":"consent","answer"}
+//   {"kind":"confirm","action","text","files":[...],"answer"}
+// with "origin" before "answer" when a web page asked.
 void AppendDialogReport(const DialogReport& r, json::Writer* w) {
   w->BeginObject();
   w->Key("kind");
@@ -139,8 +142,28 @@ void AppendDialogReport(const DialogReport& r, json::Writer* w) {
       WriteStringField("text", r.text, w);
       WriteStringField("caption", r.caption, w);
       break;
+    case DialogKind::kConsent:
+      break;
+    case DialogKind::kConfirm:
+      WriteStringField("action", r.action, w);
+      WriteStringField("text", r.text, w);
+      WriteStringArray("files", r.files, w);
+      break;
   }
+  if (!r.origin.empty()) WriteStringField("origin", r.origin, w);
   WriteStringField("answer", r.answer, w);
+  w->EndObject();
+}
+
+// A report as a web page sees it: {"kind","answer":"answered"|"cancelled"}.
+void AppendDialogOutcome(const DialogReport& r, json::Writer* w) {
+  const bool cancelled =
+      r.taken_as_cancel || r.answer == u"cancel" || r.answer == u"error" || r.answer == u"deny";
+  w->BeginObject();
+  w->Key("kind");
+  w->StringUtf8(platform::ui::DialogKindName(r.kind));
+  w->Key("answer");
+  w->StringUtf8(cancelled ? "cancelled" : "answered");
   w->EndObject();
 }
 
@@ -281,15 +304,18 @@ void AppendErrorState(Dispatcher& dispatcher, json::Writer* w) {
 }  // namespace
 
 // The session loop's boundary: one line in, one answer out, whatever runs out.
-std::string Session::Answer(std::string_view line) {
+std::string Session::Answer(std::string_view line) { return Answer(line, nullptr); }
+
+std::string Session::Answer(std::string_view line, json::Value* id) {
+  if (id != nullptr) *id = Value();
   try {
-    return AnswerOrThrow(line);
+    return AnswerOrThrow(line, id);
   } catch (const std::bad_alloc&) {
     return R"({"error":"out of memory"})";
   }
 }
 
-std::string Session::AnswerOrThrow(std::string_view line) {
+std::string Session::AnswerOrThrow(std::string_view line, json::Value* id_out) {
   Value request_value;
   std::string parse_error;
   if (!json::Parse(line, &request_value, &parse_error)) {
@@ -297,6 +323,7 @@ std::string Session::AnswerOrThrow(std::string_view line) {
   }
   if (!request_value.is_object()) return ErrorAnswer(nullptr, "a request must be a JSON object");
   const Value* id = request_value.Find(u"id");
+  if (id != nullptr && id_out != nullptr) *id_out = *id;
 
   Request request;
   std::string request_error;
@@ -306,6 +333,7 @@ std::string Session::AnswerOrThrow(std::string_view line) {
     return ErrorAnswer(id, "unknown member \"" + Printable(request.name) + "\"");
   }
 
+  if (options_.before_call) options_.before_call(dispid, request.kind, request.args);
   Variant result;
   HRESULT hr = dispatcher_.Invoke(dispid, request.kind, request.args, &result);
 
@@ -321,7 +349,11 @@ std::string Session::AnswerOrThrow(std::string_view line) {
   w.Key("dialogs");
   w.BeginArray();
   for (const DialogReport& report : platform::ui::CurrentDialogHost().TakeReports()) {
-    AppendDialogReport(report, &w);
+    if (options_.dialog_outcomes_only) {
+      AppendDialogOutcome(report, &w);
+    } else {
+      AppendDialogReport(report, &w);
+    }
   }
   w.EndArray();
   w.EndObject();

@@ -33,29 +33,49 @@
 #ifndef QUILLMARK_COM_SESSION_H_
 #define QUILLMARK_COM_SESSION_H_
 
+#include <cstdint>
+#include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 
 #include "com/dispatch.h"
+#include "common/json.h"
 #include "control/quillmark_interface.h"
 
 namespace quillmark::com {
 
 using ::quillmark::control::ILydraCorvaneQuillmark;
 
+// How a session serves a caller other than the local user (a web page).
+struct SessionOptions {
+  // Each dialog report carries only its kind and "answered" or "cancelled":
+  // no texts, rows or paths leave the machine.
+  bool dialog_outcomes_only = false;
+  // Called right before a member runs, with its DISPID, kind and arguments.
+  std::function<void(std::int32_t dispid, MemberKind kind, std::span<const Variant> args)>
+      before_call;
+};
+
 class Session {
  public:
   // |control| must outlive the session. Dialog reports are taken from the
   // current dialog host (platform/ui/dialog_factory.h).
-  explicit Session(ILydraCorvaneQuillmark* control) : dispatcher_(control) {}
+  explicit Session(ILydraCorvaneQuillmark* control, SessionOptions options = {})
+      : dispatcher_(control), options_(std::move(options)) {}
 
   // The answer to one request line (without its line end), without a line end.
   std::string Answer(std::string_view line);
 
+  // As above; *id receives the request's "id" when it could be read (null
+  // otherwise), for a front end that must name the answer again.
+  std::string Answer(std::string_view line, json::Value* id);
+
  private:
-  std::string AnswerOrThrow(std::string_view line);
+  std::string AnswerOrThrow(std::string_view line, json::Value* id);
 
   Dispatcher dispatcher_;
+  SessionOptions options_;
 };
 
 }  // namespace quillmark::com

@@ -59,9 +59,13 @@ int ReadFileOrAsk(std::u16string_view title, std::u16string_view filter,
                   std::optional<std::u16string_view> path, std::u16string* name, Bytes* content) {
   if (name == nullptr || content == nullptr) return kErrEmptyInput;
   try {
-    if (path.has_value()) return ReadPath(*path, name, content);
-    FileAnswer answer =
-        platform::ui::CurrentDialogHost().OpenFile({std::u16string(title), std::u16string(filter)});
+    platform::ui::DialogHost& host = platform::ui::CurrentDialogHost();
+    // A web page may only propose a path: the user confirms it in the Open
+    // dialog, and only the file the dialog answers is read.
+    const bool web_caller = !host.caller_origin().empty();
+    if (path.has_value() && !web_caller) return ReadPath(*path, name, content);
+    FileAnswer answer = host.OpenFile({std::u16string(title), std::u16string(filter),
+                                       path.has_value() ? std::u16string(*path) : u""});
     switch (answer.outcome) {
       case FileAnswer::Outcome::kCancel:
         return kReadCancelled;

@@ -26,7 +26,9 @@ namespace quillmark::control {
 inline constexpr int kReadCancelled = -2;
 
 // Reads the file at |path|, or, with no path, the file the user picks in the
-// Open dialog (|title|, |filter|). *name receives the text after the path's
+// Open dialog (|title|, |filter|). When the dialog host serves a web page, a
+// given |path| is only preset in the Open dialog and the file the user
+// confirms there is read instead. *name receives the text after the path's
 // last '/', *content the whole file.
 int ReadFileOrAsk(std::u16string_view title, std::u16string_view filter,
                   std::optional<std::u16string_view> path, std::u16string* name, Bytes* content);

@@ -8,6 +8,7 @@
 #include "platform/keys/key_provider_internal.h"
 #include "platform/keys/sm2.h"
 #include "platform/os/last_error.h"
+#include "platform/ui/dialog_factory.h"
 
 namespace quillmark::platform {
 
@@ -66,6 +67,8 @@ bool CryptSignHashW(CryptHash& hash, std::uint32_t key_spec, std::u16string_view
                     std::uint32_t flags, Bytes* signature) {
   if (flags != 0) return Fail(kNteBadFlags);
   try {
+    // A web page's caller may use the key only with the user's word.
+    if (!ui::CurrentDialogHost().ConfirmKeyUse()) return Fail(kScardWCancelledByUser);
     return SignHash(hash, key_spec, signature);
   } catch (const std::bad_alloc&) {
     return Fail(kNteNoMemory);

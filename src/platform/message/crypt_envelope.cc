@@ -15,6 +15,7 @@
 #include "platform/message/message_internal.h"
 #include "platform/os/last_error.h"
 #include "platform/store/cert_context_internal.h"
+#include "platform/ui/dialog_factory.h"
 
 namespace quillmark::platform {
 
@@ -151,6 +152,8 @@ std::uint32_t UnwrapContentKey(const CryptDecryptMessagePara& para, PKCS7_ENVELO
         KeyContainer* container = prov->state ? prov->state->container.get() : nullptr;
         if (container == nullptr) continue;
         if (OidText(ri->key_enc_algor->algorithm) != kOidRsaEncryption) return kNteBadAlgId;
+        // A web page's caller may use the key only with the user's word.
+        if (!ui::CurrentDialogHost().ConfirmKeyUse()) return kScardWCancelledByUser;
         ByteSpan wrapped(ASN1_STRING_get0_data(ri->enc_key),
                          static_cast<std::size_t>(ASN1_STRING_length(ri->enc_key)));
         if (std::uint32_t e = container->DecryptKeyTransport(key_spec, wrapped, &key->bytes)) {

@@ -65,6 +65,20 @@ std::u16string FileAnswerText(const FileAnswer& answer, std::u16string_view verb
   return u"error";
 }
 
+std::u16string ConsentAnswerText(ConsentAnswer answer) {
+  switch (answer) {
+    case ConsentAnswer::kAllowOnce:
+      return u"allow";
+    case ConsentAnswer::kAlways:
+      return u"always";
+    case ConsentAnswer::kDeny:
+      return u"deny";
+    case ConsentAnswer::kCancel:
+      break;
+  }
+  return u"cancel";
+}
+
 }  // namespace
 
 std::string_view DialogKindName(DialogKind kind) {
@@ -77,6 +91,10 @@ std::string_view DialogKindName(DialogKind kind) {
       return "save";
     case DialogKind::kMessage:
       return "message";
+    case DialogKind::kConsent:
+      return "consent";
+    case DialogKind::kConfirm:
+      return "confirm";
   }
   return "message";
 }
@@ -195,7 +213,9 @@ ChooserAnswer DialogHost::ChooseCertificate(const ChooserRequest& request) {
     } else {
       report.answer = TakeFittingChooserAnswer(&a);
     }
-    reports_.push_back(std::move(report));
+    // A person who picked the certificate has seen who asks.
+    if (a.action == ChooserAnswer::Action::kChoose) key_use_confirmed_ = true;
+    Record(std::move(report));
     return a;
   } catch (const std::bad_alloc&) {
     return ChooserAnswer{};
@@ -211,7 +231,7 @@ FileAnswer DialogHost::OpenFile(const OpenFileRequest& request) {
     report.filter = request.filter;
     FileAnswer a =
         TakeFileReply(std::move(reply.answer), std::move(reply.unfit), {}, u"open", &report);
-    reports_.push_back(std::move(report));
+    Record(std::move(report));
     return a;
   } catch (const std::bad_alloc&) {
     return FileAnswer{FileAnswer::Outcome::kError, {}};
@@ -229,7 +249,7 @@ FileAnswer DialogHost::SaveFile(const SaveFileRequest& request) {
     report.default_ext = request.default_ext;
     FileAnswer a = TakeFileReply(std::move(reply.answer), std::move(reply.unfit),
                                  request.default_ext, u"save", &report);
-    reports_.push_back(std::move(report));
+    Record(std::move(report));
     return a;
   } catch (const std::bad_alloc&) {
     return FileAnswer{FileAnswer::Outcome::kError, {}};
@@ -244,11 +264,66 @@ int DialogHost::MessageBox(const MessageRequest& request) {
     report.text = request.text;
     report.caption = request.caption;
     report.answer = u"ok";
-    reports_.push_back(std::move(report));
+    Record(std::move(report));
     return kIdOk;
   } catch (const std::bad_alloc&) {
     return kIdOk;
   }
+}
+
+ConsentAnswer DialogHost::AskOriginConsent(const ConsentRequest& request) {
+  try {
+    ConsentReply reply = AskConsent(request);
+    DialogReport report;
+    report.kind = DialogKind::kConsent;
+    if (!reply.unfit.empty()) {
+      report.answer = std::move(reply.unfit);
+      report.taken_as_cancel = true;
+      reply.answer = ConsentAnswer::kCancel;
+    } else {
+      report.answer = ConsentAnswerText(reply.answer);
+    }
+    report.origin = request.origin;
+    reports_.push_back(std::move(report));
+    return reply.answer;
+  } catch (const std::bad_alloc&) {
+    return ConsentAnswer::kCancel;
+  }
+}
+
+void DialogHost::BeginCall(KeyUseSubject subject) {
+  call_subject_ = std::move(subject);
+  key_use_confirmed_ = false;
+}
+
+bool DialogHost::ConfirmKeyUse() {
+  if (caller_origin_.empty() || key_use_confirmed_) return true;
+  try {
+    KeyUseRequest request{caller_origin_, call_subject_};
+    KeyUseReply reply = AskKeyUse(request);
+    DialogReport report;
+    report.kind = DialogKind::kConfirm;
+    report.action = request.subject.action;
+    report.text = request.subject.text;
+    report.files = request.subject.files;
+    if (!reply.unfit.empty()) {
+      report.answer = std::move(reply.unfit);
+      report.taken_as_cancel = true;
+      reply.confirmed = false;
+    } else {
+      report.answer = reply.confirmed ? u"confirm" : u"cancel";
+    }
+    Record(std::move(report));
+    key_use_confirmed_ = reply.confirmed;
+    return reply.confirmed;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+void DialogHost::Record(DialogReport report) {
+  if (report.origin.empty()) report.origin = caller_origin_;
+  reports_.push_back(std::move(report));
 }
 
 std::vector<DialogReport> DialogHost::TakeReports() {
@@ -264,5 +339,9 @@ DialogHost::FileReply NoDialogHost::AskOpen(const OpenFileRequest&) { return {};
 DialogHost::FileReply NoDialogHost::AskSave(const SaveFileRequest&) { return {}; }
 
 void NoDialogHost::AskMessage(const MessageRequest&) {}
+
+DialogHost::ConsentReply NoDialogHost::AskConsent(const ConsentRequest&) { return {}; }
+
+DialogHost::KeyUseReply NoDialogHost::AskKeyUse(const KeyUseRequest&) { return {}; }
 
 }  // namespace quillmark::platform::ui

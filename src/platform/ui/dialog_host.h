@@ -1,6 +1,8 @@
 // Dialogs the control shows: the certificate chooser, the Open and Save
 // dialogs and message boxes, behind one interface with several hosts (a
-// script, the terminal, nothing at all, later a desktop window).
+// script, the terminal, nothing at all, later a desktop window). For a page
+// in a browser there are two more: the consent to serve its origin, and the
+// confirmation before a private key is used on its behalf.
 //
 // A host only shows and asks; what the answers mean is the caller's. The
 // chooser in particular is asked again and again by its caller until the
@@ -32,6 +34,13 @@
 // full paths); a path longer than 1023 UTF-16 units is a dialog error (the
 // file-name buffer holds 1024 units with the terminator). When memory runs
 // out, the chooser is cancelled and a file dialog reports an error.
+//
+// Caller origin: a host serving a web page is given the page's origin
+// (SetCallerOrigin). Every report then names it, hosts show it, and every use
+// of a private key needs the user's word first (ConfirmKeyUse): within one
+// member call (BeginCall) a certificate picked in the chooser, or one
+// confirmation, covers every key use of that call. Without an origin nothing
+// changes: keys are used without asking, as a local program expects.
 #ifndef QUILLMARK_PLATFORM_UI_DIALOG_HOST_H_
 #define QUILLMARK_PLATFORM_UI_DIALOG_HOST_H_
 
@@ -44,9 +53,9 @@
 
 namespace quillmark::platform::ui {
 
-enum class DialogKind { kChooser, kOpen, kSave, kMessage };
+enum class DialogKind { kChooser, kOpen, kSave, kMessage, kConsent, kConfirm };
 
-// "chooser", "open", "save", "message".
+// "chooser", "open", "save", "message", "consent", "confirm".
 std::string_view DialogKindName(DialogKind kind);
 
 // One candidate certificate in the chooser.
@@ -82,7 +91,8 @@ struct ChooserAnswer {
 
 struct OpenFileRequest {
   std::u16string title;
-  std::u16string filter;  // e.g. u"*.*"
+  std::u16string filter;        // e.g. u"*.*"
+  std::u16string initial_path = {};  // preset in the file-name box; may be empty
 };
 
 struct SaveFileRequest {
@@ -105,6 +115,32 @@ struct MessageRequest {
 
 inline constexpr int kIdOk = 1;
 
+// Whether the page of |origin| may drive a control at all.
+struct ConsentRequest {
+  std::u16string origin;
+};
+
+enum class ConsentAnswer {
+  kAllowOnce,  // this connection only
+  kAlways,     // this and later connections; remembered by the caller
+  kDeny,       // refused; remembered by the caller
+  kCancel,     // closed without an answer: refused this time only
+};
+
+// What a member call is about to do with a private key, shown in the
+// confirmation: the text to be signed (possibly shortened) and the names of
+// the files of a form, or, for an envelope, only the action.
+struct KeyUseSubject {
+  std::u16string action;  // e.g. u"sign", u"decrypt"
+  std::u16string text;
+  std::vector<std::u16string> files;
+};
+
+struct KeyUseRequest {
+  std::u16string origin;
+  KeyUseSubject subject;
+};
+
 // What one dialog showed and the answer it got.
 struct DialogReport {
   DialogKind kind = DialogKind::kMessage;
@@ -119,9 +155,12 @@ struct DialogReport {
   std::u16string default_ext;             // save
   std::u16string text;                    // message
   std::u16string caption;                 // message
+  std::u16string origin;                  // every kind, when a web page asked
+  std::u16string action;                  // confirm
+  std::vector<std::u16string> files;      // confirm (text holds the text to be signed)
   // "choose 1", "cancel", "view", "view 1", "sort 2", "open /tmp/x",
-  // "save /tmp/y.cry", "error", "ok"; for an answer that did not fit the
-  // dialog, the answer as it was given.
+  // "save /tmp/y.cry", "error", "ok", "allow", "always", "deny", "confirm"; for an answer that did
+  // not fit the dialog, the answer as it was given.
   std::u16string answer;
   bool taken_as_cancel = false;  // the answer did not fit and counted as Cancel
 };
@@ -138,6 +177,22 @@ class DialogHost {
   FileAnswer OpenFile(const OpenFileRequest& request);
   FileAnswer SaveFile(const SaveFileRequest& request);
   int MessageBox(const MessageRequest& request);  // always kIdOk
+  ConsentAnswer AskOriginConsent(const ConsentRequest& request);
+
+  // The web page this host serves; empty (the default) for a local caller.
+  void SetCallerOrigin(std::u16string origin) { caller_origin_ = std::move(origin); }
+  const std::u16string& caller_origin() const { return caller_origin_; }
+
+  // Starts a member call on behalf of the caller: |subject| is what the
+  // confirmation shows should the call use a private key; earlier
+  // confirmations no longer count.
+  void BeginCall(KeyUseSubject subject);
+
+  // Asked right before a private key is used. True: go on. Always true
+  // without a caller origin; with one, true when the chooser picked a
+  // certificate or the user confirmed during this call, else the user is
+  // asked now.
+  bool ConfirmKeyUse();
 
   // The reports recorded since the last call, oldest first; clears them.
   std::vector<DialogReport> TakeReports();
@@ -159,19 +214,38 @@ class DialogHost {
   virtual FileReply AskOpen(const OpenFileRequest& request) = 0;
   virtual FileReply AskSave(const SaveFileRequest& request) = 0;
   virtual void AskMessage(const MessageRequest& request) = 0;
+  // Consent and key-use confirmation. |unfit| as above; an unfit answer
+  // counts as Cancel.
+  struct ConsentReply {
+    ConsentAnswer answer = ConsentAnswer::kCancel;
+    std::u16string unfit;
+  };
+  struct KeyUseReply {
+    bool confirmed = false;
+    std::u16string unfit;
+  };
+  virtual ConsentReply AskConsent(const ConsentRequest& request) = 0;
+  virtual KeyUseReply AskKeyUse(const KeyUseRequest& request) = 0;
 
  private:
+  void Record(DialogReport report);
+
   std::vector<DialogReport> reports_;
+  std::u16string caller_origin_;
+  KeyUseSubject call_subject_;
+  bool key_use_confirmed_ = false;
 };
 
 // A host that shows nothing: every dialog is cancelled, message boxes are
-// confirmed.
+// confirmed, consent and key use are refused.
 class NoDialogHost : public DialogHost {
  protected:
   ChooserReply AskChooser(const ChooserRequest& request) override;
   FileReply AskOpen(const OpenFileRequest& request) override;
   FileReply AskSave(const SaveFileRequest& request) override;
   void AskMessage(const MessageRequest& request) override;
+  ConsentReply AskConsent(const ConsentRequest& request) override;
+  KeyUseReply AskKeyUse(const KeyUseRequest& request) override;
 };
 
 }  // namespace quillmark::platform::ui

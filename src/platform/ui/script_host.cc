@@ -76,12 +76,14 @@ DialogHost::ChooserReply ScriptDialogHost::AskChooser(const ChooserRequest& requ
   return reply;
 }
 
-DialogHost::FileReply ScriptDialogHost::AskOpen(const OpenFileRequest&) {
+DialogHost::FileReply ScriptDialogHost::AskOpen(const OpenFileRequest& request) {
   FileReply reply;
   std::u16string line, word, rest;
   if (!Next(&line, &word, &rest)) return reply;
   if (word == u"open" && !rest.empty()) {
     reply.answer = {FileAnswer::Outcome::kOk, rest};
+  } else if (word == u"open" && !request.initial_path.empty()) {
+    reply.answer = {FileAnswer::Outcome::kOk, request.initial_path};
   } else if (!(word == u"cancel" && rest.empty())) {
     reply.unfit = line;
   }
@@ -96,6 +98,34 @@ DialogHost::FileReply ScriptDialogHost::AskSave(const SaveFileRequest& request) 
     reply.answer = {FileAnswer::Outcome::kOk, rest};
   } else if (word == u"save" && !request.default_name.empty()) {
     reply.answer = {FileAnswer::Outcome::kOk, request.default_name};
+  } else if (!(word == u"cancel" && rest.empty())) {
+    reply.unfit = line;
+  }
+  return reply;
+}
+
+DialogHost::ConsentReply ScriptDialogHost::AskConsent(const ConsentRequest&) {
+  ConsentReply reply;
+  std::u16string line, word, rest;
+  if (!Next(&line, &word, &rest)) return reply;
+  if (word == u"allow" && rest.empty()) {
+    reply.answer = ConsentAnswer::kAllowOnce;
+  } else if (word == u"always" && rest.empty()) {
+    reply.answer = ConsentAnswer::kAlways;
+  } else if (word == u"deny" && rest.empty()) {
+    reply.answer = ConsentAnswer::kDeny;
+  } else if (!(word == u"cancel" && rest.empty())) {
+    reply.unfit = line;
+  }
+  return reply;
+}
+
+DialogHost::KeyUseReply ScriptDialogHost::AskKeyUse(const KeyUseRequest&) {
+  KeyUseReply reply;
+  std::u16string line, word, rest;
+  if (!Next(&line, &word, &rest)) return reply;
+  if (word == u"confirm" && rest.empty()) {
+    reply.confirmed = true;
   } else if (!(word == u"cancel" && rest.empty())) {
     reply.unfit = line;
   }

@@ -7,15 +7,20 @@
 //   view N        chooser: select the row with item data N, then View
 //   sort C        chooser: click the header of column C (0 subject, 1 issuer, 2 validity end)
 //   open PATH     Open: the file PATH
+//   open          Open: accept the preset path
 //   save PATH     Save: the file PATH (the default extension is added to a name without one)
 //   save          Save: accept the preset default name
 //   ok            message box: OK
+//   allow         consent: allow this connection
+//   always        consent: allow, and remember it
+//   deny          consent: refuse, and remember it
+//   confirm       key-use confirmation: go on (any other line cancels)
 //
 // Blank lines and lines starting with '#' are skipped; leading and trailing
 // blanks are ignored. When the script is exhausted every dialog is
 // cancelled. A line that does not fit the dialog it reaches (say `open` for
-// the chooser, `save` with no default name, or an unknown word) is consumed,
-// counts as Cancel and is reported as written.
+// the chooser, `save` with no default name, `open` with no preset path, or an unknown word) is
+// consumed, counts as Cancel and is reported as written.
 //
 // A message box has no answer but OK, so it never takes a line meant for
 // another dialog: it consumes the next line only when that line is `ok`, and
@@ -49,6 +54,8 @@ class ScriptDialogHost : public DialogHost {
   FileReply AskOpen(const OpenFileRequest& request) override;
   FileReply AskSave(const SaveFileRequest& request) override;
   void AskMessage(const MessageRequest& request) override;
+  ConsentReply AskConsent(const ConsentRequest& request) override;
+  KeyUseReply AskKeyUse(const KeyUseRequest& request) override;
 
  private:
   // The next answer split into its word and the rest; false when exhausted.

@@ -169,11 +169,19 @@ DialogHost::FileReply TerminalDialogHost::AskOpen(const OpenFileRequest& request
   FileReply reply;
   if (!available()) return reply;
   PrintFileDialogHeading(request.title, request.filter);
+  const bool preset = !request.initial_path.empty();
+  if (!caller_origin().empty()) Print(caller_origin() + u" asks to open a file\n");
   for (;;) {
-    Print("File to open (empty line cancels): ");
+    if (preset) {
+      Print(u"File to open [" + request.initial_path + u"] (\"-\" cancels): ");
+    } else {
+      Print("File to open (empty line cancels): ");
+    }
     std::string line;
     if (!ReadLine(&line)) return reply;
     std::string path = ExpandHome(std::string(Trim(line)));
+    if (preset && path == "-") return reply;
+    if (preset && path.empty()) path = Utf16ToUtf8Lossy(request.initial_path);
     if (path.empty()) return reply;
     if (!IsRegularFile(path)) {
       Print("No such file: " + path + "\n");
@@ -220,6 +228,46 @@ DialogHost::FileReply TerminalDialogHost::AskSave(const SaveFileRequest& request
     reply.answer = {FileAnswer::Outcome::kOk, path};
     return reply;
   }
+}
+
+DialogHost::ConsentReply TerminalDialogHost::AskConsent(const ConsentRequest& request) {
+  ConsentReply reply;
+  if (!available()) return reply;
+  Print(u"\n== " + request.origin + u" wants to use Quillmark ==\n");
+  Print("a: allow this time   always: always allow   d: deny   (empty line cancels)\n");
+  for (;;) {
+    Print("> ");
+    std::string line;
+    if (!ReadLine(&line)) return reply;
+    std::string word(Trim(line));
+    if (word.empty()) return reply;
+    if (word == "a" || word == "allow") {
+      reply.answer = ConsentAnswer::kAllowOnce;
+    } else if (word == "always") {
+      reply.answer = ConsentAnswer::kAlways;
+    } else if (word == "d" || word == "deny") {
+      reply.answer = ConsentAnswer::kDeny;
+    } else {
+      Print("? \"a\", \"always\" or \"d\"\n");
+      continue;
+    }
+    return reply;
+  }
+}
+
+DialogHost::KeyUseReply TerminalDialogHost::AskKeyUse(const KeyUseRequest& request) {
+  KeyUseReply reply;
+  if (!available()) return reply;
+  Print(u"\n== " + request.origin + u" asks to " + request.subject.action +
+        u" with your private key ==\n");
+  if (!request.subject.text.empty()) Print(request.subject.text + u"\n");
+  for (const std::u16string& file : request.subject.files) Print(u"  file: " + file + u"\n");
+  Print("y: go on   anything else: cancel\n> ");
+  std::string line;
+  if (!ReadLine(&line)) return reply;
+  std::string word(Trim(line));
+  reply.confirmed = word == "y" || word == "yes" || word == "sign";
+  return reply;
 }
 
 void TerminalDialogHost::AskMessage(const MessageRequest& request) {

@@ -10,6 +10,11 @@
 //             replaced); an empty line takes the default name, or cancels
 //             when there is none; "-" cancels
 //   message   the text, then any line
+//   consent   the origin; "a" allows once, "always" allows for good, "d"
+//             denies, an empty line cancels
+//   key use   the origin and what is to be signed; "y" or "sign" goes on,
+//             anything else cancels
+// An Open dialog with a preset path takes it on an empty line ("-" cancels).
 //
 // A line that does not fit is answered with a hint and asked again. End of
 // input, or no terminal at all, cancels (and confirms a message box).
@@ -41,6 +46,8 @@ class TerminalDialogHost : public DialogHost {
   FileReply AskOpen(const OpenFileRequest& request) override;
   FileReply AskSave(const SaveFileRequest& request) override;
   void AskMessage(const MessageRequest& request) override;
+  ConsentReply AskConsent(const ConsentRequest& request) override;
+  KeyUseReply AskKeyUse(const KeyUseRequest& request) override;
 
  private:
   bool available() const { return in_fd_ >= 0 && out_fd_ >= 0; }

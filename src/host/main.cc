@@ -1,0 +1,111 @@
+// quillmark-host: the native messaging host a browser starts for one page
+// connection. It serves one control instance to one origin:
+//
+//   1. the hello (admission.h): origin rules, decisions, consent;
+//   2. then each framed request is one session-protocol request
+//      (com/session.h, com/web_session.h), each answered in one frame or,
+//      when long, in chunks (chunking.h).
+//
+// The browser's arguments (the caller's extension or manifest) are ignored.
+// Dialogs go through $QUILLMARK_UI (e.g. script:FILE), else none: no desktop
+// dialog host exists yet. A request that is not JSON gets an error answer
+// and the connection goes on; a request over 64 MiB or a stream that ends
+// inside a frame ends the host with status 1; the end of input (the browser
+// closed the port) with status 0.
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "com/class_factory.h"
+#include "com/web_session.h"
+#include "common/json.h"
+#include "common/unicode.h"
+#include "host/admission.h"
+#include "host/chunking.h"
+#include "host/framing.h"
+#include "platform/ui/dialog_factory.h"
+
+namespace quillmark::host {
+namespace {
+
+void Log(const std::string& line) { std::fprintf(stderr, "quillmark-host: %s\n", line.c_str()); }
+
+std::string ErrorAnswer(std::string_view message) {
+  json::Writer w;
+  w.BeginObject();
+  w.Key("error");
+  w.StringUtf8(message);
+  w.EndObject();
+  return w.Take();
+}
+
+// The answer to a frame that could not be read; the connection then ends.
+int EndOnBadFrame(FrameStatus status) {
+  if (status == FrameStatus::kTooLong) {
+    WriteFrame(stdout, ErrorAnswer("a request is limited to 64 MiB"));
+    Log("request over 64 MiB; closing");
+  } else {
+    WriteFrame(stdout, ErrorAnswer("the input ended inside a message"));
+    Log("input ended inside a message; closing");
+  }
+  return 1;
+}
+
+void UseDialogHostFromEnvironment() {
+  std::unique_ptr<platform::ui::DialogHost> dialogs;
+  std::string error;
+  if (!platform::ui::CreateDialogHost(platform::ui::DialogHostSpecFromEnvironment(), &dialogs,
+                                      &error)) {
+    Log(error + "; no dialogs will be shown");
+    return;  // the current host stays "none": nothing is allowed without a person
+  }
+  platform::ui::SetCurrentDialogHost(std::move(dialogs));
+}
+
+int Serve() {
+  std::string message;
+  FrameStatus status = ReadFrame(stdin, kMaxRequestSize, &message);
+  if (status == FrameStatus::kEnd) return 0;
+  if (status != FrameStatus::kMessage) return EndOnBadFrame(status);
+
+  UseDialogHostFromEnvironment();
+  platform::ui::DialogHost& dialogs = platform::ui::CurrentDialogHost();
+  Admission admission = Admit(message, dialogs);
+  dialogs.TakeReports();  // the consent dialog is not the page's business
+  WriteFrame(stdout, AdmissionAnswer(admission));
+  if (!admission.admitted) {
+    Log("refused: " + admission.error);
+    return 1;
+  }
+
+  com::ClassFactoryRef factory;
+  com::ControlPtr control;
+  control::HRESULT hr = com::GetClassObject(control::kClsidLydraCorvaneQuillmark,
+                                            control::kIidIClassFactory, &factory);
+  if (hr == control::S_OK) {
+    hr = factory->CreateInstance(nullptr, control::kIidILydraCorvaneQuillmark, &control);
+  }
+  if (hr != control::S_OK) {
+    WriteFrame(stdout, ErrorAnswer("the control cannot be created"));
+    return 1;
+  }
+
+  com::WebSession session(control.get(), Utf8ToUtf16Lossy(admission.origin));
+  for (;;) {
+    status = ReadFrame(stdin, kMaxRequestSize, &message);
+    if (status == FrameStatus::kEnd) return 0;
+    if (status != FrameStatus::kMessage) return EndOnBadFrame(status);
+    json::Value id;
+    std::string answer = session.Answer(message, &id);
+    message.clear();
+    message.shrink_to_fit();
+    for (const std::string& part : SplitAnswer(std::move(answer), id)) {
+      if (!WriteFrame(stdout, part)) return 1;  // the browser is gone
+    }
+  }
+}
+
+}  // namespace
+}  // namespace quillmark::host
+
+int main() { return quillmark::host::Serve(); }

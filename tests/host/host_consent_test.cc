@@ -1,0 +1,173 @@
+// quillmark-host's admission of an origin: the origin rules, the consent
+// dialog and the decisions kept in origins.json and the system-wide file.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "common/bytes.h"
+#include "host/host_process.h"
+#include "platform/os/files.h"
+#include "support/cert_factory.h"
+#include "support/test_dirs.h"
+
+namespace quillmark::testing {
+namespace {
+
+std::string Hello(const std::string& origin) {
+  return R"({"origin":)" + json::Quote(Utf8ToUtf16Lossy(origin)) + "}";
+}
+
+class HostConsentTest : public ::testing::Test {
+ protected:
+  // A host over the test's home whose dialogs answer |ui|.
+  std::map<std::string, std::string> Env(const std::string& ui) {
+    std::string script = work_.File("ui" + std::to_string(++scripts_) + ".txt");
+    EXPECT_TRUE(WriteBytes(script, AsBytes(ui)));
+    return {{"QUILLMARK_HOME", home_.path()},
+            {"QUILLMARK_UI", "script:" + script},
+            {"QUILLMARK_SYSTEM_ORIGINS", work_.File("system.json")}};
+  }
+  // The first answer of a host that gets |hello| with dialog answers |ui|;
+  // *exit_status receives the host's status after the input is closed.
+  json::Value Connect(const std::string& hello, const std::string& ui, int* exit_status) {
+    HostProcess host(Env(ui));
+    json::Value answer = host.Ask(hello);
+    if (answer.Find(u"ready") != nullptr) {
+      // Served: a member runs.
+      EXPECT_EQ(Int(host.Ask(R"({"id":1,"get":"errorNum"})"), u"hr"), 0);
+    } else {
+      std::string more;
+      EXPECT_FALSE(host.Read(&more)) << "a refused connection gets nothing more";
+    }
+    *exit_status = host.Wait();
+    return answer;
+  }
+  std::string UserFile() {
+    Bytes bytes;
+    if (!platform::ReadWholeFile(home_.File("origins.json"), &bytes)) return "";
+    return std::string(AsChars(bytes));
+  }
+
+  ScratchDir home_;
+  ScratchDir work_;
+  int scripts_ = 0;
+};
+
+TEST_F(HostConsentTest, AlwaysIsAskedOnceAndRememberedAcrossProcesses) {
+  int status = 0;
+  json::Value first = Connect(Hello("https://bank.example"), "always\n", &status);
+  EXPECT_EQ(first.Find(u"ready")->boolean(), true);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(UserFile(), "{\"origins\":{\"https://bank.example\":\"always\"}}\n");
+  // A second connection is not asked: a script that would deny is not read.
+  json::Value second = Connect(Hello("https://bank.example"), "deny\n", &status);
+  EXPECT_NE(second.Find(u"ready"), nullptr);
+  // Another origin is asked for itself.
+  json::Value other = Connect(Hello("https://other.example:8443"), "deny\n", &status);
+  EXPECT_EQ(Text(other, u"refused"), "denied");
+  EXPECT_EQ(UserFile(),
+            "{\"origins\":{\"https://bank.example\":\"always\","
+            "\"https://other.example:8443\":\"deny\"}}\n");
+}
+
+TEST_F(HostConsentTest, AllowOnceServesThisConnectionOnly) {
+  int status = 0;
+  EXPECT_NE(Connect(Hello("https://bank.example"), "allow\n", &status).Find(u"ready"), nullptr);
+  EXPECT_EQ(UserFile(), "") << "allow once is not written down";
+  json::Value again = Connect(Hello("https://bank.example"), "cancel\n", &status);
+  EXPECT_EQ(Text(again, u"refused"), "denied");
+  EXPECT_EQ(UserFile(), "") << "a cancelled consent is not written down";
+}
+
+TEST_F(HostConsentTest, ADeniedOriginGetsAnErrorAndNoControlEvenLater) {
+  int status = 0;
+  json::Value denied = Connect(Hello("https://evil.example"), "deny\n", &status);
+  EXPECT_EQ(Text(denied, u"refused"), "denied");
+  EXPECT_NE(Text(denied, u"error").find("https://evil.example"), std::string::npos);
+  EXPECT_EQ(denied.Find(u"ready"), nullptr);
+  EXPECT_EQ(status, 1);
+  // Remembered: a later connection is refused without a dialog.
+  json::Value later = Connect(Hello("https://evil.example"), "always\n", &status);
+  EXPECT_EQ(Text(later, u"refused"), "denied");
+  EXPECT_EQ(status, 1);
+}
+
+TEST_F(HostConsentTest, WithoutDialogsNothingIsServedOrRemembered) {
+  HostProcess host({{"QUILLMARK_HOME", home_.path()}});  // QUILLMARK_UI=none
+  json::Value answer = host.Ask(Hello("https://bank.example"));
+  EXPECT_EQ(Text(answer, u"refused"), "denied");
+  EXPECT_EQ(host.Wait(), 1);
+  EXPECT_EQ(UserFile(), "");
+}
+
+TEST_F(HostConsentTest, InsecureAndMalformedOriginsAreRefusedBeforeAnyDialog) {
+  struct Case {
+    std::string hello;
+    const char* refused;
+  };
+  const std::vector<Case> cases = {
+      {Hello("http://evil.example"), "insecure-origin"},
+      {Hello("http://localhost.evil.example"), "insecure-origin"},
+      {Hello("http://127.0.0.2"), "insecure-origin"},
+      {Hello("file://"), "insecure-origin"},
+      {Hello("null"), "insecure-origin"},
+      {Hello("chrome-extension://abcdefghijklmnop"), "insecure-origin"},
+      {Hello("moz-extension://1234"), "insecure-origin"},
+      {Hello("https://bank.example/path"), "bad-hello"},
+      {Hello("https://Bank.example"), "bad-hello"},
+      {Hello("https://user@bank.example"), "bad-hello"},
+      {Hello("https://bank.example:0"), "bad-hello"},
+      {Hello("https://bank.example:65536"), "bad-hello"},
+      {Hello("https://"), "bad-hello"},
+      {Hello(""), "bad-hello"},
+      {R"({"ui":"script:/tmp/x"})", "bad-hello"},
+      {R"({"origin":7})", "bad-hello"},
+      {R"(["https://bank.example"])", "bad-hello"},
+      {"not json", "bad-hello"},
+  };
+  for (const Case& c : cases) {
+    int status = 0;
+    // A script that would allow anything: it must never be asked.
+    json::Value answer = Connect(c.hello, "always\n", &status);
+    EXPECT_EQ(Text(answer, u"refused"), c.refused) << c.hello;
+    EXPECT_FALSE(Text(answer, u"error").empty()) << c.hello;
+    EXPECT_EQ(status, 1) << c.hello;
+  }
+  EXPECT_EQ(UserFile(), "");
+}
+
+TEST_F(HostConsentTest, LoopbackHttpIsServedForDevelopmentOnAnyPort) {
+  int status = 0;
+  for (const char* origin : {"http://localhost", "http://localhost:8080", "http://127.0.0.1:3000",
+                             "https://[::1]:8443"}) {
+    EXPECT_NE(Connect(Hello(origin), "allow\n", &status).Find(u"ready"), nullptr) << origin;
+  }
+}
+
+TEST_F(HostConsentTest, TheSystemWideFileDecidesWhenTheUserHasNot) {
+  ASSERT_TRUE(WriteBytes(work_.File("system.json"),
+                         AsBytes(R"({"origins":{"https://bank.example":"always",)"
+                                 R"("https://blocked.example":"deny"}})")));
+  int status = 0;
+  EXPECT_NE(Connect(Hello("https://bank.example"), "", &status).Find(u"ready"), nullptr);
+  EXPECT_EQ(Text(Connect(Hello("https://blocked.example"), "always\n", &status), u"refused"),
+            "denied");
+  // The user's own decision comes first.
+  ASSERT_TRUE(WriteBytes(home_.File("origins.json"),
+                         AsBytes(R"({"origins":{"https://bank.example":"deny"}})")));
+  EXPECT_EQ(Text(Connect(Hello("https://bank.example"), "", &status), u"refused"), "denied");
+}
+
+TEST_F(HostConsentTest, AnUnreadableDecisionFileRefusesAndIsLeftAlone) {
+  const std::string broken = R"({"origins":{"https://bank.example":"maybe"}})";
+  ASSERT_TRUE(WriteBytes(home_.File("origins.json"), AsBytes(broken)));
+  int status = 0;
+  json::Value answer = Connect(Hello("https://bank.example"), "always\n", &status);
+  EXPECT_EQ(Text(answer, u"refused"), "denied");
+  EXPECT_NE(Text(answer, u"error").find("origins.json"), std::string::npos);
+  EXPECT_EQ(UserFile(), broken);
+}
+
+}  // namespace
+}  // namespace quillmark::testing
