@@ -151,6 +151,22 @@ exec ${q(host)} "$@" 2>>${q(path.join(this.root, 'host-stderr.log'))}
     fs.writeFileSync(path.join(this.root, 'ui-script'), lines.map((l) => l + '\n').join(''));
   }
 
+  // The "choose N" answer that picks the signing certificate of |subject| in
+  // the chooser: the rows, in candidate order, as the local session reports
+  // them for the same home.
+  chooseSigner(subject) {
+    const script = path.join(this.root, 'rows-script');
+    fs.writeFileSync(script, 'cancel\n');
+    const out = execFileSync(this.cli, ['session', '--ui', `script:${script}`], {
+      input: '{"call":"QMSetPlainText","args":["x"]}\n{"call":"QMAttachedSign","args":[""]}\n',
+      env: Object.assign({}, process.env, {QUILLMARK_HOME: this.home}),
+    });
+    const answer = JSON.parse(out.toString('utf8').trim().split('\n')[1]);
+    const row = answer.dialogs[0].rows.findIndex((r) => r.subject === subject);
+    if (row < 0) throw new Error(`no chooser row for ${subject}`);
+    return `choose ${row}`;
+  }
+
   // A file under the test folder with |content|; returns its path.
   file(name, content) {
     const p = path.join(this.files, name);

@@ -54,8 +54,8 @@ function run(page, body) {
 const STATE = (name) => `{ errorNum: ${name}.errorNum, errMsg: ${name}.errMsg, hr: ${
     name}.hr, dialogs: ${name}.dialogs }`;
 
-// The signing rows of the demo store in chooser order: 张三, 赵六, Li Si, 王五.
-const CHOOSE_LI_SI = 'choose 2';
+// The chooser answer that picks Li Si's signing certificate.
+const CHOOSE_LI_SI = world.chooseSigner('Li Si');
 
 let bank;
 before(async () => {
