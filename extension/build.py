@@ -2,14 +2,15 @@
 """Builds the Quillmark extension for Chromium-family browsers and Firefox,
 and the page client quillmark.js, from the one source in extension/.
 
-Usage: extension/build.py --cli build/quillmark [--out build/extension]
-       extension/build.py --typelib FILE.json [--out DIR]
+Usage: extension/build.py --cli build/quillmark [--out build/extension] [--release]
+       extension/build.py --typelib FILE.json [--out DIR] [--release]
 
 The member table of quillmark.js comes from `quillmark typelib --json`.
 Output in DIR: chromium/ (Manifest V3 with a service worker), firefox/
 (background scripts and the fixed gecko id), quillmark.js for pages, and a
-zip of each package. The Chromium manifest carries the development key; the
-build fails when extension-id.txt does not name the ID that key gives.
+zip of each package. The Chromium manifest carries the development key (the
+store assigns its own ID, so --release leaves it out); the build fails when
+extension-id.txt does not name the ID that key gives.
 """
 import argparse
 import base64
@@ -55,8 +56,8 @@ def page_client(members):
     return text.replace(MEMBERS_PLACEHOLDER, table)
 
 
-def manifests(source):
-    chromium = dict(source)
+def manifests(source, release):
+    chromium = {k: v for k, v in source.items() if not (release and k == "key")}
     chromium["minimum_chrome_version"] = "110"
     firefox = {k: v for k, v in source.items() if k != "key"}
     firefox["background"] = {"scripts": [source["background"]["service_worker"]]}
@@ -74,7 +75,7 @@ def write_zip(folder, path):
                 z.writestr(info, f.read())
 
 
-def build(typelib, out):
+def build(typelib, out, release=False):
     with open(os.path.join(SOURCE, "manifest.json"), encoding="utf-8") as f:
         source = json.load(f)
     with open(os.path.join(SOURCE, "extension-id.txt"), encoding="utf-8") as f:
@@ -87,7 +88,7 @@ def build(typelib, out):
     client = page_client(member_table(typelib))
     with open(os.path.join(out, "quillmark.js"), "w", encoding="utf-8") as f:
         f.write(client)
-    for browser, manifest in manifests(source).items():
+    for browser, manifest in manifests(source, release).items():
         folder = os.path.join(out, browser)
         shutil.rmtree(folder, ignore_errors=True)
         os.makedirs(folder)
@@ -106,6 +107,8 @@ def main():
     source.add_argument("--cli", help="the quillmark command, run as `typelib --json`")
     source.add_argument("--typelib", help="a saved `quillmark typelib --json` output")
     parser.add_argument("--out", default="build/extension")
+    parser.add_argument("--release", action="store_true",
+                        help="leave the development key out of the Chromium manifest")
     args = parser.parse_args()
     try:
         if args.cli:
@@ -114,7 +117,7 @@ def main():
         else:
             with open(args.typelib, encoding="utf-8") as f:
                 text = f.read()
-        ident = build(json.loads(text), args.out)
+        ident = build(json.loads(text), args.out, args.release)
     except (OSError, ValueError, KeyError, subprocess.CalledProcessError) as e:
         print(f"extension build: {e}", file=sys.stderr)
         return 1

@@ -121,11 +121,11 @@ describe('the extension build', () => {
     ],
   };
 
-  function build(dir) {
+  function build(dir, ...flags) {
     const file = path.join(dir, 'typelib.json');
     fs.writeFileSync(file, JSON.stringify(typelib));
     execFileSync(
-        'python3', [path.join(source, 'build.py'), '--typelib', file, '--out', dir],
+        'python3', [path.join(source, 'build.py'), '--typelib', file, '--out', dir, ...flags],
         {stdio: 'pipe'});
   }
 
@@ -162,6 +162,10 @@ describe('the extension build', () => {
     assert.ok(chromium.key && !firefox.key);
     assert.match(firefox.browser_specific_settings.gecko.id, /@/);
     assert.ok(fs.statSync(path.join(dir, 'quillmark-firefox.zip')).size > 0);
+    build(dir, '--release');
+    const release = JSON.parse(fs.readFileSync(path.join(dir, 'chromium', 'manifest.json')));
+    assert.ok(!('key' in release));
+    assert.equal(release.background.service_worker, 'background.js');
     fs.rmSync(dir, {recursive: true});
   });
 
