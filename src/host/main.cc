@@ -8,7 +8,8 @@
 //
 // The browser's arguments (the caller's extension or manifest) are ignored.
 // Dialogs go through $QUILLMARK_UI (e.g. script:FILE), else none: no desktop
-// dialog host exists yet. A request that is not JSON gets an error answer
+// dialog host exists yet. A first message over 64 KiB is refused as a bad
+// hello. A request that is not JSON gets an error answer
 // and the connection goes on; a request over 64 MiB or a stream that ends
 // inside a frame ends the host with status 1; the end of input (the browser
 // closed the port) with status 0.
@@ -30,22 +31,31 @@ namespace {
 
 void Log(const std::string& line) { std::fprintf(stderr, "quillmark-host: %s\n", line.c_str()); }
 
-std::string ErrorAnswer(std::string_view message) {
+// The first message is a short object naming the origin.
+constexpr std::size_t kMaxHelloSize = std::size_t{64} << 10;
+
+std::string ErrorAnswer(std::string_view message, bool hello) {
   json::Writer w;
   w.BeginObject();
   w.Key("error");
   w.StringUtf8(message);
+  if (hello) {
+    w.Key("refused");
+    w.StringUtf8("bad-hello");
+  }
   w.EndObject();
   return w.Take();
 }
 
 // The answer to a frame that could not be read; the connection then ends.
-int EndOnBadFrame(FrameStatus status) {
+int EndOnBadFrame(FrameStatus status, bool hello) {
   if (status == FrameStatus::kTooLong) {
-    WriteFrame(stdout, ErrorAnswer("a request is limited to 64 MiB"));
-    Log("request over 64 MiB; closing");
+    WriteFrame(stdout, ErrorAnswer(hello ? "the first message is limited to 64 KiB"
+                                         : "a request is limited to 64 MiB",
+                                   hello));
+    Log("message over the size limit; closing");
   } else {
-    WriteFrame(stdout, ErrorAnswer("the input ended inside a message"));
+    WriteFrame(stdout, ErrorAnswer("the input ended inside a message", hello));
     Log("input ended inside a message; closing");
   }
   return 1;
@@ -64,9 +74,9 @@ void UseDialogHostFromEnvironment() {
 
 int Serve() {
   std::string message;
-  FrameStatus status = ReadFrame(stdin, kMaxRequestSize, &message);
+  FrameStatus status = ReadFrame(stdin, kMaxHelloSize, &message);
   if (status == FrameStatus::kEnd) return 0;
-  if (status != FrameStatus::kMessage) return EndOnBadFrame(status);
+  if (status != FrameStatus::kMessage) return EndOnBadFrame(status, /*hello=*/true);
 
   UseDialogHostFromEnvironment();
   platform::ui::DialogHost& dialogs = platform::ui::CurrentDialogHost();
@@ -86,7 +96,7 @@ int Serve() {
     hr = factory->CreateInstance(nullptr, control::kIidILydraCorvaneQuillmark, &control);
   }
   if (hr != control::S_OK) {
-    WriteFrame(stdout, ErrorAnswer("the control cannot be created"));
+    WriteFrame(stdout, ErrorAnswer("the control cannot be created", /*hello=*/false));
     return 1;
   }
 
@@ -94,7 +104,7 @@ int Serve() {
   for (;;) {
     status = ReadFrame(stdin, kMaxRequestSize, &message);
     if (status == FrameStatus::kEnd) return 0;
-    if (status != FrameStatus::kMessage) return EndOnBadFrame(status);
+    if (status != FrameStatus::kMessage) return EndOnBadFrame(status, /*hello=*/false);
     json::Value id;
     std::string answer = session.Answer(message, &id);
     message.clear();

@@ -4,6 +4,7 @@
 // cut down to kind and outcome.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -59,6 +60,23 @@ class HostWebModeTest : public DemoPkiSessionTest {
     return out;
   }
   using Strings = std::vector<std::string>;
+
+  // The chooser's item data of Li Si when no DN is given: every certificate
+  // with a key in MY, in the store's (thumbprint) order.
+  static int LiSiCandidate() {
+    std::vector<std::pair<std::string, std::u16string>> mine;
+    for (const ::quillmark::demo::DemoItem& item : items_) {
+      if (item.store == "MY" && !item.container.empty()) {
+        mine.emplace_back(item.thumbprint, item.name);
+      }
+    }
+    std::sort(mine.begin(), mine.end());
+    for (std::size_t i = 0; i < mine.size(); ++i) {
+      if (mine[i].second.starts_with(u"CN=Li Si")) return static_cast<int>(i);
+    }
+    ADD_FAILURE() << "Li Si is not in MY";
+    return -1;
+  }
 };
 
 TEST_F(HostWebModeTest, TheSignatureOfA3MBFileArrivesInChunksThatJoinToTheAnswer) {
@@ -161,7 +179,7 @@ TEST_F(HostWebModeTest, EveryKeyUseIsConfirmedAndACancelFailsTheSigning) {
 }
 
 TEST_F(HostWebModeTest, PickingTheCertificateInTheChooserCountsAsConfirmation) {
-  auto host = Start("choose 0\ncancel\n");
+  auto host = Start("choose " + std::to_string(LiSiCandidate()) + "\ncancel\n");
   EXPECT_EQ(Int(host->Ask(Call(1, "QMSetPlainText", {u"pay 100"})), u"hr"), 0);
   json::Value chosen = host->Ask(Call(2, "QMAttachedSign", {u""}));
   EXPECT_EQ(Int(chosen, u"hr"), 0) << Text(chosen, u"errMsg");

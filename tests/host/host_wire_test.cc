@@ -93,6 +93,23 @@ TEST_F(HostWireTest, ARequestOfExactly64MiBIsStillRead) {
   EXPECT_EQ(host.Wait(), 0);
 }
 
+TEST_F(HostWireTest, AnOversizedOrCutHelloIsABadHello) {
+  {
+    HostProcess host(Env());
+    ASSERT_TRUE(host.SendRaw(HostProcess::Header((64u << 10) + 1)));
+    json::Value answer = host.ReadJson();
+    EXPECT_EQ(Text(answer, u"refused"), "bad-hello");
+    EXPECT_EQ(host.Wait(), 1);
+  }
+  {
+    HostProcess host(Env());
+    host.SendRaw(HostProcess::Header(40) + "{");
+    host.CloseInput();  // the hello stops after one byte
+    EXPECT_EQ(Text(host.ReadJson(), u"refused"), "bad-hello");
+    EXPECT_EQ(host.Wait(), 1);
+  }
+}
+
 TEST_F(HostWireTest, InputEndingInsideAFrameEndsTheHostWithAFailure) {
   {
     HostProcess host(Env());
@@ -104,11 +121,6 @@ TEST_F(HostWireTest, InputEndingInsideAFrameEndsTheHostWithAFailure) {
     HostProcess host(Env());
     Admit(host);
     host.SendRaw(HostProcess::Header(100) + R"({"id":1,)");  // the body stops early
-    EXPECT_EQ(host.Wait(), 1);
-  }
-  {
-    HostProcess host(Env());
-    host.SendRaw(HostProcess::Header(40) + "{");  // even in the hello
     EXPECT_EQ(host.Wait(), 1);
   }
 }

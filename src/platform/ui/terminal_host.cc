@@ -102,6 +102,7 @@ DialogHost::ChooserReply TerminalDialogHost::AskChooser(const ChooserRequest& re
   Print("\n== ");
   Print(request.title);
   Print(" ==\n");
+  if (!caller_origin().empty()) Print(caller_origin() + u" asks to choose a certificate\n");
   Print(request.prompt);
   Print("\n       ");
   Print(request.columns[0] + u" | " + request.columns[1] + u" | " + request.columns[2]);
@@ -196,6 +197,7 @@ DialogHost::FileReply TerminalDialogHost::AskSave(const SaveFileRequest& request
   FileReply reply;
   if (!available()) return reply;
   PrintFileDialogHeading(request.title, request.filter);
+  if (!caller_origin().empty()) Print(caller_origin() + u" asks to save a file\n");
   for (;;) {
     if (request.default_name.empty()) {
       Print("Save as (empty line cancels): ");
@@ -273,6 +275,7 @@ DialogHost::KeyUseReply TerminalDialogHost::AskKeyUse(const KeyUseRequest& reque
 void TerminalDialogHost::AskMessage(const MessageRequest& request) {
   if (!available()) return;
   Print("\n");
+  if (!caller_origin().empty()) Print(caller_origin() + u" says:\n");
   if (!request.caption.empty()) {
     Print(request.caption);
     Print(": ");

@@ -15,6 +15,7 @@
 //   key use   the origin and what is to be signed; "y" or "sign" goes on,
 //             anything else cancels
 // An Open dialog with a preset path takes it on an empty line ("-" cancels).
+// With a caller origin, every dialog first names it.
 //
 // A line that does not fit is answered with a hint and asked again. End of
 // input, or no terminal at all, cancels (and confirms a message box).

@@ -195,5 +195,23 @@ TEST_F(TerminalWebDialogsTest, AnEmptyLineTakesThePresetOpenPath) {
   EXPECT_NE(Printed().find("https://bank.example asks to open a file"), std::string::npos);
 }
 
+TEST_F(TerminalWebDialogsTest, EveryOtherDialogNamesTheOriginToo) {
+  TerminalDialogHost& host = Host("c\n-\n\n");
+  host.SetCallerOrigin(u"https://bank.example");
+  EXPECT_EQ(host.ChooseCertificate(OneCandidate()).action, ChooserAnswer::Action::kCancel);
+  EXPECT_EQ(host.SaveFile({u"Save", u"*.*", u"a.txt", u""}).outcome, FileAnswer::Outcome::kCancel);
+  host.MessageBox({u"Done", u"Bank"});
+  std::string printed = Printed();
+  EXPECT_NE(printed.find("https://bank.example asks to choose a certificate"), std::string::npos);
+  EXPECT_NE(printed.find("https://bank.example asks to save a file"), std::string::npos);
+  EXPECT_NE(printed.find("https://bank.example says:"), std::string::npos);
+}
+
+TEST_F(TerminalWebDialogsTest, ALocalCallerSeesNoOriginLine) {
+  TerminalDialogHost& host = Host("c\n");
+  EXPECT_EQ(host.ChooseCertificate(OneCandidate()).action, ChooserAnswer::Action::kCancel);
+  EXPECT_EQ(Printed().find("asks to"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace quillmark::platform::ui
