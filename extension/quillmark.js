@@ -29,7 +29,7 @@ const MEMBERS = /*@MEMBERS@*/[];
 
 const MARKER = 'quillmark-v1';
 // How long connect() waits for the extension's content script to answer.
-const EXTENSION_WAIT_MS = 3000;
+const EXTENSION_WAIT_MS = 5000;
 const S_FALSE = 1;
 
 class QuillmarkError extends Error {

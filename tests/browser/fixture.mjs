@@ -143,7 +143,12 @@ exec ${q(host)} "$@" 2>>${q(path.join(this.root, 'host-stderr.log'))}
       manifest.allowed_origins = [`chrome-extension://${this.extensionId}/`];
     }
     fs.mkdirSync(dir, {recursive: true});
-    fs.writeFileSync(path.join(dir, `${HOST_NAME}.json`), JSON.stringify(manifest));
+    this.manifestFile = path.join(dir, `${HOST_NAME}.json`);
+    fs.writeFileSync(this.manifestFile, JSON.stringify(manifest));
+  }
+
+  manifestPath() {
+    return this.manifestFile;
   }
 
   // The dialog answers of the next host process, one per line.

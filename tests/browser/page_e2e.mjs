@@ -92,6 +92,18 @@ describe('connecting', () => {
     await other.close();
   });
 
+  test('without an installed host, connect() says the host could not be started', async () => {
+    const manifest = world.manifestPath();
+    fs.renameSync(manifest, manifest + '.away');
+    try {
+      const r = await run(bank, `await Quillmark.connect(); return 'connected';`);
+      assert.equal(r.reason, 'host', JSON.stringify(r));
+      assert.match(r.thrown, /could not be started/);
+    } finally {
+      fs.renameSync(manifest + '.away', manifest);
+    }
+  });
+
   test('a page that is not a secure context is refused by quillmark.js', async () => {
     const page = await world.open(world.origins.insecure);
     const r = await run(page, `await Quillmark.connect(); return "connected";`);
