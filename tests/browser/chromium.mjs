@@ -84,10 +84,14 @@ export class Chromium {
       env: Object.assign({}, process.env, options.env || {}),
     });
     const browser = new Chromium(child);
+    let timer;
     const started = await Promise.race([
       browser.send('Browser.getVersion').then(() => true, () => false),
-      new Promise((r) => setTimeout(() => r(false), 30000)),
+      new Promise((r) => {
+        timer = setTimeout(() => r(false), 30000);
+      }),
     ]);
+    clearTimeout(timer);
     if (!started) {
       const why = browser.stderr.slice(-2000);
       child.kill('SIGKILL');
