@@ -2,9 +2,10 @@
 # make test    the whole suite, built with AddressSanitizer and UBSan, run by CTest
 # make demo    the main job on a demonstration store
 # make bench   benchmarks (release, medians of 3), results in build/bench.json, pairs compared
+# make extension  the browser extension (build/extension/chromium, firefox, zips) and quillmark.js
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps build test demo bench format clean
+.PHONY: all deps build test demo bench extension format clean
 
 all: build
 
@@ -28,8 +29,14 @@ demo: build
 bench: build
 	./build/quillmark_bench --benchmark_repetitions=3 --benchmark_display_aggregates_only=true \
 	  --benchmark_out=build/bench.json --benchmark_out_format=json
+	@if command -v node >/dev/null; then node bench/page_roundtrip.mjs build build/bench.json; \
+	 else echo "node not found: page round trips not measured"; fi
 	@if command -v python3 >/dev/null; then python3 bench/compare.py build/bench.json; \
 	 else echo "python3 not found: see build/bench.json for the results"; fi
+
+extension: deps
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DQM_BUILD_TESTS=OFF -DQM_BUILD_BENCH=ON >/dev/null
+	cmake --build build -j $(JOBS) --target quillmark-extension
 
 format:
 	find src tests bench -name '*.cc' -o -name '*.h' | xargs clang-format -i

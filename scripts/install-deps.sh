@@ -4,7 +4,12 @@
 set -euo pipefail
 
 packages=(g++ make cmake pkg-config libssl-dev zlib1g-dev libgtest-dev libgmock-dev
-          libbenchmark-dev openssl gzip python3)
+          libbenchmark-dev openssl gzip python3
+          chromium firefox-esr)  # the browser tests; the page round-trip benchmark
+
+# The browser tests and the extension build's checks run on Node.js (18 or
+# later, for node:test); a node already on the PATH will do.
+command -v node >/dev/null 2>&1 || packages+=(nodejs)
 
 missing=()
 for p in "${packages[@]}"; do
