@@ -24,6 +24,7 @@
 #include "host/admission.h"
 #include "host/chunking.h"
 #include "host/framing.h"
+#include "platform/os/process_guard.h"
 #include "platform/ui/dialog_factory.h"
 
 namespace quillmark::host {
@@ -73,6 +74,8 @@ void UseDialogHostFromEnvironment() {
 }
 
 int Serve() {
+  // The control holds private keys and PINs in memory: no core file may keep them.
+  platform::DisableCoreDumps();
   std::string message;
   FrameStatus status = ReadFrame(stdin, kMaxHelloSize, &message);
   if (status == FrameStatus::kEnd) return 0;
