@@ -24,6 +24,7 @@
 #include "host/admission.h"
 #include "host/chunking.h"
 #include "host/framing.h"
+#include "platform/os/home.h"
 #include "platform/os/process_guard.h"
 #include "platform/ui/dialog_factory.h"
 
@@ -80,6 +81,21 @@ int Serve() {
   FrameStatus status = ReadFrame(stdin, kMaxHelloSize, &message);
   if (status == FrameStatus::kEnd) return 0;
   if (status != FrameStatus::kMessage) return EndOnBadFrame(status, /*hello=*/true);
+
+  // A home folder others may write is refused before anything is read from
+  // it. The page learns only that; the reason, with its path, goes to the log.
+  if (std::string problem = platform::HomeFolderProblem(); !problem.empty()) {
+    Log(problem);
+    json::Writer w;
+    w.BeginObject();
+    w.Key("error");
+    w.StringUtf8("Quillmark cannot use its home folder on this computer (its log says why)");
+    w.Key("refused");
+    w.StringUtf8("home");
+    w.EndObject();
+    WriteFrame(stdout, w.Take());
+    return 1;
+  }
 
   UseDialogHostFromEnvironment();
   platform::ui::DialogHost& dialogs = platform::ui::CurrentDialogHost();

@@ -1,6 +1,7 @@
 // quillmark-host's admission of an origin: the origin rules, the consent
 // dialog and the decisions kept in origins.json and the system-wide file.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <string>
 #include <vector>
@@ -98,6 +99,17 @@ TEST_F(HostConsentTest, WithoutDialogsNothingIsServedOrRemembered) {
   json::Value answer = host.Ask(Hello("https://bank.example"));
   EXPECT_EQ(Text(answer, u"refused"), "denied");
   EXPECT_EQ(host.Wait(), 1);
+  EXPECT_EQ(UserFile(), "");
+}
+
+TEST_F(HostConsentTest, AHomeOthersMayWriteIsRefusedWithoutItsPath) {
+  ASSERT_EQ(::chmod(home_.path().c_str(), 0777), 0);
+  int status = 0;
+  json::Value answer = Connect(Hello("https://bank.example"), "always\n", &status);
+  ::chmod(home_.path().c_str(), 0700);
+  EXPECT_EQ(Text(answer, u"refused"), "home");
+  EXPECT_EQ(Text(answer, u"error").find(home_.path()), std::string::npos);
+  EXPECT_EQ(status, 1);
   EXPECT_EQ(UserFile(), "");
 }
 
