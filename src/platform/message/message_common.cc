@@ -4,6 +4,7 @@
 #include <openssl/objects.h>
 
 #include <limits>
+#include <vector>
 
 #include "platform/keys/hash.h"
 #include "platform/keys/key_provider.h"
@@ -24,6 +25,32 @@ constexpr ContentCipher kContentCiphers[] = {
     {kOidSm4, "SM4-CBC", false, true, 16},
     {kOidSm4Cbc, "SM4-CBC", false, true, 16},
 };
+
+// Decodes a SignedData whose certificates come from the cache: the message
+// without them through OpenSSL, then each one by its bytes. False when the
+// message has no such simple form or any part fails to decode, so that the
+// whole message goes through OpenSSL and fails (or not) exactly as it would.
+bool DecodeWithCachedCertificates(ByteSpan der, ossl::Pkcs7Ptr* out) {
+  Bytes rest;
+  std::vector<ByteSpan> cert_ders;
+  if (!SplitCertificates(der, &rest, &cert_ders)) return false;
+  const unsigned char* p = rest.data();
+  ossl::Pkcs7Ptr p7(d2i_PKCS7(nullptr, &p, static_cast<long>(rest.size())));
+  if (p7 == nullptr || p != rest.data() + rest.size() || !PKCS7_type_is_signed(p7.get()) ||
+      p7->d.sign == nullptr || p7->d.sign->cert != nullptr) {
+    return false;
+  }
+  ossl::X509StackPtr certs(sk_X509_new_null());
+  if (certs == nullptr) return false;
+  for (ByteSpan cert_der : cert_ders) {
+    ossl::X509Ptr x = DecodeCachedCertificate(cert_der);
+    if (x == nullptr || sk_X509_push(certs.get(), x.get()) <= 0) return false;
+    x.release();  // owned by |certs| now
+  }
+  p7->d.sign->cert = certs.release();
+  *out = std::move(p7);
+  return true;
+}
 
 }  // namespace
 
@@ -51,6 +78,7 @@ std::uint32_t DecodeMessage(ByteSpan der, ossl::Pkcs7Ptr* out) {
     return kCryptEOssError;
   }
   if (std::uint32_t e = CheckMessageShape(der)) return e;
+  if (DecodeWithCachedCertificates(der, out)) return 0;
   const unsigned char* p = der.data();
   ossl::Pkcs7Ptr p7(d2i_PKCS7(nullptr, &p, static_cast<long>(der.size())));
   if (p7 == nullptr || p != der.data() + der.size()) return kCryptEOssError;

@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "common/bytes.h"
 #include "platform/message/message.h"
@@ -44,6 +45,17 @@ inline constexpr std::size_t kMaxMessageItems = 100;
 // message (signed, enveloped, digested or encrypted) instead of data; 0
 // otherwise. Nothing else about the message is checked.
 std::uint32_t CheckMessageShape(ByteSpan der);
+
+// For a definite-length SignedData that carries a certificates field whose
+// items are all definite-length sequences: |rest| receives the same message
+// without that field and |certs| each item's bytes, in order. False (and
+// nothing promised about the outputs) for any other message.
+bool SplitCertificates(ByteSpan der, Bytes* rest, std::vector<ByteSpan>* certs);
+
+// A parsed certificate for |der|, shared with earlier calls that gave the
+// same bytes (a bounded, thread-safe cache of recent ones); null when |der|
+// is not exactly one certificate. Failures are not remembered.
+ossl::X509Ptr DecodeCachedCertificate(ByteSpan der);
 
 // The whole of |der| as one PKCS#7 ContentInfo (BER accepted); kCryptEOssError
 // when it is not one, or when CheckMessageShape refuses it (checked first,

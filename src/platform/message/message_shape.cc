@@ -3,6 +3,7 @@
 // wraps another message inside itself.
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "platform/message/message_internal.h"
 #include "platform/os/last_error.h"
@@ -171,6 +172,23 @@ std::uint32_t CheckSignedFields(const Element& body, bool with_recipients) {
   return 0;
 }
 
+// Appends a definite-length header for |tag| and |length| in its shortest form.
+void AppendHeader(std::uint8_t tag, std::size_t length, Bytes* out) {
+  out->push_back(tag);
+  if (length < 0x80) {
+    out->push_back(static_cast<std::uint8_t>(length));
+    return;
+  }
+  std::uint8_t octets[sizeof(std::size_t)];
+  std::size_t n = 0;
+  for (std::size_t rest = length; rest != 0; rest >>= 8) octets[n++] = rest & 0xFF;
+  out->push_back(static_cast<std::uint8_t>(0x80 | n));
+  while (n > 0) out->push_back(octets[--n]);
+}
+
+// A value of one identifier octet and a definite length.
+bool IsPlainDefinite(const Element& e) { return !e.indefinite && (e.tag & 0x1F) != 0x1F; }
+
 }  // namespace
 
 std::uint32_t CheckMessageShape(ByteSpan der) {
@@ -191,6 +209,65 @@ std::uint32_t CheckMessageShape(ByteSpan der) {
   Children inside(explicit_content);
   if (!inside.Next(&body) || body.tag != kSequence) return kCryptEOssError;
   return CheckSignedFields(body, type == kTypeSignedAndEnveloped);
+}
+
+}  // namespace quillmark::platform::msg
+
+namespace quillmark::platform::msg {
+
+bool SplitCertificates(ByteSpan der, Bytes* rest, std::vector<ByteSpan>* certs) {
+  Element content_info;
+  if (!ReadHeader(der, &content_info) || !IsPlainDefinite(content_info) ||
+      content_info.header + content_info.content.size() != der.size()) {
+    return false;
+  }
+  int type = 0;
+  if (!ContentType(content_info, &type) || type != kTypeSigned) return false;
+  Children fields(content_info);
+  Element oid, explicit_content, body;
+  if (!fields.Next(&oid) || !fields.Next(&explicit_content) || !fields.AtEnd() ||
+      explicit_content.tag != kContext0 || !IsPlainDefinite(explicit_content)) {
+    return false;
+  }
+  Children inside(explicit_content);
+  if (!inside.Next(&body) || !inside.AtEnd() || body.tag != kSequence || !IsPlainDefinite(body)) {
+    return false;
+  }
+  // version, digestAlgorithms, contentInfo, then the certificates.
+  Children signed_fields(body);
+  Element field;
+  for (int i = 0; i < 4; ++i) {
+    if (!signed_fields.Next(&field)) return false;
+  }
+  if (field.tag != kContext0 || !IsPlainDefinite(field)) return false;
+  certs->clear();
+  Children items(field);
+  while (!items.AtEnd()) {
+    Element cert;
+    if (!items.Next(&cert) || cert.tag != kSequence || !IsPlainDefinite(cert)) return false;
+    certs->push_back(
+        ByteSpan(cert.content.data() - cert.header, cert.header + cert.content.size()));
+  }
+
+  // The same three enclosing values around the body without that field.
+  const std::uint8_t* cut = field.content.data() - field.header;
+  const std::uint8_t* cut_end = field.content.data() + field.content.size();
+  const std::uint8_t* body_end = body.content.data() + body.content.size();
+  const std::size_t body_length = body.content.size() - (cut_end - cut);
+  Bytes inner;
+  AppendHeader(kSequence, body_length, &inner);
+  Bytes wrapped;
+  AppendHeader(kContext0, inner.size() + body_length, &wrapped);
+  const std::size_t oid_size = oid.header + oid.content.size();
+  rest->clear();
+  AppendHeader(kSequence, oid_size + wrapped.size() + inner.size() + body_length, rest);
+  rest->insert(rest->end(), oid.content.data() - oid.header,
+               oid.content.data() + oid.content.size());
+  rest->insert(rest->end(), wrapped.begin(), wrapped.end());
+  rest->insert(rest->end(), inner.begin(), inner.end());
+  rest->insert(rest->end(), body.content.data(), cut);
+  rest->insert(rest->end(), cut_end, body_end);
+  return true;
 }
 
 }  // namespace quillmark::platform::msg
