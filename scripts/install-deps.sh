@@ -5,7 +5,9 @@ set -euo pipefail
 
 packages=(g++ make cmake pkg-config libssl-dev zlib1g-dev libgtest-dev libgmock-dev
           libbenchmark-dev openssl gzip python3
-          chromium firefox-esr)  # the browser tests; the page round-trip benchmark
+          chromium firefox-esr   # the browser tests; the page round-trip benchmark
+          softhsm2 p11-kit libp11-kit-dev  # hardware tokens: PKCS#11 headers, a software token for tests
+          qt6-base-dev xvfb xauth fonts-noto-cjk)  # the desktop dialogs and their screenshots
 
 # The browser tests and the extension build's checks run on Node.js (18 or
 # later, for node:test); a node already on the PATH will do.
