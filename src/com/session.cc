@@ -119,6 +119,7 @@ void WriteChooserFields(const DialogReport& r, json::Writer* w) {
 //   {"kind":"message","text","caption","answer"}
 //   {"kind":"consent","answer"}
 //   {"kind":"confirm","action","text","files":[...],"answer"}
+//   {"kind":"pin","label","triesLeft","passphrase","answer":"pin"|"cancel"}
 // with "origin" before "answer" when a web page asked.
 void AppendDialogReport(const DialogReport& r, json::Writer* w) {
   w->BeginObject();
@@ -148,6 +149,13 @@ void AppendDialogReport(const DialogReport& r, json::Writer* w) {
       WriteStringField("action", r.action, w);
       WriteStringField("text", r.text, w);
       WriteStringArray("files", r.files, w);
+      break;
+    case DialogKind::kPin:
+      WriteStringField("label", r.label, w);
+      w->Key("triesLeft");
+      w->Int(r.tries_left);
+      w->Key("passphrase");
+      w->Bool(r.passphrase);
       break;
   }
   if (!r.origin.empty()) WriteStringField("origin", r.origin, w);

@@ -57,6 +57,17 @@ bool ReadPasswordFromFd(int fd, std::string* password) {
   return ReadLine(fd, password);
 }
 
+bool ReadSecretLine(int fd, std::string* secret) {
+  if (fd < 0) return false;
+  struct termios saved;
+  if (::isatty(fd) != 1 || ::tcgetattr(fd, &saved) != 0) return ReadLine(fd, secret);
+  struct termios quiet = saved;
+  quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+  bool ok = ::tcsetattr(fd, TCSAFLUSH, &quiet) == 0 && ReadLine(fd, secret);
+  ::tcsetattr(fd, TCSAFLUSH, &saved);
+  return ok;
+}
+
 bool StdinIsTerminal() { return ::isatty(STDIN_FILENO) == 1; }
 
 bool PromptPassword(const char* prompt, std::string* password) {

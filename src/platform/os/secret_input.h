@@ -19,6 +19,10 @@ void WipeSecret(Bytes* bytes);
 // descriptor cannot be read or the password is longer.
 bool ReadPasswordFromFd(int fd, std::string* password);
 
+// Reads one line from |fd| as ReadPasswordFromFd does, with echo turned off
+// while it reads when |fd| is a terminal.
+bool ReadSecretLine(int fd, std::string* secret);
+
 // Whether standard input is a terminal.
 bool StdinIsTerminal();
 

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "common/unicode.h"
+#include "platform/os/secret_input.h"
 
 namespace quillmark::platform::ui {
 
@@ -95,6 +96,8 @@ std::string_view DialogKindName(DialogKind kind) {
       return "consent";
     case DialogKind::kConfirm:
       return "confirm";
+    case DialogKind::kPin:
+      return "pin";
   }
   return "message";
 }
@@ -321,6 +324,28 @@ bool DialogHost::ConfirmKeyUse() {
   }
 }
 
+PinAnswer DialogHost::AskPin(const PinRequest& request) {
+  try {
+    PinReply reply = AskPinEntry(request);
+    DialogReport report;
+    report.kind = DialogKind::kPin;
+    report.label = request.label;
+    report.tries_left = request.tries_left;
+    report.passphrase = request.passphrase;
+    // An answer that does not fit is not echoed: it may hold a mistyped PIN.
+    report.taken_as_cancel = !reply.unfit.empty();
+    if (!reply.unfit.empty() || !reply.answer.entered || reply.answer.pin.empty()) {
+      WipeSecret(&reply.answer.pin);
+      reply.answer.entered = false;
+    }
+    report.answer = reply.answer.entered ? u"pin" : u"cancel";
+    Record(std::move(report));
+    return std::move(reply.answer);
+  } catch (const std::bad_alloc&) {
+    return PinAnswer{};
+  }
+}
+
 void DialogHost::Record(DialogReport report) {
   if (report.origin.empty()) report.origin = caller_origin_;
   reports_.push_back(std::move(report));
@@ -343,5 +368,7 @@ void NoDialogHost::AskMessage(const MessageRequest&) {}
 DialogHost::ConsentReply NoDialogHost::AskConsent(const ConsentRequest&) { return {}; }
 
 DialogHost::KeyUseReply NoDialogHost::AskKeyUse(const KeyUseRequest&) { return {}; }
+
+DialogHost::PinReply NoDialogHost::AskPinEntry(const PinRequest&) { return {}; }
 
 }  // namespace quillmark::platform::ui

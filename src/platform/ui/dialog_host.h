@@ -2,7 +2,8 @@
 // dialogs and message boxes, behind one interface with several hosts (a
 // script, the terminal, nothing at all, later a desktop window). For a page
 // in a browser there are two more: the consent to serve its origin, and the
-// confirmation before a private key is used on its behalf.
+// confirmation before a private key is used on its behalf. Keys on a token,
+// and software keys kept encrypted, ask for their PIN or passphrase.
 //
 // A host only shows and asks; what the answers mean is the caller's. The
 // chooser in particular is asked again and again by its caller until the
@@ -53,9 +54,9 @@
 
 namespace quillmark::platform::ui {
 
-enum class DialogKind { kChooser, kOpen, kSave, kMessage, kConsent, kConfirm };
+enum class DialogKind { kChooser, kOpen, kSave, kMessage, kConsent, kConfirm, kPin };
 
-// "chooser", "open", "save", "message", "consent", "confirm".
+// "chooser", "open", "save", "message", "consent", "confirm", "pin".
 std::string_view DialogKindName(DialogKind kind);
 
 // One candidate certificate in the chooser.
@@ -91,7 +92,7 @@ struct ChooserAnswer {
 
 struct OpenFileRequest {
   std::u16string title;
-  std::u16string filter;        // e.g. u"*.*"
+  std::u16string filter;             // e.g. u"*.*"
   std::u16string initial_path = {};  // preset in the file-name box; may be empty
 };
 
@@ -141,7 +142,19 @@ struct KeyUseRequest {
   KeyUseSubject subject;
 };
 
-// What one dialog showed and the answer it got.
+// The PIN of a token, or the passphrase of a software key kept encrypted.
+struct PinRequest {
+  std::u16string label;     // the token's label, or the name of the key
+  int tries_left = -1;      // before the PIN locks; -1 when the token does not say
+  bool passphrase = false;  // a software key's passphrase rather than a token PIN
+};
+
+struct PinAnswer {
+  bool entered = false;  // false: cancelled (or no way to ask)
+  std::string pin;       // UTF-8; the caller wipes it (WipeSecret) once used
+};
+
+// What one dialog showed and the answer it got. A PIN never appears here.
 struct DialogReport {
   DialogKind kind = DialogKind::kMessage;
   std::u16string title;                   // chooser, open, save
@@ -158,8 +171,12 @@ struct DialogReport {
   std::u16string origin;                  // every kind, when a web page asked
   std::u16string action;                  // confirm
   std::vector<std::u16string> files;      // confirm (text holds the text to be signed)
+  std::u16string label;                   // pin
+  int tries_left = -1;                    // pin
+  bool passphrase = false;                // pin
   // "choose 1", "cancel", "view", "view 1", "sort 2", "open /tmp/x",
-  // "save /tmp/y.cry", "error", "ok", "allow", "always", "deny", "confirm"; for an answer that did
+  // "save /tmp/y.cry", "error", "ok", "allow", "always", "deny", "confirm", "pin" (the PIN
+  // itself is never kept); for an answer that did
   // not fit the dialog, the answer as it was given.
   std::u16string answer;
   bool taken_as_cancel = false;  // the answer did not fit and counted as Cancel
@@ -178,6 +195,8 @@ class DialogHost {
   FileAnswer SaveFile(const SaveFileRequest& request);
   int MessageBox(const MessageRequest& request);  // always kIdOk
   ConsentAnswer AskOriginConsent(const ConsentRequest& request);
+  // Asks for a PIN or passphrase; an empty entry counts as Cancel.
+  PinAnswer AskPin(const PinRequest& request);
 
   // The web page this host serves; empty (the default) for a local caller.
   void SetCallerOrigin(std::u16string origin) { caller_origin_ = std::move(origin); }
@@ -226,6 +245,12 @@ class DialogHost {
   };
   virtual ConsentReply AskConsent(const ConsentRequest& request) = 0;
   virtual KeyUseReply AskKeyUse(const KeyUseRequest& request) = 0;
+  // PIN entry; the origin, when there is one, is caller_origin().
+  struct PinReply {
+    PinAnswer answer;
+    std::u16string unfit;
+  };
+  virtual PinReply AskPinEntry(const PinRequest& request) = 0;
 
  private:
   void Record(DialogReport report);
@@ -246,6 +271,7 @@ class NoDialogHost : public DialogHost {
   void AskMessage(const MessageRequest& request) override;
   ConsentReply AskConsent(const ConsentRequest& request) override;
   KeyUseReply AskKeyUse(const KeyUseRequest& request) override;
+  PinReply AskPinEntry(const PinRequest& request) override;
 };
 
 }  // namespace quillmark::platform::ui

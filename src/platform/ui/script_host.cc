@@ -132,6 +132,19 @@ DialogHost::KeyUseReply ScriptDialogHost::AskKeyUse(const KeyUseRequest&) {
   return reply;
 }
 
+DialogHost::PinReply ScriptDialogHost::AskPinEntry(const PinRequest&) {
+  PinReply reply;
+  std::u16string line, word, rest;
+  if (!Next(&line, &word, &rest)) return reply;
+  if (word == u"pin" && !rest.empty()) {
+    reply.answer.entered = true;
+    reply.answer.pin = Utf16ToUtf8Lossy(rest);
+  } else if (!(word == u"cancel" && rest.empty())) {
+    reply.unfit = u"unfit";
+  }
+  return reply;
+}
+
 void ScriptDialogHost::AskMessage(const MessageRequest&) {
   if (next_ < lines_.size() && lines_[next_] == u"ok") ++next_;
 }

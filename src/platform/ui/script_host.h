@@ -15,6 +15,7 @@
 //   always        consent: allow, and remember it
 //   deny          consent: refuse, and remember it
 //   confirm       key-use confirmation: go on (any other line cancels)
+//   pin TEXT      PIN or passphrase entry: TEXT (blanks around it are dropped)
 //
 // Blank lines and lines starting with '#' are skipped; leading and trailing
 // blanks are ignored. When the script is exhausted every dialog is
@@ -56,6 +57,7 @@ class ScriptDialogHost : public DialogHost {
   void AskMessage(const MessageRequest& request) override;
   ConsentReply AskConsent(const ConsentRequest& request) override;
   KeyUseReply AskKeyUse(const KeyUseRequest& request) override;
+  PinReply AskPinEntry(const PinRequest& request) override;
 
  private:
   // The next answer split into its word and the rest; false when exhausted.

@@ -9,6 +9,7 @@
 #include "common/trim.h"
 #include "common/unicode.h"
 #include "platform/os/files.h"
+#include "platform/os/secret_input.h"
 #include "platform/ui/terminal_text.h"
 
 namespace quillmark::platform::ui {
@@ -282,6 +283,29 @@ DialogHost::KeyUseReply TerminalDialogHost::AskKeyUse(const KeyUseRequest& reque
   if (!ReadLine(&line)) return reply;
   std::string word(Trim(line));
   reply.confirmed = word == "y" || word == "yes" || word == "sign";
+  return reply;
+}
+
+DialogHost::PinReply TerminalDialogHost::AskPinEntry(const PinRequest& request) {
+  PinReply reply;
+  if (!available()) return reply;
+  Print("\n");
+  if (!caller_origin().empty()) Print(caller_origin() + u" asks to use your key\n");
+  Print(request.passphrase ? "Passphrase for " : "PIN for ");
+  Print(request.label);
+  if (request.tries_left >= 0) {
+    Print(" (" + std::to_string(request.tries_left) +
+          (request.tries_left == 1 ? " try left)" : " tries left)"));
+  }
+  Print(": ");
+  std::string pin;
+  if (!ReadSecretLine(in_fd_, &pin)) {
+    WipeSecret(&pin);
+    return reply;
+  }
+  Print("\n");
+  reply.answer.entered = !pin.empty();
+  reply.answer.pin = std::move(pin);
   return reply;
 }
 

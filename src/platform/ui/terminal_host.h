@@ -14,6 +14,8 @@
 //             denies, an empty line cancels
 //   key use   the origin and what is to be signed; "y" or "sign" goes on,
 //             anything else cancels
+//   PIN       the token's label (or the key's name) and the tries left; the
+//             PIN is read without echo; an empty line cancels
 // An Open dialog with a preset path takes it on an empty line ("-" cancels).
 // With a caller origin, every dialog first names it.
 //
@@ -51,6 +53,7 @@ class TerminalDialogHost : public DialogHost {
   void AskMessage(const MessageRequest& request) override;
   ConsentReply AskConsent(const ConsentRequest& request) override;
   KeyUseReply AskKeyUse(const KeyUseRequest& request) override;
+  PinReply AskPinEntry(const PinRequest& request) override;
 
  private:
   bool available() const { return in_fd_ >= 0 && out_fd_ >= 0; }

@@ -1,6 +1,7 @@
 // The dialogs of a web caller: the origin consent, the key-use confirmation
 // with its once-per-call rule, the preset path of the Open dialog, and the
-// origin on every report; through the script and terminal hosts.
+// origin on every report; PIN entry, whose answer never reaches a report;
+// through the script and terminal hosts.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -211,6 +212,52 @@ TEST_F(TerminalWebDialogsTest, ALocalCallerSeesNoOriginLine) {
   TerminalDialogHost& host = Host("c\n");
   EXPECT_EQ(host.ChooseCertificate(OneCandidate()).action, ChooserAnswer::Action::kCancel);
   EXPECT_EQ(Printed().find("asks to"), std::string::npos);
+}
+
+TEST(PinEntryTest, TheScriptGivesThePinButTheReportNeverHoldsIt) {
+  ScriptDialogHost host("pin 12 34\ncancel\npim 5678\n");
+  host.SetCallerOrigin(u"https://bank.example");
+  PinAnswer a = host.AskPin({u"Alice's token", 3, false});
+  EXPECT_TRUE(a.entered);
+  EXPECT_EQ(a.pin, "12 34");
+  EXPECT_FALSE(host.AskPin({u"Alice's token", 2, false}).entered);
+  PinAnswer typo = host.AskPin({u"key", -1, true});
+  EXPECT_FALSE(typo.entered);
+  EXPECT_TRUE(typo.pin.empty());
+  EXPECT_FALSE(host.AskPin({u"key", -1, true}).entered) << "an exhausted script cancels";
+  std::vector<DialogReport> reports = host.TakeReports();
+  ASSERT_EQ(reports.size(), 4u);
+  EXPECT_EQ(reports[0].kind, DialogKind::kPin);
+  EXPECT_EQ(reports[0].label, u"Alice's token");
+  EXPECT_EQ(reports[0].tries_left, 3);
+  EXPECT_EQ(reports[0].origin, u"https://bank.example");
+  EXPECT_EQ(reports[0].answer, u"pin");
+  EXPECT_EQ(reports[1].answer, u"cancel");
+  EXPECT_EQ(reports[2].answer, u"cancel") << "a line that does not fit is not echoed";
+  EXPECT_TRUE(reports[2].taken_as_cancel);
+  EXPECT_TRUE(reports[2].passphrase);
+  for (const DialogReport& r : reports) {
+    EXPECT_EQ(r.answer.find(u"12 34"), std::u16string::npos);
+    EXPECT_EQ(r.answer.find(u"5678"), std::u16string::npos);
+  }
+}
+
+TEST(PinEntryTest, NoDialogHostCancels) {
+  NoDialogHost host;
+  EXPECT_FALSE(host.AskPin({u"token", 3, false}).entered);
+}
+
+TEST_F(TerminalWebDialogsTest, PinEntryShowsTheLabelAndTriesLeftButNotThePin) {
+  TerminalDialogHost& host = Host("s3cret\n\n");
+  host.SetCallerOrigin(u"https://bank.example");
+  PinAnswer a = host.AskPin({u"Bank token", 1, false});
+  EXPECT_TRUE(a.entered);
+  EXPECT_EQ(a.pin, "s3cret");
+  EXPECT_FALSE(host.AskPin({u"Bank token", 0, false}).entered) << "an empty line cancels";
+  std::string printed = Printed();
+  EXPECT_NE(printed.find("https://bank.example asks to use your key"), std::string::npos);
+  EXPECT_NE(printed.find("PIN for Bank token (1 try left)"), std::string::npos);
+  EXPECT_EQ(printed.find("s3cret"), std::string::npos);
 }
 
 }  // namespace
