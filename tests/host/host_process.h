@@ -22,6 +22,7 @@
 
 #include "common/json.h"
 #include "common/unicode.h"
+#include "support/child_process.h"
 
 namespace quillmark::testing {
 
@@ -34,25 +35,10 @@ class HostProcess {
     env.emplace("QUILLMARK_SYSTEM_ORIGINS", "/nonexistent/quillmark-origins.json");
     env.emplace("QUILLMARK_UI", "none");
     ::signal(SIGPIPE, SIG_IGN);  // a host that has exited must not end the test
-    int in[2], out[2];
-    if (::pipe(in) != 0 || ::pipe(out) != 0) std::abort();
-    pid_ = ::fork();
-    if (pid_ < 0) std::abort();
-    if (pid_ == 0) {
-      ::dup2(in[0], 0);
-      ::dup2(out[1], 1);
-      ::close(in[0]);
-      ::close(in[1]);
-      ::close(out[0]);
-      ::close(out[1]);
-      for (const auto& [name, value] : env) ::setenv(name.c_str(), value.c_str(), 1);
-      ::execl(QM_HOST_PATH, QM_HOST_PATH, "chrome-extension://test/", static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-    ::close(in[0]);
-    ::close(out[1]);
-    to_host_ = in[1];
-    from_host_ = out[0];
+    ChildPipes child = SpawnWithPipes({QM_HOST_PATH, "chrome-extension://test/"}, env);
+    pid_ = child.pid;
+    to_host_ = child.to_child;
+    from_host_ = child.from_child;
   }
   ~HostProcess() {
     CloseInput();

@@ -6,29 +6,16 @@
 
 #include <cstdlib>
 
+#include "support/child_process.h"
+
 namespace quillmark::testing {
 
 LiveSession::LiveSession(const std::string& home, const std::string& ui_script) {
-  int in[2], out[2];
-  if (::pipe(in) != 0 || ::pipe(out) != 0) std::abort();
-  pid_ = ::fork();
-  if (pid_ < 0) std::abort();
-  if (pid_ == 0) {
-    ::dup2(in[0], 0);
-    ::dup2(out[1], 1);
-    ::close(in[0]);
-    ::close(in[1]);
-    ::close(out[0]);
-    ::close(out[1]);
-    std::string ui = ui_script.empty() ? "none" : "script:" + ui_script;
-    ::execl(QM_CLI_PATH, QM_CLI_PATH, "session", "--home", home.c_str(), "--ui", ui.c_str(),
-            static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
-  ::close(in[0]);
-  ::close(out[1]);
-  to_child_ = ::fdopen(in[1], "w");
-  from_child_ = ::fdopen(out[0], "r");
+  const std::string ui = ui_script.empty() ? "none" : "script:" + ui_script;
+  ChildPipes child = SpawnWithPipes({QM_CLI_PATH, "session", "--home", home, "--ui", ui});
+  pid_ = child.pid;
+  to_child_ = ::fdopen(child.to_child, "w");
+  from_child_ = ::fdopen(child.from_child, "r");
   if (to_child_ == nullptr || from_child_ == nullptr) std::abort();
 }
 
