@@ -117,6 +117,10 @@ TEST_F(SignMessageTest, LargeContentSurvivesTheCallsThatTakeItsBuffers) {
 
   Bytes given = data;
   Bytes text;
+  EXPECT_EQ(SignMessage(std::move(given), {.dn = u"CN=Nobody", .server_mode = true}, {}, {}, &text,
+                        nullptr),
+            kErrCertNotFound);
+  EXPECT_TRUE(given == data) << "kept when nothing was signed";
   ASSERT_EQ(SignMessage(std::move(given), {.dn = u"CN=Li Si", .server_mode = true}, {}, {}, &text,
                         nullptr),
             kOk);
