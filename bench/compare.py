@@ -7,10 +7,13 @@ Usage: bench/compare.py [build/bench.json]
 With repetitions the median of each benchmark is used, otherwise its one
 run. CPU time is compared, except for pairs marked "real" (round trips
 through other processes, where only wall-clock time means anything). A ratio is ours / baseline (lower is better);
-a target of 0.50 means "at least twice as fast". Exit status 0 unless the
+a target of 0.50 means "at least twice as fast". The large-content
+benchmarks' peak_ratio counters (peak memory over the payload) follow,
+each beside its bare run's and against its target. Exit status 0 unless the
 file cannot be read; a missed target is reported, not fatal.
 """
 import json
+import re
 import sys
 
 # (ours, baseline, target time ratio or None when only informative[, "real"])
@@ -28,7 +31,25 @@ PAIRS = [
     ("BM_QMAdvanceAttachedSign/1024", "BM_OpenSSLPkcs7Sign/1024", None),
     ("BM_QMAdvanceAttachedVerify/1024", "BM_OpenSSLPkcs7Verify/1024", None),
     ("BM_PageRoundTrip", "BM_EchoHostRoundTrip", 1.50, "real"),
+    ("BM_LargeFileSign/52428800", "BM_BareSign/52428800", 1.30),
+    ("BM_LargeFileVerify/52428800", "BM_BareVerify/52428800", 1.30),
+    ("BM_LargeTextSign/209715200", "BM_BareSign/209715200", 1.30),
+    ("BM_LargeTextVerify/209715200", "BM_BareVerify/209715200", 1.30),
 ]
+
+# (benchmark, most peak memory per payload byte): the counter peak_ratio the
+# large-content benchmarks report, printed beside the bare run's own.
+PEAK_RATIOS = [
+    ("BM_LargeFileSign/52428800", "BM_BareSign/52428800", 4.0),
+    ("BM_LargeFileVerify/52428800", "BM_BareVerify/52428800", 4.0),
+    ("BM_LargeTextSign/209715200", "BM_BareSign/209715200", 4.0),
+    ("BM_LargeTextVerify/209715200", "BM_BareVerify/209715200", 4.0),
+]
+
+
+def run_name(b):
+    """The benchmark's name without a fixed iteration count ("/iterations:2")."""
+    return re.sub(r"/iterations:\d+$", "", b.get("run_name", b["name"]))
 
 
 def cpu_times(report, field="cpu_time"):
@@ -41,9 +62,24 @@ def cpu_times(report, field="cpu_time"):
         t = b[field] * scale[b.get("time_unit", "ns")]
         if b.get("run_type") == "aggregate":
             if b.get("aggregate_name") == "median":
-                median[b["run_name"]] = t
+                median[run_name(b)] = t
         else:
-            single.setdefault(b.get("run_name", b["name"]), t)
+            single.setdefault(run_name(b), t)
+    single.update(median)
+    return single
+
+
+def counters(report, name):
+    """Benchmark name -> value of the counter |name| (median when repeated)."""
+    single, median = {}, {}
+    for b in report.get("benchmarks", []):
+        if b.get("error_occurred") or name not in b:
+            continue
+        if b.get("run_type") == "aggregate":
+            if b.get("aggregate_name") == "median":
+                median[run_name(b)] = b[name]
+        else:
+            single.setdefault(run_name(b), b[name])
     single.update(median)
     return single
 
@@ -68,6 +104,16 @@ def main():
         verdict = "" if target is None else (
             f"<= {target:.2f} " + ("met" if ratio <= target else "MISSED"))
         print(f"{ours:<36} {base:<32} {ratio:6.2f}  {verdict}")
+    peaks = counters(report, "peak_ratio")
+    print()
+    print(f"{'peak memory / payload':<36} {'bare':>8} {'ours':>8}  target")
+    for ours, base, target in PEAK_RATIOS:
+        if ours not in peaks:
+            print(f"{ours:<36} {'-':>8} {'-':>8}  (not in this run)")
+            continue
+        bare = f"{peaks[base]:8.2f}" if base in peaks else f"{'-':>8}"
+        verdict = f"<= {target:.2f} " + ("met" if peaks[ours] <= target else "MISSED")
+        print(f"{ours:<36} {bare} {peaks[ours]:8.2f}  {verdict}")
     return 0
 
 

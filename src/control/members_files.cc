@@ -72,7 +72,7 @@ HRESULT CCorvaneQuillmark::QMAttachedVerifySignedFile(std::u16string_view fileNa
 
     Bytes content;
     certs::CertInfoSet info;
-    if (Status status = crypto::VerifyMessage(text, &content, &info, /*attached=*/true);
+    if (Status status = crypto::VerifyMessage(std::move(text), &content, &info, /*attached=*/true);
         !status.ok()) {
       return frame.FailWith(status, Message::kVerifyFailed);
     }

@@ -179,19 +179,22 @@ HRESULT SignMember(ControlSettings& s, const SignKind& kind, const SignArgs& arg
     if (named) return frame.Fail(named->number, named->message);
 
     const crypto::SignOptions options = SignOptionsOf(s, kind.data == Data::kArgument);
-    auto sign = kind.engine == Engine::kAdvance ? &crypto::AdvanceSign : &crypto::SignMessage;
     Bytes signature;
     certs::CertInfoSet info;
-    if (Status status = sign(data, query, options, ChooserTextsOf(s), &signature, &info);
-        !status.ok()) {
-      return frame.FailWith(status, Message::kSignFailed);
-    }
+    // The message engine releases the data once it is signed.
+    Status status =
+        kind.engine == Engine::kAdvance
+            ? crypto::AdvanceSign(data, query, options, ChooserTextsOf(s), &signature, &info)
+            : crypto::SignMessage(std::move(data), query, options, ChooserTextsOf(s), &signature,
+                                  &info);
+    Bytes().swap(data);
+    if (!status.ok()) return frame.FailWith(status, Message::kSignFailed);
 
     s.signer_info.UpdateFrom(std::move(info));
     std::u16string text;
-    if (int convert = BytesToText(s.code_page, signature, &text); convert != kOk) {
-      return frame.Fail(convert, ConversionMessage(convert));
-    }
+    int convert = BytesToText(s.code_page, signature, &text);
+    Bytes().swap(signature);
+    if (convert != kOk) return frame.Fail(convert, ConversionMessage(convert));
     if (kind.outgoing == Outgoing::kDropped) s.outgoing_plain_text.reset();
     return frame.Succeed(std::move(text));
   });

@@ -31,18 +31,19 @@ bool IsDetached(Check check) {
 }
 
 // Runs the engine of |check| over the signature |text|; |content| is the
-// data (detached) or receives the signed content.
-Status RunCheck(Check check, ByteSpan text, Bytes* content, certs::CertInfoSet* info) {
+// data (detached) or receives the signed content. The PKCS#7 engine
+// releases the text once decoded.
+Status RunCheck(Check check, Bytes* text, Bytes* content, certs::CertInfoSet* info) {
   switch (check) {
     case Check::kAttached:
     case Check::kDetached:
-      return crypto::VerifyMessage(text, content, info, check == Check::kAttached);
+      return crypto::VerifyMessage(std::move(*text), content, info, check == Check::kAttached);
     case Check::kAfterwards:
-      return crypto::VerifyAfterwards(text, content, info);
+      return crypto::VerifyAfterwards(std::move(*text), content, info);
     case Check::kAdvanceAttached:
-      return crypto::AdvanceVerifyAttached(text, content, info);
+      return crypto::AdvanceVerifyAttached(*text, content, info);
     case Check::kAdvanceDetached:
-      return crypto::AdvanceVerifyDetached(text, *content, info);
+      return crypto::AdvanceVerifyDetached(*text, *content, info);
   }
   return kErrVerifyFailed;
 }
@@ -68,7 +69,7 @@ HRESULT VerifyMember(ControlSettings& s, Check check, std::u16string_view signed
     if (check == Check::kAdvanceDetached && convert(plain_text, &content) != S_OK) return S_FALSE;
 
     certs::CertInfoSet info;
-    if (Status status = RunCheck(check, text, &content, &info); !status.ok()) {
+    if (Status status = RunCheck(check, &text, &content, &info); !status.ok()) {
       return frame.FailWith(status, Message::kVerifyFailed);
     }
 

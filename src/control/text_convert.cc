@@ -8,17 +8,29 @@
 
 namespace quillmark::control {
 
-int TextToBytes(std::uint32_t code_page, std::u16string_view text, Bytes* data) {
+namespace {
+
+// Converts exactly |text| (no NUL in it) without a terminator, so the bytes
+// come out in one buffer of their final size: a terminator appended to a
+// buffer of exactly that size would move the whole text to a larger one.
+// An empty text gives zero bytes in any known code page.
+int ConvertExactly(std::uint32_t code_page, std::u16string_view text, Bytes* data,
+                   const platform::WideCharOptions& options = {}) {
   Bytes bytes;
-  std::size_t n =
-      platform::WideCharToMultiByte(code_page, text, platform::TextLength::kNulTerminated, &bytes);
-  if (n == 0) {
+  if (!text.empty() && platform::WideCharToMultiByte(code_page, text, platform::TextLength::kExact,
+                                                     &bytes, options) == 0) {
     return platform::GetLastError() == platform::kErrorNotEnoughMemory ? kErrNoMemory
                                                                        : kErrTextToBytes;
   }
-  bytes.pop_back();  // the terminator, counted in n
+  if (text.empty() && !platform::IsValidCodePage(code_page)) return kErrTextToBytes;
   data->swap(bytes);
   return kOk;
+}
+
+}  // namespace
+
+int TextToBytes(std::uint32_t code_page, std::u16string_view text, Bytes* data) {
+  return ConvertExactly(code_page, text.substr(0, text.find(u'\0')), data);
 }
 
 int ExactTextToBytes(std::uint32_t code_page, std::u16string_view text, Bytes* data) {
@@ -33,14 +45,10 @@ int ExactTextToBytes(std::uint32_t code_page, std::u16string_view text, Bytes* d
     options.used_default_char = &defaulted;
   }
   Bytes bytes;
-  std::size_t n = platform::WideCharToMultiByte(
-      code_page, text, platform::TextLength::kNulTerminated, &bytes, options);
-  if (n == 0) {
-    return platform::GetLastError() == platform::kErrorNotEnoughMemory ? kErrNoMemory
-                                                                       : kErrTextToBytes;
+  if (int status = ConvertExactly(code_page, text, &bytes, options); status != kOk) {
+    return status;
   }
   if (defaulted) return kErrTextToBytes;
-  bytes.pop_back();  // the terminator, counted in n
   data->swap(bytes);
   return kOk;
 }

@@ -14,8 +14,10 @@ namespace quillmark::crypto {
 
 namespace {
 
-// Signs |content| with |signer| and turns the result into text.
-Status SignWith(const platform::CertContextPtr& signer, ByteSpan content,
+// Signs |content| with |signer| and turns the result into text. |owned|,
+// when given, holds |content| and is released as soon as the signature is
+// made, before the text is.
+Status SignWith(const platform::CertContextPtr& signer, ByteSpan content, Bytes* owned,
                 const SignOptions& options, Bytes* text) {
   platform::CryptSignMessagePara para;
   para.signing_cert = signer;
@@ -25,26 +27,40 @@ Status SignWith(const platform::CertContextPtr& signer, ByteSpan content,
   if (!platform::CryptSignMessage(para, options.detached, content, &blob)) {
     return MessageCallFailed(MessageCall::kSign);
   }
+  if (owned != nullptr) Bytes().swap(*owned);
   return EncodeMessageText(std::move(blob), !options.detached, options.compression_threshold, text);
 }
 
-}  // namespace
-
-Status SignMessage(ByteSpan content, const certs::SignerQuery& signer, const SignOptions& options,
-                   const certs::ChooserTexts& texts, Bytes* text, certs::CertInfoSet* signer_info) {
+Status Sign(ByteSpan content, Bytes* owned, const certs::SignerQuery& signer,
+            const SignOptions& options, const certs::ChooserTexts& texts, Bytes* text,
+            certs::CertInfoSet* signer_info) {
   if (text == nullptr) return kErrEmptyInput;
   try {
     platform::CertStore my;
     platform::CertContextPtr cert;
     if (Status status = SelectSigner(signer, texts, &my, &cert); !status.ok()) return status;
     Bytes encoded;
-    if (Status status = SignWith(cert, content, options, &encoded); !status.ok()) return status;
+    if (Status status = SignWith(cert, content, owned, options, &encoded); !status.ok()) {
+      return status;
+    }
     ReturnFieldTexts(cert, signer_info);
     *text = std::move(encoded);
     return kOk;
   } catch (const std::bad_alloc&) {
     return kErrNoMemory;
   }
+}
+
+}  // namespace
+
+Status SignMessage(ByteSpan content, const certs::SignerQuery& signer, const SignOptions& options,
+                   const certs::ChooserTexts& texts, Bytes* text, certs::CertInfoSet* signer_info) {
+  return Sign(content, nullptr, signer, options, texts, text, signer_info);
+}
+
+Status SignMessage(Bytes&& content, const certs::SignerQuery& signer, const SignOptions& options,
+                   const certs::ChooserTexts& texts, Bytes* text, certs::CertInfoSet* signer_info) {
+  return Sign(content, &content, signer, options, texts, text, signer_info);
 }
 
 }  // namespace quillmark::crypto

@@ -46,6 +46,13 @@ namespace quillmark::crypto {
 Status SignMessage(ByteSpan content, const certs::SignerQuery& signer, const SignOptions& options,
                    const certs::ChooserTexts& texts, Bytes* text, certs::CertInfoSet* signer_info);
 
+// The same for content the caller gives up: it is released (left empty) as
+// soon as the signature is made, so that it is gone before the compression
+// and the text need their memory. A failure up to and including the signing
+// call leaves it as it was; one after it (the text) finds it released.
+Status SignMessage(Bytes&& content, const certs::SignerQuery& signer, const SignOptions& options,
+                   const certs::ChooserTexts& texts, Bytes* text, certs::CertInfoSet* signer_info);
+
 }  // namespace quillmark::crypto
 
 #endif  // QUILLMARK_CRYPTO_SIGN_MESSAGE_H_

@@ -14,14 +14,15 @@ namespace quillmark::crypto {
 
 namespace {
 
-Status Verify(ByteSpan text, Bytes* content, certs::CertInfoSet* signer_info, bool attached,
-              std::uint32_t chain_mask) {
+// |owned_text|, when given, holds |text| and is released once decoded.
+Status Verify(ByteSpan text, Bytes* owned_text, Bytes* content, certs::CertInfoSet* signer_info,
+              bool attached, std::uint32_t chain_mask) {
   if (attached && content == nullptr) return kErrEmptyInput;
   try {
     Bytes message;
-    if (int status = DecodeMessageText(text, /*expand=*/true, &message); status != kOk) {
-      return status;
-    }
+    int decoded = DecodeMessageText(text, /*expand=*/true, &message);
+    if (owned_text != nullptr) Bytes().swap(*owned_text);
+    if (decoded != kOk) return decoded;
     platform::CryptVerifyMessagePara para;
     platform::CertContextPtr signer;
     Bytes signed_content;
@@ -52,11 +53,19 @@ Status Verify(ByteSpan text, Bytes* content, certs::CertInfoSet* signer_info, bo
 
 Status VerifyMessage(ByteSpan text, Bytes* content, certs::CertInfoSet* signer_info,
                      bool attached) {
-  return Verify(text, content, signer_info, attached, certs::kMaskAll);
+  return Verify(text, nullptr, content, signer_info, attached, certs::kMaskAll);
+}
+
+Status VerifyMessage(Bytes&& text, Bytes* content, certs::CertInfoSet* signer_info, bool attached) {
+  return Verify(text, &text, content, signer_info, attached, certs::kMaskAll);
 }
 
 Status VerifyAfterwards(ByteSpan text, Bytes* content, certs::CertInfoSet* signer_info) {
-  return Verify(text, content, signer_info, /*attached=*/true, certs::kMaskAfterwards);
+  return Verify(text, nullptr, content, signer_info, /*attached=*/true, certs::kMaskAfterwards);
+}
+
+Status VerifyAfterwards(Bytes&& text, Bytes* content, certs::CertInfoSet* signer_info) {
+  return Verify(text, &text, content, signer_info, /*attached=*/true, certs::kMaskAfterwards);
 }
 
 }  // namespace quillmark::crypto

@@ -43,6 +43,11 @@ Status VerifyMessage(ByteSpan text, Bytes* content, certs::CertInfoSet* signer_i
 // signed content on success.
 Status VerifyAfterwards(ByteSpan text, Bytes* content, certs::CertInfoSet* signer_info);
 
+// The same for a text the caller gives up: it is released (left empty) once
+// decoded, before the message is opened, whatever the outcome.
+Status VerifyMessage(Bytes&& text, Bytes* content, certs::CertInfoSet* signer_info, bool attached);
+Status VerifyAfterwards(Bytes&& text, Bytes* content, certs::CertInfoSet* signer_info);
+
 }  // namespace quillmark::crypto
 
 #endif  // QUILLMARK_CRYPTO_VERIFY_MESSAGE_H_

@@ -14,6 +14,9 @@ constexpr int kZOk = 0;
 constexpr int kZDataError = -3;
 constexpr int kZBufError = -5;
 
+// The most deflate makes of one byte (mem_compress.h).
+constexpr std::int64_t kMaxDeflateRatio = 1032;
+
 using Transform = int (*)(const unsigned char*, int, unsigned char*, int*);
 
 // Runs |transform| on |*buf| into a buffer of |first_capacity| bytes, growing
@@ -52,19 +55,34 @@ std::uint64_t DeclaredLength(const Bytes& frame) {
          static_cast<std::uint64_t>(p[2]) << 16 | static_cast<std::uint64_t>(p[3]) << 24;
 }
 
+// Room for the frame of |n| bytes whatever they hold: deflate's worst case
+// (stored blocks, five bytes per block of at least 16 KiB, as zlib's own
+// bound allows) plus the header and trailer, so the first pass always fits.
+std::int64_t CompressedBound(std::size_t n) {
+  const std::int64_t size = static_cast<std::int64_t>(n);
+  return size + (size >> 12) + (size >> 14) + (size >> 25) + 13 + 18;
+}
+
 }  // namespace
 
 bool CompressFrame(Bytes* buf, int threshold) {
   if (buf == nullptr || buf->empty() || buf->size() > INT_MAX) return false;
   if (static_cast<std::int64_t>(buf->size()) < threshold) return false;
-  return Rewrite(buf, static_cast<std::int64_t>(buf->size()) + 20, INT_MAX, mem_compress, false);
+  return Rewrite(buf, CompressedBound(buf->size()), INT_MAX, mem_compress, false);
 }
 
 bool ExpandFrame(Bytes* buf, std::size_t max_output) {
   if (buf == nullptr || buf->empty() || buf->size() > INT_MAX) return false;
   if (DeclaredLength(*buf) > max_output) return false;
   const std::int64_t limit = static_cast<std::int64_t>(std::min<std::size_t>(max_output, INT_MAX));
-  return Rewrite(buf, 2 * static_cast<std::int64_t>(buf->size()), limit, mem_uncompress, true);
+  // A correct frame inflates to exactly what it declares, so that is the one
+  // buffer to make. A frame declaring more than deflate can make of its size
+  // is refused by mem_uncompress before anything is inflated; nothing is
+  // made for it beyond a small first buffer.
+  const std::int64_t size = static_cast<std::int64_t>(buf->size());
+  const std::int64_t declared = static_cast<std::int64_t>(DeclaredLength(*buf));
+  const std::int64_t first = declared <= kMaxDeflateRatio * size ? declared : 2 * size;
+  return Rewrite(buf, first, limit, mem_uncompress, true);
 }
 
 }  // namespace quillmark::encoding

@@ -3,8 +3,11 @@
 // mode, and the digest member, end to end.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
+#include "common/unicode.h"
+#include "encoding/compress_frame.h"
 #include "platform/os/files.h"
 #include "support/cert_factory.h"
 #include "support/session_answers.h"
@@ -40,6 +43,61 @@ TEST_F(SessionSignTest, FormattedPlaintextSignedVerifiedAndTakenApart) {
   Bytes written;
   ASSERT_TRUE(platform::ReadWholeFile(saved, &written));
   EXPECT_EQ(written, file_bytes);
+}
+
+// Megabytes of file and of text (past the compression threshold, the size up
+// to which certificates come from the cache, and many read and Base64
+// blocks) signed and verified through the members: openssl reads the file
+// back out of the signature, and the received file, the saved content of a
+// signed file and the received text are the bytes that went in.
+TEST_F(SessionSignTest, MegabytesOfFileAndTextSurviveSigningAndVerification) {
+  Bytes file_bytes((3 << 20) + 11);
+  for (std::size_t i = 0; i < file_bytes.size(); ++i) {
+    file_bytes[i] = static_cast<std::uint8_t>((i * 2246822519u) >> 11);
+  }
+  ASSERT_TRUE(testing::WriteBytes(work_.File("scan.tif"), file_bytes));
+  const std::string saved = work_.File("saved.tif"), signed_file = work_.File("whole.sign"),
+                    content = work_.File("whole");
+  LiveSession s = Session("save " + saved + "\nsave " + content + "\n");
+  EXPECT_ANSWER(s.Call("QMAddFile", {U16(work_.File("scan.tif"))}), 0, 0);
+  Value signed_answer = s.Call("QMAttachedSign", {u"CN=Li Si"});
+  EXPECT_ANSWER(signed_answer, 0, 0);
+  const std::u16string signature = Result(signed_answer);
+
+  Bytes der = Decode(signature);
+  ASSERT_TRUE(encoding::ExpandFrame(&der, encoding::kMaxExpandedMessage));
+  ASSERT_TRUE(testing::WriteBytes(work_.File("p7.der"), der));
+  ASSERT_EQ(
+      testing::RunShell("openssl smime -verify -inform DER -noverify -binary -in " +
+                        work_.File("p7.der") + " -out " + work_.File("out.bin") + " 2>/dev/null"),
+      0);
+  Bytes formatted;
+  ASSERT_TRUE(platform::ReadWholeFile(work_.File("out.bin"), &formatted));
+  auto at = std::search(formatted.begin(), formatted.end(), file_bytes.begin(), file_bytes.end());
+  EXPECT_TRUE(at != formatted.end() && formatted.end() - at == std::ssize(file_bytes));
+
+  EXPECT_ANSWER(s.Call("QMAttachedVerify", {signature}), 0, 0);
+  Value file = s.Call("QMGetFile");
+  EXPECT_ANSWER(file, 0, 0);
+  EXPECT_EQ(Result(file), u"scan.tif");
+  Bytes written;
+  ASSERT_TRUE(platform::ReadWholeFile(saved, &written));
+  EXPECT_TRUE(written == file_bytes);
+
+  ASSERT_TRUE(testing::WriteBytes(signed_file, AsBytes(Utf16ToUtf8Lossy(signature))));
+  EXPECT_ANSWER(s.Call("QMAttachedVerifySignedFile", {U16(signed_file)}), 0, 0);
+  ASSERT_TRUE(platform::ReadWholeFile(content, &written));
+  EXPECT_TRUE(written == formatted);
+
+  std::u16string text;
+  for (std::size_t i = 0; i < (3u << 19) + 7; ++i) {
+    text.push_back(i % 7 == 0 ? u"付款元"[i % 3] : static_cast<char16_t>(u'a' + i % 26));
+  }
+  EXPECT_ANSWER(s.Call("QMSetPlainText", {text}), 0, 0);
+  signed_answer = s.Call("QMAttachedSign", {u"CN=Li Si"});
+  EXPECT_ANSWER(signed_answer, 0, 0);
+  EXPECT_ANSWER(s.Call("QMAttachedVerify", {Result(signed_answer)}), 0, 0);
+  EXPECT_TRUE(Result(s.Call("QMGetPlainText")) == text);
 }
 
 // In server mode a received file goes, without a dialog, into the folder that

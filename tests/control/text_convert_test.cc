@@ -76,5 +76,44 @@ TEST(TextConvert, ExactTextRefusesWhatWouldBeLost) {
   EXPECT_EQ(data, H({7}));
 }
 
+// An empty text is zero bytes in a known code page and fails in an unknown
+// one, as a terminated empty string does; megabytes of text come back unit
+// for unit through every kind of converter (ASCII alone, iconv, UTF-8 and
+// the single-byte pages).
+TEST(TextConvert, EmptyAndLargeTextsInEveryKindOfCodePage) {
+  std::u16string ascii, chinese, western;
+  for (std::size_t i = 0; i < (1u << 20) + 3; ++i) {
+    ascii.push_back(static_cast<char16_t>(u' ' + i % 95));
+    chinese.push_back(i % 3 == 0 ? u'中' : static_cast<char16_t>(u'a' + i % 26));
+    western.push_back(i % 5 == 0 ? u'€' : static_cast<char16_t>(u'A' + i % 26));
+  }
+  struct Case {
+    std::uint32_t code_page;
+    const std::u16string* text;
+  } cases[] = {
+      {936, &ascii}, {936, &chinese}, {65001, &chinese}, {1252, &western}, {20127, &ascii}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.code_page);
+    Bytes data = H({7});
+    EXPECT_EQ(TextToBytes(c.code_page, u"", &data), kOk);
+    EXPECT_TRUE(data.empty());
+    data = H({7});
+    EXPECT_EQ(ExactTextToBytes(c.code_page, u"", &data), kOk);
+    EXPECT_TRUE(data.empty());
+
+    ASSERT_EQ(ExactTextToBytes(c.code_page, *c.text, &data), kOk);
+    Bytes plain;
+    ASSERT_EQ(TextToBytes(c.code_page, *c.text, &plain), kOk);
+    EXPECT_TRUE(plain == data);
+    std::u16string back;
+    ASSERT_EQ(BytesToText(c.code_page, data, &back), kOk);
+    EXPECT_TRUE(back == *c.text);
+  }
+  Bytes data = H({7});
+  EXPECT_EQ(TextToBytes(4242, u"", &data), kErrTextToBytes);
+  EXPECT_EQ(ExactTextToBytes(4242, u"", &data), kErrTextToBytes);
+  EXPECT_EQ(data, H({7}));
+}
+
 }  // namespace
 }  // namespace quillmark::control

@@ -14,6 +14,7 @@
 #include "common/status.h"
 #include "common/unicode.h"
 #include "crypto/demo_home.h"
+#include "crypto/message_text.h"
 #include "crypto/verify_message.h"
 #include "encoding/base64.h"
 #include "platform/os/files.h"
@@ -100,6 +101,69 @@ TEST_F(SignMessageTest, VerifiesWhatOpensslSigns) {
   EXPECT_EQ(VerifyMessage(changed, &content, nullptr, /*attached=*/true),
             Status(kErrInvalidSignature, platform::kNteBadSignature));
   EXPECT_EQ(content, kData) << "replaced only on success";
+}
+
+// Megabytes (above the size up to which a message's certificates come from
+// the cache, and compressed) through the calls that take the content and
+// the text over: both are released, the signed DER carries the content as
+// openssl reads it, and a large message openssl signs verifies here.
+TEST_F(SignMessageTest, LargeContentSurvivesTheCallsThatTakeItsBuffers) {
+  const std::string dir = work_.path() + "/";
+  Bytes data((3 << 20) + 5);
+  for (std::size_t i = 0; i < data.size(); ++i) {
+    data[i] = static_cast<std::uint8_t>((i * 2654435761u) >> 13);
+  }
+  ASSERT_TRUE(WriteBytes(dir + "data.bin", data));
+
+  Bytes given = data;
+  Bytes text;
+  EXPECT_EQ(SignMessage(std::move(given), {.dn = u"CN=Nobody", .server_mode = true}, {}, {}, &text,
+                        nullptr),
+            kErrCertNotFound);
+  EXPECT_TRUE(given == data) << "kept when nothing was signed";
+  ASSERT_EQ(SignMessage(std::move(given), {.dn = u"CN=Li Si", .server_mode = true}, {}, {}, &text,
+                        nullptr),
+            kOk);
+  EXPECT_TRUE(given.empty()) << "released once signed";
+  Bytes der;
+  ASSERT_EQ(DecodeMessageText(text, /*expand=*/true, &der), kOk);
+  ASSERT_GT(der.size(), data.size());
+  Bytes out;
+  ASSERT_TRUE(OpensslSmimeVerify(dir, der, /*detached=*/false, &out));
+  EXPECT_TRUE(out == data);
+
+  Bytes content;
+  certs::CertInfoSet signer;
+  Bytes taken = text;
+  ASSERT_EQ(VerifyMessage(std::move(taken), &content, &signer, /*attached=*/true), kOk);
+  EXPECT_TRUE(taken.empty()) << "released once decoded";
+  EXPECT_TRUE(content == data);
+  EXPECT_EQ(*signer.Get(certs::kFieldSubject), kLiSi);
+  taken = text;
+  content.clear();
+  ASSERT_EQ(VerifyAfterwards(std::move(taken), &content, nullptr), kOk);
+  EXPECT_TRUE(taken.empty());
+  EXPECT_TRUE(content == data);
+
+  // Signed by openssl, with its certificate decoded along with the message.
+  ASSERT_EQ(RunShell("openssl smime -sign -noattr -binary -nodetach -outform DER -in " + dir +
+                     "data.bin -signer " + CertFile(u"CN=张三") + " -inkey " + KeyFile(u"CN=张三") +
+                     " -out " + dir + "big.der 2>/dev/null"),
+            0);
+  ASSERT_TRUE(platform::ReadWholeFile(dir + "big.der", &der));
+  ASSERT_EQ(encoding::Base64Encode(der, &text), kOk);
+  content.clear();
+  ASSERT_EQ(VerifyMessage(text, &content, &signer, /*attached=*/true), kOk);
+  EXPECT_TRUE(content == data);
+  EXPECT_EQ(*signer.Get(certs::kFieldSubject), kZhang);
+
+  // A changed byte fails, and the text is released all the same.
+  der[der.size() / 2] ^= 0x01;
+  ASSERT_EQ(encoding::Base64Encode(der, &taken), kOk);
+  content = {'o', 'l', 'd'};
+  EXPECT_NE(VerifyMessage(std::move(taken), &content, nullptr, /*attached=*/true), kOk);
+  EXPECT_TRUE(taken.empty());
+  EXPECT_EQ(content, (Bytes{'o', 'l', 'd'}));
 }
 
 TEST_F(SignMessageTest, RefusalsAndTheirPlatformCodes) {

@@ -504,6 +504,37 @@ TEST(CompressFrame, CompressesFromTheThresholdOnAndExpandsBack) {
   EXPECT_FALSE(ExpandFrame(nullptr, kMaxExpandedMessage));
 }
 
+// Megabytes of noise (whose frame is larger than the data) and of text:
+// each compressed in one buffer made for the worst case, expanded in one
+// buffer of the declared length, and back byte for byte.
+TEST(CompressFrame, LargeContentRoundTripsInOneBufferEachWay) {
+  for (const Bytes& data : {RandomBytes((3 << 20) + 7, 21), TextLike((3 << 20) + 5, 22)}) {
+    Bytes buf = data;
+    ASSERT_TRUE(CompressFrame(&buf, 0));
+    EXPECT_EQ(buf, ReferenceFrame(data));
+    ASSERT_TRUE(ExpandFrame(&buf, data.size()));
+    EXPECT_EQ(buf, data);
+  }
+}
+
+// The declared length sizes the expansion's buffer, so a frame that lies
+// about it must still be refused and left as it was, whichever way it lies.
+TEST(ExpandFrame, AFrameDeclaringAWrongLengthIsLeftAlone) {
+  const Bytes data = TextLike((1 << 20) + 3, 23);
+  const Bytes frame = Compress(data);
+  const auto length = static_cast<std::uint32_t>(data.size());
+  for (std::uint32_t declared : {length - 1, length + 1, length / 2, std::uint32_t{0},
+                                 static_cast<std::uint32_t>(frame.size()) * 1033}) {
+    const Bytes lying = WithDeclaredLength(frame, declared);
+    Bytes buf = lying;
+    EXPECT_FALSE(ExpandFrame(&buf, SIZE_MAX)) << declared;
+    EXPECT_EQ(buf, lying) << declared;
+  }
+  Bytes buf = frame;
+  EXPECT_TRUE(ExpandFrame(&buf, data.size()));
+  EXPECT_EQ(buf, data);
+}
+
 TEST(ExpandFrame, LeavesAnythingButAGoodFrameAlone) {
   Bytes der = {0x30, 0x82, 0x01, 0x0A, 0x06, 0x09, 0x2A, 0x86, 0x48, 0x86, 0xF7,
                0x0D, 0x01, 0x07, 0x02, 0xA0, 0x82, 0x00, 0xFB, 0x30, 0x82};

@@ -2,6 +2,7 @@
 // attributes, signed through the certificate's key provider.
 #include <openssl/x509.h>
 
+#include <limits>
 #include <new>
 
 #include "platform/keys/cert_private_key.h"
@@ -84,6 +85,32 @@ std::uint32_t MakeSignerInfo(const X509* signer, std::string_view digest_oid,
   return 0;
 }
 
+// Points an OCTET STRING at bytes it does not own for as long as it lives,
+// and leaves it empty again before its owner frees it.
+class BorrowedOctets {
+ public:
+  explicit BorrowedOctets(ASN1_OCTET_STRING* s) : s_(s) {}
+  // Set0 would free the bytes it replaces: the fields are cleared instead.
+  ~BorrowedOctets() {
+    s_->data = nullptr;
+    s_->length = 0;
+  }
+  BorrowedOctets(const BorrowedOctets&) = delete;
+  BorrowedOctets& operator=(const BorrowedOctets&) = delete;
+
+  std::uint32_t Lend(ByteSpan data) {
+    if (data.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
+      return kErrorInvalidParameter;
+    }
+    // Only read from here on: the encoder copies the bytes out.
+    ASN1_STRING_set0(s_, const_cast<std::uint8_t*>(data.data()), static_cast<int>(data.size()));
+    return 0;
+  }
+
+ private:
+  ASN1_OCTET_STRING* s_;
+};
+
 }  // namespace
 
 std::uint32_t SignToDer(const CryptSignMessagePara& para, bool detached, ByteSpan content,
@@ -114,11 +141,7 @@ std::uint32_t SignToDer(const CryptSignMessagePara& para, bool detached, ByteSpa
       PKCS7_content_new(p7.get(), NID_pkcs7_data) != 1) {
     return kErrorNotEnoughMemory;
   }
-  if (detached) {
-    PKCS7_set_detached(p7.get(), 1);  // drops the content OCTET STRING
-  } else if (std::uint32_t e = SetOctets(p7->d.sign->contents->d.data, content)) {
-    return e;
-  }
+  if (detached) PKCS7_set_detached(p7.get(), 1);  // drops the content OCTET STRING
   if (PKCS7_add_signer(p7.get(), si.get()) != 1) return kErrorNotEnoughMemory;
   si.release();  // owned by the message now
   for (const CertContextPtr& cert : para.msg_certs) {
@@ -126,6 +149,15 @@ std::uint32_t SignToDer(const CryptSignMessagePara& para, bool detached, ByteSpa
       return kErrorNotEnoughMemory;
     }
   }
+  if (detached) return EncodeMessage(p7.get(), der);
+  if (content.empty()) {
+    if (std::uint32_t e = SetOctets(p7->d.sign->contents->d.data, content)) return e;
+    return EncodeMessage(p7.get(), der);
+  }
+  // The content OCTET STRING only lends the caller's bytes to the encoder,
+  // so a large content is not copied into the message before its DER.
+  BorrowedOctets lent(p7->d.sign->contents->d.data);
+  if (std::uint32_t e = lent.Lend(content)) return e;
   return EncodeMessage(p7.get(), der);
 }
 

@@ -16,6 +16,8 @@ namespace quillmark::platform::msg {
 
 namespace {
 
+constexpr std::size_t kMaxSplitMessage = std::size_t{1} << 20;
+
 constexpr ContentCipher kContentCiphers[] = {
     {kOidRc4, "RC4", true, false, 16},
     {kOidDesEde3Cbc, "DES-EDE3-CBC", false, true, 24},
@@ -30,7 +32,10 @@ constexpr ContentCipher kContentCiphers[] = {
 // without them through OpenSSL, then each one by its bytes. False when the
 // message has no such simple form or any part fails to decode, so that the
 // whole message goes through OpenSSL and fails (or not) exactly as it would.
+// A message above kMaxSplitMessage goes through OpenSSL whole too: copying
+// it without its certificates would cost more than decoding them again.
 bool DecodeWithCachedCertificates(ByteSpan der, ossl::Pkcs7Ptr* out) {
+  if (der.size() > kMaxSplitMessage) return false;
   Bytes rest;
   std::vector<ByteSpan> cert_ders;
   if (!SplitCertificates(der, &rest, &cert_ders)) return false;

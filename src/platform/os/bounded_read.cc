@@ -43,16 +43,22 @@ BoundedRead ReadFileAtMost(const std::string& path, std::uint64_t max_size, Byte
   }
 
   // Read until the end, but never more than max_size + 1 bytes: one byte
-  // past the bound tells a file that grew from one that did not.
+  // past the bound tells a file that grew from one that did not. The buffer
+  // is sized once for the file as fstat saw it plus that byte, so a file that
+  // did not change is read without being moved; one that grew meanwhile
+  // grows the buffer as it needs.
   const std::uint64_t keep = max_size == UINT64_MAX ? max_size : max_size + 1;
   Bytes data;
-  data.reserve(static_cast<std::size_t>(st.st_size));
+  data.resize(static_cast<std::size_t>(
+      std::min<std::uint64_t>(static_cast<std::uint64_t>(st.st_size) + 1, keep)));
   std::size_t filled = 0;
   for (;;) {
     const std::uint64_t room = keep - filled;
     if (room == 0) break;
-    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, room));
-    data.resize(filled + want);
+    if (filled == data.size()) {
+      data.resize(filled + static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, room)));
+    }
+    const std::size_t want = data.size() - filled;
     const ssize_t n = ::read(fd.get(), data.data() + filled, want);
     if (n < 0) {
       if (errno == EINTR) continue;

@@ -317,7 +317,7 @@ std::size_t MultiByteToWideChar(std::uint32_t code_page, ByteSpan bytes, std::u1
         break;
       case Converter::kIconv: {
         if (IsAscii(bytes)) {
-          out.assign(bytes.begin(), bytes.end());
+          out = std::u16string(bytes.begin(), bytes.end());  // assign() would copy twice
           break;
         }
         iconv_t cd = Descriptor(*info, /*to_bytes=*/false);

@@ -52,6 +52,27 @@ TEST(BoundedRead, ReadsUpToTheBoundAndNotOneByteMore) {
   EXPECT_TRUE(out.empty());
 }
 
+// A file of megabytes, read into a buffer sized from fstat: every byte, at
+// the bound, one past it and far under it; and a size between two read
+// chunks.
+TEST(BoundedRead, MegabytesAreReadWholeAtAndAroundTheBound) {
+  testing::ScratchDir dir;
+  for (std::size_t size : {std::size_t{3} << 20, (std::size_t{3} << 20) + 65537}) {
+    SCOPED_TRACE(size);
+    Bytes big(size);
+    for (std::size_t i = 0; i < size; ++i) big[i] = static_cast<std::uint8_t>((i * 40503u) >> 7);
+    const std::string path = dir.File("mega.bin");
+    ASSERT_TRUE(WriteFileAtomically(path, big));
+    Bytes out;
+    ASSERT_EQ(ReadFileAtMost(path, size, &out), BoundedRead::kOk);
+    EXPECT_TRUE(out == big);
+    out.clear();
+    ASSERT_EQ(ReadFileAtMost(path, UINT64_MAX, &out), BoundedRead::kOk);
+    EXPECT_TRUE(out == big);
+    EXPECT_EQ(ReadFileAtMost(path, size - 1, &out), BoundedRead::kTooLarge);
+  }
+}
+
 TEST(BoundedRead, ASparseGiantIsRefusedFromItsSize) {
   testing::ScratchDir dir;
   const std::string path = dir.File("sparse.bin");
