@@ -28,6 +28,8 @@ PAIRS = [
     ("BM_QMAdvanceAttachedSign/1024", "BM_OpenSSLPkcs7Sign/1024", None),
     ("BM_QMAdvanceAttachedVerify/1024", "BM_OpenSSLPkcs7Verify/1024", None),
     ("BM_PageRoundTrip", "BM_EchoHostRoundTrip", 1.50, "real"),
+    ("BM_ColdSignByDn/10000/real_time", "BM_D2iX509Only/10000", 0.25, "real"),
+    ("BM_HostFirstAnswer/real_time", "BM_BareOpenSSLStart/real_time", 1.50, "real"),
 ]
 
 
