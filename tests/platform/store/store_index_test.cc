@@ -378,9 +378,21 @@ TEST_F(StoreIndexTest, DamagedForeignAndOtherVersionIndexesAreIgnoredAndRebuilt)
     EXPECT_FALSE(IndexRewritten());
   }
 
+  // Another user's index, even a good one (only root can make one here).
+  if (::geteuid() == 0) {
+    ::unlink(IndexFile().c_str());
+    ASSERT_TRUE(testing::WriteBytes(IndexFile(), good));
+    ASSERT_EQ(::chmod(IndexFile().c_str(), 0600), 0);
+    ASSERT_EQ(::chown(IndexFile().c_str(), 65534, 65534), 0);
+    HoldIndex();
+    Fresh();
+    EXPECT_EQ(Ask(), full);
+    EXPECT_TRUE(IndexRewritten());
+  }
+
   // Not a regular file of its own: a link to a good index is not followed.
   ::unlink(IndexFile().c_str());
-  ASSERT_TRUE(testing::WriteBytes(home_.File("elsewhere"), renamed));
+  ASSERT_TRUE(testing::WriteBytes(home_.File("elsewhere"), good));
   ASSERT_EQ(::symlink(home_.File("elsewhere").c_str(), IndexFile().c_str()), 0);
   Fresh();
   EXPECT_EQ(Ask(), full);
