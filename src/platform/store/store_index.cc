@@ -157,16 +157,38 @@ std::string StoreIndexPath(const std::string& store_path) {
   return store_path.substr(0, stores_at) + "/store-index" + store_path.substr(name_at);
 }
 
-bool ReadStoreIndex(const std::string& path, StoreIndex* out) {
+bool ParseStoreIndex(Bytes bytes, StoreIndex* out) {
   out->files.clear();
-  out->bytes.clear();
+  out->bytes = std::move(bytes);
   try {
-    if (ReadOwnFile(path, &out->bytes) && ParseIndex(out)) return true;
+    if (ParseIndex(out)) return true;
   } catch (const std::bad_alloc&) {
   }
   out->files.clear();
   Bytes().swap(out->bytes);
   return false;
+}
+
+bool ReadStoreIndex(const std::string& path, StoreIndex* out) {
+  Bytes bytes;
+  try {
+    if (ReadOwnFile(path, &bytes)) return ParseStoreIndex(std::move(bytes), out);
+  } catch (const std::bad_alloc&) {
+  }
+  out->files.clear();
+  Bytes().swap(out->bytes);
+  return false;
+}
+
+Bytes SealStoreIndex(std::uint32_t count, ByteSpan body) {
+  Bytes out(kMagic, kMagic + sizeof(kMagic));
+  out.reserve(kHeaderSize + body.size());
+  PutLe(kVersion, 4, &out);
+  PutLe(count, 4, &out);
+  PutLe(body.size(), 8, &out);
+  PutLe(Checksum(body), 8, &out);
+  out.insert(out.end(), body.begin(), body.end());
+  return out;
 }
 
 StoreIndexWriter::StoreIndexWriter() = default;
@@ -188,16 +210,7 @@ void StoreIndexWriter::Add(std::string_view name, const FileStamp& stamp, Indexe
   ++count_;
 }
 
-Bytes StoreIndexWriter::Finish() {
-  Bytes out(kMagic, kMagic + sizeof(kMagic));
-  out.reserve(kHeaderSize + body_.size());
-  PutLe(kVersion, 4, &out);
-  PutLe(count_, 4, &out);
-  PutLe(body_.size(), 8, &out);
-  PutLe(Checksum(body_), 8, &out);
-  out.insert(out.end(), body_.begin(), body_.end());
-  return out;
-}
+Bytes StoreIndexWriter::Finish() { return SealStoreIndex(count_, body_); }
 
 bool WriteStoreIndex(const std::string& path, ByteSpan bytes) {
   std::size_t slash = path.rfind('/');

@@ -73,6 +73,14 @@ struct StoreIndex {
 // can be trusted as described above.
 bool ReadStoreIndex(const std::string& path, StoreIndex* out);
 
+// Parses the bytes of an index file (kept in |out|); false (|out| cleared)
+// when they are not one whole index of this version with its checksum.
+bool ParseStoreIndex(Bytes bytes, StoreIndex* out);
+
+// An index file's bytes: the header (with the body's checksum), then |body|,
+// which holds |count| entries.
+Bytes SealStoreIndex(std::uint32_t count, ByteSpan body);
+
 // Builds an index file's bytes, one entry at a time.
 class StoreIndexWriter {
  public:
