@@ -35,6 +35,8 @@ PAIRS = [
     ("BM_LargeFileVerify/52428800", "BM_BareVerify/52428800", 1.30),
     ("BM_LargeTextSign/209715200", "BM_BareSign/209715200", 1.30),
     ("BM_LargeTextVerify/209715200", "BM_BareVerify/209715200", 1.30),
+    ("BM_ColdSignByDn/10000/real_time", "BM_D2iX509Only/10000", 0.25, "real"),
+    ("BM_HostFirstAnswer/real_time", "BM_BareOpenSSLStart/real_time", 1.50, "real"),
 ]
 
 # (benchmark, most peak memory per payload byte): the counter peak_ratio the

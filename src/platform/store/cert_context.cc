@@ -209,6 +209,25 @@ CertContextPtr ParseCertificate(Bytes der, const std::string& store_name,
   }
 }
 
+CertContextPtr RestoreCertificate(Bytes der, const std::array<std::uint8_t, 20>& sha1,
+                                  const std::string& store_name, const std::string& store_path,
+                                  const std::string& file_name) {
+  try {
+    auto impl = std::make_unique<CertContext::Impl>();
+    impl->der = std::move(der);
+    if (!WalkCertificate(impl.get())) return nullptr;
+    impl->sha1 = sha1;
+    AppendHexUpper(impl->sha1, &impl->thumbprint);
+    impl->store_name = store_name;
+    impl->store_path = store_path;
+    impl->file_name = file_name;
+    return std::make_shared<const CertContext>(std::move(impl));
+  } catch (const std::bad_alloc&) {
+    SetLastError(kErrorNotEnoughMemory);
+    return nullptr;
+  }
+}
+
 CertContextPtr CertContextFromX509(X509* x509) {
   try {
     auto impl = std::make_unique<CertContext::Impl>();
@@ -250,7 +269,15 @@ std::optional<KeyProvInfo> CertContext::key_prov_info() const {
   return impl_->props->key_prov;
 }
 
-X509* CertContextX509(const CertContext& cert) { return cert.impl().x509.get(); }
+X509* CertContextX509(const CertContext& cert) {
+  const CertContext::Impl& impl = cert.impl();
+  std::call_once(impl.x509_once, [&] {
+    if (impl.x509 != nullptr) return;
+    const unsigned char* p = impl.der.data();
+    impl.x509.reset(d2i_X509(nullptr, &p, static_cast<long>(impl.der.size())));
+  });
+  return impl.x509.get();
+}
 
 CertContextPtr CertCreateCertificateContext(std::uint32_t encoding, ByteSpan der) {
   if ((encoding & kX509AsnEncoding) == 0) {

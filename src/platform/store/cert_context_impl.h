@@ -35,7 +35,10 @@ struct DerRange {
 
 struct CertContext::Impl {
   Bytes der;
-  ossl::X509Ptr x509;
+  // The parsed certificate: set when the context is made from bytes, made
+  // on first use for one restored from a store's index (CertContextX509).
+  mutable std::once_flag x509_once;
+  mutable ossl::X509Ptr x509;
   std::array<std::uint8_t, 20> sha1{};
   std::string thumbprint;
   std::string store_name;  // empty for a context made from bytes
@@ -72,6 +75,13 @@ struct CrlContext::Impl {
 CertContextPtr ParseCertificate(Bytes der, const std::string& store_name,
                                 const std::string& store_path,
                                 const std::string& file_name = std::string());
+// A context for a certificate of a store's index: |der| parsed whole when
+// the index was written and |sha1| is its SHA-1. Only the DER structure is
+// walked; the OpenSSL parse waits for the first caller that needs it.
+// nullptr when the structure does not walk.
+CertContextPtr RestoreCertificate(Bytes der, const std::array<std::uint8_t, 20>& sha1,
+                                  const std::string& store_name, const std::string& store_path,
+                                  const std::string& file_name);
 CrlContextPtr ParseCrl(Bytes der, const std::string& store_name, const std::string& store_path,
                        const std::string& file_name = std::string());
 

@@ -1,12 +1,19 @@
-// Certificate stores as folders, with a per-process cache of parsed files.
+// Certificate stores as folders, with a per-process cache of parsed files
+// and a persistent index per folder (store_index.h).
 //
 // The cache holds one snapshot per store folder: the parsed certificates and
 // CRLs in thumbprint order, the key-provider files, and for every file the
-// (device, inode, size, mtime) it was read with. A snapshot is trusted while
-// the folder's own stat is unchanged and its mtime was safely in the past
-// when the folder was listed; otherwise the folder is listed again and only
-// files whose stat changed are read again. Writes of this process mark the
-// snapshot stale.
+// (device, inode, size, mtime, ctime) it was read with. A snapshot is trusted
+// while the folder's own stat is unchanged and its mtime was safely in the
+// past when the folder was listed; otherwise the folder is listed again and
+// only files whose stat changed are read again. Writes of this process mark
+// the snapshot stale.
+//
+// The first listing of a folder in a process takes what it can from the
+// folder's index instead of reading files: an entry whose file still has the
+// stamp it was indexed with and is not racy. When anything had to be read,
+// the index is written anew from the snapshot. Certificates restored from
+// the index are walked but not parsed by OpenSSL until a caller needs that.
 #include "platform/store/cert_store.h"
 
 #include <fcntl.h>
@@ -28,6 +35,7 @@
 #include "platform/os/last_error.h"
 #include "platform/store/cert_context_impl.h"
 #include "platform/store/cert_context_internal.h"
+#include "platform/store/store_index.h"
 
 namespace quillmark::platform {
 
@@ -40,20 +48,13 @@ constexpr std::int64_t kRacyWindowNs = 2'000'000'000;
 // Files larger than this are not certificates or CRLs of any sensible kind.
 constexpr off_t kMaxFileSize = 16 << 20;
 
-struct FileKey {
-  dev_t dev = 0;
-  ino_t ino = 0;
-  off_t size = 0;
-  std::int64_t mtime_ns = 0;
-  std::int64_t ctime_ns = 0;
-  bool operator==(const FileKey&) const = default;
-};
+using FileKey = FileStamp;
 
 FileKey KeyOf(const struct stat& st) {
   FileKey k;
   k.dev = st.st_dev;
   k.ino = st.st_ino;
-  k.size = st.st_size;
+  k.size = static_cast<std::uint64_t>(st.st_size);
   k.mtime_ns = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
   k.ctime_ns = static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec;
   return k;
@@ -82,8 +83,10 @@ FileKind KindOf(const std::string& name) {
 // One file of a store folder as it was last read.
 struct FileEntry {
   FileKey key;
-  CertContextPtr cert;                                            // .cer that parsed
-  CrlContextPtr crl;                                              // .crl that parsed
+  bool readable = true;      // false: not a regular file that could be read
+  bool read_failed = false;  // a regular file whose read failed: read again next time
+  CertContextPtr cert;       // .cer that parsed
+  CrlContextPtr crl;         // .crl that parsed
   PropertySlot::State prop_state = PropertySlot::State::kAbsent;  // .keyprov
   KeyProvInfo prop;
 };
@@ -142,12 +145,26 @@ void SortByThumbprintKeepingFirst(std::vector<ContextPtr>* contexts) {
                   contexts->end());
 }
 
+// The stamp of a folder entry itself (a link is not followed); with
+// |readable_kind|, whether it is a regular file of a size worth reading.
+bool StampOf(const std::string& path, FileKey* key, bool* readable_kind = nullptr) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) return false;
+  *key = KeyOf(st);
+  if (readable_kind != nullptr) *readable_kind = S_ISREG(st.st_mode) && st.st_size <= kMaxFileSize;
+  return true;
+}
+
 // Reads one file of a store folder. |before| is the entry of the same name
-// in the previous snapshot, if any. False when the file cannot be read.
+// in the previous snapshot, if any. A file that cannot be read gives an
+// unreadable entry; false when it is gone.
 bool ReadEntry(const std::string& path, const std::string& store_name, const std::string& name,
                FileKind kind, const FileEntry* before, FileEntry* entry) {
   Bytes data;
-  if (!ReadFileWithKey(path + "/" + name, &data, &entry->key)) return false;
+  if (!ReadFileWithKey(path + "/" + name, &data, &entry->key)) {
+    entry->readable = false;
+    return StampOf(path + "/" + name, &entry->key, &entry->read_failed);
+  }
   if (kind == FileKind::kCert) {
     // A certificate rewritten with the same bytes keeps its context, and
     // with it the property everyone holding the context shares.
@@ -183,7 +200,7 @@ void PublishKeyProperties(const Snapshot& snap) {
     PropertySlot& slot = *cert->impl().props;
     auto it = snap.files.find(cert->thumbprint() + ".keyprov");
     std::lock_guard<std::mutex> lock(slot.mu);
-    if (it == snap.files.end()) {
+    if (it == snap.files.end() || !it->second.readable) {
       slot.state = PropertySlot::State::kAbsent;
       slot.key_prov = KeyProvInfo();
     } else {
@@ -193,36 +210,118 @@ void PublishKeyProperties(const Snapshot& snap) {
   }
 }
 
-// Lists |path| again, reusing the entries of |old| whose files did not change.
+// The entry of an indexed file, from the index alone; false when the index
+// entry cannot stand for the file (the file is then read).
+bool RestoreEntry(const IndexedFile& f, const std::string& path, const std::string& store_name,
+                  const std::string& name, FileKind kind, FileEntry* entry) {
+  entry->key = f.stamp;
+  switch (f.kind) {
+    case IndexedKind::kCertificate: {
+      if (kind != FileKind::kCert) return false;
+      std::array<std::uint8_t, 20> sha1;
+      std::copy_n(f.payload.begin(), sha1.size(), sha1.begin());
+      ByteSpan der = f.payload.subspan(sha1.size());
+      entry->cert = RestoreCertificate(Bytes(der.begin(), der.end()), sha1, store_name, path, name);
+      return entry->cert != nullptr;
+    }
+    case IndexedKind::kCrl:
+      if (kind != FileKind::kCrl) return false;
+      entry->crl = ParseCrl(Bytes(f.payload.begin(), f.payload.end()), store_name, path, name);
+      return entry->crl != nullptr;
+    case IndexedKind::kKeyProv:
+      if (kind != FileKind::kKeyProv) return false;
+      entry->prop_state = ParseKeyProvInfo(AsChars(f.payload), &entry->prop)
+                              ? PropertySlot::State::kPresent
+                              : PropertySlot::State::kUnreadable;
+      return true;
+    case IndexedKind::kJunk:
+      return kind == FileKind::kCert || kind == FileKind::kCrl;
+    case IndexedKind::kUnreadable:
+      entry->readable = false;
+      return true;
+  }
+  return false;
+}
+
+// Lists |path| again, reusing the entries of |old| whose files did not
+// change, else those of |index| (when given) whose files did not change and
+// are not racy. |*from_index| tells whether the index held exactly the
+// snapshot's files, every one unchanged.
 SnapshotPtr LoadSnapshot(const std::string& path, const std::string& store_name,
-                         const FileKey& dir_key, const Snapshot* old) {
+                         const FileKey& dir_key, const Snapshot* old, const StoreIndex* index,
+                         bool* from_index) {
   auto snap = std::make_shared<Snapshot>();
   snap->dir = dir_key;
   snap->trusted = NowNs() - dir_key.mtime_ns > kRacyWindowNs;
   std::vector<std::string> names = ListDirectory(path);
   snap->files.reserve(names.size());
+  std::size_t restored = 0;
   for (std::string& name : names) {
     FileKind kind = KindOf(name);
     if (kind == FileKind::kOther) continue;
     const FileEntry* before = nullptr;
+    const IndexedFile* indexed = nullptr;
     if (old != nullptr) {
       auto it = old->files.find(name);
-      if (it != old->files.end()) {
-        struct stat st;
-        if (::stat((path + "/" + name).c_str(), &st) == 0 && KeyOf(st) == it->second.key) {
-          snap->files.emplace(std::move(name), it->second);
-          continue;
-        }
-        before = &it->second;
+      if (it != old->files.end()) before = &it->second;
+    }
+    if (index != nullptr) {
+      auto it = index->files.find(name);
+      if (it != index->files.end() && !it->second.racy) indexed = &it->second;
+    }
+    FileKey key;
+    if ((before != nullptr || indexed != nullptr) && StampOf(path + "/" + name, &key)) {
+      if (before != nullptr && before->key == key && !before->read_failed) {
+        snap->files.emplace(std::move(name), *before);
+        continue;
+      }
+      FileEntry entry;
+      if (indexed != nullptr && indexed->stamp == key &&
+          RestoreEntry(*indexed, path, store_name, name, kind, &entry)) {
+        snap->files.emplace(std::move(name), std::move(entry));
+        ++restored;
+        continue;
       }
     }
     FileEntry entry;
     if (!ReadEntry(path, store_name, name, kind, before, &entry)) continue;
     snap->files.emplace(std::move(name), std::move(entry));
   }
+  *from_index =
+      index != nullptr && restored == index->files.size() && restored == snap->files.size();
   IndexContexts(snap.get());
   PublishKeyProperties(*snap);
   return snap;
+}
+
+// Writes the index of a snapshot just listed. Files changed within the racy
+// window of now are marked racy: a rewrite in the same timestamp tick could
+// keep their stamp. Failures are ignored; the index is only a cache.
+void WriteIndexOf(const std::string& path, const Snapshot& snap) {
+  const std::int64_t now = NowNs();
+  StoreIndexWriter writer;
+  std::string text;
+  for (const auto& [name, entry] : snap.files) {
+    bool racy = std::max(entry.key.mtime_ns, entry.key.ctime_ns) + kRacyWindowNs > now;
+    if (entry.read_failed) continue;
+    if (!entry.readable) {
+      writer.Add(name, entry.key, IndexedKind::kUnreadable, racy);
+    } else if (entry.cert) {
+      writer.Add(name, entry.key, IndexedKind::kCertificate, racy, entry.cert->sha1(),
+                 entry.cert->der());
+    } else if (entry.crl) {
+      writer.Add(name, entry.key, IndexedKind::kCrl, racy, entry.crl->der());
+    } else if (KindOf(name) == FileKind::kKeyProv) {
+      text.clear();
+      if (entry.prop_state == PropertySlot::State::kPresent) {
+        text = SerializeKeyProvInfo(entry.prop);
+      }
+      writer.Add(name, entry.key, IndexedKind::kKeyProv, racy, AsBytes(text));
+    } else {
+      writer.Add(name, entry.key, IndexedKind::kJunk, racy);
+    }
+  }
+  WriteStoreIndex(StoreIndexPath(path), writer.Finish());
 }
 
 // The store's current snapshot. With |validate| the folder is checked
@@ -254,7 +353,13 @@ SnapshotPtr GetSnapshot(const CertStore::State& store, bool validate) {
     }
     FileKey dir = KeyOf(st);
     if (old && old->trusted && !old->stale.load() && old->dir == dir) return old;
-    SnapshotPtr snap = LoadSnapshot(store.path, store.name, dir, old.get());
+    // A process reads the index once, on its first listing of the folder.
+    StoreIndex index;
+    bool have_index = !old && ReadStoreIndex(StoreIndexPath(store.path), &index);
+    bool from_index = false;
+    SnapshotPtr snap = LoadSnapshot(store.path, store.name, dir, old.get(),
+                                    have_index ? &index : nullptr, &from_index);
+    if (!old && !from_index) WriteIndexOf(store.path, *snap);
     cache[store.path] = snap;
     return snap;
   } catch (const std::bad_alloc&) {

@@ -9,9 +9,12 @@
 // context. Files that are not a certificate or CRL are skipped. Writes go to
 // a temporary file in the store folder that is renamed into place.
 //
-// Parsed certificates are cached per process; a read never shows a
-// certificate removed (or misses one added) by a write that finished before
-// the read began, in this process or another one.
+// Parsed certificates are cached per process, and every store folder has an
+// index (store_index.h) from which a fresh process takes the files that have
+// not changed since it was written, so opening a large store parses only the
+// certificates that are used. A read never shows a certificate removed (or
+// misses one added) by a write that finished before the read began, in this
+// process or another one.
 #ifndef QUILLMARK_PLATFORM_STORE_CERT_STORE_H_
 #define QUILLMARK_PLATFORM_STORE_CERT_STORE_H_
 
