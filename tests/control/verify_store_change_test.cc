@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "common/status.h"
+#include "platform/os/files.h"
 #include "platform/os/home.h"
 #include "support/cert_factory.h"
 #include "support/control_fixture.h"
@@ -46,6 +47,12 @@ class VerifyStoreChangeTest : public ControlTest {
     signature_ = Sign(leaf, leaf_key_.get());
   }
   void TearDown() override { platform::SetQuillmarkHome(""); }
+
+  // Writes |path| the way the store's own writers do: a temporary file
+  // renamed into place, so a reader sees the old or the new file whole.
+  static bool ReplaceFile(const std::string& path, ByteSpan data) {
+    return platform::WriteFileAtomically(path, data);
+  }
 
   std::string Store(const char* name) { return home_.path() + "/stores/" + name; }
 
@@ -101,28 +108,28 @@ TEST_F(VerifyStoreChangeTest, ChangedStoresCountAtTheNextCall) {
   revoking.issuer = Cn("CA");
   revoking.issuer_key = ca_key_.get();
   revoking.revoked_serials = {{0x03}};
-  ASSERT_TRUE(WriteBytes(Store("CA") + "/ca.crl", MakeCrl(revoking)));
+  ASSERT_TRUE(ReplaceFile(Store("CA") + "/ca.crl", MakeCrl(revoking)));
   EXPECT_EQ(Verify(), kErrCertRevoked);
   // A newer CRL of the CA without the signer on it.
   CrlSpec clean = revoking;
   clean.revoked_serials.clear();
   clean.this_update = 1600000000;
-  ASSERT_TRUE(WriteBytes(Store("CA") + "/ca.crl", MakeCrl(clean)));
+  ASSERT_TRUE(ReplaceFile(Store("CA") + "/ca.crl", MakeCrl(clean)));
   EXPECT_EQ(Verify(), 0);
 
   // The CA goes, then comes back.
   std::filesystem::remove(Store("CA") + "/ca.cer");
   std::filesystem::remove(Store("CA") + "/ca.crl");
   EXPECT_EQ(Verify(), kErrIssuerNotFound);
-  ASSERT_TRUE(WriteBytes(Store("CA") + "/ca.cer", ca_der_));
+  ASSERT_TRUE(ReplaceFile(Store("CA") + "/ca.cer", ca_der_));
   EXPECT_EQ(Verify(), 0);
 
   // Another CA of the same name and serial, with another key, in its place.
   EvpPkeyPtr other_key = MakeRsaKey();
-  ASSERT_TRUE(WriteBytes(Store("CA") + "/ca.cer",
-                         Issue("CA", "Root", other_key.get(), root_key_.get(), {0x02}, true)));
+  ASSERT_TRUE(ReplaceFile(Store("CA") + "/ca.cer",
+                          Issue("CA", "Root", other_key.get(), root_key_.get(), {0x02}, true)));
   EXPECT_EQ(Verify(), kErrCertSignatureFaulty);
-  ASSERT_TRUE(WriteBytes(Store("CA") + "/ca.cer", ca_der_));
+  ASSERT_TRUE(ReplaceFile(Store("CA") + "/ca.cer", ca_der_));
   EXPECT_EQ(Verify(), 0);
 }
 
