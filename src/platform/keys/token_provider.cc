@@ -3,11 +3,8 @@
 #include <openssl/x509.h>
 
 #include <cstdio>
-#include <functional>
-#include <map>
 #include <mutex>
 #include <new>
-#include <optional>
 #include <utility>
 
 #include "common/ascii.h"
@@ -16,54 +13,17 @@
 #include "platform/keys/key_provider_internal.h"
 #include "platform/keys/pkcs11_module.h"
 #include "platform/keys/sm2.h"
-#include "platform/keys/software_keys.h"
-#include "platform/keys/token_modules.h"
+#include "platform/keys/token_logins.h"
 #include "platform/keys/token_objects.h"
 #include "platform/os/secret_input.h"
-#include "platform/ui/dialog_factory.h"
 
 namespace quillmark::platform {
 
 namespace {
 
-// An operation found the session no longer logged in (the token was pulled
-// and put back, or another program logged it out): log in again once.
-constexpr std::uint32_t kLoginLost = 0xFFFFFFFF;
-
-// Tokens named by a caller are looked for among this many slots at most.
-constexpr std::size_t kMaxSlots = 64;
-
-struct TokenRef {
-  std::shared_ptr<p11::Module> module;
-  CK_SLOT_ID slot = 0;
-  std::optional<std::uint64_t> sm2_mechanism;
-};
-
-// The inserted token with |serial|: 0 or kScardENoSmartcard.
-std::uint32_t FindToken(const std::string& serial, TokenRef* ref) {
-  std::size_t seen = 0;
-  for (const TokenModule& m : TokenModules()) {
-    std::shared_ptr<p11::Module> module;
-    std::string why;
-    if (!p11::LoadModule(m.path, &module, &why)) continue;
-    for (CK_SLOT_ID slot : module->SlotsWithTokens()) {
-      if (++seen > kMaxSlots) return kScardENoSmartcard;
-      CK_TOKEN_INFO info;
-      if (!p11::TokenInfoOf(*module, slot, &info)) continue;
-      if (p11::FixedText(info.serialNumber, sizeof(info.serialNumber)) == serial) {
-        *ref = TokenRef{std::move(module), slot, m.sm2_mechanism};
-        return 0;
-      }
-    }
-  }
-  return kScardENoSmartcard;
-}
-
-// Tries left before the PIN locks, as far as the token's flags tell.
-int TriesLeft(CK_FLAGS flags) {
-  if ((flags & CKF_USER_PIN_FINAL_TRY) != 0) return 1;
-  return -1;
-}
+using p11::kLoginLost;
+using p11::Logins;
+using p11::TokenRef;
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -71,146 +31,6 @@ int HexValue(char c) {
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   return -1;
 }
-
-bool IsUserState(CK_STATE state) {
-  return state == CKS_RO_USER_FUNCTIONS || state == CKS_RW_USER_FUNCTIONS;
-}
-
-// Sessions on tokens, by serial, kept logged in while a scope lives.
-class Logins {
- public:
-  static Logins& Instance() {
-    static NoDestructor<Logins> logins;
-    return *logins;
-  }
-
-  using Operation = std::function<std::uint32_t(const p11::Session&, const TokenRef&)>;
-
-  // Runs |op| on a session of the token |serial|, logged in as the user when
-  // |login| is true; 0 or a platform error value.
-  std::uint32_t Run(const std::string& serial, bool login, const Operation& op) {
-    std::lock_guard<std::mutex> lock(mu_);
-    for (int attempt = 0;; ++attempt) {
-      auto it = open_.find(serial);
-      if (it != open_.end() && !StillOpen(it->second)) {
-        Drop(it);
-        it = open_.end();
-      }
-      if (it == open_.end()) {
-        Open fresh;
-        if (std::uint32_t err = Begin(serial, login, &fresh)) return err;
-        it = open_.insert_or_assign(serial, std::move(fresh)).first;
-      } else if (login && !it->second.logged_in) {
-        if (std::uint32_t err = LogIn(&it->second)) {
-          Drop(it);
-          return err;
-        }
-      }
-      std::uint32_t err = op(it->second.session, it->second.token);
-      if (err == kLoginLost || err == kScardENoSmartcard || scopes_ == 0) Drop(it);
-      if (err == kLoginLost) {
-        if (attempt == 0) continue;
-        err = kScardENoSmartcard;
-      }
-      return err;
-    }
-  }
-
-  void AddScope() {
-    std::lock_guard<std::mutex> lock(mu_);
-    ++scopes_;
-  }
-
-  void RemoveScope() {
-    std::lock_guard<std::mutex> lock(mu_);
-    if (--scopes_ == 0) {
-      DropAll();
-      ForgetUnlockedSoftwareKeys();
-    }
-  }
-
-  bool Kept() {
-    std::lock_guard<std::mutex> lock(mu_);
-    return scopes_ > 0;
-  }
-
-  void EndAll() {
-    std::lock_guard<std::mutex> lock(mu_);
-    DropAll();
-    ForgetUnlockedSoftwareKeys();
-  }
-
- private:
-  struct Open {
-    TokenRef token;
-    p11::Session session;
-    std::string label;
-    bool logged_in = false;
-  };
-
-  static bool StillOpen(const Open& open) {
-    CK_SESSION_INFO info;
-    if (open.session.f()->C_GetSessionInfo(open.session.handle(), &info) != CKR_OK) return false;
-    return !open.logged_in || IsUserState(info.state);
-  }
-
-  static std::uint32_t Begin(const std::string& serial, bool login, Open* open) {
-    if (std::uint32_t err = FindToken(serial, &open->token)) return err;
-    if (CK_RV rv = p11::OpenSession(open->token.module, open->token.slot, &open->session)) {
-      return p11::PlatformError(rv);
-    }
-    return login ? LogIn(open) : 0;
-  }
-
-  // Asks for the PIN (unless the token needs none or is logged in already)
-  // and logs the user in.
-  static std::uint32_t LogIn(Open* open) {
-    const TokenRef& token = open->token;
-    CK_TOKEN_INFO info;
-    if (!p11::TokenInfoOf(*token.module, token.slot, &info)) return kScardENoSmartcard;
-    CK_SESSION_INFO session_info;
-    if (token.module->f()->C_GetSessionInfo(open->session.handle(), &session_info) == CKR_OK &&
-        IsUserState(session_info.state)) {
-      open->logged_in = true;
-      return 0;
-    }
-    if ((info.flags & CKF_USER_PIN_LOCKED) != 0) return kScardWChvBlocked;
-    if ((info.flags & CKF_LOGIN_REQUIRED) == 0) {
-      open->logged_in = true;
-      return 0;
-    }
-    ui::PinRequest request;
-    std::string label = p11::FixedText(info.label, sizeof(info.label));
-    if (!Utf8ToUtf16(label, &request.label)) request.label = u"?";
-    request.tries_left = TriesLeft(info.flags);
-    ui::PinAnswer answer = ui::CurrentDialogHost().AskPin(request);
-    if (!answer.entered) {
-      WipeSecret(&answer.pin);
-      return kScardWCancelledByUser;
-    }
-    CK_RV rv = token.module->f()->C_Login(open->session.handle(), CKU_USER,
-                                          reinterpret_cast<CK_UTF8CHAR*>(answer.pin.data()),
-                                          answer.pin.size());
-    WipeSecret(&answer.pin);
-    if (rv != CKR_OK && rv != CKR_USER_ALREADY_LOGGED_IN) return p11::PlatformError(rv);
-    open->logged_in = true;
-    return 0;
-  }
-
-  template <typename It>
-  void Drop(It it) {
-    if (it->second.logged_in) it->second.session.f()->C_Logout(it->second.session.handle());
-    open_.erase(it);  // closes the session
-  }
-
-  void DropAll() {
-    while (!open_.empty()) Drop(open_.begin());
-  }
-
-  std::mutex mu_;
-  int scopes_ = 0;
-  std::map<std::string, Open> open_;
-};
 
 // DigestInfo DER of |md| and |digest|, what CKM_RSA_PKCS signs.
 bool DigestInfo(const EVP_MD* md, ByteSpan digest, Bytes* out) {
