@@ -224,6 +224,19 @@ TEST_F(TokenSessionTest, AttachedAndDetachedSignaturesWithRsaAndEcKeys) {
     ASSERT_TRUE(testing::WriteBytes(work_.File("content.txt"), AsBytes("pay 200")));
     ASSERT_TRUE(OpensslVerifies(Decode(Result(detached)), work_.File("content.txt"), &content));
   }
+  // Other digests: the DigestInfo and the ECDSA signature algorithm follow.
+  for (const char16_t* digest : {u"2.16.840.1.101.3.4.2.1", u"2.16.840.1.101.3.4.2.3"}) {
+    EXPECT_ANSWER(s.Call("QMSetDigestArithmetic", {digest}), 0, 0);
+    for (const char16_t* signer : {u"CN=Token RSA", u"CN=Token EC"}) {
+      SCOPED_TRACE(Utf16ToUtf8Lossy(signer) + " " + Utf16ToUtf8Lossy(digest));
+      EXPECT_ANSWER(s.Call("QMSetPlainText", {u"pay 300"}), 0, 0);
+      Value attached = s.Call("QMAttachedSign", {signer});
+      EXPECT_ANSWER(attached, 0, 0);
+      std::string content;
+      ASSERT_TRUE(OpensslVerifies(Decode(Result(attached)), "", &content));
+      EXPECT_EQ(content, "pay 300");
+    }
+  }
 }
 
 TEST_F(TokenSessionTest, RawAndAdvanceSignaturesWithRsaAndEcKeys) {
