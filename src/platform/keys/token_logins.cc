@@ -108,7 +108,7 @@ void Logins::EndAll() {
 bool Logins::StillOpen(const Open& open) {
   CK_SESSION_INFO info;
   if (open.session.f()->C_GetSessionInfo(open.session.handle(), &info) != CKR_OK) return false;
-  return !open.logged_in || IsUserState(info.state);
+  return !open.by_pin || IsUserState(info.state);
 }
 
 std::uint32_t Logins::Begin(const std::string& serial, bool login, Open* open) {
@@ -128,7 +128,7 @@ std::uint32_t Logins::LogIn(Open* open) {
   CK_SESSION_INFO session_info;
   if (token.module->f()->C_GetSessionInfo(open->session.handle(), &session_info) == CKR_OK &&
       IsUserState(session_info.state)) {
-    open->logged_in = true;
+    open->logged_in = open->by_pin = true;
     return 0;
   }
   if ((info.flags & CKF_USER_PIN_LOCKED) != 0) return kScardWChvBlocked;
@@ -150,12 +150,12 @@ std::uint32_t Logins::LogIn(Open* open) {
                                         answer.pin.size());
   WipeSecret(&answer.pin);
   if (rv != CKR_OK && rv != CKR_USER_ALREADY_LOGGED_IN) return PlatformError(rv);
-  open->logged_in = true;
+  open->logged_in = open->by_pin = true;
   return 0;
 }
 
 void Logins::Drop(OpenMap::iterator it) {
-  if (it->second.logged_in) it->second.session.f()->C_Logout(it->second.session.handle());
+  if (it->second.by_pin) it->second.session.f()->C_Logout(it->second.session.handle());
   open_.erase(it);  // closes the session
 }
 

@@ -57,7 +57,8 @@ class Logins {
   struct Open {
     TokenRef token;
     Session session;
-    bool logged_in = false;
+    bool logged_in = false;  // or needs no login
+    bool by_pin = false;     // logged in with C_Login (the session shows the user state)
   };
   using OpenMap = std::map<std::string, Open>;
 
