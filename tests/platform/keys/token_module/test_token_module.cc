@@ -67,8 +67,10 @@ std::mutex mu;
 bool initialized = false;
 bool logged_in = false;
 Config config;
-std::map<CK_OBJECT_HANDLE, Object> objects;
-std::map<CK_SESSION_HANDLE, Session> sessions;
+// Held through pointers that are never freed: the module is never
+// finalized, and its keys stay reachable until the process ends.
+std::map<CK_OBJECT_HANDLE, Object>& objects = *new std::map<CK_OBJECT_HANDLE, Object>;
+std::map<CK_SESSION_HANDLE, Session>& sessions = *new std::map<CK_SESSION_HANDLE, Session>;
 CK_SESSION_HANDLE next_session = 1;
 
 std::string Dir() {
