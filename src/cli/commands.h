@@ -29,6 +29,9 @@ int RunTypelib(Args args);
 int RunRegister(Args args);
 int RunUnregister(Args args);
 
+// quillmark token list|add-module|remove-module|sync: hardware tokens (token.cc).
+int RunToken(Args args);
+
 // quillmark browser install|uninstall|origins: browser set-up (browser.cc).
 int RunBrowser(Args args);
 

@@ -18,6 +18,8 @@ constexpr Command kCommands[] = {
     {"demo", quillmark::cli::RunDemo, "demo                 round trip through the library"},
     {"store", quillmark::cli::RunStore,
      "store SUBCOMMAND ... manage certificate stores (quillmark store help)"},
+    {"token", quillmark::cli::RunToken,
+     "token SUBCOMMAND ... hardware tokens: list | add-module PATH | remove-module PATH | sync"},
     {"session", quillmark::cli::RunSession,
      "session [--home DIR] [--ui script:FILE|terminal|gui|none]\n"
      "                       drive one control instance with JSON lines"},
@@ -50,7 +52,8 @@ int main(int argc, char** argv) {
   if (name == "-h" || name == "--help" || name == "help") return Usage(stdout);
   std::vector<std::string_view> args(argv + 2, argv + argc);
   // Commands that hold private keys or passwords leave no core dump behind.
-  if (name == "session" || name == "store") quillmark::platform::DisableCoreDumps();
+  if (name == "session" || name == "store" || name == "token")
+    quillmark::platform::DisableCoreDumps();
   for (const Command& c : kCommands) {
     if (c.name == name) return c.run(args);
   }

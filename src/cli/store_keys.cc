@@ -5,8 +5,10 @@
 // files are read and checked before anything is written. The password comes
 // from --password, from --password-fd N (one line read from descriptor N),
 // or, when neither is given and a file needs one while standard input is a
-// terminal, from a prompt without echo. Passwords and key bytes are wiped
-// once used.
+// terminal, from a prompt without echo. With --protect the key is kept
+// encrypted under a new passphrase, read from --protect-fd N or, at a
+// terminal, asked twice without echo. Passwords and key bytes are wiped once
+// used.
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -32,7 +34,7 @@ namespace pf = quillmark::platform;
 
 constexpr char kImportUsage[] =
     "usage: quillmark store import STORE (FILE.p12 | --cert CERT --key KEY) "
-    "[--password P | --password-fd N] [--key-spec exchange|signature]";
+    "[--password P | --password-fd N] [--key-spec exchange|signature] [--protect [--protect-fd N]]";
 constexpr char kDemoUsage[] = "usage: quillmark store demo";
 
 const char* SpecName(std::uint32_t spec) {
@@ -41,7 +43,10 @@ const char* SpecName(std::uint32_t spec) {
 
 struct ImportArgs {
   ImportArgs() = default;
-  ~ImportArgs() { pf::WipeSecret(&password); }
+  ~ImportArgs() {
+    pf::WipeSecret(&password);
+    pf::WipeSecret(&protect_passphrase);
+  }
   ImportArgs(const ImportArgs&) = delete;
   ImportArgs& operator=(const ImportArgs&) = delete;
 
@@ -52,6 +57,9 @@ struct ImportArgs {
   std::string password;
   bool password_given = false;  // --password or --password-fd
   std::uint32_t key_spec = pf::kAtKeyExchange;
+  bool protect = false;
+  int protect_fd = -1;  // --protect-fd
+  std::string protect_passphrase;
 };
 
 // Bytes of an input file, wiped when they go (they may hold a private key).
@@ -81,8 +89,12 @@ int ParseImportArgs(Args args, ImportArgs* out) {
   std::vector<std::string> positional;
   for (size_t i = 0; i < args.size(); ++i) {
     std::string_view a = args[i];
+    if (a == "--protect") {
+      out->protect = true;
+      continue;
+    }
     bool takes_value = a == "--password" || a == "--password-fd" || a == "--cert" || a == "--key" ||
-                       a == "--key-spec";
+                       a == "--key-spec" || a == "--protect-fd";
     if (takes_value) {
       if (i + 1 >= args.size()) return StoreFail("option " + std::string(a) + " needs a value");
       if (a == "--password" || a == "--password-fd") {
@@ -100,6 +112,10 @@ int ParseImportArgs(Args args, ImportArgs* out) {
         if (!pf::ReadPasswordFromFd(fd, &out->password)) {
           return StoreFail("cannot read a password from descriptor " + value +
                            " (one line, at most 4096 bytes)");
+        }
+      } else if (a == "--protect-fd") {
+        if (!ParseFd(value, &out->protect_fd)) {
+          return StoreFail("'" + value + "' is not a file descriptor");
         }
       } else if (a == "--cert") {
         out->cert = value;
@@ -123,9 +139,40 @@ int ParseImportArgs(Args args, ImportArgs* out) {
       (pair && (out->cert.empty() || out->key.empty()))) {
     return StoreUsage(kImportUsage);
   }
+  if (out->protect_fd >= 0 && !out->protect) return StoreFail("--protect-fd goes with --protect");
   out->store = positional[0];
   if (!pair) out->p12 = positional[1];
   return 0;
+}
+
+// The passphrase that --protect keeps the key under: from --protect-fd, or
+// asked twice at a terminal. Prints why and returns false when there is none.
+bool ReadProtectPassphrase(ImportArgs* a) {
+  if (a->protect_fd >= 0) {
+    if (!pf::ReadPasswordFromFd(a->protect_fd, &a->protect_passphrase)) {
+      StoreFail("cannot read a passphrase from descriptor " + std::to_string(a->protect_fd) +
+                " (one line, at most 4096 bytes)");
+      return false;
+    }
+  } else if (!pf::StdinIsTerminal()) {
+    StoreFail("--protect needs a passphrase: give --protect-fd N or run at a terminal");
+    return false;
+  } else {
+    std::string again;
+    bool read = pf::PromptPassword("new passphrase for the key: ", &a->protect_passphrase) &&
+                pf::PromptPassword("the same passphrase again: ", &again);
+    bool same = read && again == a->protect_passphrase;
+    pf::WipeSecret(&again);
+    if (!same) {
+      StoreFail(read ? "the two passphrases differ" : "no passphrase read");
+      return false;
+    }
+  }
+  if (a->protect_passphrase.empty()) {
+    StoreFail("the passphrase for --protect is empty");
+    return false;
+  }
+  return true;
 }
 
 // Input files are at most this large; they may hold a private key, so they
@@ -214,11 +261,13 @@ int RunStoreImport(Args args) {
   pf::ImportError error = ReadPair(&a, &pair, &unreadable);
   if (unreadable) return 1;
   if (error != pf::ImportError::kNone) return StoreFail(ReadErrorText(error, a));
+  if (a.protect && !ReadProtectPassphrase(&a)) return 1;
 
   pf::CertStore store;
   if (!OpenStore(a.store, 0, &store, nullptr)) return 1;
   pf::CertContextPtr added;
-  switch (pf::ImportCertificateWithKey(store, pair, a.key_spec, &added)) {
+  pf::ImportOptions options{.key_spec = a.key_spec, .protect_passphrase = a.protect_passphrase};
+  switch (pf::ImportCertificateWithKey(store, pair, options, &added)) {
     case pf::ImportError::kNone:
       break;
     case pf::ImportError::kKeyStoreFailed:
@@ -227,9 +276,10 @@ int RunStoreImport(Args args) {
       return StoreFail("cannot write to store '" + store.name() + "'");
   }
   std::optional<pf::KeyProvInfo> info = added->key_prov_info();
-  std::printf("imported %s into %s: %s (key container %s, %s key)\n", added->thumbprint().c_str(),
+  std::printf("imported %s into %s: %s (key container %s, %s key%s)\n", added->thumbprint().c_str(),
               store.name().c_str(), SubjectText(*added).c_str(),
-              info ? Utf16ToUtf8Lossy(info->container).c_str() : "?", SpecName(a.key_spec));
+              info ? Utf16ToUtf8Lossy(info->container).c_str() : "?", SpecName(a.key_spec),
+              a.protect ? ", protected by a passphrase" : "");
   return 0;
 }
 

@@ -23,6 +23,7 @@
 #include "common/bytes.h"
 #include "control/control_settings.h"
 #include "control/quillmark_interface.h"
+#include "platform/keys/token_provider.h"
 
 namespace quillmark::control {
 
@@ -153,6 +154,8 @@ class CCorvaneQuillmark : public ILydraCorvaneQuillmark {
   HRESULT GetCertInfo(const certs::CertInfoSet& info, std::uint32_t type, std::u16string* pVal);
 
   ControlSettings settings_;
+  // Token logins and unlocked protected keys last as long as this instance.
+  platform::KeyLoginScope key_logins_;
 };
 
 }  // namespace quillmark::control

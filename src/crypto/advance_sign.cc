@@ -21,11 +21,14 @@
 
 namespace quillmark::crypto {
 
+using ::quillmark::signeddata::BuildEcSignedData;
 using ::quillmark::signeddata::BuildRsaSignedData;
 using ::quillmark::signeddata::BuildSm2SignedData;
 using ::quillmark::signeddata::kSm3Oid;
 
 namespace {
+
+constexpr std::string_view kEcPublicKeyOid = "1.2.840.10045.2.1";
 
 // The SM2 signature the provider gives: r then s, this many bytes each.
 constexpr std::size_t kSm2HalfSize = 32;
@@ -61,6 +64,11 @@ Status BuildPackage(const platform::CertContext& signer, const SignOptions& opti
   if (Status status = RsaSignContent(signer, options.digest_oid, content, &signature);
       !status.ok()) {
     return status;
+  }
+  // An EC key (on a token) signs the same way; its value is the DER ECDSA signature.
+  if (signer.public_key_algorithm_oid() == kEcPublicKeyOid) {
+    return BuildEcSignedData(options.detached, content, signer, options.digest_oid, signature,
+                             package);
   }
   return BuildRsaSignedData(options.detached, content, signer, options.digest_oid, signature,
                             package);

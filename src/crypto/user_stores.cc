@@ -3,10 +3,12 @@
 #include <span>
 
 #include "certs/selection.h"
+#include "platform/keys/token_catalog.h"
 
 namespace quillmark::crypto {
 
 Status OpenUserStore(std::u16string_view name, platform::CertStore* store) {
+  if (name == kMyStoreName) platform::PropagateTokenCertificates();
   *store = platform::CertOpenStore(platform::kCertStoreProvSystemW, platform::kDefaultEncoding,
                                    platform::kCertSystemStoreCurrentUser, name);
   return store->is_open() ? kOk : kErrStoreOpen;

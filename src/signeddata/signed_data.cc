@@ -31,6 +31,7 @@ constexpr std::array<int, 6> kMd5Arcs = {1, 2, 840, 113549, 2, 5};
 constexpr std::array<int, 6> kSm3Arcs = {1, 2, 156, 10197, 1, 401};
 constexpr std::array<int, 7> kRsaEncryptionArcs = {1, 2, 840, 113549, 1, 1, 1};
 constexpr std::array<int, 6> kSm2Arcs = {1, 2, 156, 10197, 1, 301};
+constexpr std::array<int, 6> kEcdsaWithSha1Arcs = {1, 2, 840, 10045, 4, 1};
 
 constexpr Algorithm kSha1{kSha1Oid, kSha1Arcs};
 constexpr Algorithm kMd5{kMd5Oid, kMd5Arcs};
@@ -147,6 +148,13 @@ int BuildRsaSignedData(bool detached, ByteSpan content, const platform::CertCont
     return kErrBadAlgorithm;
   }
   return BuildSignedData(detached, content, cert, *digest, kRsaEncryptionArcs, signature, package);
+}
+
+int BuildEcSignedData(bool detached, ByteSpan content, const platform::CertContext& cert,
+                      std::string_view digest_oid, ByteSpan signature, Bytes* package) {
+  package->clear();
+  if (digest_oid != kSha1.text) return kErrBadAlgorithm;
+  return BuildSignedData(detached, content, cert, kSha1, kEcdsaWithSha1Arcs, signature, package);
 }
 
 int BuildSm2SignedData(bool detached, ByteSpan content, const platform::CertContext& cert,

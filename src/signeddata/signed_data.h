@@ -9,7 +9,8 @@
 //       OCTET STRING signature } } } }
 //
 // BuildRsaSignedData writes rsaEncryption with SHA-1 or MD5 and the RSA
-// signature most significant byte first; BuildSm2SignedData writes SM2 with
+// signature most significant byte first; BuildEcSignedData writes
+// ecdsa-with-SHA1 (SHA-1 only) and the DER ECDSA signature; BuildSm2SignedData writes SM2 with
 // SM3 and the signature as SEQUENCE { INTEGER r, INTEGER s }. The parser
 // takes RSA packages only (an SM2 package is not signedData to it).
 //
@@ -54,6 +55,10 @@ inline constexpr std::string_view kSm3Oid = "1.2.156.10197.1.401";
 // most significant byte first. |detached| leaves the content out.
 int BuildRsaSignedData(bool detached, ByteSpan content, const platform::CertContext& cert,
                        std::string_view digest_oid, ByteSpan signature, Bytes* package);
+
+// |digest_oid| must be kSha1Oid; |signature| is the DER ECDSA-Sig-Value.
+int BuildEcSignedData(bool detached, ByteSpan content, const platform::CertContext& cert,
+                      std::string_view digest_oid, ByteSpan signature, Bytes* package);
 
 // |digest_oid| must be kSm3Oid; |signature| is r then s, 32 bytes each, most
 // significant byte first (any other length is refused with kErrDerEncode).

@@ -230,6 +230,13 @@ ImportError ReadCertificateAndKey(ByteSpan cert_data, ByteSpan key_data, std::st
 
 ImportError ImportCertificateWithKey(const CertStore& store, const CertificateWithKey& in,
                                      std::uint32_t key_spec, CertContextPtr* added) {
+  return ImportCertificateWithKey(
+      store, in, ImportOptions{.key_spec = key_spec, .protect_passphrase = {}}, added);
+}
+
+ImportError ImportCertificateWithKey(const CertStore& store, const CertificateWithKey& in,
+                                     const ImportOptions& options, CertContextPtr* added) {
+  const std::uint32_t key_spec = options.key_spec;
   CertContextPtr cert = CertCreateCertificateContext(kDefaultEncoding, in.cert_der);
   if (cert == nullptr) return ImportError::kNotCertificate;
   if (key_spec != kAtKeyExchange && key_spec != kAtSignature) return ImportError::kKeyStoreFailed;
@@ -250,9 +257,11 @@ ImportError ImportCertificateWithKey(const CertStore& store, const CertificateWi
     if (created) DeleteContainer(container);
     return error;
   };
-  if (!ImportPrivateKeyInfo(*prov, key_spec, in.pkcs8_der)) {
-    return fail(ImportError::kKeyStoreFailed);
-  }
+  const bool stored_key = options.protect_passphrase.empty()
+                              ? ImportPrivateKeyInfo(*prov, key_spec, in.pkcs8_der)
+                              : ImportProtectedPrivateKeyInfo(*prov, key_spec, in.pkcs8_der,
+                                                              options.protect_passphrase);
+  if (!stored_key) return fail(ImportError::kKeyStoreFailed);
   KeyProvInfo info;
   info.container = container;
   info.provider = std::u16string(kSoftwareProviderName);

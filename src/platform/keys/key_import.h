@@ -60,6 +60,15 @@ ImportError ReadCertificateAndKey(ByteSpan cert_data, ByteSpan key_data, std::st
 ImportError ImportCertificateWithKey(const CertStore& store, const CertificateWithKey& in,
                                      std::uint32_t key_spec, CertContextPtr* added);
 
+struct ImportOptions {
+  std::uint32_t key_spec = kAtKeyExchange;
+  // Not empty: the key is kept encrypted under this passphrase (UTF-8), and
+  // its use asks for it (software_keys.h).
+  std::string_view protect_passphrase;
+};
+ImportError ImportCertificateWithKey(const CertStore& store, const CertificateWithKey& in,
+                                     const ImportOptions& options, CertContextPtr* added);
+
 // Whether a certificate in any store of the current user names the software
 // provider's container |container| with |key_spec| (0: any spec), into
 // |*in_use|; false when the home folder cannot be used.

@@ -16,6 +16,7 @@
 #include "platform/keys/key_provider_internal.h"
 #include "platform/keys/sm2.h"
 #include "platform/keys/software_keys.h"
+#include "platform/keys/token_provider.h"
 #include "platform/os/last_error.h"
 
 namespace quillmark::platform {
@@ -81,6 +82,7 @@ std::shared_ptr<KeyProviderBackend> FindBackend(std::u16string_view name) {
       if (EqualsIgnoringAsciiCase(r.name, name)) return r.backend;
     }
   }
+  if (IsTokenProviderName(name)) return TokenKeyProvider();
   return IsSoftwareProviderName(name) ? SoftwareKeyProvider() : nullptr;
 }
 
@@ -115,6 +117,13 @@ bool KindOfKey(const EVP_PKEY* key, KeyKind* kind) {
     return true;
   }
   return false;
+}
+
+bool SignerKindOfKey(const EVP_PKEY* key, KeyKind* kind) {
+  if (KindOfKey(key, kind)) return true;
+  if (key == nullptr || !EVP_PKEY_is_a(key, "EC")) return false;
+  *kind = KeyKind::kEc;
+  return true;
 }
 
 std::shared_ptr<EVP_PKEY> SharePkey(ossl::PkeyPtr key) {
@@ -199,6 +208,23 @@ bool ImportPrivateKeyInfo(CryptProv& prov, std::uint32_t key_spec, ByteSpan pkcs
     return Fail(kNteBadData);
   }
   return PutKey(prov, key_spec, key.get());
+}
+
+bool ImportProtectedPrivateKeyInfo(CryptProv& prov, std::uint32_t key_spec, ByteSpan pkcs8_der,
+                                   std::string_view passphrase) {
+  const unsigned char* p = pkcs8_der.data();
+  ossl::PkeyPtr key(d2i_AutoPrivateKey(nullptr, &p, static_cast<long>(pkcs8_der.size())));
+  KeyKind kind;
+  if (key == nullptr || p != pkcs8_der.data() + pkcs8_der.size() || !KindOfKey(key.get(), &kind)) {
+    return Fail(kNteBadData);
+  }
+  KeyContainer* container = ContainerOf(prov);
+  if (container == nullptr) return Fail(kNteBadKeyset);
+  if (key_spec != kAtKeyExchange && key_spec != kAtSignature) return Fail(kNteBadKey);
+  if (std::uint32_t err = container->PutProtectedPrivateKey(key_spec, key.get(), passphrase)) {
+    return Fail(err);
+  }
+  return true;
 }
 
 bool CryptExportPublicKeyInfo(CryptProv& prov, std::uint32_t key_spec, std::uint32_t encoding_type,

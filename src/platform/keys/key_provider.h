@@ -57,6 +57,8 @@ inline constexpr std::uint32_t kNteBadPublicKey = 0x80090015;
 inline constexpr std::uint32_t kNteKeysetNotDef = 0x80090019;
 inline constexpr std::uint32_t kNteProvTypeNoMatch = 0x8009001B;
 inline constexpr std::uint32_t kNteFail = 0x80090020;
+// A wrong passphrase for a software key kept encrypted.
+inline constexpr std::uint32_t kErrorInvalidPassword = 86;  // ERROR_INVALID_PASSWORD
 
 class CryptProv;
 class CryptKey;
@@ -91,6 +93,11 @@ bool GenerateSm2KeyPair(CryptProv& prov, std::uint32_t key_spec);
 // Stores a private key given as PKCS#8 PrivateKeyInfo DER (RSA or SM2) under
 // |key_spec|, replacing the key of that spec if there was one.
 bool ImportPrivateKeyInfo(CryptProv& prov, std::uint32_t key_spec, ByteSpan pkcs8_der);
+
+// The same, the key kept encrypted under |passphrase| (UTF-8, not empty):
+// its use asks for the passphrase (software_keys.h).
+bool ImportProtectedPrivateKeyInfo(CryptProv& prov, std::uint32_t key_spec, ByteSpan pkcs8_der,
+                                   std::string_view passphrase);
 
 // The SubjectPublicKeyInfo DER of the container's key of |key_spec|.
 // |encoding_type| must include X509_ASN_ENCODING (1).

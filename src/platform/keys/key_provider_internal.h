@@ -25,10 +25,16 @@
 
 namespace quillmark::platform {
 
-enum class KeyKind { kRsa, kSm2 };
+enum class KeyKind { kRsa, kSm2, kEc };
 
-// The kind of an RSA or SM2 key; false for any other key.
+// The kind of an RSA or SM2 key; false for any other key. These are the keys
+// the providers import and check signatures with.
 bool KindOfKey(const EVP_PKEY* key, KeyKind* kind);
+
+// The same, and kEc for any other EC key: a token may hold ECDSA keys and
+// sign with them (the signature, least significant byte first, is then the
+// DER ECDSA-Sig-Value reversed), though no provider imports one.
+bool SignerKindOfKey(const EVP_PKEY* key, KeyKind* kind);
 
 class KeyContainer {
  public:
@@ -45,6 +51,16 @@ class KeyContainer {
                                    Bytes* signature) = 0;
   // Stores |key| (a private key) as the key of |spec|.
   virtual std::uint32_t PutPrivateKey(std::uint32_t spec, EVP_PKEY* key) = 0;
+  // Stores |key| as the key of |spec|, encrypted under |passphrase|.
+  // Containers that cannot keep keys encrypted keep the default, which fails
+  // with kNteBadAlgId.
+  virtual std::uint32_t PutProtectedPrivateKey(std::uint32_t spec, EVP_PKEY* key,
+                                               std::string_view passphrase) {
+    (void)spec;
+    (void)key;
+    (void)passphrase;
+    return kNteBadAlgId;
+  }
   // Removes the key of |spec|; 0 also when there was none. Containers that
   // cannot remove single keys keep the default, which fails with kNteBadAlgId.
   virtual std::uint32_t RemovePrivateKey(std::uint32_t spec) {

@@ -6,6 +6,8 @@
 //        value least significant byte first (the reverse of PKCS#1's order).
 //   SM2: 64 bytes, r then s, each 32 bytes least significant byte first, of
 //        an SM2 signature of e = SM3(Z || M) (only kCalgSm3 hashes).
+//   EC:  (ECDSA keys on tokens, signing only) the DER ECDSA-Sig-Value over
+//        the plain digest, the whole value least significant byte first.
 // CryptSignHashW fails with kNteNoKey when the container has no key of the
 // spec (or the context has no container), kNteBadAlgId for an algorithm the
 // key cannot sign with, and passes on a provider's own error unchanged (a

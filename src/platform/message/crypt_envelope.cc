@@ -12,6 +12,7 @@
 
 #include "platform/keys/cert_private_key.h"
 #include "platform/keys/key_provider_internal.h"
+#include "platform/keys/token_provider.h"
 #include "platform/message/message_internal.h"
 #include "platform/os/last_error.h"
 #include "platform/store/cert_context_internal.h"
@@ -116,7 +117,8 @@ std::uint32_t IvFromParameters(const X509_ALGOR* alg, const ContentCipher& ciphe
 }
 
 bool IsTokenError(std::uint32_t error) {
-  return error == kScardWCancelledByUser || error == kScardETimeout;
+  return error == kScardWCancelledByUser || error == kScardETimeout ||
+         error == kScardENoSmartcard || error == kScardWWrongChv || error == kScardWChvBlocked;
 }
 
 // All ones when |a| equals |b|, else zero, without a branch on either.

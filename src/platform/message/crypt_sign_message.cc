@@ -23,6 +23,22 @@ namespace {
 constexpr char kOidRsaEncryption[] = "1.2.840.113549.1.1.1";
 constexpr char kOidSm2Signature[] = "1.2.156.10197.1.301.1";
 
+// ecdsa-with-SHA1/SHA256/SHA384/SHA512 for the hash; null for any other.
+const char* EcdsaSignatureOid(std::uint32_t algid) {
+  switch (algid) {
+    case kCalgSha1:
+      return "1.2.840.10045.4.1";
+    case kCalgSha256:
+      return "1.2.840.10045.4.3.2";
+    case kCalgSha384:
+      return "1.2.840.10045.4.3.3";
+    case kCalgSha512:
+      return "1.2.840.10045.4.3.4";
+    default:
+      return nullptr;
+  }
+}
+
 // Errors of opening the key that mean the signer has no key to sign with.
 bool MeansNoKey(std::uint32_t error) {
   switch (error) {
@@ -45,7 +61,9 @@ bool MeansNoKey(std::uint32_t error) {
 std::uint32_t SignWithCertificateKey(const CertContext& cert, std::uint32_t algid, ByteSpan data,
                                      Bytes* signature, const char** signature_oid) {
   KeyKind kind;
-  if (!KindOfKey(X509_get0_pubkey(CertContextX509(cert)), &kind)) return kCryptENoKeyProperty;
+  if (!SignerKindOfKey(X509_get0_pubkey(CertContextX509(cert)), &kind)) {
+    return kCryptENoKeyProperty;
+  }
   ProvHandle prov;
   std::uint32_t key_spec = 0;
   if (!CryptAcquireCertificatePrivateKey(cert, kCryptAcquireCompareKeyFlag, &prov, &key_spec)) {
@@ -61,6 +79,10 @@ std::uint32_t SignWithCertificateKey(const CertContext& cert, std::uint32_t algi
   if (kind == KeyKind::kSm2) {
     if (!Sm2SignatureToDer(raw, signature)) return kNteFail;
     *signature_oid = kOidSm2Signature;
+  } else if (kind == KeyKind::kEc) {
+    *signature_oid = EcdsaSignatureOid(algid);
+    if (*signature_oid == nullptr) return kNteBadAlgId;
+    signature->assign(raw.rbegin(), raw.rend());
   } else {
     signature->assign(raw.rbegin(), raw.rend());
     *signature_oid = kOidRsaEncryption;
