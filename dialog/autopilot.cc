@@ -36,8 +36,7 @@ bool Autopilot::StepsFromEnvironment(QStringList* steps) {
   if (path.isEmpty()) return false;
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) {
-    std::fprintf(stderr, "quillmark-dialog: cannot read the autopilot file %s\n",
-                 qPrintable(path));
+    std::fprintf(stderr, "quillmark-dialog: cannot read the autopilot file %s\n", qPrintable(path));
     std::exit(3);
   }
   for (const QString& line : QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'))) {
@@ -74,24 +73,26 @@ bool Autopilot::Perform(const QString& step, QString* error) {
   const QString word = step.left(space < 0 ? step.size() : space);
   const QString rest = space < 0 ? QString() : step.mid(space + 1).trimmed();
   auto* chooser = dynamic_cast<ChooserDialog*>(window_);
-  const bool needs_chooser = word == QLatin1String("select") ||
-                             word == QLatin1String("double") ||
-                             word == QLatin1String("header") ||
+  const bool needs_chooser = word == QLatin1String("select") || word == QLatin1String("pick") ||
+                             word == QLatin1String("double") || word == QLatin1String("header") ||
                              word.startsWith(QLatin1String("expect-"));
   if (needs_chooser && chooser == nullptr) {
     *error = QStringLiteral("this is no chooser");
     return false;
   }
-  if (word == QLatin1String("select") || word == QLatin1String("double")) {
+  if (word == QLatin1String("select") || word == QLatin1String("double") ||
+      word == QLatin1String("pick")) {
     QTreeWidget* list = chooser->list();
     for (int i = 0; i < list->topLevelItemCount(); ++i) {
       QTreeWidgetItem* item = list->topLevelItem(i);
-      if (item->data(0, Qt::UserRole).toString() != rest) continue;
+      const QString key =
+          word == QLatin1String("pick") ? item->text(0) : item->data(0, Qt::UserRole).toString();
+      if (key != rest) continue;
       list->scrollToItem(item);
       const QPoint at = list->visualItemRect(item).center();
-      if (word == QLatin1String("select")) {
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
-      } else {
+      // A double click is a click and then the second press.
+      QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+      if (word == QLatin1String("double")) {
         QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
       }
       return true;

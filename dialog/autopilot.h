@@ -5,7 +5,8 @@
 // caller:
 //
 //   select ITEM        click the chooser row whose item data is ITEM
-//   double ITEM        double-click that row
+//   pick SUBJECT       click the chooser row whose subject is SUBJECT
+//   double ITEM        double-click the row whose item data is ITEM
 //   header C           click the header of column C
 //   click NAME         click the button with object name NAME (ok, cancel,
 //                      view, allow, always, deny, sign, close)

@@ -111,6 +111,11 @@ void ChooserDialog::Show(const platform::ui::ChooserRequest& request) {
     list_->setCurrentItem(selected);
     selected->setSelected(true);
     list_->scrollToItem(selected);
+  } else if (list_->topLevelItemCount() > 0) {
+    // The keyboard starts on the top row without selecting it: Down selects
+    // the second, Space or Up the first.
+    list_->selectionModel()->setCurrentIndex(list_->model()->index(0, 0),
+                                             QItemSelectionModel::NoUpdate);
   }
   waiting_ = false;
   UpdateButtons();

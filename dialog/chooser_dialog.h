@@ -26,8 +26,8 @@ using AnswerSink = std::function<void(const platform::ui::gui::Answer&)>;
 
 class ChooserDialog : public QDialog {
  public:
-  ChooserDialog(const platform::ui::ChooserRequest& request, const QString& origin,
-                AnswerSink sink, QWidget* parent = nullptr);
+  ChooserDialog(const platform::ui::ChooserRequest& request, const QString& origin, AnswerSink sink,
+                QWidget* parent = nullptr);
 
   // Draws |request| (rows in display order) and ends the wait. The selection
   // is the request's, or the row selected before when it names none.

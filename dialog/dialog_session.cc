@@ -115,8 +115,8 @@ void DialogSession::Send(const gui::Answer& answer) {
     done += static_cast<std::size_t>(n);
   }
   std::memset(line.data(), 0, line.size());
-  const bool stays = answer.action == gui::Answer::Action::kView ||
-                     answer.action == gui::Answer::Action::kSort;
+  const bool stays =
+      answer.action == gui::Answer::Action::kView || answer.action == gui::Answer::Action::kSort;
   if (!stays) QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
 }
 

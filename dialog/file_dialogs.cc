@@ -11,8 +11,8 @@ namespace gui = platform::ui::gui;
 
 QStringList NameFilters(const QString& filter) {
   QStringList patterns;
-  for (QString p : filter.split(QRegularExpression(QStringLiteral("[;,\\s]+")),
-                                Qt::SkipEmptyParts)) {
+  for (QString p :
+       filter.split(QRegularExpression(QStringLiteral("[;,\\s]+")), Qt::SkipEmptyParts)) {
     if (p == QLatin1String("*.*")) p = QStringLiteral("*");
     patterns.append(p);
   }

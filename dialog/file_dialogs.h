@@ -14,10 +14,10 @@ namespace quillmark::dialog {
 
 class FileDialog : public QFileDialog {
  public:
-  FileDialog(const platform::ui::OpenFileRequest& request, const QString& origin,
-             AnswerSink sink, QWidget* parent = nullptr);
-  FileDialog(const platform::ui::SaveFileRequest& request, const QString& origin,
-             AnswerSink sink, QWidget* parent = nullptr);
+  FileDialog(const platform::ui::OpenFileRequest& request, const QString& origin, AnswerSink sink,
+             QWidget* parent = nullptr);
+  FileDialog(const platform::ui::SaveFileRequest& request, const QString& origin, AnswerSink sink,
+             QWidget* parent = nullptr);
 
   void done(int result) override;
 

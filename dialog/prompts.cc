@@ -80,11 +80,11 @@ ConsentDialog::ConsentDialog(const QString& origin, AnswerSink sink, QWidget* pa
   setWindowTitle(TitleFor(tr("Allow this page to sign?"), origin));
   auto* layout = new QVBoxLayout(this);
   if (QLabel* line = OriginLine(origin, this)) layout->addWidget(line);
-  QLabel* text = PlainLabel(
-      tr("This page wants to use the Quillmark signing control: it may ask for your "
-         "certificates and ask you to sign with your private keys. Allow it only if you "
-         "trust this site."),
-      this);
+  QLabel* text =
+      PlainLabel(tr("This page wants to use the Quillmark signing control: it may ask for your "
+                    "certificates and ask you to sign with your private keys. Allow it only if you "
+                    "trust this site."),
+                 this);
   text->setMinimumWidth(CharsWide(this, 50));
   layout->addWidget(text);
   auto* box = new QDialogButtonBox(this);
@@ -113,10 +113,10 @@ ConfirmDialog::ConfirmDialog(const platform::ui::KeyUseRequest& request, AnswerS
   setWindowTitle(TitleFor(tr("Confirm the use of your private key"), origin));
   auto* layout = new QVBoxLayout(this);
   if (QLabel* line = OriginLine(origin, this)) layout->addWidget(line);
-  layout->addWidget(PlainLabel(
-      verb.isEmpty() ? tr("The page asks to use your private key.")
-                     : tr("The page asks to %1 with your private key:").arg(verb),
-      this));
+  layout->addWidget(PlainLabel(verb.isEmpty()
+                                   ? tr("The page asks to use your private key.")
+                                   : tr("The page asks to %1 with your private key:").arg(verb),
+                               this));
   if (!request.subject.text.empty()) {
     auto* text = new QPlainTextEdit(this);
     text->setObjectName(QStringLiteral("text"));

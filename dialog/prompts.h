@@ -36,8 +36,8 @@ class AnsweringDialog : public QDialog {
 
 class MessageDialog : public AnsweringDialog {
  public:
-  MessageDialog(const platform::ui::MessageRequest& request, const QString& origin,
-                AnswerSink sink, QWidget* parent = nullptr);
+  MessageDialog(const platform::ui::MessageRequest& request, const QString& origin, AnswerSink sink,
+                QWidget* parent = nullptr);
   void reject() override;  // a message box has no Cancel: OK
 };
 

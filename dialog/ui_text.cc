@@ -41,7 +41,8 @@ QLabel* PlainLabel(const QString& text, QWidget* parent) {
 
 QLabel* OriginLine(const QString& origin, QWidget* parent) {
   if (origin.isEmpty()) return nullptr;
-  QLabel* label = PlainLabel(QObject::tr("Requested by the page at %1").arg(OriginText(origin)), parent);
+  QLabel* label =
+      PlainLabel(QObject::tr("Requested by the page at %1").arg(OriginText(origin)), parent);
   label->setObjectName(QStringLiteral("origin"));
   QFont bold = label->font();
   bold.setBold(true);

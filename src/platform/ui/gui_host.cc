@@ -172,8 +172,10 @@ class GuiDialogHost::Helper {
       ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) {
-        *why = n < 0 ? std::string("reading the dialog helper failed: ") + std::strerror(errno)
-                     : EndText();
+        // A helper that ends without reading everything sent resets the socket.
+        *why = n < 0 && errno != ECONNRESET
+                   ? std::string("reading the dialog helper failed: ") + std::strerror(errno)
+                   : EndText();
         return false;
       }
       buffer_.append(chunk, static_cast<std::size_t>(n));
