@@ -1,6 +1,7 @@
 #include "prompts.h"
 
 #include <QDialogButtonBox>
+#include <QHBoxLayout>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QStyle>
@@ -21,10 +22,23 @@ gui::Answer Simple(gui::Answer::Action action) {
   return a;
 }
 
+// A button row without a default button: Enter presses the button that has
+// the focus and nothing else (a button box would make its first accepting
+// button the default, so that a stray Enter allows).
+QHBoxLayout* ButtonRow(std::initializer_list<QPushButton*> buttons) {
+  auto* row = new QHBoxLayout;
+  row->addStretch(1);
+  for (QPushButton* b : buttons) {
+    b->setAutoDefault(true);
+    b->setDefault(false);
+    row->addWidget(b);
+  }
+  return row;
+}
+
 QPushButton* Button(const QString& text, const char* name, QWidget* parent) {
   auto* b = new QPushButton(text, parent);
   b->setObjectName(QLatin1String(name));
-  b->setAutoDefault(false);
   return b;
 }
 
@@ -87,14 +101,10 @@ ConsentDialog::ConsentDialog(const QString& origin, AnswerSink sink, QWidget* pa
                  this);
   text->setMinimumWidth(CharsWide(this, 50));
   layout->addWidget(text);
-  auto* box = new QDialogButtonBox(this);
   QPushButton* once = Button(tr("Allow once"), "allow", this);
   QPushButton* always = Button(tr("Always allow"), "always", this);
   QPushButton* deny = Button(tr("Deny"), "deny", this);
-  box->addButton(once, QDialogButtonBox::AcceptRole);
-  box->addButton(always, QDialogButtonBox::AcceptRole);
-  box->addButton(deny, QDialogButtonBox::RejectRole);
-  layout->addWidget(box);
+  layout->addLayout(ButtonRow({once, always, deny}));
   connect(once, &QPushButton::clicked, this,
           [this] { Finish(Simple(gui::Answer::Action::kAllow)); });
   connect(always, &QPushButton::clicked, this,
@@ -134,12 +144,9 @@ ConfirmDialog::ConfirmDialog(const platform::ui::KeyUseRequest& request, AnswerS
     files->setMaximumHeight(QFontMetrics(font()).lineSpacing() * 6 + 8);
     layout->addWidget(files);
   }
-  auto* box = new QDialogButtonBox(this);
   QPushButton* sign = Button(tr("Sign"), "sign", this);
   QPushButton* cancel = Button(tr("Cancel"), "cancel", this);
-  box->addButton(sign, QDialogButtonBox::AcceptRole);
-  box->addButton(cancel, QDialogButtonBox::RejectRole);
-  layout->addWidget(box);
+  layout->addLayout(ButtonRow({sign, cancel}));
   connect(sign, &QPushButton::clicked, this,
           [this] { Finish(Simple(gui::Answer::Action::kConfirm)); });
   connect(cancel, &QPushButton::clicked, this, [this] { reject(); });
