@@ -76,7 +76,7 @@ MessageDialog::MessageDialog(const platform::ui::MessageRequest& request, const 
   if (QLabel* line = OriginLine(origin, this)) layout->addWidget(line);
   QLabel* text = PlainLabel(ToQ(request.text), this);
   text->setObjectName(QStringLiteral("text"));
-  text->setMinimumWidth(CharsWide(this, 40));
+  text->setMinimumWidth(CharsWide(this, 56));
   layout->addWidget(text);
   auto* box = new QDialogButtonBox(this);
   QPushButton* ok = box->addButton(QDialogButtonBox::Ok);
@@ -99,7 +99,7 @@ ConsentDialog::ConsentDialog(const QString& origin, AnswerSink sink, QWidget* pa
                     "certificates and ask you to sign with your private keys. Allow it only if you "
                     "trust this site."),
                  this);
-  text->setMinimumWidth(CharsWide(this, 50));
+  text->setMinimumWidth(CharsWide(this, 64));
   layout->addWidget(text);
   QPushButton* once = Button(tr("Allow once"), "allow", this);
   QPushButton* always = Button(tr("Always allow"), "always", this);
@@ -170,7 +170,7 @@ PinDialog::PinDialog(const platform::ui::PinRequest& request, const QString& ori
   entry_ = new QLineEdit(this);
   entry_->setObjectName(QStringLiteral("entry"));
   entry_->setEchoMode(QLineEdit::Password);
-  entry_->setMinimumWidth(CharsWide(this, 40));
+  entry_->setMinimumWidth(CharsWide(this, 56));
   prompt->setBuddy(entry_);
   layout->addWidget(entry_);
   tries_ = PlainLabel(QString(), this);

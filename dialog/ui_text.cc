@@ -42,7 +42,7 @@ QLabel* PlainLabel(const QString& text, QWidget* parent) {
 QLabel* OriginLine(const QString& origin, QWidget* parent) {
   if (origin.isEmpty()) return nullptr;
   QLabel* label =
-      PlainLabel(QObject::tr("Requested by the page at %1").arg(OriginText(origin)), parent);
+      PlainLabel(QObject::tr("Requested by the page at\n%1").arg(OriginText(origin)), parent);
   label->setObjectName(QStringLiteral("origin"));
   QFont bold = label->font();
   bold.setBold(true);

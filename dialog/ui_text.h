@@ -20,8 +20,8 @@ QString TitleFor(const QString& title, const QString& origin);
 // A label showing |text| as plain text, wrapped at word boundaries.
 QLabel* PlainLabel(const QString& text, QWidget* parent);
 
-// The line that names the page that asked ("Requested by https://..."), in
-// bold; null without an origin.
+// The lines that name the page that asked ("Requested by the page at", then
+// the origin on a line of its own), in bold; null without an origin.
 QLabel* OriginLine(const QString& origin, QWidget* parent);
 
 // Line breaks and other control characters of a one-line page text shown as
