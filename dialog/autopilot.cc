@@ -2,8 +2,10 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QFileDialog>
 #include <QHeaderView>
 #include <QKeySequence>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 #include <cstdio>
@@ -17,6 +19,11 @@ namespace {
 constexpr int kStepMillis = 40;
 
 QWidget* FocusTarget(QDialog* window) {
+  // A file dialog moves the focus to its list while it reads the folder; keys
+  // meant for the file name go to the file name.
+  if (auto* files = qobject_cast<QFileDialog*>(window)) {
+    if (auto* name = files->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) return name;
+  }
   QWidget* focus = QApplication::focusWidget();
   if (focus != nullptr && focus->window() == window) return focus;
   focus = window->focusWidget();

@@ -161,21 +161,27 @@ TEST_F(GuiHostTest, ChooserDoubleClickChoosesAndEscCancels) {
   EXPECT_EQ(Answers(host_), (std::vector<std::u16string>{u"choose 1", u"cancel", u"choose 1"}));
 }
 
+// The windows open in the working folder; names typed there are answered as
+// full paths. (Typed paths with a '/' make the window change folders while
+// the name is typed, so the names here are plain.)
 TEST_F(GuiHostTest, OpenAndSaveAnswerFullPaths) {
   WriteText(dir_.File("in.txt"), "x");
-  FileAnswer open =
-      Host("type " + dir_.File("in.txt") + "\nkey Return\n").OpenFile({u"Open", u"*.*", u""});
+  char old_cwd[4096];
+  ASSERT_NE(::getcwd(old_cwd, sizeof old_cwd), nullptr);
+  ASSERT_EQ(::chdir(dir_.path().c_str()), 0);
+  FileAnswer open = Host("type in.txt\nkey Return\n").OpenFile({u"Open", u"*.*", u""});
   EXPECT_EQ(open.outcome, Outcome::kOk);
   EXPECT_EQ(open.path, Utf8ToUtf16Lossy(dir_.File("in.txt")));
 
   // The default extension is the base class's: the helper answers the name.
-  FileAnswer save = Host("key Ctrl+A\ntype " + dir_.File("out") + "\nkey Return\n")
-                        .SaveFile({u"Save", u"*.cry", u"report", u"cry"});
+  FileAnswer save =
+      Host("key Ctrl+A\ntype out\nkey Return\n").SaveFile({u"Save", u"*.cry", u"report", u"cry"});
   EXPECT_EQ(save.outcome, Outcome::kOk);
   EXPECT_EQ(save.path, Utf8ToUtf16Lossy(dir_.File("out.cry")));
 
   FileAnswer cancelled = Host("key Esc\n").SaveFile({u"Save", u"*.*", u"report", u""});
   EXPECT_EQ(cancelled.outcome, Outcome::kCancel);
+  ASSERT_EQ(::chdir(old_cwd), 0);
   EXPECT_EQ(Answers(host_),
             (std::vector<std::u16string>{u"open " + open.path, u"save " + save.path, u"cancel"}));
 }
