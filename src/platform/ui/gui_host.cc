@@ -141,13 +141,17 @@ class GuiDialogHost::Helper {
     Reap();
   }
 
-  bool Send(const std::string& line) {
+  // False with |why| when the helper takes no more input (it has ended).
+  bool Send(const std::string& line, std::string* why) {
     std::string framed = line + "\n";
     std::size_t done = 0;
     while (done < framed.size()) {
       ssize_t n = ::send(fd_, framed.data() + done, framed.size() - done, MSG_NOSIGNAL);
       if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
+      if (n <= 0) {
+        *why = EndText();
+        return false;
+      }
       done += static_cast<std::size_t>(n);
     }
     return true;
@@ -249,14 +253,13 @@ bool GuiDialogHost::Ask(std::unique_ptr<Helper>* helper, const std::string& line
     }
   }
   std::string text;
-  bool ok = (*helper)->Send(line) && (*helper)->ReadLine(&text, &why);
+  bool ok = (*helper)->Send(line, &why) && (*helper)->ReadLine(&text, &why);
   if (ok && !gui::DecodeAnswer(text, answer, &why)) {
     why = "the dialog helper answered garbage (" + why + ")";
     ok = false;
   }
   WipeSecret(&text);
   if (!ok) {
-    if (why.empty()) why = "the dialog helper stopped reading";
     helper->reset();
     Say(kind, why);
   }
