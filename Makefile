@@ -3,9 +3,10 @@
 # make demo    the main job on a demonstration store
 # make bench   benchmarks (release, medians of 3), results in build/bench.json, pairs compared
 # make extension  the browser extension (build/extension/chromium, firefox, zips) and quillmark.js
+# make screenshots  the desktop dialogs under Xvfb, pictures in build/screenshots/
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps build test demo bench extension format clean
+.PHONY: all deps build test demo bench extension format clean screenshots
 
 all: build
 
@@ -43,3 +44,7 @@ format:
 
 clean:
 	rm -rf build
+
+screenshots: deps
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DQM_BUILD_TESTS=OFF -DQM_BUILD_BENCH=ON >/dev/null
+	cmake --build build -j $(JOBS) --target screenshots

@@ -7,13 +7,13 @@
 //      when long, in chunks (chunking.h).
 //
 // The browser's arguments (the caller's extension or manifest) are ignored.
-// Dialogs go through $QUILLMARK_UI (e.g. script:FILE), else none: no desktop
-// dialog host exists yet. A first message over 64 KiB is refused as a bad
-// hello. A request that is not JSON gets an error answer
-// and the connection goes on; a request over 64 MiB or a stream that ends
-// inside a frame ends the host with status 1; the end of input (the browser
-// closed the port) with status 0.
+// Dialogs go through $QUILLMARK_UI (e.g. script:FILE) when it is set, else
+// the desktop dialogs (gui) when a display is reachable, else none. A first message over 64 KiB is
+// refused as a bad hello. A request that is not JSON gets an error answer and the connection goes
+// on; a request over 64 MiB or a stream that ends inside a frame ends the host with status 1; the
+// end of input (the browser closed the port) with status 0.
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -27,6 +27,7 @@
 #include "platform/os/home.h"
 #include "platform/os/process_guard.h"
 #include "platform/ui/dialog_factory.h"
+#include "platform/ui/gui_host.h"
 
 namespace quillmark::host {
 namespace {
@@ -66,8 +67,11 @@ int EndOnBadFrame(FrameStatus status, bool hello) {
 void UseDialogHostFromEnvironment() {
   std::unique_ptr<platform::ui::DialogHost> dialogs;
   std::string error;
-  if (!platform::ui::CreateDialogHost(platform::ui::DialogHostSpecFromEnvironment(), &dialogs,
-                                      &error)) {
+  const char* chosen = std::getenv("QUILLMARK_UI");
+  std::string spec = chosen != nullptr && *chosen != '\0'      ? std::string(chosen)
+                     : platform::ui::DesktopDisplayReachable() ? "gui"
+                                                               : "none";
+  if (!platform::ui::CreateDialogHost(spec, &dialogs, &error)) {
     Log(error + "; no dialogs will be shown");
     return;  // the current host stays "none": nothing is allowed without a person
   }

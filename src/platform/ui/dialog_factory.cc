@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "platform/ui/gui_host.h"
 #include "platform/ui/script_host.h"
 #include "platform/ui/terminal_host.h"
 
@@ -33,9 +34,7 @@ bool CreateDialogHost(std::string_view spec, std::unique_ptr<DialogHost>* host,
   } else if (spec == "none") {
     made = std::make_unique<NoDialogHost>();
   } else if (spec == "gui") {
-    message =
-        "the desktop dialog host (quillmark-ui) is not built yet; use terminal, "
-        "script:FILE or none";
+    made = std::make_unique<GuiDialogHost>();
   } else {
     message = "unknown dialog host \"" + std::string(spec) +
               "\" (expected script:FILE, terminal, gui or none)";

@@ -4,8 +4,7 @@
 // script_host.h), "terminal" (the controlling terminal, see
 // terminal_host.h), "none" (nothing is shown: every dialog is cancelled,
 // message boxes are confirmed) or "gui" (the desktop dialogs of
-// quillmark-ui, which is not built yet: asking for it fails with a clear
-// error instead of silently doing something else).
+// quillmark-dialog, see gui_host.h).
 //
 // The current host starts as "none", so that nothing ever waits for a person
 // by accident; front ends set it from their options or from $QUILLMARK_UI.

@@ -266,7 +266,7 @@ TEST(DialogFactory, HostsByNameAndTheGuiSaysItIsNotThere) {
 
   ASSERT_TRUE(CreateDialogHost("terminal", &host, &error));
 
-  for (std::string_view bad : {"gui", "script:", "script:/no/such/file", "Terminal", ""}) {
+  for (std::string_view bad : {"script:", "script:/no/such/file", "Terminal", ""}) {
     std::unique_ptr<DialogHost> none;
     error.clear();
     EXPECT_FALSE(CreateDialogHost(bad, &none, &error)) << bad;
@@ -274,8 +274,8 @@ TEST(DialogFactory, HostsByNameAndTheGuiSaysItIsNotThere) {
     EXPECT_FALSE(error.empty()) << bad;
     EXPECT_EQ(error.find('\n'), std::string::npos);
   }
-  CreateDialogHost("gui", &host, &error);
-  EXPECT_NE(error.find("not built"), std::string::npos) << error;
+  // The desktop host exists now (gui_host_test.cc drives it).
+  ASSERT_TRUE(CreateDialogHost("gui", &host, &error)) << error;
 
   ::setenv("QUILLMARK_UI", ("script:" + script).c_str(), 1);
   EXPECT_EQ(DialogHostSpecFromEnvironment(), "script:" + script);
