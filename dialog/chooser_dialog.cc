@@ -79,7 +79,7 @@ ChooserDialog::ChooserDialog(const platform::ui::ChooserRequest& request, const 
   connect(ok_, &QPushButton::clicked, this, [this] { Choose(); });
   connect(cancel_, &QPushButton::clicked, this, [this] { reject(); });
   connect(view_, &QPushButton::clicked, this, [this] { View(); });
-  connect(list_, &QTreeWidget::itemDoubleClicked, this, [this] { Choose(); });
+  connect(list_, &QTreeWidget::itemDoubleClicked, this, [this] { View(); });
   connect(list_, &QTreeWidget::itemSelectionChanged, this, [this] { UpdateButtons(); });
   connect(list_->header(), &QHeaderView::sectionClicked, this, [this](int c) { Sort(c); });
 

@@ -2,9 +2,9 @@
 // columns (subject, issuer, validity end), OK, Cancel and View, and the
 // notice below the list.
 //
-// It answers through |sink|: OK (or a double click, or Enter) with the
-// selected row, Cancel (or Esc, or the close box), View with the selected row
-// (or none), and a click on a column header. View and header clicks leave the
+// It answers through |sink|: OK (or Enter) with the selected row, Cancel (or
+// Esc, or the close box), View (or a double click on a row) with the selected
+// row (or none), and a click on a column header. View and header clicks leave the
 // window open and waiting for the caller's updated request, which Show()
 // draws; the window never sorts by itself, and ignores input while it waits.
 // OK is enabled only while a row is selected.

@@ -148,9 +148,12 @@ TEST_F(GuiHostTest, ChooserSortsViewsAndChoosesThroughOneWindow) {
             (std::vector<std::u16string>{u"sort 0", u"sort 0", u"view 0", u"choose 2"}));
 }
 
-TEST_F(GuiHostTest, ChooserDoubleClickChoosesAndEscCancels) {
+TEST_F(GuiHostTest, ChooserDoubleClickViewsAndEscCancels) {
   int chosen = -2;
-  RunChooser(Host("double 1\n"), ThreeRows(), &chosen);
+  // A double click views the row and the chooser stays open for OK.
+  std::vector<std::u16string> actions =
+      RunChooser(Host("double 1\nexpect-ok on\nclick ok\n"), ThreeRows(), &chosen);
+  EXPECT_EQ(actions, (std::vector<std::u16string>{u"view 1"}));
   EXPECT_EQ(chosen, 1);
   RunChooser(Host("select 1\nkey Esc\n"), ThreeRows(), &chosen);
   EXPECT_EQ(chosen, -1);
@@ -158,7 +161,8 @@ TEST_F(GuiHostTest, ChooserDoubleClickChoosesAndEscCancels) {
   // Enter is OK.
   RunChooser(Host("key Down\nkey Return\n"), ThreeRows(), &chosen);
   EXPECT_EQ(chosen, 1);
-  EXPECT_EQ(Answers(host_), (std::vector<std::u16string>{u"choose 1", u"cancel", u"choose 1"}));
+  EXPECT_EQ(Answers(host_),
+            (std::vector<std::u16string>{u"view 1", u"choose 1", u"cancel", u"choose 1"}));
 }
 
 // The windows open in the working folder; names typed there are answered as
