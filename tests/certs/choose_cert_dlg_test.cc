@@ -206,6 +206,10 @@ TEST_F(ChooseCertDlgTest, ViewWritesAPrivateFileTheViewerReadsAfterTheDialog) {
       handler, AsBytes("#!/bin/sh\nsleep 0.3\ncp \"$1\" '" + opened + ".part' && mv '" + opened +
                        ".part' '" + opened + "'\n")));
   ASSERT_EQ(::chmod(handler.c_str(), 0755), 0);
+  // ... which the desktop names as its program for certificates.
+  const std::string mime = tmp.File("bin/xdg-mime");
+  ASSERT_TRUE(testing::WriteBytes(mime, AsBytes("#!/bin/sh\necho certificate-viewer.desktop\n")));
+  ASSERT_EQ(::chmod(mime.c_str(), 0755), 0);
   EnvVar display("DISPLAY", ":99");
   EnvVar path("PATH", tmp.File("bin") + ":" + std::getenv("PATH"));
 

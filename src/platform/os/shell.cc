@@ -11,6 +11,7 @@
 
 #include "common/ascii.h"
 #include "common/unicode.h"
+#include "platform/os/dialog_program.h"
 #include "platform/os/last_error.h"
 
 namespace quillmark::platform {
@@ -50,6 +51,69 @@ std::string FindOnPath(const std::string& name) {
     pos = colon + 1;
   }
   return std::string();
+}
+
+// Whether |file| names a certificate by its extension (.cer, .crt, .der).
+bool IsCertificateFile(const std::string& file) {
+  std::size_t dot = file.rfind('.');
+  if (dot == std::string::npos || file.find('/', dot) != std::string::npos) return false;
+  std::u16string ext(file.begin() + static_cast<std::ptrdiff_t>(dot), file.end());
+  return EqualsIgnoringAsciiCase(ext, u".cer") || EqualsIgnoringAsciiCase(ext, u".crt") ||
+         EqualsIgnoringAsciiCase(ext, u".der");
+}
+
+// Whether the desktop names a program for certificate files: `xdg-mime query
+// default application/pkix-cert` prints one. Without xdg-mime nobody can
+// tell, and xdg-open is given the file as before.
+bool DesktopHasCertificateHandler() {
+  std::string program = FindOnPath("xdg-mime");
+  if (program.empty()) return true;
+  int out[2];
+  if (::pipe2(out, O_CLOEXEC) != 0) return true;
+  pid_t child = ::fork();
+  if (child < 0) {
+    ::close(out[0]);
+    ::close(out[1]);
+    return true;
+  }
+  if (child == 0) {
+    int null_fd = ::open("/dev/null", O_RDWR);
+    if (null_fd >= 0) {
+      ::dup2(null_fd, 0);
+      ::dup2(null_fd, 2);
+    }
+    ::dup2(out[1], 1);
+    char query[] = "query", dflt[] = "default", type[] = "application/pkix-cert";
+    char* argv[] = {program.data(), query, dflt, type, nullptr};
+    ::execv(argv[0], argv);
+    ::_exit(127);
+  }
+  ::close(out[1]);
+  std::string printed;
+  char buf[512];
+  for (ssize_t n; printed.size() < 4096;) {
+    n = ::read(out[0], buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    printed.append(buf, static_cast<std::size_t>(n));
+  }
+  ::close(out[0]);
+  int wstatus = 0;
+  while (::waitpid(child, &wstatus, 0) < 0 && errno == EINTR) {
+  }
+  if (!WIFEXITED(wstatus) || WEXITSTATUS(wstatus) == 127) return true;
+  return printed.find_first_not_of(" \t\r\n") != std::string::npos;
+}
+
+// quillmark-dialog, when it is there and may be run.
+std::string CertificateViewer() {
+  std::string viewer = DialogProgramPath();
+  struct stat st;
+  if (viewer.empty() || ::stat(viewer.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+      ::access(viewer.c_str(), X_OK) != 0) {
+    return std::string();
+  }
+  return viewer;
 }
 
 bool IsOpenVerb(std::u16string_view verb) {
@@ -134,12 +198,24 @@ bool ShellExecuteExW(const ShellExecuteInfo& info) {
   if (::stat(file.c_str(), &st) != 0) return Fail(kErrorFileNotFound);
   if (!HasDesktop()) return Fail(kErrorNoAssociation);
   std::string program = FindOnPath("xdg-open");
+  // A certificate file the desktop has no program for goes to our own viewer.
+  std::string view_option;
+  if (IsCertificateFile(file) && (program.empty() || !DesktopHasCertificateHandler())) {
+    std::string viewer = CertificateViewer();
+    if (!viewer.empty()) {
+      program = viewer;
+      view_option = "--view";
+    }
+  }
   if (program.empty()) return Fail(kErrorNoAssociation);
   // A relative name starting with '-' would read as an option.
   if (file[0] == '-') file = "./" + file;
 
   // Everything the children need is prepared before forking.
-  std::vector<char*> argv = {program.data(), file.data(), nullptr};
+  std::vector<char*> argv = {program.data()};
+  if (!view_option.empty()) argv.push_back(view_option.data());
+  argv.push_back(file.data());
+  argv.push_back(nullptr);
   const char* dir = directory.empty() ? nullptr : directory.c_str();
   if (std::uint32_t error = RunDetached(argv, dir)) return Fail(error);
   return true;

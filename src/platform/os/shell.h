@@ -3,7 +3,12 @@
 // When a desktop session is there ($DISPLAY or $WAYLAND_DISPLAY set and not
 // empty) and `xdg-open` is found on $PATH, it is started on the file as its
 // own process: argv, no shell, standard streams on /dev/null, in a new
-// session, and not waited for. Otherwise nothing is started.
+// session, and not waited for. A certificate file (.cer, .crt, .der) that the
+// desktop names no program for (`xdg-mime query default
+// application/pkix-cert` prints nothing), or any certificate file when there
+// is no xdg-open, is shown by `quillmark-dialog --view FILE` instead, when
+// that program is there (platform/os/dialog_program.h). Otherwise nothing is
+// started.
 #ifndef QUILLMARK_PLATFORM_OS_SHELL_H_
 #define QUILLMARK_PLATFORM_OS_SHELL_H_
 

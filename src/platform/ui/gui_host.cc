@@ -12,14 +12,13 @@
 #include <cstring>
 #include <utility>
 
-#include "platform/os/executable_path.h"
+#include "platform/os/dialog_program.h"
 #include "platform/os/secret_input.h"
 
 namespace quillmark::platform::ui {
 
 namespace {
 
-constexpr char kHelperName[] = "quillmark-dialog";
 // How long a helper may take to end once its input is closed.
 constexpr int kExitGraceMillis = 3000;
 
@@ -28,15 +27,7 @@ std::string Env(const char* name) {
   return v != nullptr ? std::string(v) : std::string();
 }
 
-std::string FindHelper() {
-  std::string path = Env("QUILLMARK_DIALOG");
-  if (!path.empty()) return path;
-  std::string self;
-  if (!ExecutablePath(&self)) return std::string();
-  std::size_t slash = self.rfind('/');
-  if (slash == std::string::npos) return std::string();
-  return self.substr(0, slash + 1) + kHelperName;
-}
+std::string FindHelper() { return DialogProgramPath(); }
 
 void Say(DialogKind kind, const std::string& why) {
   std::fprintf(stderr, "quillmark: the %s dialog was cancelled: %s\n",

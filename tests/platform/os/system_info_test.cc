@@ -138,7 +138,17 @@ class ShellTest : public ::testing::Test {
         "sleep 3\n";
     ASSERT_TRUE(MakeDirectories(dir_.File("bin")));
     ASSERT_TRUE(WriteFileAtomically(dir_.File("bin/xdg-open"), AsBytes(script), 0755));
+    // The desktop's program for certificates is whatever $QM_CERT_HANDLER says.
+    ASSERT_TRUE(WriteFileAtomically(
+        dir_.File("bin/xdg-mime"), AsBytes("#!/bin/sh\nprintf '%s' \"$QM_CERT_HANDLER\"\n"), 0755));
+    // Our own viewer records its arguments as the handler does.
+    ASSERT_TRUE(WriteFileAtomically(
+        dir_.File("viewer"),
+        AsBytes("#!/bin/sh\nprintf '%s\\n' \"$#\" \"$1\" \"$2\" > \"$QM_MARKER.part\"\n"
+                "/bin/mv \"$QM_MARKER.part\" \"$QM_MARKER\"\n"),
+        0755));
     path_ = dir_.File("bin") + ":" + (std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin");
+    viewer_ = dir_.File("viewer");
   }
 
   // Waits up to |limit| for the marker file; its lines, or empty.
@@ -154,6 +164,9 @@ class ShellTest : public ::testing::Test {
 
   testing::ScratchDir dir_;
   std::string path_;
+  std::string viewer_;
+  ScopedEnv handler_{"QM_CERT_HANDLER", "certificate-viewer.desktop"};
+  ScopedEnv no_viewer_{"QUILLMARK_DIALOG", "/nonexistent/quillmark-dialog"};
 };
 
 TEST_F(ShellTest, WithoutADesktopNothingIsStarted) {
@@ -193,6 +206,30 @@ TEST_F(ShellTest, WithADesktopTheHandlerGetsThePathAsOneArgumentWithoutWaiting) 
   ScopedEnv no_handler("PATH", "/nonexistent");
   EXPECT_FALSE(ShellExecuteExW({u"", Utf8ToUtf16Lossy(file), u"", u"", kSwShowNormal}));
   EXPECT_EQ(GetLastError(), kErrorNoAssociation);
+}
+
+TEST_F(ShellTest, ACertificateTheDesktopHasNoProgramForGoesToOurViewer) {
+  const std::string cert = dir_.File("temp.CER");
+  const std::string pdf = dir_.File("report.pdf");
+  ASSERT_TRUE(WriteFileAtomically(cert, AsBytes("x")));
+  ASSERT_TRUE(WriteFileAtomically(pdf, AsBytes("x")));
+  ScopedEnv p("PATH", path_.c_str()), m("QM_MARKER", marker().c_str());
+  ScopedEnv d("DISPLAY", ":0"), v("QUILLMARK_DIALOG", viewer_.c_str());
+  ScopedEnv none("QM_CERT_HANDLER", "");
+
+  ASSERT_TRUE(ShellExecuteExW({u"open", Utf8ToUtf16Lossy(cert), u"", u"", kSwShowNormal}));
+  EXPECT_EQ(WaitForMarker(std::chrono::seconds(10)), "2\n--view\n" + cert);
+  ASSERT_TRUE(RemoveFile(marker()));
+
+  // Other files still go to the desktop's handler.
+  ASSERT_TRUE(ShellExecuteExW({u"open", Utf8ToUtf16Lossy(pdf), u"", u"", kSwShowNormal}));
+  EXPECT_EQ(WaitForMarker(std::chrono::seconds(10)).rfind("1\n" + pdf + "\n", 0), 0u);
+  ASSERT_TRUE(RemoveFile(marker()));
+
+  // Without xdg-open at all, a certificate is still shown.
+  ScopedEnv no_desktop_programs("PATH", "/nonexistent");
+  ASSERT_TRUE(ShellExecuteExW({u"open", Utf8ToUtf16Lossy(cert), u"", u"", kSwShowNormal}));
+  EXPECT_EQ(WaitForMarker(std::chrono::seconds(10)), "2\n--view\n" + cert);
 }
 
 }  // namespace
