@@ -122,7 +122,7 @@ class TokenContainer : public KeyContainer {
     return Logins::Instance().Run(
         serial_, /*login=*/true,
         [&](const p11::Session& s, const TokenRef& token) -> std::uint32_t {
-          CK_OBJECT_HANDLE key;
+          CK_OBJECT_HANDLE key = CK_INVALID_HANDLE;
           if (std::uint32_t err = FindPrivateKey(s, pub.get(), &key)) return err;
           CK_MECHANISM_TYPE mechanism = rsa ? CKM_RSA_PKCS : CKM_ECDSA;
           if (sm2) {
@@ -146,7 +146,7 @@ class TokenContainer : public KeyContainer {
     if (!EVP_PKEY_is_a(pub.get(), "RSA")) return kNteBadAlgId;
     return Logins::Instance().Run(
         serial_, /*login=*/true, [&](const p11::Session& s, const TokenRef&) -> std::uint32_t {
-          CK_OBJECT_HANDLE key;
+          CK_OBJECT_HANDLE key = CK_INVALID_HANDLE;
           if (std::uint32_t err = FindPrivateKey(s, pub.get(), &key)) return err;
           CK_MECHANISM mechanism = {CKM_RSA_PKCS, nullptr, 0};
           if (CK_RV rv = s.f()->C_DecryptInit(s.handle(), &mechanism, key)) {
