@@ -1,7 +1,11 @@
 #include "bench_certs.h"
 
+#include <openssl/bio.h>
 #include <openssl/evp.h>
+#include <openssl/pem.h>
 #include <openssl/x509.h>
+
+#include <cstdlib>
 
 #include "platform/os/files.h"
 #include "platform/store/cert_context.h"
@@ -79,6 +83,40 @@ std::vector<Bytes> ReadBenchCertificates(const std::string& folder) {
     if (pf::ReadWholeFile(folder + "/" + name, &der)) files.push_back(std::move(der));
   }
   return files;
+}
+
+namespace {
+
+X509* ReadCert(const std::string& path) {
+  Bytes der;
+  if (!platform::ReadWholeFile(path, &der)) std::abort();
+  const unsigned char* p = der.data();
+  X509* x = d2i_X509(nullptr, &p, static_cast<long>(der.size()));
+  if (x == nullptr) std::abort();
+  return x;
+}
+
+}  // namespace
+
+void LoadDemoSigner(const std::string& home, const std::vector<demo::DemoItem>& items,
+                    X509** signer, EVP_PKEY** key, std::vector<X509*>* chain) {
+  for (const demo::DemoItem& item : items) {
+    bool rsa = item.name.find(u"SM2") == std::u16string::npos;
+    std::string cer = home + "/stores/" + item.store + "/" + item.thumbprint + ".cer";
+    if (item.store == "MY" && item.name.starts_with(u"CN=Li Si")) {
+      *signer = ReadCert(cer);
+      Bytes pem;
+      std::string path;
+      for (char16_t c : item.container) path.push_back(static_cast<char>(c));
+      if (!platform::ReadWholeFile(home + "/keys/" + path + "/signature.pem", &pem)) std::abort();
+      BIO* bio = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
+      *key = PEM_read_bio_PrivateKey(bio, nullptr, nullptr, nullptr);
+      BIO_free(bio);
+    } else if (rsa && (item.role == "root CA" || item.role == "intermediate CA")) {
+      chain->push_back(ReadCert(cer));
+    }
+  }
+  if (*signer == nullptr || *key == nullptr || chain->size() != 2) std::abort();
 }
 
 }  // namespace quillmark::bench

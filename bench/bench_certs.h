@@ -11,6 +11,10 @@
 #include <vector>
 
 #include "common/bytes.h"
+#include "demo/demo_pki.h"
+
+typedef struct x509_st X509;
+typedef struct evp_pkey_st EVP_PKEY;
 
 namespace quillmark::bench {
 
@@ -19,6 +23,12 @@ void MakeBenchCertificates(const std::string& folder, int count, bool with_key_p
 
 // The DER of every .cer file in |folder|, in file-name order.
 std::vector<Bytes> ReadBenchCertificates(const std::string& folder);
+
+// From a demo PKI made in |home|: Li Si's certificate and RSA signature key,
+// and the RSA root and customer CA. The caller frees them. Aborts when the
+// demo PKI does not hold them.
+void LoadDemoSigner(const std::string& home, const std::vector<demo::DemoItem>& items,
+                    X509** signer, EVP_PKEY** key, std::vector<X509*>* chain);
 
 }  // namespace quillmark::bench
 

@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench_certs.h"
 #include "common/bytes.h"
 #include "control/quillmark_control.h"
 #include "demo/demo_pki.h"
@@ -53,23 +54,7 @@ struct Fixture {
     // the stores were written long before anything is signed or verified, so
     // the measurement starts once they have settled.
     std::this_thread::sleep_for(std::chrono::milliseconds(2100));
-    for (const ::quillmark::demo::DemoItem& item : items) {
-      bool rsa = item.name.find(u"SM2") == std::u16string::npos;
-      std::string cer = home + "/stores/" + item.store + "/" + item.thumbprint + ".cer";
-      if (item.store == "MY" && item.name.starts_with(u"CN=Li Si")) {
-        signer = ReadCert(cer);
-        Bytes pem;
-        std::string path;
-        for (char16_t c : item.container) path.push_back(static_cast<char>(c));
-        if (!pf::ReadWholeFile(home + "/keys/" + path + "/signature.pem", &pem)) std::abort();
-        BIO* bio = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
-        key = PEM_read_bio_PrivateKey(bio, nullptr, nullptr, nullptr);
-        BIO_free(bio);
-      } else if (rsa && (item.role == "root CA" || item.role == "intermediate CA")) {
-        chain.push_back(ReadCert(cer));
-      }
-    }
-    if (signer == nullptr || key == nullptr || chain.size() != 2) std::abort();
+    ::quillmark::bench::LoadDemoSigner(home, items, &signer, &key, &chain);
   }
   ~Fixture() {
     X509_free(signer);
@@ -77,15 +62,6 @@ struct Fixture {
     for (X509* c : chain) X509_free(c);
     std::error_code ec;
     std::filesystem::remove_all(home, ec);
-  }
-
-  static X509* ReadCert(const std::string& path) {
-    Bytes der;
-    if (!pf::ReadWholeFile(path, &der)) std::abort();
-    const unsigned char* p = der.data();
-    X509* x = d2i_X509(nullptr, &p, static_cast<long>(der.size()));
-    if (x == nullptr) std::abort();
-    return x;
   }
 };
 
