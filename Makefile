@@ -4,9 +4,14 @@
 # make bench   benchmarks (release, medians of 3), results in build/bench.json, pairs compared
 # make extension  the browser extension (build/extension/chromium, firefox, zips) and quillmark.js
 # make screenshots  the desktop dialogs under Xvfb, pictures in build/screenshots/
+# make windows      the Windows build (mingw-w64): build/windows/quillmark.dll, quillmark.exe, quillmark-host.exe
+# make windows-test the Windows build's tests, run under wine (part of make test when wine is there)
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps build test demo bench extension format clean screenshots
+.PHONY: all deps build test demo bench extension format clean screenshots windows windows-test
+
+# wine runs the Windows tests in a prefix of the build's own, never ~/.wine.
+WINE_ENV = WINEPREFIX=$(CURDIR)/build/windows/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
 all: build
 
@@ -23,6 +28,18 @@ test: deps
 	ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:abort_on_error=0 \
 	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	ctest --test-dir build/asan --output-on-failure -j $(JOBS)
+	@if command -v wine >/dev/null && command -v x86_64-w64-mingw32-g++-posix >/dev/null; then \
+	  $(MAKE) --no-print-directory windows-test; \
+	else echo "wine or mingw-w64 not found: the Windows build was not tested"; fi
+
+windows: deps
+	cmake -S . -B build/windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+	  -DCMAKE_BUILD_TYPE=Release >/dev/null
+	cmake --build build/windows -j $(JOBS)
+
+windows-test: windows
+	$(WINE_ENV) wineboot -i >/dev/null 2>&1 || true
+	$(WINE_ENV) ctest --test-dir build/windows --output-on-failure -j $(JOBS)
 
 demo: build
 	./build/quillmark demo

@@ -1,7 +1,9 @@
 # qm_layer(TARGET FOLDER [BELOW FOLDER...]) makes an object library of the
-# sources directly in src/FOLDER. It compiles against build/layers/TARGET/, a
-# view of src/ with symbolic links to FOLDER and to each folder named after
-# BELOW and nothing else, so "#include" of any other folder fails.
+# sources directly in src/FOLDER and of those in src/FOLDER/<backend>/, where
+# <backend> is QM_BACKEND: "linux" or "win", the system the build is for.
+# It compiles against build/layers/TARGET/, a view of src/ with symbolic
+# links to FOLDER and to each folder named after BELOW and nothing else, so
+# "#include" of any other folder fails.
 # qm_layer_executable(TARGET FOLDER [BELOW ...]) does the same for a program.
 
 function(qm_layer_view target folder)
@@ -17,7 +19,14 @@ endfunction()
 
 function(qm_layer target folder)
   cmake_parse_arguments(ARG "" "" "BELOW" ${ARGN})
-  file(GLOB sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/${folder}/*.cc)
+  file(GLOB sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/${folder}/*.cc
+       ${PROJECT_SOURCE_DIR}/src/${folder}/${QM_BACKEND}/*.cc)
+  if(NOT sources)
+    # A family whose backend for this system is not written yet.
+    message(WARNING "${folder} has no sources for the ${QM_BACKEND} backend yet")
+    set(sources ${CMAKE_BINARY_DIR}/layers/empty.cc)
+    file(WRITE ${sources} "")
+  endif()
   add_library(${target} OBJECT ${sources})
   qm_layer_view(${target} ${folder} ${ARG_BELOW})
   target_include_directories(${target} PRIVATE ${QM_LAYER_VIEW})
@@ -27,7 +36,8 @@ endfunction()
 
 function(qm_layer_executable target folder)
   cmake_parse_arguments(ARG "" "" "BELOW" ${ARGN})
-  file(GLOB sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/${folder}/*.cc)
+  file(GLOB sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/${folder}/*.cc
+       ${PROJECT_SOURCE_DIR}/src/${folder}/${QM_BACKEND}/*.cc)
   add_executable(${target} ${sources})
   qm_layer_view(${target} ${folder} ${ARG_BELOW})
   target_include_directories(${target} PRIVATE ${QM_LAYER_VIEW})

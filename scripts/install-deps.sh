@@ -7,7 +7,9 @@ packages=(g++ make cmake pkg-config libssl-dev zlib1g-dev libgtest-dev libgmock-
           libbenchmark-dev openssl gzip python3
           chromium firefox-esr   # the browser tests; the page round-trip benchmark
           softhsm2 p11-kit libp11-kit-dev  # hardware tokens: PKCS#11 headers, a software token for tests
-          qt6-base-dev xvfb xauth fonts-noto-cjk)  # the desktop dialogs and their screenshots
+          qt6-base-dev xvfb xauth fonts-noto-cjk  # the desktop dialogs and their screenshots
+          g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools
+          libz-mingw-w64-dev wine wine64)  # the Windows build and its tests under wine
 
 # The browser tests and the extension build's checks run on Node.js (18 or
 # later, for node:test); a node already on the PATH will do.
