@@ -10,6 +10,7 @@
 #include "com/class_factory.h"
 #include "com/session.h"
 #include "platform/os/home.h"
+#include "platform/os/standard_streams.h"
 #include "platform/ui/dialog_factory.h"
 
 namespace quillmark::cli {
@@ -51,6 +52,7 @@ LineRead ReadLine(std::FILE* in, std::size_t max_length, std::string* line) {
 }  // namespace
 
 int RunSession(Args args) {
+  platform::UseBinaryStandardStreams();
   std::string home;
   std::string ui = platform::ui::DialogHostSpecFromEnvironment();
   for (std::size_t i = 0; i < args.size(); ++i) {

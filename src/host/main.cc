@@ -26,6 +26,7 @@
 #include "host/framing.h"
 #include "platform/os/home.h"
 #include "platform/os/process_guard.h"
+#include "platform/os/standard_streams.h"
 #include "platform/ui/dialog_factory.h"
 #include "platform/ui/gui_host.h"
 
@@ -79,6 +80,7 @@ void UseDialogHostFromEnvironment() {
 }
 
 int Serve() {
+  platform::UseBinaryStandardStreams();
   // The control holds private keys and PINs in memory: no core file may keep them.
   platform::DisableCoreDumps();
   std::string message;
