@@ -18,6 +18,7 @@
 #include "platform/os/executable_path.h"
 #include "platform/os/files.h"
 #include "platform/os/home.h"
+#include "platform/registry/native_hosts.h"
 
 namespace quillmark::cli {
 namespace {
@@ -42,28 +43,10 @@ int Fail(const std::string& message) {
   return 1;
 }
 
-enum class Browser { kChromium, kFirefox };
+using platform::NativeHostBrowser;
+using platform::NativeHostPlace;
 
-struct ManifestPlace {
-  const char* label;
-  Browser browser;
-  std::string folder;
-};
-
-// The per-user manifest folders; empty when there is no home folder.
-std::vector<ManifestPlace> ManifestPlaces() {
-  std::string home = platform::UserHomeDirectory();
-  if (home.empty()) return {};
-  const char* xdg = std::getenv("XDG_CONFIG_HOME");
-  std::string config = xdg != nullptr && xdg[0] == '/' ? std::string(xdg) : home + "/.config";
-  return {
-      {"Chromium", Browser::kChromium, config + "/chromium/NativeMessagingHosts"},
-      {"Google Chrome", Browser::kChromium, config + "/google-chrome/NativeMessagingHosts"},
-      {"Firefox", Browser::kFirefox, home + "/.mozilla/native-messaging-hosts"},
-  };
-}
-
-std::string ManifestText(Browser browser, const std::string& host_path) {
+std::string ManifestText(NativeHostBrowser browser, const std::string& host_path) {
   json::Writer w;
   w.BeginObject();
   w.Key("name");
@@ -74,7 +57,7 @@ std::string ManifestText(Browser browser, const std::string& host_path) {
   w.StringUtf8(host_path);
   w.Key("type");
   w.StringUtf8("stdio");
-  if (browser == Browser::kChromium) {
+  if (browser == NativeHostBrowser::kChromium) {
     w.Key("allowed_origins");
     w.BeginArray();
     w.StringUtf8(std::string("chrome-extension://") + kChromiumExtensionId + "/");
@@ -89,24 +72,26 @@ std::string ManifestText(Browser browser, const std::string& host_path) {
   return w.Take() + "\n";
 }
 
-std::string ManifestPath(const ManifestPlace& place) {
-  return place.folder + "/" + kHostName + ".json";
+std::string ManifestPath(const NativeHostPlace& place) {
+  return platform::NativeHostManifestPath(place, kHostName);
 }
 
 int Install(Args args) {
   if (!args.empty()) return Usage();
-  std::string self;
-  if (!platform::ExecutablePath(&self)) return Fail("cannot tell where quillmark is installed");
-  std::string host = self.substr(0, self.rfind('/') + 1) + kHostProgram;
+  std::string host = platform::ProgramBesideThisOne(kHostProgram);
+  if (host.empty()) return Fail("cannot tell where quillmark is installed");
   if (!platform::IsRegularFile(host))
     return Fail(host + " is missing; install it beside quillmark");
-  std::vector<ManifestPlace> places = ManifestPlaces();
+  std::vector<NativeHostPlace> places = platform::NativeHostPlaces();
   if (places.empty()) return Fail("there is no home folder");
-  for (const ManifestPlace& place : places) {
+  for (const NativeHostPlace& place : places) {
     std::string path = ManifestPath(place);
     if (!platform::MakeDirectories(place.folder, 0755) ||
         !platform::WriteFileAtomically(path, AsBytes(ManifestText(place.browser, host)), 0644)) {
       return Fail("cannot write " + path);
+    }
+    if (!platform::PublishNativeHost(place, kHostName, path)) {
+      return Fail(std::string("cannot register the manifest with ") + place.label);
     }
     std::printf("%s: %s\n", place.label, path.c_str());
   }
@@ -115,9 +100,12 @@ int Install(Args args) {
 
 int Uninstall(Args args) {
   if (!args.empty()) return Usage();
-  std::vector<ManifestPlace> places = ManifestPlaces();
+  std::vector<NativeHostPlace> places = platform::NativeHostPlaces();
   if (places.empty()) return Fail("there is no home folder");
-  for (const ManifestPlace& place : places) {
+  for (const NativeHostPlace& place : places) {
+    if (!platform::WithdrawNativeHost(place, kHostName)) {
+      return Fail(std::string("cannot unregister the manifest from ") + place.label);
+    }
     std::string path = ManifestPath(place);
     if (!platform::IsRegularFile(path)) continue;
     if (!platform::RemoveFile(path)) return Fail("cannot remove " + path);

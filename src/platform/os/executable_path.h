@@ -5,12 +5,19 @@
 #define QUILLMARK_PLATFORM_OS_EXECUTABLE_PATH_H_
 
 #include <string>
+#include <string_view>
 
 namespace quillmark::platform {
 
 // The absolute, resolved path of the running program; false when the system
 // cannot tell it.
 bool ExecutablePath(std::string* path);
+
+// The program |name| in the running program's folder, with the system's
+// suffix for programs ("quillmark-host" is "...\quillmark-host.exe" on
+// Windows); empty when the running program's path cannot be told. Whether
+// the file is there is for the caller to find out.
+std::string ProgramBesideThisOne(std::string_view name);
 
 }  // namespace quillmark::platform
 
