@@ -18,6 +18,7 @@
 #include "platform/os/paths.h"
 #include "platform/os/shell.h"
 #include "platform/os/shell_viewer_file.h"
+#include "platform/os/win/certificate_viewer.h"
 #include "platform/os/win/module_handle.h"
 #include "platform/os/win/wide.h"
 
@@ -240,6 +241,20 @@ TEST(WinShell, RefusalsCarryTheirErrors) {
   EXPECT_EQ(GetLastError(), kErrorInvalidParameter);
   EXPECT_FALSE(Shell(u"open", std::u16string(1, u'\xD800')));
   EXPECT_EQ(GetLastError(), kErrorInvalidParameter);
+}
+
+TEST(WinShell, CertificateFilesAreToldByTheirExtension) {
+  EXPECT_TRUE(win::IsCertificateFile(u"C:\\Users\\a\\view-0123.cer"));
+  EXPECT_TRUE(win::IsCertificateFile(u"x.CRT"));
+  EXPECT_TRUE(win::IsCertificateFile(u"x.Der"));
+  EXPECT_FALSE(win::IsCertificateFile(u"C:\\certs.cer\\readme"));
+  EXPECT_FALSE(win::IsCertificateFile(u"key.pem"));
+  EXPECT_FALSE(win::IsCertificateFile(u"cer"));
+  // A file that holds no certificate is never handed to the viewer.
+  Scratch dir;
+  ASSERT_TRUE(WriteFileAtomically(dir.File("bad.cer"), B("not DER")));
+  EXPECT_FALSE(win::ViewCertificateFile(win::Wide(dir.File("bad.cer")), nullptr));
+  EXPECT_FALSE(win::ViewCertificateFile(win::Wide(dir.File("missing.cer")), nullptr));
 }
 
 TEST(WinCodePage, LoneSurrogatesAndMissingCharactersBecomeQuestionMarks) {

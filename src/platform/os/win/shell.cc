@@ -8,6 +8,7 @@
 #include "common/ascii.h"
 #include "common/unicode.h"
 #include "platform/os/last_error.h"
+#include "platform/os/win/certificate_viewer.h"
 #include "platform/os/win/wide.h"
 
 namespace quillmark::platform {
@@ -32,8 +33,12 @@ bool WellFormed(std::u16string_view text) {
 }  // namespace
 
 // The system's own ShellExecuteExW: the handler the user chose for the file's
-// type (a .cer opens in the system's certificate viewer), started as its own
-// process and not waited for.
+// type, started as its own process and not waited for. A certificate file
+// opened from a thread with an active window (the browser's, for the
+// chooser's View) is shown in the system's certificate viewer in this
+// process instead, owned by that window, and the call returns once the
+// viewer is closed; without such a window, or without cryptui.dll, the shell
+// opens it as any other file.
 bool ShellExecuteExW(const ShellExecuteInfo& info) {
   if (!IsOpenVerb(info.verb)) return Fail(kErrorNoAssociation);
   if (info.file.empty() || !WellFormed(info.file) || !WellFormed(info.directory)) {
@@ -43,6 +48,10 @@ bool ShellExecuteExW(const ShellExecuteInfo& info) {
   std::wstring directory = win::Wide(info.directory);
   if (::GetFileAttributesW(file.c_str()) == INVALID_FILE_ATTRIBUTES) {
     return Fail(kErrorFileNotFound);
+  }
+  if (HWND owner = ::GetActiveWindow(); owner != nullptr && win::IsCertificateFile(info.file) &&
+                                        win::ViewCertificateFile(file, owner)) {
+    return true;
   }
   SHELLEXECUTEINFOW sei = {};
   sei.cbSize = sizeof sei;
