@@ -18,6 +18,7 @@
 
 #include "platform/os/paths.h"
 #include "platform/ui/dialog_factory.h"
+#include "platform/ui/gui_host.h"
 #include "platform/ui/script_host.h"
 #include "platform/ui/win/chooser_window.h"
 #include "platform/ui/win/dialog_ids.h"
@@ -332,6 +333,8 @@ TEST(WinDialogHosts, GuiAndTerminalAreTheSystemsDialogs) {
     ASSERT_TRUE(CreateDialogHost(spec, &host, &error)) << spec << ": " << error;
     EXPECT_NE(dynamic_cast<Win32DialogHost*>(host.get()), nullptr) << spec;
   }
+  // A test program runs on the interactive window station, as the browser does.
+  EXPECT_TRUE(DesktopDisplayReachable());
   std::unique_ptr<DialogHost> host;
   std::string error;
   EXPECT_FALSE(CreateDialogHost("qt", &host, &error));
