@@ -291,6 +291,97 @@ TEST_F(WinDialogs, TheChooserRunsModallyUntilAnAnswerClosesIt) {
   EXPECT_EQ(answer.item, 2);
 }
 
+// $QUILLMARK_DIALOG_AUTOPILOT for as long as it lives, naming a file of |steps|.
+class AutopilotSteps {
+ public:
+  explicit AutopilotSteps(const std::string& steps) {
+    char temp[MAX_PATH];
+    EXPECT_GT(::GetTempPathA(MAX_PATH, temp), 0u);
+    path_ = std::string(temp) + "qm-autopilot-" + std::to_string(::GetCurrentProcessId()) + ".txt";
+    FILE* f = std::fopen(path_.c_str(), "wb");
+    EXPECT_NE(f, nullptr);
+    if (f != nullptr) {
+      std::fputs(steps.c_str(), f);
+      std::fclose(f);
+    }
+    ::SetEnvironmentVariableA("QUILLMARK_DIALOG_AUTOPILOT", path_.c_str());
+  }
+  ~AutopilotSteps() {
+    ::SetEnvironmentVariableA("QUILLMARK_DIALOG_AUTOPILOT", nullptr);
+    std::remove(path_.c_str());
+  }
+
+ private:
+  std::string path_;
+};
+
+TEST_F(WinDialogs, TheAutopilotDrivesTheChooserAcrossViewAndSort) {
+  AutopilotSteps steps(
+      "expect-rows 2 0 1\r\n"
+      "expect-ok on\n"
+      "header 1\n"
+      "# the chooser is asked again: the steps go on\n"
+      "select 1\n"
+      "click view\n"
+      "\n"
+      "wait 20\n"
+      "double 2\n");
+  Win32DialogHost host;
+  ChooserRequest request = ThreeRows();
+  ChooserAnswer answer = host.ChooseCertificate(request);
+  EXPECT_EQ(answer.action, ChooserAnswer::Action::kSort);
+  EXPECT_EQ(answer.column, 1);
+  answer = host.ChooseCertificate(request);
+  EXPECT_EQ(answer.action, ChooserAnswer::Action::kView);
+  EXPECT_EQ(answer.item, 1);
+  answer = host.ChooseCertificate(request);
+  EXPECT_EQ(answer.action, ChooserAnswer::Action::kChoose);
+  EXPECT_EQ(answer.item, 2);
+}
+
+TEST_F(WinDialogs, AFailedAutopilotStepCancelsAndTheNextChooserStartsOver) {
+  AutopilotSteps steps("expect-rows 0 1 2\nselect 0\nclick ok\n");
+  Win32DialogHost host;
+  ChooserRequest request = ThreeRows();
+  EXPECT_EQ(host.ChooseCertificate(request).action, ChooserAnswer::Action::kCancel);
+  request.display_order = {0, 1, 2};
+  ChooserAnswer answer = host.ChooseCertificate(request);
+  EXPECT_EQ(answer.action, ChooserAnswer::Action::kChoose);
+  EXPECT_EQ(answer.item, 0);
+}
+
+TEST_F(WinDialogs, TheAutopilotAnswersPinConsentAndKeyUse) {
+  Win32DialogHost host;
+  {
+    AutopilotSteps steps("type 4321\nkey Return\n");
+    PinAnswer pin = host.AskPin({u"Token", 3, false});
+    EXPECT_TRUE(pin.entered);
+    EXPECT_EQ(pin.pin, "4321");
+  }
+  {
+    // Return answers nothing in the consent dialog.
+    AutopilotSteps steps("key Return\nclick always\n");
+    EXPECT_EQ(host.AskOriginConsent({u"https://bank.example"}), ConsentAnswer::kAlways);
+  }
+  {
+    // In the key-use confirmation Return is Cancel.
+    AutopilotSteps steps("key Return\nclick sign\n");
+    host.SetCallerOrigin(u"https://bank.example");
+    host.BeginCall({u"sign", u"text", {}});
+    EXPECT_FALSE(host.ConfirmKeyUse());
+  }
+  {
+    AutopilotSteps steps("click allow\n");  // no such button in the key-use dialog
+    host.BeginCall({u"sign", u"text", {}});
+    EXPECT_FALSE(host.ConfirmKeyUse());
+  }
+  {
+    AutopilotSteps steps("click sign\n");
+    host.BeginCall({u"sign", u"text", {}});
+    EXPECT_TRUE(host.ConfirmKeyUse());
+  }
+}
+
 // The script host and the host names, as tests and unattended runs use them.
 TEST(WinDialogHosts, ScriptAnswersWithWindowsPathsAndCrLfLines) {
   char temp[MAX_PATH];

@@ -71,6 +71,7 @@ void FillList(HWND dialog, const ChooserRequest& request) {
 
 INT_PTR CALLBACK ChooserProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
   auto* state = reinterpret_cast<ChooserWindow*>(::GetWindowLongPtrW(dialog, GWLP_USERDATA));
+  if (state != nullptr && AutopilotTimer(dialog, message, wparam, state->autopilot)) return TRUE;
   switch (message) {
     case WM_INITDIALOG: {
       state = reinterpret_cast<ChooserWindow*>(lparam);
@@ -85,6 +86,7 @@ INT_PTR CALLBACK ChooserProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lp
       SetTextIfAny(dialog, IDC_QM_VIEW, request.buttons[2]);
       FillList(dialog, request);
       ::SetFocus(::GetDlgItem(dialog, IDC_QM_LIST));
+      StartAutopilot(dialog, state->autopilot);
       return FALSE;  // the focus is set
     }
     case WM_COMMAND: {
@@ -125,12 +127,14 @@ INT_PTR CALLBACK ChooserProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lp
 
 }  // namespace
 
-ChooserAnswer RunChooser(HWND owner, const ChooserRequest& request, const std::u16string& origin) {
+ChooserAnswer RunChooser(HWND owner, const ChooserRequest& request, const std::u16string& origin,
+                         AutopilotRun* autopilot) {
   InitCommonControlsOnce();
   ChooserWindow state;
   state.request = &request;
   state.origin = origin;
   state.modal = true;
+  state.autopilot = autopilot;
   INT_PTR rc = ::DialogBoxParamW(platform::win::ThisModule(), MAKEINTRESOURCEW(IDD_QM_CHOOSER),
                                  owner, ChooserProc, reinterpret_cast<LPARAM>(&state));
   if (rc <= 0) return ChooserAnswer{};  // no dialog: Cancel

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "platform/ui/dialog_host.h"
+#include "platform/ui/win/autopilot.h"
 
 namespace quillmark::platform::ui::win {
 
@@ -21,10 +22,13 @@ struct ChooserWindow {
   std::u16string origin;  // empty: a local caller
   ChooserAnswer answer;   // Cancel until the user answers
   bool modal = true;
+  AutopilotRun* autopilot = nullptr;  // steps performed on the dialog, or none
 };
 
-// Shows the dialog and waits for the answer.
-ChooserAnswer RunChooser(HWND owner, const ChooserRequest& request, const std::u16string& origin);
+// Shows the dialog and waits for the answer; |autopilot| (may be null)
+// performs its steps on it.
+ChooserAnswer RunChooser(HWND owner, const ChooserRequest& request, const std::u16string& origin,
+                         AutopilotRun* autopilot);
 
 // Creates the dialog without waiting (|state| must outlive the window);
 // null when it cannot be made. The caller destroys it with DestroyWindow.

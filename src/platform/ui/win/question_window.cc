@@ -25,6 +25,7 @@ std::u16string EditLines(const std::u16string& text) {
 
 INT_PTR CALLBACK QuestionProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
   auto* q = reinterpret_cast<const Question*>(::GetWindowLongPtrW(dialog, GWLP_USERDATA));
+  if (q != nullptr && AutopilotTimer(dialog, message, wparam, q->autopilot)) return TRUE;
   switch (message) {
     case WM_INITDIALOG: {
       q = reinterpret_cast<const Question*>(lparam);
@@ -52,6 +53,7 @@ INT_PTR CALLBACK QuestionProc(HWND dialog, UINT message, WPARAM wparam, LPARAM l
         ::SendMessageW(dialog, DM_SETDEFID, IDCANCEL, 0);
       }
       ::SetFocus(focus);
+      StartAutopilot(dialog, q->autopilot);
       return FALSE;
     }
     case WM_COMMAND:

@@ -9,6 +9,8 @@
 #include <array>
 #include <string>
 
+#include "platform/ui/win/autopilot.h"
+
 namespace quillmark::platform::ui::win {
 
 struct Question {
@@ -19,6 +21,7 @@ struct Question {
   std::array<std::u16string, 3> answers;  // empty: that button is hidden
   int default_answer = -1;                // 0..2, or -1: Cancel (consent: none)
   bool no_default = false;                // Enter alone does nothing
+  AutopilotRun* autopilot = nullptr;      // steps performed on the dialog, or none
 };
 
 // 0, 1 or 2 for the answer pressed; -1 for Cancel, Esc or the close box, and

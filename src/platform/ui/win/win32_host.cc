@@ -11,6 +11,7 @@
 #include "common/unicode.h"
 #include "platform/os/secret_input.h"
 #include "platform/os/win/module_handle.h"
+#include "platform/ui/win/autopilot.h"
 #include "platform/ui/win/chooser_window.h"
 #include "platform/ui/win/dialog_ids.h"
 #include "platform/ui/win/question_window.h"
@@ -91,6 +92,7 @@ struct PinWindow {
   const PinRequest* request;
   std::u16string origin;
   std::string pin;  // UTF-8, filled on OK
+  win::AutopilotRun* autopilot;
 };
 
 std::u16string TriesText(int tries) {
@@ -101,6 +103,9 @@ std::u16string TriesText(int tries) {
 
 INT_PTR CALLBACK PinProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
   auto* state = reinterpret_cast<PinWindow*>(::GetWindowLongPtrW(dialog, GWLP_USERDATA));
+  if (state != nullptr && win::AutopilotTimer(dialog, message, wparam, state->autopilot)) {
+    return TRUE;
+  }
   switch (message) {
     case WM_INITDIALOG: {
       state = reinterpret_cast<PinWindow*>(lparam);
@@ -113,6 +118,7 @@ INT_PTR CALLBACK PinProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam
       ::SetDlgItemTextW(dialog, IDC_QM_PIN_TRIES, W(TriesText(r.tries_left)));
       ::SendDlgItemMessageW(dialog, IDC_QM_PIN_EDIT, EM_LIMITTEXT, kMaxPinUnits, 0);
       ::SetFocus(::GetDlgItem(dialog, IDC_QM_PIN_EDIT));
+      win::StartAutopilot(dialog, state->autopilot);
       return FALSE;
     }
     case WM_COMMAND:
@@ -139,9 +145,19 @@ INT_PTR CALLBACK PinProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam
 
 }  // namespace
 
+Win32DialogHost::Win32DialogHost() = default;
+Win32DialogHost::~Win32DialogHost() = default;
+
 DialogHost::ChooserReply Win32DialogHost::AskChooser(const ChooserRequest& request) {
+  if (chooser_autopilot_ == nullptr) {
+    chooser_autopilot_ = win::AutopilotFromEnvironment(win::AutopilotDialog::kChooser);
+  }
   ChooserReply reply;
-  reply.answer = win::RunChooser(Owner(), request, caller_origin());
+  reply.answer = win::RunChooser(Owner(), request, caller_origin(), chooser_autopilot_.get());
+  if (reply.answer.action == ChooserAnswer::Action::kChoose ||
+      reply.answer.action == ChooserAnswer::Action::kCancel) {
+    chooser_autopilot_.reset();  // the next chooser starts at the first step
+  }
   return reply;
 }
 
@@ -173,6 +189,8 @@ DialogHost::ConsentReply Win32DialogHost::AskConsent(const ConsentRequest& reque
   q.text = request.origin;
   q.answers = {u"Allow once", u"Always allow", u"Deny"};
   q.no_default = true;
+  auto autopilot = win::AutopilotFromEnvironment(win::AutopilotDialog::kConsent);
+  q.autopilot = autopilot.get();
   ConsentReply reply;
   switch (win::AskQuestion(Owner(), q)) {
     case 0:
@@ -207,13 +225,16 @@ DialogHost::KeyUseReply Win32DialogHost::AskKeyUse(const KeyUseRequest& request)
   if (button[0] >= u'a' && button[0] <= u'z') button[0] = static_cast<char16_t>(button[0] - 32);
   q.answers = {button, u"", u""};
   q.default_answer = -1;  // Cancel
+  auto autopilot = win::AutopilotFromEnvironment(win::AutopilotDialog::kKeyUse);
+  q.autopilot = autopilot.get();
   KeyUseReply reply;
   reply.confirmed = win::AskQuestion(Owner(), q) == 0;
   return reply;
 }
 
 DialogHost::PinReply Win32DialogHost::AskPinEntry(const PinRequest& request) {
-  PinWindow state{&request, caller_origin(), {}};
+  auto autopilot = win::AutopilotFromEnvironment(win::AutopilotDialog::kPin);
+  PinWindow state{&request, caller_origin(), {}, autopilot.get()};
   PinReply reply;
   INT_PTR rc = ::DialogBoxParamW(platform::win::ThisModule(), MAKEINTRESOURCEW(IDD_QM_PIN), Owner(),
                                  PinProc, reinterpret_cast<LPARAM>(&state));

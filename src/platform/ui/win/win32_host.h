@@ -16,11 +16,25 @@
 #ifndef QUILLMARK_PLATFORM_UI_WIN_WIN32_HOST_H_
 #define QUILLMARK_PLATFORM_UI_WIN_WIN32_HOST_H_
 
+#include <memory>
+
 #include "platform/ui/dialog_host.h"
+
+namespace quillmark::platform::ui::win {
+struct AutopilotRun;
+}  // namespace quillmark::platform::ui::win
 
 namespace quillmark::platform::ui {
 
+// With $QUILLMARK_DIALOG_AUTOPILOT set, its steps are performed on each
+// dialog (win/autopilot.h).
 class Win32DialogHost : public DialogHost {
+ public:
+  Win32DialogHost();
+  ~Win32DialogHost() override;
+  Win32DialogHost(const Win32DialogHost&) = delete;
+  Win32DialogHost& operator=(const Win32DialogHost&) = delete;
+
  protected:
   ChooserReply AskChooser(const ChooserRequest& request) override;
   FileReply AskOpen(const OpenFileRequest& request) override;
@@ -29,6 +43,10 @@ class Win32DialogHost : public DialogHost {
   ConsentReply AskConsent(const ConsentRequest& request) override;
   KeyUseReply AskKeyUse(const KeyUseRequest& request) override;
   PinReply AskPinEntry(const PinRequest& request) override;
+
+ private:
+  // The chooser's steps go on across View and header clicks, until it closes.
+  std::unique_ptr<win::AutopilotRun> chooser_autopilot_;
 };
 
 }  // namespace quillmark::platform::ui
