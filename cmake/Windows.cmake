@@ -75,6 +75,7 @@ endif()
 # that needs a call wine does not have calls GTEST_SKIP() with the reason and
 # CTest reports it as skipped, never as passed.
 if(QM_BUILD_TESTS AND EXISTS /usr/src/googletest/CMakeLists.txt)
+  enable_language(RC)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
   add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
@@ -86,7 +87,9 @@ if(QM_BUILD_TESTS AND EXISTS /usr/src/googletest/CMakeLists.txt)
   set(QM_WIN_TESTS
       common/json common/no_destructor common/text_helpers common/unicode
       encoding/base64 encoding/compress_frame encoding/crc32 encoding/formatted_plaintext
-      signeddata/asn1 signeddata/signed_data)
+      signeddata/asn1 signeddata/signed_data
+      platform/os/last_error platform/ui/gui_protocol
+      win/os_win win/registry_win win/ui_win)
   foreach(entry ${QM_WIN_TESTS})
     get_filename_component(name ${entry} NAME)
     add_executable(wintest_${name} ${PROJECT_SOURCE_DIR}/tests/${entry}_test.cc)
@@ -94,6 +97,10 @@ if(QM_BUILD_TESTS AND EXISTS /usr/src/googletest/CMakeLists.txt)
     target_include_directories(wintest_${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests
                                ${PROJECT_SOURCE_DIR}/src)
     target_link_libraries(wintest_${name} PRIVATE qm_win_all gtest gmock gtest_main)
+    if(name STREQUAL "ui_win")
+      # The dialogs' resources, as quillmark.dll carries them.
+      target_sources(wintest_${name} PRIVATE ${PROJECT_SOURCE_DIR}/src/platform/ui/win/dialogs.rc)
+    endif()
     gtest_discover_tests(wintest_${name} TEST_PREFIX win. DISCOVERY_MODE PRE_TEST
                          DISCOVERY_TIMEOUT 120 PROPERTIES TIMEOUT 300)
   endforeach()

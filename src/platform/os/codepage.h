@@ -25,6 +25,9 @@
 // other pages refuse kWcErrInvalidChars (kErrorInvalidFlags).
 // UTF-8, 1252 and 20127 are converted here; the other pages go through iconv
 // with one conversion descriptor per code page and direction, kept per thread.
+// On Windows every page goes through the system's own tables (without
+// best-fit characters), with the rules above kept where the system's differ;
+// a page the system has no tables for (wine lacks 54936) is not valid.
 #ifndef QUILLMARK_PLATFORM_OS_CODEPAGE_H_
 #define QUILLMARK_PLATFORM_OS_CODEPAGE_H_
 

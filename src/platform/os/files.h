@@ -4,6 +4,14 @@
 // over the target, so a reader sees the old file or the new one, never half.
 // A temporary is named ".tmp-<pid>-XXXXXX" after its writer; temporaries
 // left by a writer that died are removed the next time the folder is written.
+//
+// On Windows paths are UTF-8 and reach the system as UTF-16; '\\' and '/'
+// both separate. The replace is MoveFileExW(MOVEFILE_REPLACE_EXISTING |
+// MOVEFILE_WRITE_THROUGH), which fails (leaving the old file) while another
+// process holds the target open without FILE_SHARE_DELETE. Permission bits
+// are not used: new files and folders take their folder's default ACL, which
+// below the user's profile (%APPDATA%, %TEMP%) admits the user alone. Names
+// compare case-insensitively there, as the file system does.
 #ifndef QUILLMARK_PLATFORM_OS_FILES_H_
 #define QUILLMARK_PLATFORM_OS_FILES_H_
 

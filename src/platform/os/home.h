@@ -7,6 +7,11 @@
 // Like ssh with ~/.ssh, the home folder is refused when it, or its stores/ or
 // keys/ folder, is writable by group or others or owned by another user:
 // QuillmarkHome() is empty then and HomeFolderProblem() says why.
+//
+// On Windows: $QUILLMARK_HOME, else %APPDATA%\Quillmark; the user's own home
+// is %USERPROFILE%. Access is left to the folder's ACL; the folder, or its
+// stores or keys folder, is refused when it is not a folder or is a link (a junction or a
+// symbolic link) to another place.
 #ifndef QUILLMARK_PLATFORM_OS_HOME_H_
 #define QUILLMARK_PLATFORM_OS_HOME_H_
 

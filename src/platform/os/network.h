@@ -4,6 +4,8 @@
 // more that is not a loopback interface and whose address is not all zeros
 // (tunnel interfaces report such placeholder addresses). Interfaces that are
 // down are listed too. The list is in interface index order.
+// On Windows these are the system's own GetAdaptersInfo entries: the adapter
+// name is the adapter's GUID ("{...}") and the description the driver's text.
 #ifndef QUILLMARK_PLATFORM_OS_NETWORK_H_
 #define QUILLMARK_PLATFORM_OS_NETWORK_H_
 

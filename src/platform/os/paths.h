@@ -4,6 +4,11 @@
 // is the text after its last '/'; a path without '/' holds no separator
 // (callers that need a folder part refuse such a path). Paths cross into the
 // file system as UTF-8.
+//
+// On Windows '\' and '/' both separate components (kPathSeparator is then
+// only one of the two), an absolute path starts with a drive ("C:\") or two
+// separators (a UNC path), and the temporary folder is what the system's
+// GetTempPathW gives, ending in '\'.
 #ifndef QUILLMARK_PLATFORM_OS_PATHS_H_
 #define QUILLMARK_PLATFORM_OS_PATHS_H_
 
@@ -20,6 +25,10 @@ bool PathHasSeparator(std::u16string_view path);
 // The text after the last separator; the whole path when it holds none; empty
 // for a path that ends in a separator.
 std::u16string_view PathFileName(std::u16string_view path);
+
+// |path| when it is absolute, else |path| below the working folder. False
+// when the working folder cannot be told.
+bool MakeAbsolutePath(std::u16string_view path, std::u16string* absolute);
 
 // The user's temporary folder, ending in '/': $TMPDIR when set and not empty,
 // else "/tmp". The folder is not created or checked, as with GetTempPathW.

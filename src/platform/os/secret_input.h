@@ -1,5 +1,7 @@
 // Secrets that come from the user: passwords read from a descriptor or typed
 // at the terminal without echo, and wiping them (and key bytes) once used.
+// On Windows descriptors are the C runtime's, and the terminal is the
+// console (CONIN$ and CONOUT$), read as UTF-16 with its echo turned off.
 #ifndef QUILLMARK_PLATFORM_OS_SECRET_INPUT_H_
 #define QUILLMARK_PLATFORM_OS_SECRET_INPUT_H_
 

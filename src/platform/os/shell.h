@@ -9,6 +9,12 @@
 // is no xdg-open, is shown by `quillmark-dialog --view FILE` instead, when
 // that program is there (platform/os/dialog_program.h). Otherwise nothing is
 // started.
+//
+// On Windows this is the system's ShellExecuteExW("open") without its error
+// boxes: the handler the user chose for the file's type. A certificate file
+// opened from a thread with an active window is shown instead by the
+// system's certificate viewer (CryptUIDlgViewContext) owned by that window,
+// and the call returns when the viewer is closed.
 #ifndef QUILLMARK_PLATFORM_OS_SHELL_H_
 #define QUILLMARK_PLATFORM_OS_SHELL_H_
 

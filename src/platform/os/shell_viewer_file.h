@@ -15,6 +15,10 @@
 // (the handler may not have read it yet); each PrepareViewerFolder removes
 // the files of this kind there that are older than kViewerFileLifetimeSeconds.
 //
+// On Windows the folder is "view" in the home folder (%APPDATA%\Quillmark),
+// private by its default ACL; a link there is refused. Files are made with
+// CREATE_NEW, which neither opens nor follows what is already at the path.
+//
 //   std::string folder, path;
 //   if (!PrepareViewerFolder(&folder)) ... "cannot make the folder" ...
 //   if (CreateViewerFile(folder, ".cer", der, &path)) ShellExecuteExW({u"open", path16});

@@ -23,6 +23,16 @@
 // that two writers never lose each other's change. The file's format and what
 // survives a hand edit are described in platform/registry_text.h.
 //
+// On Windows the calls are the system's own registry and there is no file:
+// the roots are the system's HKEY_CLASSES_ROOT (the merged view of the
+// machine's and the user's classes; path() names it "HKEY_CLASSES_ROOT"),
+// HKEY_CURRENT_USER and so on; key names keep the spelling the caller gave;
+// values enumerate in the order the registry keeps them; and access is
+// checked by the system as well (writing below HKEY_LOCAL_MACHINE needs an
+// administrator). RegTransaction there groups nothing: each change takes
+// effect when it is made, and ending without Commit undoes none of them.
+// RegistryFilePath() is empty.
+//
 //   RegKey key;
 //   if (RegCreateKeyExW(kHkeyClassesRoot, u"CLSID\\{...}\\CtlSettings", 0,
 //                       kKeyAllAccess, &key, nullptr) == kErrorSuccess) {
@@ -176,7 +186,8 @@ class RegTransaction {
   std::unique_ptr<State> state_;
 };
 
-// The registry file of the current home folder; empty when there is no home.
+// The registry file of the current home folder; empty when there is no home
+// (and always on Windows, whose registry is no file of ours).
 std::string RegistryFilePath();
 
 }  // namespace quillmark::platform

@@ -2,9 +2,13 @@
 
 #include <cstdlib>
 
-#include "platform/ui/gui_host.h"
 #include "platform/ui/script_host.h"
+#if defined(_WIN32)
+#include "platform/ui/win/win32_host.h"
+#else
+#include "platform/ui/gui_host.h"
 #include "platform/ui/terminal_host.h"
+#endif
 
 namespace quillmark::platform::ui {
 
@@ -29,12 +33,18 @@ bool CreateDialogHost(std::string_view spec, std::unique_ptr<DialogHost>* host,
     } else {
       made = ScriptDialogHost::FromFile(path, &message);
     }
-  } else if (spec == "terminal") {
-    made = TerminalDialogHost::OnControllingTerminal();
   } else if (spec == "none") {
     made = std::make_unique<NoDialogHost>();
+#if defined(_WIN32)
+  } else if (spec == "gui" || spec == "terminal") {
+    // The system's own windows serve both: Windows has no console dialogs.
+    made = std::make_unique<Win32DialogHost>();
+#else
+  } else if (spec == "terminal") {
+    made = TerminalDialogHost::OnControllingTerminal();
   } else if (spec == "gui") {
     made = std::make_unique<GuiDialogHost>();
+#endif
   } else {
     message = "unknown dialog host \"" + std::string(spec) +
               "\" (expected script:FILE, terminal, gui or none)";

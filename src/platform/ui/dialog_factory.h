@@ -4,7 +4,8 @@
 // script_host.h), "terminal" (the controlling terminal, see
 // terminal_host.h), "none" (nothing is shown: every dialog is cancelled,
 // message boxes are confirmed) or "gui" (the desktop dialogs of
-// quillmark-dialog, see gui_host.h).
+// quillmark-dialog, see gui_host.h). On Windows "gui" and "terminal" both
+// name the system's own dialogs (win/win32_host.h).
 //
 // The current host starts as "none", so that nothing ever waits for a person
 // by accident; front ends set it from their options or from $QUILLMARK_UI.

@@ -1,11 +1,10 @@
 #include "platform/ui/dialog_host.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <new>
 
 #include "common/unicode.h"
+#include "platform/os/paths.h"
 #include "platform/os/secret_input.h"
 
 namespace quillmark::platform::ui {
@@ -36,17 +35,13 @@ FileAnswer CheckPath(FileAnswer answer) {
     answer.outcome = FileAnswer::Outcome::kCancel;
     return answer;
   }
-  if (answer.path[0] != u'/') {
-    char buf[4096];
-    if (::getcwd(buf, sizeof buf) == nullptr) {
-      answer.outcome = FileAnswer::Outcome::kError;
-      answer.path.clear();
-      return answer;
-    }
-    std::u16string cwd = Utf8ToUtf16Lossy(buf);
-    if (cwd.back() != u'/') cwd.push_back(u'/');
-    answer.path = cwd + answer.path;
+  std::u16string absolute;
+  if (!MakeAbsolutePath(answer.path, &absolute)) {
+    answer.outcome = FileAnswer::Outcome::kError;
+    answer.path.clear();
+    return answer;
   }
+  answer.path = std::move(absolute);
   if (answer.path.size() > kMaxPathUnits) {
     answer.outcome = FileAnswer::Outcome::kError;
     answer.path.clear();
@@ -104,8 +99,7 @@ std::string_view DialogKindName(DialogKind kind) {
 
 std::u16string ApplyDefaultExtension(std::u16string_view path, std::u16string_view ext) {
   std::u16string out(path);
-  std::size_t slash = path.rfind(u'/');
-  std::u16string_view name = slash == path.npos ? path : path.substr(slash + 1);
+  std::u16string_view name = PathFileName(path);
   if (!ext.empty() && !name.empty() && name.find(u'.') == name.npos) {
     out.push_back(u'.');
     out.append(ext);

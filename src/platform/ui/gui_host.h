@@ -25,7 +25,9 @@
 namespace quillmark::platform::ui {
 
 // Whether a desktop window can be shown: $DISPLAY, $WAYLAND_DISPLAY or
-// $QT_QPA_PLATFORM set and not empty.
+// $QT_QPA_PLATFORM set and not empty. On Windows (where the rest of this
+// header is not built): whether the process runs on the interactive window
+// station.
 bool DesktopDisplayReachable();
 
 class GuiDialogHost : public DialogHost {
