@@ -1,0 +1,355 @@
+// The Windows certificate stores over the system's own: adding, finding,
+// walking and deleting in the current user's stores, the key-provider
+// property kept by the system, the dispositions, and the fields read from
+// the DER checked against the system's own decoding.
+#ifdef _WIN32
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+
+#include "platform/os/last_error.h"
+#include "platform/store/cert_store.h"
+#include "platform/store/win/cert_context_win.h"
+#include "win/win_test_certs.h"
+
+namespace quillmark::platform {
+namespace {
+
+using testing::TestKeyContainer;
+
+CertStore OpenMy() {
+  return CertOpenStore(kCertStoreProvSystemW, 0, kCertSystemStoreCurrentUser, u"MY");
+}
+
+CertContextPtr FindBySha1(const CertStore& store, const CertContextPtr& cert) {
+  return CertFindCertificateInStore(store, kDefaultEncoding, 0, kCertFindSha1Hash, cert->sha1(),
+                                    nullptr);
+}
+
+// The key-provider property of the certificate as a fresh handle of MY reads
+// it; nullopt also when the certificate is not there.
+std::optional<KeyProvInfo> PropertyInFreshHandle(const CertContextPtr& cert) {
+  CertContextPtr found = FindBySha1(OpenMy(), cert);
+  return found ? found->key_prov_info() : std::nullopt;
+}
+
+KeyProvInfo SampleKeyProv(std::u16string container) {
+  KeyProvInfo info;
+  info.container = std::move(container);
+  info.provider = u"Microsoft Enhanced RSA and AES Cryptographic Provider";
+  info.provider_type = 24;
+  info.key_spec = kAtSignature;
+  return info;
+}
+
+class StoreWinTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(key_.ok()) << "no RSA key container: " << ::GetLastError();
+    der_ = key_.SelfSigned(L"CN=Quillmark Store Test, O=Example Bank, C=DE");
+    ASSERT_FALSE(der_.empty()) << "CertCreateSelfSignCertificate: " << ::GetLastError();
+    store_ = OpenMy();
+    ASSERT_TRUE(store_) << GetLastError();
+  }
+  void TearDown() override {
+    // Leaves MY as it was, whatever a failed test added.
+    if (!store_) return;
+    CertContextPtr cert = CertCreateCertificateContext(kDefaultEncoding, der_);
+    if (!cert) return;
+    while (CertContextPtr left = FindBySha1(store_, cert)) CertDeleteCertificateFromStore(left);
+  }
+
+  CertContextPtr Add(std::uint32_t disposition) {
+    CertContextPtr added;
+    EXPECT_TRUE(
+        CertAddEncodedCertificateToStore(store_, kDefaultEncoding, der_, disposition, &added))
+        << GetLastError();
+    return added;
+  }
+
+  TestKeyContainer key_{L"quillmark-store-test"};
+  Bytes der_;
+  CertStore store_;
+};
+
+TEST_F(StoreWinTest, AddFindWalkDelete) {
+  CertContextPtr added = Add(kCertStoreAddNew);
+  ASSERT_TRUE(added);
+  EXPECT_EQ(added->store_name(), "MY");
+  EXPECT_TRUE(std::equal(added->der().begin(), added->der().end(), der_.begin(), der_.end()));
+
+  CertContextPtr made = CertCreateCertificateContext(kDefaultEncoding, der_);
+  ASSERT_TRUE(made);
+  EXPECT_EQ(made->store_name(), "");
+  EXPECT_EQ(made->thumbprint(), added->thumbprint());
+  EXPECT_EQ(made->thumbprint(), HexUpper(made->sha1()));
+
+  // The same bytes again: refused as new, kept as existing.
+  CertContextPtr again;
+  EXPECT_FALSE(
+      CertAddEncodedCertificateToStore(store_, kDefaultEncoding, der_, kCertStoreAddNew, &again));
+  EXPECT_EQ(GetLastError(), kCryptEExists);
+  EXPECT_TRUE(CertAddEncodedCertificateToStore(store_, kDefaultEncoding, der_,
+                                               kCertStoreAddUseExisting, &again));
+  ASSERT_TRUE(again);
+  EXPECT_EQ(again->thumbprint(), added->thumbprint());
+
+  // Every find type reaches it, from a handle opened after the add.
+  CertStore other = OpenMy();
+  ASSERT_TRUE(other);
+  CertContextPtr by_hash = FindBySha1(other, made);
+  ASSERT_TRUE(by_hash);
+  EXPECT_EQ(by_hash->store_name(), "MY");
+  CertContextPtr by_name = CertFindCertificateInStore(
+      other, kDefaultEncoding, 0, kCertFindSubjectName, made->subject_der(), nullptr);
+  ASSERT_TRUE(by_name);
+  EXPECT_EQ(by_name->thumbprint(), made->thumbprint());
+  bool by_issuer = false;
+  for (CertContextPtr c = CertFindCertificateInStore(
+           other, kDefaultEncoding, 0, kCertFindIssuerName, made->issuer_der(), nullptr);
+       c; c = CertFindCertificateInStore(other, kDefaultEncoding, 0, kCertFindIssuerName,
+                                         made->issuer_der(), c)) {
+    by_issuer |= c->thumbprint() == made->thumbprint();
+  }
+  EXPECT_TRUE(by_issuer);
+  // Text finds: a case-insensitive piece of the rendered name.
+  CertContextPtr by_text = CertFindCertificateInStore(other, kDefaultEncoding, 0,
+                                                      kCertFindSubjectStrW, u"store TEST", nullptr);
+  ASSERT_TRUE(by_text);
+  EXPECT_EQ(by_text->thumbprint(), made->thumbprint());
+  EXPECT_TRUE(CertFindCertificateInStore(other, kDefaultEncoding, 0, kCertFindIssuerStrW,
+                                         u"example bank", nullptr));
+  EXPECT_FALSE(CertFindCertificateInStore(other, kDefaultEncoding, 0, kCertFindSubjectStrW,
+                                          u"Quillmark Store Test, but not this", nullptr));
+  EXPECT_EQ(GetLastError(), kCryptENotFound);
+  // A text find type with bytes, and a byte type with text, are refused.
+  EXPECT_FALSE(CertFindCertificateInStore(other, kDefaultEncoding, 0, kCertFindSubjectStrW,
+                                          made->subject_der(), nullptr));
+  EXPECT_EQ(GetLastError(), kErrorInvalidParameter);
+  EXPECT_FALSE(CertFindCertificateInStore(other, kDefaultEncoding, 0, kCertFindSha1Hash,
+                                          u"Quillmark", nullptr));
+  EXPECT_EQ(GetLastError(), kErrorInvalidParameter);
+
+  // The walk meets it once, also when resumed from a context of the other handle.
+  int seen = 0, walked = 0;
+  for (CertContextPtr c = CertEnumCertificatesInStore(store_, nullptr); c;
+       c = CertEnumCertificatesInStore(store_, c)) {
+    ++walked;
+    if (c->thumbprint() == made->thumbprint()) ++seen;
+    ASSERT_LT(walked, 100000);
+  }
+  EXPECT_EQ(seen, 1);
+  EXPECT_EQ(GetLastError(), kCryptENotFound);
+  int after = 0;
+  for (CertContextPtr c = CertEnumCertificatesInStore(store_, by_hash); c;
+       c = CertEnumCertificatesInStore(store_, c)) {
+    ++after;
+    EXPECT_NE(c->thumbprint(), made->thumbprint());
+  }
+  EXPECT_LT(after, walked);
+
+  // Delete: gone for every handle; the contexts held stay readable.
+  ASSERT_TRUE(CertDeleteCertificateFromStore(by_hash)) << GetLastError();
+  EXPECT_FALSE(FindBySha1(store_, made));
+  EXPECT_EQ(GetLastError(), kCryptENotFound);
+  EXPECT_FALSE(FindBySha1(OpenMy(), made));
+  EXPECT_EQ(added->thumbprint(), made->thumbprint());
+  EXPECT_EQ(by_hash->der().size(), der_.size());
+  // A context of no store cannot be deleted from one.
+  EXPECT_FALSE(CertDeleteCertificateFromStore(made));
+  EXPECT_EQ(GetLastError(), kErrorInvalidParameter);
+}
+
+TEST_F(StoreWinTest, KeyProviderPropertyIsKeptByTheStore) {
+  CertContextPtr added = Add(kCertStoreAddNew);
+  ASSERT_TRUE(added);
+  KeyProvInfo info = SampleKeyProv(u"quillmark-store-test");
+  info.flags = 0;
+  EXPECT_FALSE(added->key_prov_info());
+  KeyProvInfo read;
+  EXPECT_FALSE(CertGetCertificateContextProperty(*added, kCertKeyProvInfoPropId, &read));
+  EXPECT_EQ(GetLastError(), kCryptENotFound);
+
+  ASSERT_TRUE(CertSetCertificateContextProperty(*added, kCertKeyProvInfoPropId, 0, &info))
+      << GetLastError();
+  EXPECT_EQ(added->key_prov_info(), info);
+
+  // A fresh handle reads it back from the system store.
+  CertContextPtr found = FindBySha1(OpenMy(), added);
+  ASSERT_TRUE(found);
+  ASSERT_TRUE(CertGetCertificateContextProperty(*found, kCertKeyProvInfoPropId, &read));
+  EXPECT_EQ(read, info);
+  bool listed = false;
+  for (std::uint32_t id = CertEnumCertificateContextProperties(*found, 0); id != 0;
+       id = CertEnumCertificateContextProperties(*found, id)) {
+    listed |= id == kCertKeyProvInfoPropId;
+  }
+  EXPECT_TRUE(listed);
+  EXPECT_TRUE(CertReloadKeyProvInfo(*found));
+
+  // Other property ids are not this API's.
+  EXPECT_FALSE(CertGetCertificateContextProperty(*found, 3, &read));
+  EXPECT_EQ(GetLastError(), kErrorInvalidParameter);
+  EXPECT_FALSE(CertSetCertificateContextProperty(*found, 3, 0, &info));
+  EXPECT_EQ(GetLastError(), kErrorInvalidParameter);
+
+  // Removing it is seen through every handle.
+  ASSERT_TRUE(CertSetCertificateContextProperty(*found, kCertKeyProvInfoPropId, 0, nullptr));
+  CertContextPtr later = FindBySha1(OpenMy(), added);
+  ASSERT_TRUE(later);
+  EXPECT_FALSE(later->key_prov_info());
+
+  // A context of no store keeps the property in memory, for its own copies.
+  CertContextPtr made = CertCreateCertificateContext(kDefaultEncoding, der_);
+  ASSERT_TRUE(made);
+  EXPECT_FALSE(CertReloadKeyProvInfo(*made));
+  ASSERT_TRUE(CertSetCertificateContextProperty(*made, kCertKeyProvInfoPropId, 0, &info));
+  EXPECT_EQ(made->key_prov_info(), info);
+  EXPECT_FALSE(PropertyInFreshHandle(made));
+}
+
+TEST_F(StoreWinTest, DispositionsAndTheProperty) {
+  CertContextPtr added = Add(kCertStoreAddNew);
+  ASSERT_TRUE(added);
+  const KeyProvInfo info = SampleKeyProv(u"container-one");
+  ASSERT_TRUE(CertSetCertificateContextProperty(*added, kCertKeyProvInfoPropId, 0, &info));
+
+  // Inheriting keeps the property, replacing drops it, "always" replaces too.
+  CertContextPtr kept = Add(kCertStoreAddReplaceExistingInheritProperties);
+  ASSERT_TRUE(kept);
+  EXPECT_EQ(PropertyInFreshHandle(added), info);
+  CertContextPtr replaced = Add(kCertStoreAddReplaceExisting);
+  ASSERT_TRUE(replaced);
+  EXPECT_FALSE(PropertyInFreshHandle(added));
+  ASSERT_TRUE(CertSetCertificateContextProperty(*replaced, kCertKeyProvInfoPropId, 0, &info));
+  ASSERT_TRUE(Add(kCertStoreAddAlways));
+  EXPECT_FALSE(PropertyInFreshHandle(added));
+  int copies = 0;
+  CertStore fresh = OpenMy();
+  for (CertContextPtr c = FindBySha1(fresh, added); c;
+       c = CertFindCertificateInStore(fresh, kDefaultEncoding, 0, kCertFindSha1Hash, added->sha1(),
+                                      c)) {
+    ++copies;
+  }
+  EXPECT_EQ(copies, 1);
+
+  // Adding with a key: the property is there for the first reader, and a
+  // second add moves it to the new key.
+  ASSERT_TRUE(CertDeleteCertificateFromStore(FindBySha1(store_, added)));
+  EXPECT_FALSE(FindBySha1(OpenMy(), added));
+  CertContextPtr with_key;
+  ASSERT_TRUE(CertAddEncodedCertificateWithKeyToStore(store_, der_, info, &with_key))
+      << GetLastError();
+  EXPECT_EQ(with_key->store_name(), "MY");
+  EXPECT_EQ(PropertyInFreshHandle(added), info);
+  const KeyProvInfo moved = SampleKeyProv(u"container-two");
+  ASSERT_TRUE(CertAddEncodedCertificateWithKeyToStore(store_, der_, moved, nullptr));
+  EXPECT_EQ(PropertyInFreshHandle(added), moved);
+
+  EXPECT_FALSE(CertAddEncodedCertificateToStore(store_, kDefaultEncoding, der_, 0, nullptr));
+  EXPECT_EQ(GetLastError(), kErrorInvalidParameter);
+  EXPECT_FALSE(CertAddEncodedCertificateToStore(store_, kDefaultEncoding, der_, 6, nullptr));
+  EXPECT_EQ(GetLastError(), kErrorInvalidParameter);
+}
+
+TEST_F(StoreWinTest, OpeningChecksItsArguments) {
+  const std::uint32_t user = kCertSystemStoreCurrentUser;
+  EXPECT_FALSE(CertOpenStore(2, 0, user, u"MY"));
+  EXPECT_EQ(GetLastError(), kErrorInvalidParameter);
+  EXPECT_FALSE(CertOpenStore(kCertStoreProvSystemW, 0, 0, u"MY"));
+  EXPECT_EQ(GetLastError(), kErrorInvalidParameter);
+  const std::u16string_view bad_names[] = {u"",
+                                           u".",
+                                           u"..",
+                                           u"A\\B",
+                                           std::u16string_view(u"A\0B", 3),
+                                           std::u16string_view(u"\xD800", 1)};
+  for (std::u16string_view bad : bad_names) {
+    EXPECT_FALSE(CertOpenStore(kCertStoreProvSystemW, 0, user, bad));
+    EXPECT_EQ(GetLastError(), kErrorInvalidParameter);
+  }
+  EXPECT_FALSE(CertOpenStore(kCertStoreProvSystemW, 0, user | kCertStoreOpenExistingFlag,
+                             u"QuillmarkNoSuchStore"));
+  EXPECT_EQ(GetLastError(), kErrorFileNotFound);
+
+  // Names compare case-insensitively: "my" is MY.
+  ASSERT_TRUE(Add(kCertStoreAddNew));
+  CertStore lower = CertOpenStore(kCertStoreProvSystemW, 0, user, u"my");
+  ASSERT_TRUE(lower);
+  CertContextPtr made = CertCreateCertificateContext(kDefaultEncoding, der_);
+  EXPECT_TRUE(FindBySha1(lower, made));
+  EXPECT_NE(CertStoreHandle(lower), nullptr);
+
+  // A read-only handle reads but does not write.
+  CertStore read_only =
+      CertOpenStore(kCertStoreProvSystemW, 0, user | kCertStoreReadOnlyFlag, u"MY");
+  ASSERT_TRUE(read_only);
+  EXPECT_TRUE(FindBySha1(read_only, made));
+  EXPECT_FALSE(CertAddEncodedCertificateToStore(read_only, kDefaultEncoding, der_,
+                                                kCertStoreAddReplaceExisting, nullptr));
+  EXPECT_EQ(GetLastError(), kErrorAccessDenied);
+
+  // Contexts outlive the handle they came from.
+  CertContextPtr held = FindBySha1(lower, made);
+  ASSERT_TRUE(CertCloseStore(lower, 0));
+  EXPECT_FALSE(lower);
+  EXPECT_EQ(CertStoreHandle(lower), nullptr);
+  EXPECT_EQ(held->thumbprint(), made->thumbprint());
+  EXPECT_EQ(SimpleDisplayName(held->subject_der()), u"Quillmark Store Test");
+}
+
+// The fields of the shared DER walk against the system's own decoding.
+TEST_F(StoreWinTest, FieldsAgreeWithTheSystemDecoding) {
+  CertContextPtr cert = CertCreateCertificateContext(kDefaultEncoding, der_);
+  ASSERT_TRUE(cert);
+  const CERT_INFO* info = CertContextHandle(*cert)->pCertInfo;
+  EXPECT_EQ(cert->version(), static_cast<int>(info->dwVersion) + 1);
+  // Both keep the serial least significant first.
+  EXPECT_TRUE(std::equal(cert->serial().begin(), cert->serial().end(), info->SerialNumber.pbData,
+                         info->SerialNumber.pbData + info->SerialNumber.cbData));
+  ByteSpan issuer(info->Issuer.pbData, info->Issuer.cbData);
+  ByteSpan subject(info->Subject.pbData, info->Subject.cbData);
+  EXPECT_TRUE(std::equal(cert->issuer_der().begin(), cert->issuer_der().end(), issuer.begin(),
+                         issuer.end()));
+  EXPECT_TRUE(std::equal(cert->subject_der().begin(), cert->subject_der().end(), subject.begin(),
+                         subject.end()));
+  EXPECT_EQ(cert->signature_algorithm_oid(), info->SignatureAlgorithm.pszObjId);
+  EXPECT_EQ(cert->public_key_algorithm_oid(), info->SubjectPublicKeyInfo.Algorithm.pszObjId);
+  ASSERT_EQ(cert->extensions().size(), info->cExtension);
+  for (DWORD i = 0; i < info->cExtension; ++i) {
+    EXPECT_EQ(cert->extensions()[i].oid, info->rgExtension[i].pszObjId);
+    EXPECT_EQ(cert->extensions()[i].critical, info->rgExtension[i].fCritical != FALSE);
+  }
+  SYSTEMTIME st;
+  ASSERT_TRUE(::FileTimeToSystemTime(&info->NotAfter, &st));
+  EXPECT_EQ(cert->not_after().year, st.wYear);
+  EXPECT_EQ(cert->not_after().month, st.wMonth);
+  EXPECT_EQ(cert->not_after().day, st.wDay);
+  EXPECT_EQ(cert->not_after().hour, st.wHour);
+  EXPECT_EQ(cert->not_after().second, st.wSecond);
+  ULARGE_INTEGER ticks{{info->NotBefore.dwLowDateTime, info->NotBefore.dwHighDateTime}};
+  EXPECT_EQ(cert->not_before().unix_seconds,
+            static_cast<std::int64_t>(ticks.QuadPart / 10000000 - 11644473600LL));
+  EXPECT_EQ(CertGetNameStringW(*cert, kCertNameSimpleDisplayType, kCertNameIssuerFlag),
+            u"Quillmark Store Test");
+
+  // Bytes that are not exactly one certificate.
+  Bytes longer = der_;
+  longer.push_back(0);
+  EXPECT_FALSE(CertCreateCertificateContext(kDefaultEncoding, longer));
+  EXPECT_EQ(GetLastError(), kCryptEOssError);
+  EXPECT_FALSE(
+      CertCreateCertificateContext(kDefaultEncoding, ByteSpan(der_).first(der_.size() - 1)));
+  EXPECT_EQ(GetLastError(), kCryptEOssError);
+  EXPECT_FALSE(CertCreateCertificateContext(kPkcs7AsnEncoding, der_));
+  EXPECT_EQ(GetLastError(), kErrorInvalidParameter);
+  EXPECT_FALSE(WrapCertContext(nullptr, "MY"));
+  EXPECT_EQ(GetLastError(), kErrorInvalidParameter);
+}
+
+}  // namespace
+}  // namespace quillmark::platform
+
+#endif  // _WIN32
