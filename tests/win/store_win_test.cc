@@ -349,6 +349,57 @@ TEST_F(StoreWinTest, FieldsAgreeWithTheSystemDecoding) {
   EXPECT_EQ(GetLastError(), kErrorInvalidParameter);
 }
 
+TEST_F(StoreWinTest, CrlsAreAddedWalkedAndDeleted) {
+  const Bytes crl_der = key_.EmptyCrl(der_, 7);
+  ASSERT_FALSE(crl_der.empty()) << "CryptSignAndEncodeCertificate: " << ::GetLastError();
+  CrlContextPtr made = CertCreateCRLContext(kDefaultEncoding, crl_der);
+  ASSERT_TRUE(made) << GetLastError();
+  CertContextPtr cert = CertCreateCertificateContext(kDefaultEncoding, der_);
+  EXPECT_TRUE(std::equal(made->issuer_der().begin(), made->issuer_der().end(),
+                         cert->subject_der().begin(), cert->subject_der().end()));
+  ASSERT_TRUE(made->next_update());
+  EXPECT_EQ(made->next_update()->unix_seconds - made->this_update().unix_seconds, 7 * 86400);
+  EXPECT_EQ(made->store_name(), "");
+
+  CrlContextPtr added;
+  ASSERT_TRUE(CertAddEncodedCRLToStore(store_, kDefaultEncoding, crl_der, kCertStoreAddNew, &added))
+      << GetLastError();
+  EXPECT_EQ(added->thumbprint(), made->thumbprint());
+  EXPECT_FALSE(
+      CertAddEncodedCRLToStore(store_, kDefaultEncoding, crl_der, kCertStoreAddNew, nullptr));
+  EXPECT_EQ(GetLastError(), kCryptEExists);
+
+  // A fresh handle walks to it once; deleting it there removes it for all.
+  auto count_in_fresh_handle = [&] {
+    CertStore fresh = OpenMy();
+    int n = 0;
+    for (CrlContextPtr c = CertEnumCRLsInStore(fresh, nullptr); c;
+         c = CertEnumCRLsInStore(fresh, c)) {
+      if (c->thumbprint() == made->thumbprint()) ++n;
+    }
+    EXPECT_EQ(GetLastError(), kCryptENotFound);
+    return n;
+  };
+  EXPECT_EQ(count_in_fresh_handle(), 1);
+  CertStore fresh = OpenMy();
+  CrlContextPtr found;
+  for (CrlContextPtr c = CertEnumCRLsInStore(fresh, nullptr); c;
+       c = CertEnumCRLsInStore(fresh, c)) {
+    if (c->thumbprint() == made->thumbprint()) found = c;
+  }
+  ASSERT_TRUE(found);
+  EXPECT_EQ(found->store_name(), "MY");
+  ASSERT_TRUE(CertDeleteCRLFromStore(found)) << GetLastError();
+  EXPECT_EQ(count_in_fresh_handle(), 0);
+  EXPECT_FALSE(CertDeleteCRLFromStore(made));
+  EXPECT_EQ(GetLastError(), kErrorInvalidParameter);
+
+  Bytes longer = crl_der;
+  longer.push_back(0);
+  EXPECT_FALSE(CertCreateCRLContext(kDefaultEncoding, longer));
+  EXPECT_EQ(GetLastError(), kCryptEOssError);
+}
+
 }  // namespace
 }  // namespace quillmark::platform
 

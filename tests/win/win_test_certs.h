@@ -80,6 +80,38 @@ class TestKeyContainer {
     return der;
   }
 
+  // An empty CRL signed with the key, its issuer the subject of |issuer_der|
+  // (a certificate), valid from now for |days|; empty on failure.
+  Bytes EmptyCrl(const Bytes& issuer_der, int days) const {
+    PCCERT_CONTEXT issuer = ::CertCreateCertificateContext(X509_ASN_ENCODING, issuer_der.data(),
+                                                           static_cast<DWORD>(issuer_der.size()));
+    if (issuer == nullptr) return Bytes();
+    CRL_INFO info{};
+    info.dwVersion = CRL_V2;
+    info.SignatureAlgorithm.pszObjId = const_cast<char*>(szOID_RSA_SHA256RSA);
+    info.Issuer = issuer->pCertInfo->Subject;
+    ::GetSystemTimeAsFileTime(&info.ThisUpdate);
+    ULARGE_INTEGER next{{info.ThisUpdate.dwLowDateTime, info.ThisUpdate.dwHighDateTime}};
+    next.QuadPart += static_cast<ULONGLONG>(days) * 86400ULL * 10000000ULL;
+    info.NextUpdate.dwLowDateTime = next.LowPart;
+    info.NextUpdate.dwHighDateTime = next.HighPart;
+    Bytes der;
+    DWORD size = 0;
+    if (::CryptSignAndEncodeCertificate(prov_, key_spec_, X509_ASN_ENCODING,
+                                        X509_CERT_CRL_TO_BE_SIGNED, &info, &info.SignatureAlgorithm,
+                                        nullptr, nullptr, &size)) {
+      der.resize(size);
+      if (!::CryptSignAndEncodeCertificate(prov_, key_spec_, X509_ASN_ENCODING,
+                                           X509_CERT_CRL_TO_BE_SIGNED, &info,
+                                           &info.SignatureAlgorithm, nullptr, der.data(), &size)) {
+        der.clear();
+      }
+      der.resize(size);
+    }
+    ::CertFreeCertificateContext(issuer);
+    return der;
+  }
+
  private:
   std::wstring name_;
   DWORD key_spec_;

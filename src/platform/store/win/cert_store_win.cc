@@ -343,8 +343,17 @@ bool CertDeleteCRLFromStore(const CrlContextPtr& crl) {
     SetLastError(kErrorInvalidParameter);
     return false;
   }
+  // The system frees the context it deletes. It gets one found afresh,
+  // not a duplicate of ours: wine releases the entry behind a duplicate
+  // once too often and fails an assertion when ours is freed later.
   PCCRL_CONTEXT own = CrlContextHandle(*crl);
-  if (!::CertDeleteCRLFromStore(::CertDuplicateCRLContext(own))) {
+  PCCRL_CONTEXT victim =
+      ::CertFindCRLInStore(own->hCertStore, X509_ASN_ENCODING, 0, CRL_FIND_EXISTING, own, nullptr);
+  if (victim == nullptr) {
+    SetLastError(kCryptENotFound);
+    return false;
+  }
+  if (!::CertDeleteCRLFromStore(victim)) {
     TakeSystemLastError();
     return false;
   }
