@@ -271,19 +271,59 @@ bool CertReloadKeyProvInfo(const CertContext& cert) {
   return true;
 }
 
+namespace {
+
+// Deleting goes to the current user's registry store of the same name, the
+// one the system store keeps what it adds in, and not through the system
+// store's collection: there the system would delete the collection's entry
+// behind our context (wine releases it once too often and corrupts its
+// heap). The context deleted is found afresh in that store, since the call
+// frees the context it is given. False with the last error set.
+template <typename Find, typename Delete>
+bool DeleteFromRegistryStore(const std::string& store_name, Find find, Delete remove) {
+  std::u16string name;
+  if (!Utf8ToUtf16(store_name, &name)) {
+    SetLastError(kErrorInvalidParameter);
+    return false;
+  }
+  std::wstring wide(name.begin(), name.end());
+  HCERTSTORE store =
+      ::CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0,
+                      CERT_SYSTEM_STORE_CURRENT_USER | CERT_STORE_OPEN_EXISTING_FLAG, wide.c_str());
+  if (store == nullptr) {
+    TakeSystemLastError();
+    return false;
+  }
+  const void* victim = find(store);
+  bool ok = victim != nullptr && remove(victim);
+  if (victim == nullptr) {
+    SetLastError(kCryptENotFound);
+  } else if (!ok) {
+    TakeSystemLastError();
+  } else {
+    CommitStore(store);
+  }
+  ::CertCloseStore(store, 0);
+  return ok;
+}
+
+}  // namespace
+
 bool CertDeleteCertificateFromStore(const CertContextPtr& cert) {
   if (!cert || cert->store_name().empty()) {
     SetLastError(kErrorInvalidParameter);
     return false;
   }
-  // The system frees the context it is given: hand it a reference of its own.
   PCCERT_CONTEXT own = CertContextHandle(*cert);
-  if (!::CertDeleteCertificateFromStore(::CertDuplicateCertificateContext(own))) {
-    TakeSystemLastError();
-    return false;
-  }
-  CommitStore(own->hCertStore);
-  return true;
+  return DeleteFromRegistryStore(
+      cert->store_name(),
+      [&](HCERTSTORE store) -> const void* {
+        return ::CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, own,
+                                            nullptr);
+      },
+      [](const void* victim) {
+        return ::CertDeleteCertificateFromStore(static_cast<PCCERT_CONTEXT>(victim)) != FALSE;
+      });
 }
 
 bool CertAddEncodedCRLToStore(const CertStore& store, std::uint32_t encoding, ByteSpan der,
@@ -343,22 +383,15 @@ bool CertDeleteCRLFromStore(const CrlContextPtr& crl) {
     SetLastError(kErrorInvalidParameter);
     return false;
   }
-  // The system frees the context it deletes. It gets one found afresh,
-  // not a duplicate of ours: wine releases the entry behind a duplicate
-  // once too often and fails an assertion when ours is freed later.
   PCCRL_CONTEXT own = CrlContextHandle(*crl);
-  PCCRL_CONTEXT victim =
-      ::CertFindCRLInStore(own->hCertStore, X509_ASN_ENCODING, 0, CRL_FIND_EXISTING, own, nullptr);
-  if (victim == nullptr) {
-    SetLastError(kCryptENotFound);
-    return false;
-  }
-  if (!::CertDeleteCRLFromStore(victim)) {
-    TakeSystemLastError();
-    return false;
-  }
-  CommitStore(own->hCertStore);
-  return true;
+  return DeleteFromRegistryStore(
+      crl->store_name(),
+      [&](HCERTSTORE store) -> const void* {
+        return ::CertFindCRLInStore(store, X509_ASN_ENCODING, 0, CRL_FIND_EXISTING, own, nullptr);
+      },
+      [](const void* victim) {
+        return ::CertDeleteCRLFromStore(static_cast<PCCRL_CONTEXT>(victim)) != FALSE;
+      });
 }
 
 }  // namespace quillmark::platform
