@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/openssl/pem.h"
 #include "platform/os/last_error.h"
 #include "platform/store/cert_store.h"
 #include "platform/store/win/cert_context_win.h"
@@ -398,6 +399,37 @@ TEST_F(StoreWinTest, CrlsAreAddedWalkedAndDeleted) {
   longer.push_back(0);
   EXPECT_FALSE(CertCreateCRLContext(kDefaultEncoding, longer));
   EXPECT_EQ(GetLastError(), kCryptEOssError);
+}
+
+// PEM as the system writes it (CryptBinaryToStringA) reads back to the DER.
+TEST_F(StoreWinTest, PemBlocksReadBackToTheDer) {
+  DWORD size = 0;
+  ASSERT_TRUE(::CryptBinaryToStringA(der_.data(), static_cast<DWORD>(der_.size()),
+                                     CRYPT_STRING_BASE64HEADER, nullptr, &size));
+  std::string pem(size, '\0');
+  ASSERT_TRUE(::CryptBinaryToStringA(der_.data(), static_cast<DWORD>(der_.size()),
+                                     CRYPT_STRING_BASE64HEADER, pem.data(), &size));
+  pem.resize(size);
+  const std::string crl_pem = "-----BEGIN X509 CRL-----\nAQID\n-----END X509 CRL-----\n";
+  const std::string text = "leading text\n" + pem + "between\n" + crl_pem + "trailing";
+  EXPECT_TRUE(LooksLikePem(AsBytes(text)));
+  std::vector<PemBlock> blocks;
+  ASSERT_TRUE(ReadPemBlocks(AsBytes(text), &blocks));
+  ASSERT_EQ(blocks.size(), 2u);
+  EXPECT_EQ(blocks[0].label, "CERTIFICATE");
+  EXPECT_EQ(blocks[0].der, der_);
+  EXPECT_EQ(blocks[1].label, "X509 CRL");
+  EXPECT_EQ(blocks[1].der, (Bytes{1, 2, 3}));
+
+  // Damaged input fails as a whole, never with the good blocks only.
+  EXPECT_FALSE(LooksLikePem(der_));
+  EXPECT_FALSE(ReadPemBlocks(AsBytes("no block here"), &blocks));
+  EXPECT_FALSE(ReadPemBlocks(AsBytes(pem + "-----BEGIN X509 CRL-----\nAQID\n"), &blocks));
+  EXPECT_FALSE(ReadPemBlocks(
+      AsBytes(pem + "-----BEGIN X509 CRL-----\nA!!D\n-----END X509 CRL-----\n"), &blocks));
+  EXPECT_FALSE(ReadPemBlocks(AsBytes("-----BEGIN CERTIFICATE-----\nAQID\n-----END X509 CRL-----\n"),
+                             &blocks));
+  EXPECT_EQ(blocks.size(), 2u);  // untouched by the failures
 }
 
 }  // namespace
