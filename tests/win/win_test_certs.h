@@ -34,6 +34,7 @@ class TestKeyContainer {
       return;
     }
     HCRYPTKEY key = 0;
+    // Exportable, so that tests can write the key to a key file.
     if (::CryptGenKey(prov_, key_spec_, (2048u << 16) | CRYPT_EXPORTABLE, &key)) {
       ::CryptDestroyKey(key);
     } else {
@@ -72,8 +73,13 @@ class TestKeyContainer {
     CERT_NAME_BLOB blob{size, name.data()};
     CRYPT_ALGORITHM_IDENTIFIER alg{};
     alg.pszObjId = const_cast<char*>(szOID_RSA_SHA256RSA);
-    PCCERT_CONTEXT cert =
-        ::CertCreateSelfSignCertificate(prov_, &blob, 0, nullptr, &alg, nullptr, nullptr, nullptr);
+    CRYPT_KEY_PROV_INFO key_info{};
+    key_info.pwszContainerName = const_cast<wchar_t*>(name_.c_str());
+    key_info.pwszProvName = const_cast<wchar_t*>(MS_ENH_RSA_AES_PROV_W);
+    key_info.dwProvType = PROV_RSA_AES;
+    key_info.dwKeySpec = key_spec_;
+    PCCERT_CONTEXT cert = ::CertCreateSelfSignCertificate(prov_, &blob, 0, &key_info, &alg, nullptr,
+                                                          nullptr, nullptr);
     if (cert == nullptr) return Bytes();
     Bytes der(cert->pbCertEncoded, cert->pbCertEncoded + cert->cbCertEncoded);
     ::CertFreeCertificateContext(cert);

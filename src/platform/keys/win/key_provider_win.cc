@@ -3,6 +3,7 @@
 // files. Keys made or imported here are not exportable.
 #include "platform/keys/win/key_provider_win.h"
 
+#include <cstring>
 #include <new>
 
 #include "common/ascii.h"
@@ -123,6 +124,64 @@ bool GenerateSm2KeyPair(CryptProv& /*prov*/, std::uint32_t /*key_spec*/) {
   return Fail(kNteBadAlgId);
 }
 
+namespace {
+
+// PRIVATEKEYBLOB layout after BLOBHEADER and RSAPUBKEY: modulus, prime1,
+// prime2, exponent1, exponent2, coefficient (each half the modulus length)
+// and privateExponent, every number least significant byte first. The same
+// order as RSAPrivateKey's fields from the modulus on, except that the
+// private exponent comes last.
+struct BlobField {
+  int rsa_index;  // position among RSAPrivateKey's INTEGERs after the version
+  bool half;      // half the modulus length
+};
+// RSAPrivateKey: n, e, d, p, q, dp, dq, qinv (e sits in RSAPUBKEY).
+constexpr BlobField kBlobFields[] = {{0, false}, {3, true}, {4, true}, {5, true},
+                                     {6, true},  {7, true}, {2, false}};
+
+void AppendLength(std::size_t n, Bytes* out) {
+  if (n < 0x80) {
+    out->push_back(static_cast<std::uint8_t>(n));
+    return;
+  }
+  std::uint8_t octets[sizeof(std::size_t)];
+  int count = 0;
+  for (std::size_t v = n; v != 0; v >>= 8) octets[count++] = static_cast<std::uint8_t>(v);
+  out->push_back(static_cast<std::uint8_t>(0x80 | count));
+  while (count > 0) out->push_back(octets[--count]);
+}
+
+void AppendTlv(std::uint8_t tag, ByteSpan content, Bytes* out) {
+  out->push_back(tag);
+  AppendLength(content.size(), out);
+  out->insert(out->end(), content.begin(), content.end());
+}
+
+// A DER INTEGER of a non-negative number given least significant byte first.
+void AppendUnsigned(ByteSpan lsb_first, Bytes* out) {
+  Bytes be(lsb_first.rbegin(), lsb_first.rend());
+  size_t skip = 0;
+  while (skip + 1 < be.size() && be[skip] == 0) ++skip;
+  Bytes content;
+  if (be.empty() || (be[skip] & 0x80)) content.push_back(0);
+  content.insert(content.end(), be.begin() + skip, be.end());
+  AppendTlv(der::kInteger, content, out);
+  Wipe(&be);
+  Wipe(&content);
+}
+
+// The INTEGER contents |value| (big-endian, maybe with a leading zero) as
+// |size| bytes least significant first; false when it does not fit.
+bool PutLittleEndian(ByteSpan value, std::size_t size, std::uint8_t* out) {
+  while (!value.empty() && value.front() == 0) value = value.subspan(1);
+  if (value.size() > size) return false;
+  std::memset(out, 0, size);
+  for (std::size_t i = 0; i < value.size(); ++i) out[i] = value[value.size() - 1 - i];
+  return true;
+}
+
+}  // namespace
+
 std::uint32_t PrivateKeyBlobFromPkcs8(ByteSpan pkcs8_der, std::uint32_t key_spec, Bytes* blob) {
   // PrivateKeyInfo ::= SEQUENCE { version, AlgorithmIdentifier, OCTET STRING }
   ByteSpan in = pkcs8_der;
@@ -140,63 +199,86 @@ std::uint32_t PrivateKeyBlobFromPkcs8(ByteSpan pkcs8_der, std::uint32_t key_spec
     return kNteBadData;
   }
   if (oid_text != szOID_RSA_RSA) return kNteBadAlgId;
-  DWORD size = 0;
-  if (!::CryptDecodeObjectEx(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, PKCS_RSA_PRIVATE_KEY,
-                             key.content.data(), static_cast<DWORD>(key.content.size()), 0, nullptr,
-                             nullptr, &size)) {
-    return kNteBadData;
+  // RSAPrivateKey ::= SEQUENCE { version, n, e, d, p, q, dp, dq, qinv }
+  ByteSpan rsa_in = key.content;
+  der::Tlv rsa, v;
+  if (!der::Expect(&rsa_in, der::kSequence, &rsa)) return kNteBadData;
+  ByteSpan r = rsa.content;
+  ByteSpan numbers[8];
+  if (!der::Expect(&r, der::kInteger, &v)) return kNteBadData;
+  for (ByteSpan& number : numbers) {
+    der::Tlv t;
+    if (!der::Expect(&r, der::kInteger, &t) || t.content.empty() || (t.content[0] & 0x80)) {
+      return kNteBadData;
+    }
+    number = t.content;
   }
-  blob->resize(size);
-  if (!::CryptDecodeObjectEx(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, PKCS_RSA_PRIVATE_KEY,
-                             key.content.data(), static_cast<DWORD>(key.content.size()), 0, nullptr,
-                             blob->data(), &size) ||
-      size < sizeof(BLOBHEADER)) {
-    Wipe(blob);
-    return kNteBadData;
+  ByteSpan n = numbers[0];
+  while (!n.empty() && n.front() == 0) n = n.subspan(1);
+  const std::size_t bytes = n.size();
+  if (bytes < 64 || bytes % 2 != 0) return kNteBadData;
+  DWORD exponent = 0;
+  ByteSpan e = numbers[1];
+  while (!e.empty() && e.front() == 0) e = e.subspan(1);
+  if (e.size() > 4) return kNteBadData;
+  for (std::uint8_t b : e) exponent = (exponent << 8) | b;
+  const std::size_t size = sizeof(BLOBHEADER) + sizeof(RSAPUBKEY) + bytes * 2 + (bytes / 2) * 5;
+  blob->assign(size, 0);
+  auto* header = reinterpret_cast<BLOBHEADER*>(blob->data());
+  header->bType = PRIVATEKEYBLOB;
+  header->bVersion = CUR_BLOB_VERSION;
+  header->aiKeyAlg = key_spec == kAtSignature ? CALG_RSA_SIGN : CALG_RSA_KEYX;
+  auto* pub = reinterpret_cast<RSAPUBKEY*>(blob->data() + sizeof(BLOBHEADER));
+  pub->magic = 0x32415352;  // "RSA2"
+  pub->bitlen = static_cast<DWORD>(bytes * 8);
+  pub->pubexp = exponent;
+  std::uint8_t* at = blob->data() + sizeof(BLOBHEADER) + sizeof(RSAPUBKEY);
+  for (const BlobField& f : kBlobFields) {
+    const std::size_t len = f.half ? bytes / 2 : bytes;
+    if (!PutLittleEndian(numbers[f.rsa_index], len, at)) {
+      Wipe(blob);
+      return kNteBadData;
+    }
+    at += len;
   }
-  blob->resize(size);
-  reinterpret_cast<BLOBHEADER*>(blob->data())->aiKeyAlg =
-      key_spec == kAtSignature ? CALG_RSA_SIGN : CALG_RSA_KEYX;
   return 0;
 }
 
 std::uint32_t Pkcs8FromPrivateKeyBlob(ByteSpan blob, Bytes* pkcs8_der) {
-  DWORD size = 0;
-  if (!::CryptEncodeObjectEx(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, PKCS_RSA_PRIVATE_KEY,
-                             blob.data(), 0, nullptr, nullptr, &size)) {
-    return ::GetLastError();
+  if (blob.size() < sizeof(BLOBHEADER) + sizeof(RSAPUBKEY)) return kNteBadData;
+  const auto* header = reinterpret_cast<const BLOBHEADER*>(blob.data());
+  const auto* pub = reinterpret_cast<const RSAPUBKEY*>(blob.data() + sizeof(BLOBHEADER));
+  const std::size_t bytes = pub->bitlen / 8;
+  if (header->bType != PRIVATEKEYBLOB || pub->magic != 0x32415352 || bytes < 64 ||
+      blob.size() < sizeof(BLOBHEADER) + sizeof(RSAPUBKEY) + bytes * 2 + (bytes / 2) * 5) {
+    return kNteBadData;
   }
-  Bytes rsa(size);
-  if (!::CryptEncodeObjectEx(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, PKCS_RSA_PRIVATE_KEY,
-                             blob.data(), 0, nullptr, rsa.data(), &size)) {
-    std::uint32_t error = ::GetLastError();
-    Wipe(&rsa);
-    return error;
+  ByteSpan numbers[8];
+  std::uint8_t exponent[4] = {
+      static_cast<std::uint8_t>(pub->pubexp), static_cast<std::uint8_t>(pub->pubexp >> 8),
+      static_cast<std::uint8_t>(pub->pubexp >> 16), static_cast<std::uint8_t>(pub->pubexp >> 24)};
+  numbers[1] = ByteSpan(exponent, 4);
+  ByteSpan at = blob.subspan(sizeof(BLOBHEADER) + sizeof(RSAPUBKEY));
+  for (const BlobField& f : kBlobFields) {
+    const std::size_t len = f.half ? bytes / 2 : bytes;
+    numbers[f.rsa_index] = at.first(len);
+    at = at.subspan(len);
   }
-  rsa.resize(size);
+  Bytes rsa_body;
+  static constexpr std::uint8_t kZero[] = {0};
+  AppendUnsigned(kZero, &rsa_body);  // version 0
+  for (ByteSpan number : numbers) AppendUnsigned(number, &rsa_body);
+  Bytes rsa;
+  AppendTlv(der::kSequence, rsa_body, &rsa);
+  Wipe(&rsa_body);
   // PrivateKeyInfo { 0, { rsaEncryption, NULL }, OCTET STRING { RSAPrivateKey } }
   static constexpr std::uint8_t kHead[] = {0x02, 0x01, 0x00, 0x30, 0x0D, 0x06, 0x09, 0x2A, 0x86,
                                            0x48, 0x86, 0xF7, 0x0D, 0x01, 0x01, 0x01, 0x05, 0x00};
-  auto append_length = [](std::size_t n, Bytes* out) {
-    if (n < 0x80) {
-      out->push_back(static_cast<std::uint8_t>(n));
-      return;
-    }
-    std::uint8_t octets[4];
-    int count = 0;
-    for (std::size_t v = n; v != 0; v >>= 8) octets[count++] = static_cast<std::uint8_t>(v);
-    out->push_back(static_cast<std::uint8_t>(0x80 | count));
-    while (count > 0) out->push_back(octets[--count]);
-  };
   Bytes body(kHead, kHead + sizeof(kHead));
-  body.push_back(der::kOctetString);
-  append_length(rsa.size(), &body);
-  body.insert(body.end(), rsa.begin(), rsa.end());
+  AppendTlv(der::kOctetString, rsa, &body);
   Wipe(&rsa);
   Wipe(pkcs8_der);
-  pkcs8_der->push_back(der::kSequence);
-  append_length(body.size(), pkcs8_der);
-  pkcs8_der->insert(pkcs8_der->end(), body.begin(), body.end());
+  AppendTlv(der::kSequence, body, pkcs8_der);
   Wipe(&body);
   return 0;
 }
