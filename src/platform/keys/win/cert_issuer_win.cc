@@ -128,9 +128,13 @@ Bytes EncodeName(const std::vector<std::pair<std::string, std::string>>& subject
   return Encode(X509_UNICODE_NAME, &info);
 }
 
-FILETIME FileTimeFromNow(long long seconds) {
+FILETIME Now() {
   FILETIME now;
   ::GetSystemTimeAsFileTime(&now);
+  return now;
+}
+
+FILETIME Later(FILETIME now, long long seconds) {
   ULARGE_INTEGER t{{now.dwLowDateTime, now.dwHighDateTime}};
   t.QuadPart = static_cast<ULONGLONG>(static_cast<long long>(t.QuadPart) + seconds * 10000000LL);
   return FILETIME{t.LowPart, t.HighPart};
@@ -355,8 +359,9 @@ bool IssueCertificate(const IssueRequest& request, Bytes* der) {
   info.SignatureAlgorithm.pszObjId = const_cast<char*>(szOID_RSA_SHA256RSA);
   info.Issuer = self_signed ? CERT_NAME_BLOB{static_cast<DWORD>(subject.size()), subject.data()}
                             : issuer.context->pCertInfo->Subject;
-  info.NotBefore = FileTimeFromNow(-86400);
-  info.NotAfter = FileTimeFromNow(static_cast<long long>(request.days_valid) * 86400);
+  const FILETIME now = Now();
+  info.NotBefore = Later(now, -86400);
+  info.NotAfter = Later(now, static_cast<long long>(request.days_valid) * 86400);
   info.Subject = CERT_NAME_BLOB{static_cast<DWORD>(subject.size()), subject.data()};
   info.SubjectPublicKeyInfo = *spki;
   info.cExtension = static_cast<DWORD>(ext.list.size());
@@ -370,7 +375,8 @@ bool IssueCrl(const CrlRequest& request, Bytes* der) {
   if (issuer.context == nullptr) return false;
   std::vector<std::unique_ptr<IssuerCert>> revoked;
   std::vector<CRL_ENTRY> entries;
-  const FILETIME now = FileTimeFromNow(-3600);
+  const FILETIME start = Now();
+  const FILETIME now = Later(start, -3600);
   for (ByteSpan cert_der : request.revoked) {
     revoked.push_back(std::make_unique<IssuerCert>(cert_der));
     if (revoked.back()->context == nullptr) return false;
@@ -391,7 +397,7 @@ bool IssueCrl(const CrlRequest& request, Bytes* der) {
   info.SignatureAlgorithm.pszObjId = const_cast<char*>(szOID_RSA_SHA256RSA);
   info.Issuer = issuer.context->pCertInfo->Subject;
   info.ThisUpdate = now;
-  info.NextUpdate = FileTimeFromNow(static_cast<long long>(request.days_valid) * 86400);
+  info.NextUpdate = Later(start, static_cast<long long>(request.days_valid) * 86400);
   info.cCRLEntry = static_cast<DWORD>(entries.size());
   info.rgCRLEntry = entries.data();
   info.cExtension = static_cast<DWORD>(ext.list.size());
