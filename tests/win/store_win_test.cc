@@ -8,6 +8,9 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "platform/openssl/pem.h"
 #include "platform/os/last_error.h"
@@ -399,6 +402,71 @@ TEST_F(StoreWinTest, CrlsAreAddedWalkedAndDeleted) {
   longer.push_back(0);
   EXPECT_FALSE(CertCreateCRLContext(kDefaultEncoding, longer));
   EXPECT_EQ(GetLastError(), kCryptEOssError);
+}
+
+// A Name encoded by the system: RDNs of (OID, value) attributes, values as
+// UTF8String (PrintableString for C, IA5String for e-mail).
+Bytes SystemName(const std::vector<std::vector<std::pair<const char*, std::wstring>>>& rdns) {
+  std::vector<std::vector<CERT_RDN_ATTR>> attrs;
+  for (const auto& rdn : rdns) {
+    attrs.emplace_back();
+    for (const auto& [oid, value] : rdn) {
+      CERT_RDN_ATTR attr{};
+      attr.pszObjId = const_cast<char*>(oid);
+      attr.dwValueType = std::string_view(oid) == "2.5.4.6"             ? CERT_RDN_PRINTABLE_STRING
+                         : std::string_view(oid) == szOID_RSA_emailAddr ? CERT_RDN_IA5_STRING
+                                                                        : CERT_RDN_UTF8_STRING;
+      attr.Value.pbData = reinterpret_cast<BYTE*>(const_cast<wchar_t*>(value.data()));
+      attr.Value.cbData = static_cast<DWORD>(value.size() * sizeof(wchar_t));
+      attrs.back().push_back(attr);
+    }
+  }
+  std::vector<CERT_RDN> list;
+  for (auto& a : attrs) list.push_back(CERT_RDN{static_cast<DWORD>(a.size()), a.data()});
+  CERT_NAME_INFO info{static_cast<DWORD>(list.size()), list.data()};
+  DWORD size = 0;
+  if (!::CryptEncodeObjectEx(X509_ASN_ENCODING, X509_UNICODE_NAME, &info, 0, nullptr, nullptr,
+                             &size)) {
+    return Bytes();
+  }
+  Bytes der(size);
+  if (!::CryptEncodeObjectEx(X509_ASN_ENCODING, X509_UNICODE_NAME, &info, 0, nullptr, der.data(),
+                             &size)) {
+    return Bytes();
+  }
+  der.resize(size);
+  return der;
+}
+
+// The shared name renderer gives the text the system's CertNameToStrW gives
+// for names like those the tests use, in each of the three forms. (Wine
+// quotes values written in CJK characters, which the quoting rule of
+// cert_name.h does not, so none are compared here.)
+TEST_F(StoreWinTest, NamesRenderAsTheSystemRendersThem) {
+  const Bytes names[] = {
+      SystemName({{{"2.5.4.3", L"Quillmark Store Test"}},
+                  {{"2.5.4.10", L"Example Bank"}},
+                  {{"2.5.4.6", L"DE"}}}),
+      SystemName({{{"2.5.4.3", L"Bank, Inc."}},
+                  {{"2.5.4.11", L"Cards"}, {"2.5.4.11", L"Loans"}},
+                  {{"2.5.4.7", L"Berlin"}}}),
+      SystemName({{{szOID_RSA_emailAddr, L"someone@example.com"}},
+                  {{"2.5.4.3", L"M\u00FCller"}},
+                  {{"2.5.4.10", L"Quote \"here\""}}}),
+  };
+  for (const Bytes& name : names) {
+    ASSERT_FALSE(name.empty()) << ::GetLastError();
+    CERT_NAME_BLOB blob{static_cast<DWORD>(name.size()), const_cast<BYTE*>(name.data())};
+    for (std::uint32_t type : {kCertSimpleNameStr, kCertOidNameStr, kCertX500NameStr}) {
+      DWORD chars = ::CertNameToStrW(X509_ASN_ENCODING, &blob, type, nullptr, 0);
+      std::wstring system(chars, L'\0');
+      ::CertNameToStrW(X509_ASN_ENCODING, &blob, type, system.data(), chars);
+      system.resize(chars - 1);
+      std::u16string ours;
+      ASSERT_TRUE(CertNameToStrW(kDefaultEncoding, name, type, &ours));
+      EXPECT_EQ(std::wstring(ours.begin(), ours.end()), system) << "type " << type;
+    }
+  }
 }
 
 // PEM as the system writes it (CryptBinaryToStringA) reads back to the DER.
