@@ -89,7 +89,8 @@ if(QM_BUILD_TESTS AND EXISTS /usr/src/googletest/CMakeLists.txt)
       encoding/base64 encoding/compress_frame encoding/crc32 encoding/formatted_plaintext
       signeddata/asn1 signeddata/signed_data
       platform/os/last_error platform/ui/gui_protocol
-      win/os_win win/registry_win win/ui_win)
+      win/os_win win/registry_win win/ui_win
+      win/store_win win/keys_win)
   foreach(entry ${QM_WIN_TESTS})
     get_filename_component(name ${entry} NAME)
     add_executable(wintest_${name} ${PROJECT_SOURCE_DIR}/tests/${entry}_test.cc)

@@ -13,6 +13,7 @@
 
 #include "platform/openssl/openssl_ptr.h"
 #include "platform/store/cert_context.h"
+#include "platform/store/cert_fields.h"
 #include "platform/store/cert_store.h"
 
 namespace quillmark::platform {
@@ -26,14 +27,7 @@ struct PropertySlot {
   KeyProvInfo key_prov;
 };
 
-// Where in the DER a field sits (offset and length), so the spans stay valid
-// whatever happens to the vector's address.
-struct DerRange {
-  std::size_t offset = 0;
-  std::size_t length = 0;
-};
-
-struct CertContext::Impl {
+struct CertContext::Impl : CertFields {
   Bytes der;
   // The parsed certificate: set when the context is made from bytes, made
   // on first use for one restored from a store's index (CertContextX509).
@@ -44,10 +38,6 @@ struct CertContext::Impl {
   std::string store_name;  // empty for a context made from bytes
   std::string store_path;  // the store folder
   std::string file_name;   // the file it was read from, in that folder
-  int version = 1;
-  Bytes serial_lsb;
-  DerRange issuer, subject, spki, sig_alg, spki_alg, extensions;
-  CertTime not_before, not_after;
   std::shared_ptr<PropertySlot> props = std::make_shared<PropertySlot>();
 
   // Texts made on first use.
@@ -55,19 +45,16 @@ struct CertContext::Impl {
   mutable std::string sig_oid, spki_oid;
   mutable std::vector<CertExtension> exts;
 
-  ByteSpan Span(DerRange r) const { return ByteSpan(der).subspan(r.offset, r.length); }
+  ByteSpan Span(DerRange r) const { return SpanOf(der, r); }
 };
 
-struct CrlContext::Impl {
+struct CrlContext::Impl : CrlFields {
   Bytes der;
   ossl::X509CrlPtr crl;
   std::string thumbprint;
   std::string store_name;
   std::string store_path;
   std::string file_name;
-  DerRange issuer;
-  CertTime this_update;
-  std::optional<CertTime> next_update;
 };
 
 // Parses a certificate; nullptr (kCryptEOssError) when |der| is not exactly
@@ -84,9 +71,6 @@ CertContextPtr RestoreCertificate(Bytes der, const std::array<std::uint8_t, 20>&
                                   const std::string& file_name);
 CrlContextPtr ParseCrl(Bytes der, const std::string& store_name, const std::string& store_path,
                        const std::string& file_name = std::string());
-
-// Parses a DER UTCTime or GeneralizedTime ("...Z" with seconds).
-bool ParseDerTime(std::uint8_t tag, ByteSpan content, CertTime* out);
 
 // The key-provider file format: key=value lines, values UTF-8 with '\\',
 // '\n' and '\r' escaped.

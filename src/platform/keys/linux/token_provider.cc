@@ -2,12 +2,10 @@
 
 #include <openssl/x509.h>
 
-#include <cstdio>
 #include <mutex>
 #include <new>
 #include <utility>
 
-#include "common/ascii.h"
 #include "common/no_destructor.h"
 #include "common/unicode.h"
 #include "platform/keys/key_provider_internal.h"
@@ -24,13 +22,6 @@ namespace {
 using p11::kLoginLost;
 using p11::Logins;
 using p11::TokenRef;
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
 
 // DigestInfo DER of |md| and |digest|, what CKM_RSA_PKCS signs.
 bool DigestInfo(const EVP_MD* md, ByteSpan digest, Bytes* out) {
@@ -218,38 +209,6 @@ class TokenProvider : public KeyProviderBackend {
 };
 
 }  // namespace
-
-std::string TokenContainerName(std::string_view serial, ByteSpan id) {
-  std::string name(serial);
-  name += '/';
-  for (std::uint8_t b : id) {
-    char hex[3];
-    std::snprintf(hex, sizeof(hex), "%02X", b);
-    name += hex;
-  }
-  return name;
-}
-
-bool ParseTokenContainerName(std::string_view name, std::string* serial, Bytes* id) {
-  std::size_t slash = name.rfind('/');
-  if (slash == std::string_view::npos || slash == 0 || slash + 1 == name.size()) return false;
-  std::string_view hex = name.substr(slash + 1);
-  if (hex.size() % 2 != 0 || hex.size() > 512) return false;
-  Bytes bytes;
-  for (std::size_t i = 0; i < hex.size(); i += 2) {
-    int hi = HexValue(hex[i]);
-    int lo = HexValue(hex[i + 1]);
-    if (hi < 0 || lo < 0) return false;
-    bytes.push_back(static_cast<std::uint8_t>(hi * 16 + lo));
-  }
-  serial->assign(name.substr(0, slash));
-  *id = std::move(bytes);
-  return true;
-}
-
-bool IsTokenProviderName(std::u16string_view provider) {
-  return EqualsIgnoringAsciiCase(provider, kTokenProviderName);
-}
 
 std::shared_ptr<KeyProviderBackend> TokenKeyProvider() {
   static const NoDestructor<std::shared_ptr<KeyProviderBackend>> provider(

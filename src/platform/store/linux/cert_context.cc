@@ -4,7 +4,6 @@
 #include <openssl/x509.h>
 
 #include <charconv>
-#include <cstring>
 
 #include "common/hex.h"
 #include "common/unicode.h"
@@ -18,162 +17,18 @@ namespace quillmark::platform {
 
 namespace {
 
-DerRange RangeOf(const Bytes& der, ByteSpan part) {
-  return DerRange{static_cast<std::size_t>(part.data() - der.data()), part.size()};
-}
-
-// Days from 1970-01-01 to the given civil date (proleptic Gregorian).
-std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
-
-bool Digits(ByteSpan s, size_t at, size_t n, int* out) {
-  int v = 0;
-  for (size_t i = at; i < at + n; ++i) {
-    if (s[i] < '0' || s[i] > '9') return false;
-    v = v * 10 + (s[i] - '0');
-  }
-  *out = v;
-  return true;
-}
-
-bool ParseVersion(ByteSpan content, int* version) {
-  ByteSpan in = content;
-  der::Tlv v;
-  if (!der::Expect(&in, der::kInteger, &v) || !in.empty() || v.content.size() != 1 ||
-      v.content[0] > 2) {
-    return false;
-  }
-  *version = v.content[0] + 1;
-  return true;
-}
-
-void MakeDetails(const CertContext::Impl& impl) {
-  der::OidToText(impl.Span(impl.sig_alg), &impl.sig_oid);
-  der::OidToText(impl.Span(impl.spki_alg), &impl.spki_oid);
-  ByteSpan in = impl.Span(impl.extensions);
-  der::Tlv list;
-  if (in.empty() || !der::Expect(&in, der::kSequence, &list)) return;
-  ByteSpan items = list.content;
-  der::Tlv ext;
-  while (der::Expect(&items, der::kSequence, &ext)) {
-    ByteSpan fields = ext.content;
-    der::Tlv oid, next;
-    CertExtension e;
-    if (!der::Expect(&fields, der::kOid, &oid) || !der::OidToText(oid.content, &e.oid) ||
-        !der::Next(&fields, &next)) {
-      continue;
-    }
-    if (next.tag == der::kBoolean) {
-      e.critical = next.content.size() == 1 && next.content[0] != 0;
-      if (!der::Next(&fields, &next)) continue;
-    }
-    if (next.tag != der::kOctetString) continue;
-    e.value.assign(next.content.begin(), next.content.end());
-    impl.exts.push_back(std::move(e));
-  }
-}
-
 const CertContext::Impl& DetailsOf(const CertContext& cert) {
   const CertContext::Impl& impl = cert.impl();
-  std::call_once(impl.details_once, [&] { MakeDetails(impl); });
+  std::call_once(impl.details_once, [&] {
+    der::OidToText(impl.Span(impl.sig_alg), &impl.sig_oid);
+    der::OidToText(impl.Span(impl.spki_alg), &impl.spki_oid);
+    impl.exts = ParseExtensionList(impl.Span(impl.extensions));
+  });
   return impl;
 }
 
 // Walks the certificate structure and records where each field sits.
-bool WalkCertificate(CertContext::Impl* impl) {
-  const Bytes& der = impl->der;
-  ByteSpan in = der;
-  der::Tlv cert, tbs, sig_alg, sig, f;
-  if (!der::Expect(&in, der::kSequence, &cert) || !in.empty()) return false;
-  ByteSpan body = cert.content;
-  if (!der::Expect(&body, der::kSequence, &tbs) || !der::Expect(&body, der::kSequence, &sig_alg) ||
-      !der::Expect(&body, der::kBitString, &sig) || !body.empty()) {
-    return false;
-  }
-  ByteSpan alg = sig_alg.content;
-  if (!der::Expect(&alg, der::kOid, &f)) return false;
-  impl->sig_alg = RangeOf(der, f.content);
-
-  ByteSpan t = tbs.content;
-  if (!der::Next(&t, &f)) return false;
-  if (f.tag == 0xA0) {
-    if (!ParseVersion(f.content, &impl->version) || !der::Next(&t, &f)) return false;
-  }
-  if (f.tag != der::kInteger || f.content.empty()) return false;
-  impl->serial_lsb.assign(f.content.rbegin(), f.content.rend());
-  if (!der::Expect(&t, der::kSequence, &f)) return false;  // signature
-  if (!der::Expect(&t, der::kSequence, &f)) return false;  // issuer
-  impl->issuer = RangeOf(der, f.whole);
-  der::Tlv validity, nb, na;
-  if (!der::Expect(&t, der::kSequence, &validity)) return false;
-  ByteSpan v = validity.content;
-  if (!der::Next(&v, &nb) || !der::Next(&v, &na) || !v.empty() ||
-      !ParseDerTime(nb.tag, nb.content, &impl->not_before) ||
-      !ParseDerTime(na.tag, na.content, &impl->not_after)) {
-    return false;
-  }
-  if (!der::Expect(&t, der::kSequence, &f)) return false;  // subject
-  impl->subject = RangeOf(der, f.whole);
-  if (!der::Expect(&t, der::kSequence, &f)) return false;  // subjectPublicKeyInfo
-  impl->spki = RangeOf(der, f.whole);
-  ByteSpan spki = f.content;
-  der::Tlv algid, oid;
-  if (!der::Expect(&spki, der::kSequence, &algid)) return false;
-  ByteSpan a = algid.content;
-  if (!der::Expect(&a, der::kOid, &oid)) return false;
-  impl->spki_alg = RangeOf(der, oid.content);
-  while (!t.empty()) {
-    if (!der::Next(&t, &f)) return false;
-    if (f.tag == 0xA3) impl->extensions = RangeOf(der, f.content);
-  }
-  return true;
-}
-
-}  // namespace
-
-bool ParseDerTime(std::uint8_t tag, ByteSpan s, CertTime* out) {
-  CertTime t;
-  size_t pos;
-  if (tag == der::kUtcTime) {
-    if (s.size() != 13 || s[12] != 'Z' || !Digits(s, 0, 2, &t.year)) return false;
-    t.year += t.year < 50 ? 2000 : 1900;
-    pos = 2;
-  } else if (tag == der::kGeneralizedTime) {
-    if (s.size() < 15 || s.back() != 'Z' || !Digits(s, 0, 4, &t.year)) return false;
-    if (s.size() > 15) {  // fractional seconds: ".f...Z", ignored
-      if (s[14] != '.' || s.size() < 17) return false;
-      for (size_t i = 15; i + 1 < s.size(); ++i) {
-        if (s[i] < '0' || s[i] > '9') return false;
-      }
-    }
-    pos = 4;
-  } else {
-    return false;
-  }
-  if (!Digits(s, pos, 2, &t.month) || !Digits(s, pos + 2, 2, &t.day) ||
-      !Digits(s, pos + 4, 2, &t.hour) || !Digits(s, pos + 6, 2, &t.minute) ||
-      !Digits(s, pos + 8, 2, &t.second)) {
-    return false;
-  }
-  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (t.month < 1 || t.month > 12 || t.hour > 23 || t.minute > 59 || t.second > 59) return false;
-  bool leap = (t.year % 4 == 0 && t.year % 100 != 0) || t.year % 400 == 0;
-  int days = kDays[t.month - 1] + (t.month == 2 && leap ? 1 : 0);
-  if (t.day < 1 || t.day > days) return false;
-  t.unix_seconds =
-      DaysFromCivil(t.year, static_cast<unsigned>(t.month), static_cast<unsigned>(t.day)) * 86400 +
-      t.hour * 3600 + t.minute * 60 + t.second;
-  *out = t;
-  return true;
-}
-
-namespace {
+bool WalkCertificate(CertContext::Impl* impl) { return WalkCertificateDer(impl->der, impl); }
 
 // Completes a context whose DER and parsed certificate are set; |x509_whole|
 // tells whether the parse took every byte.
@@ -364,38 +219,6 @@ bool CertSetCertificateContextProperty(const CertContext& cert, std::uint32_t pr
   return true;
 }
 
-const CertExtension* CertFindExtension(std::string_view oid,
-                                       std::span<const CertExtension> extensions) {
-  for (const CertExtension& e : extensions) {
-    if (e.oid == oid) return &e;
-  }
-  SetLastError(kCryptENotFound);
-  return nullptr;
-}
-
-bool CertCompareIntegerBlob(ByteSpan a, ByteSpan b) {
-  // Drops the redundant sign-extension bytes at the most significant end.
-  auto trim = [](ByteSpan v) {
-    size_t n = v.size();
-    if (n == 0) return v;
-    if (v[n - 1] == 0x00) {
-      while (n > 0 && v[n - 1] == 0x00) --n;
-    } else if (v[n - 1] == 0xFF) {
-      while (n > 1 && v[n - 1] == 0xFF && (v[n - 2] & 0x80)) --n;
-    }
-    return v.first(n);
-  };
-  ByteSpan x = trim(a), y = trim(b);
-  return x.size() == y.size() && std::equal(x.begin(), x.end(), y.begin());
-}
-
-std::string HexUpper(ByteSpan bytes) {
-  std::string out;
-  out.reserve(bytes.size() * 2);
-  AppendHexUpper(bytes, &out);
-  return out;
-}
-
 // Key-provider file format.
 
 namespace {
@@ -488,15 +311,6 @@ bool ParseKeyProvInfo(std::string_view text, KeyProvInfo* out) {
   if (!have_spec) return false;
   *out = std::move(info);
   return true;
-}
-
-std::u16string CertGetNameStringW(const CertContext& cert, std::uint32_t type,
-                                  std::uint32_t flags) {
-  if (type != kCertNameSimpleDisplayType) {
-    SetLastError(kErrorInvalidParameter);
-    return std::u16string();
-  }
-  return SimpleDisplayName((flags & kCertNameIssuerFlag) ? cert.issuer_der() : cert.subject_der());
 }
 
 }  // namespace quillmark::platform

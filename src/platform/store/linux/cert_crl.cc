@@ -4,42 +4,12 @@
 #include <openssl/x509.h>
 
 #include "common/hex.h"
-#include "platform/openssl/der_walk.h"
 #include "platform/os/last_error.h"
 #include "platform/store/cert_context_impl.h"
 #include "platform/store/cert_context_internal.h"
 #include "platform/store/cert_store.h"
 
 namespace quillmark::platform {
-
-namespace {
-
-bool WalkCrl(CrlContext::Impl* impl) {
-  ByteSpan in = impl->der;
-  der::Tlv list, tbs, f;
-  if (!der::Expect(&in, der::kSequence, &list) || !in.empty()) return false;
-  ByteSpan body = list.content;
-  if (!der::Expect(&body, der::kSequence, &tbs)) return false;
-  ByteSpan t = tbs.content;
-  if (!der::Next(&t, &f)) return false;
-  if (f.tag == der::kInteger && !der::Next(&t, &f)) return false;  // version
-  if (f.tag != der::kSequence) return false;                       // signature
-  if (!der::Expect(&t, der::kSequence, &f)) return false;          // issuer
-  impl->issuer =
-      DerRange{static_cast<std::size_t>(f.whole.data() - impl->der.data()), f.whole.size()};
-  if (!der::Next(&t, &f) || !ParseDerTime(f.tag, f.content, &impl->this_update)) return false;
-  if (!t.empty()) {
-    ByteSpan rest = t;
-    if (der::Next(&rest, &f) && (f.tag == der::kUtcTime || f.tag == der::kGeneralizedTime)) {
-      CertTime next;
-      if (!ParseDerTime(f.tag, f.content, &next)) return false;
-      impl->next_update = next;
-    }
-  }
-  return true;
-}
-
-}  // namespace
 
 CrlContextPtr ParseCrl(Bytes der, const std::string& store_name, const std::string& store_path,
                        const std::string& file_name) {
@@ -48,7 +18,8 @@ CrlContextPtr ParseCrl(Bytes der, const std::string& store_name, const std::stri
     impl->der = std::move(der);
     const unsigned char* p = impl->der.data();
     impl->crl.reset(d2i_X509_CRL(nullptr, &p, static_cast<long>(impl->der.size())));
-    if (impl->crl == nullptr || p != impl->der.data() + impl->der.size() || !WalkCrl(impl.get())) {
+    if (impl->crl == nullptr || p != impl->der.data() + impl->der.size() ||
+        !WalkCrlDer(impl->der, impl.get())) {
       SetLastError(kCryptEOssError);
       return nullptr;
     }

@@ -5,9 +5,11 @@
 #ifndef QUILLMARK_PLATFORM_STORE_WIN_CERT_CONTEXT_WIN_H_
 #define QUILLMARK_PLATFORM_STORE_WIN_CERT_CONTEXT_WIN_H_
 
-#include <wincrypt.h>
 #include <windows.h>
 
+#include <wincrypt.h>  // after windows.h, whose types it uses
+
+#include <cstdint>
 #include <string>
 
 #include "platform/store/cert_context.h"
@@ -31,6 +33,9 @@ HCERTSTORE CertStoreHandle(const CertStore& store);
 // The system's error for the thread (::GetLastError), stored as this layer's
 // last error; returns it.
 std::uint32_t TakeSystemLastError();
+
+// The CRL_CONTEXT a CRL context wraps, valid as long as |crl| is.
+PCCRL_CONTEXT CrlContextHandle(const CrlContext& crl);
 
 }  // namespace quillmark::platform
 

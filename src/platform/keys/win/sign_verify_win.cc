@@ -1,0 +1,51 @@
+// Windows signing and checking: CryptSignHashW / CryptVerifySignatureW of
+// the system. The system writes and reads RSA signatures least significant
+// byte first, the order sign_verify.h gives, so they pass through unchanged.
+#include "platform/keys/sign_verify.h"
+
+#include "platform/keys/win/key_provider_win.h"
+#include "platform/os/last_error.h"
+#include "platform/store/win/cert_context_win.h"
+
+namespace quillmark::platform {
+
+namespace {
+
+bool Fail(std::uint32_t error) {
+  SetLastError(error);
+  return false;
+}
+
+}  // namespace
+
+bool CryptSignHashW(CryptHash& hash, std::uint32_t key_spec, std::u16string_view /*description*/,
+                    std::uint32_t flags, Bytes* signature) {
+  if (flags != 0) return Fail(kNteBadFlags);
+  // A verification context has no container, so no key to sign with.
+  if (!hash.prov || hash.prov->verify_only) return Fail(kNteNoKey);
+  DWORD size = 0;
+  if (!::CryptSignHashW(hash.handle, key_spec, nullptr, 0, nullptr, &size)) {
+    TakeSystemLastError();
+    return false;
+  }
+  signature->resize(size);
+  if (!::CryptSignHashW(hash.handle, key_spec, nullptr, 0, signature->data(), &size)) {
+    TakeSystemLastError();
+    return false;
+  }
+  signature->resize(size);
+  return true;
+}
+
+bool CryptVerifySignatureW(CryptHash& hash, ByteSpan signature, const CryptKey& key,
+                           std::u16string_view /*description*/, std::uint32_t flags) {
+  if (flags != 0) return Fail(kNteBadFlags);
+  if (!::CryptVerifySignatureW(hash.handle, signature.data(), static_cast<DWORD>(signature.size()),
+                               key.handle, nullptr, 0)) {
+    TakeSystemLastError();
+    return false;
+  }
+  return true;
+}
+
+}  // namespace quillmark::platform
