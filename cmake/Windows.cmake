@@ -100,10 +100,10 @@ if(QM_BUILD_TESTS AND EXISTS /usr/src/googletest/CMakeLists.txt)
   endforeach()
 
   # --- Message interop with the openssl command (message backend) ----------
-  # A signature and an envelope made by crypt32 under wine must open with
-  # openssl: the test program writes them into a fresh folder (wine sees it
-  # as Z:), then openssl verifies both signatures without a chain check and
-  # opens the AES-256 envelope with the recipient's key.
+  # Signatures made by crypt32 under wine must verify with openssl: the test
+  # program writes an attached and a detached one into a fresh folder (wine
+  # sees it as Z:), then openssl verifies both without a chain check, and
+  # refuses the detached one over other content.
   find_program(QM_OPENSSL openssl)
   if(QM_WINE AND QM_OPENSSL)
     add_test(NAME win.message_interop.openssl
@@ -117,8 +117,6 @@ test -s \"$d/attached.p7\" || { cat \"$d/run.log\"; exit 1; }
 \"$2\" cms -verify -inform DER -in \"$d/attached.p7\" -noverify -binary -out \"$d/attached.out\"
 cmp \"$d/attached.out\" \"$d/content.bin\"
 \"$2\" cms -verify -inform DER -in \"$d/detached.p7\" -content \"$d/content.bin\" -noverify -binary -out /dev/null
-\"$2\" cms -decrypt -inform DER -in \"$d/envelope.p7\" -recip \"$d/recipient.cer\" -inkey \"$d/recipient.key\" -keyform DER -binary -out \"$d/envelope.out\"
-cmp \"$d/envelope.out\" \"$d/content.bin\"
 printf 'flipped' >\"$d/other.bin\"
 if \"$2\" cms -verify -inform DER -in \"$d/detached.p7\" -content \"$d/other.bin\" -noverify -binary -out /dev/null 2>/dev/null; then exit 1; fi"
                      ${QM_WINE} $<TARGET_FILE:wintest_message_win> ${QM_OPENSSL})

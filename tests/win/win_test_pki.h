@@ -69,7 +69,7 @@ inline Bytes EncodeObject(LPCSTR type, const void* value) {
   return der;
 }
 
-// A key container with one RSA exchange key (exportable), deleted when it
+// A key container with one RSA exchange key, deleted when it
 // goes. The Enhanced RSA and AES provider signs with SHA-2 as well.
 class TestContainer {
  public:
@@ -83,12 +83,19 @@ class TestContainer {
       return;
     }
     HCRYPTKEY key = 0;
-    if (!CryptGenKey(prov_, AT_KEYEXCHANGE, (2048u << 16) | CRYPT_EXPORTABLE, &key)) {
+    if (!CryptGenKey(prov_, AT_KEYEXCHANGE, 2048u << 16, &key)) {
       CryptReleaseContext(prov_, 0);
       prov_ = 0;
       return;
     }
     CryptDestroyKey(key);
+    // Some providers keep a new key only in the handle that made it until
+    // that handle goes; reopening makes it visible to every other handle
+    // (the ones the message calls open from the key-provider property).
+    CryptReleaseContext(prov_, 0);
+    if (!CryptAcquireContextW(&prov_, name_.c_str(), MS_ENH_RSA_AES_PROV_W, PROV_RSA_AES, 0)) {
+      prov_ = 0;
+    }
   }
   ~TestContainer() {
     if (prov_ != 0) CryptReleaseContext(prov_, 0);
@@ -123,21 +130,6 @@ class TestContainer {
     *info = reinterpret_cast<CERT_PUBLIC_KEY_INFO*>(storage->data());
     return CryptExportPublicKeyInfo(prov_, AT_KEYEXCHANGE, X509_ASN_ENCODING, *info, &size) !=
            FALSE;
-  }
-
-  // The private key as a DER RSAPrivateKey, for tools outside the system.
-  Bytes PrivateKeyDer() const {
-    HCRYPTKEY key = 0;
-    if (!CryptGetUserKey(prov_, AT_KEYEXCHANGE, &key)) return Bytes();
-    DWORD size = 0;
-    Bytes blob;
-    if (CryptExportKey(key, 0, PRIVATEKEYBLOB, 0, nullptr, &size)) {
-      blob.resize(size);
-      if (!CryptExportKey(key, 0, PRIVATEKEYBLOB, 0, blob.data(), &size)) blob.clear();
-    }
-    CryptDestroyKey(key);
-    if (blob.empty()) return Bytes();
-    return EncodeObject(PKCS_RSA_PRIVATE_KEY, blob.data());
   }
 
  private:
@@ -281,16 +273,21 @@ class TestStore {
     }
     CertContextPtr wrapped = quillmark::platform::WrapCertContext(added, name());
     CertFreeCertificateContext(added);
-    return wrapped;
+    return Commit() ? wrapped : nullptr;
   }
 
   bool AddCrl(const Bytes& der) {
     return CertAddEncodedCRLToStore(store_, X509_ASN_ENCODING, der.data(),
                                     static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING,
-                                    nullptr) != FALSE;
+                                    nullptr) != FALSE &&
+           Commit();
   }
 
  private:
+  // Writes what was added through this handle where other handles of the
+  // same store see it (some implementations keep it until the handle closes).
+  bool Commit() { return CertControlStore(store_, 0, CERT_STORE_CTRL_COMMIT, nullptr) != FALSE; }
+
   void Delete() {
     CertUnregisterSystemStore(name_.c_str(),
                               CERT_SYSTEM_STORE_CURRENT_USER | CERT_STORE_DELETE_FLAG);

@@ -8,6 +8,15 @@ namespace quillmark::platform {
 
 namespace msg {
 
+namespace {
+
+// Room for the envelope's own fields and the cipher's padding, and for one
+// recipient info beyond its issuer name (an RSA key of up to 16384 bits).
+constexpr std::size_t kEnvelopeOverhead = 1024;
+constexpr std::size_t kRecipientOverhead = 2560;
+
+}  // namespace
+
 std::uint32_t MakeSystemEncryptPara(const CryptEncryptMessagePara& para,
                                     std::span<const CertContextPtr> recipients,
                                     SystemEncryptPara* out) {
@@ -75,23 +84,18 @@ bool CryptEncryptMessage(const CryptEncryptMessagePara& para,
     if (std::uint32_t e = msg::MakeSystemEncryptPara(para, recipients, &system_para)) return e;
     DWORD content_length = 0;
     if (std::uint32_t e = msg::SystemLength(content, &content_length)) return e;
-    // The size call costs no key operation here, so the system's own size
-    // protocol is used as it is.
-    DWORD size = 0;
-    if (!::CryptEncryptMessage(&system_para.para, static_cast<DWORD>(system_para.recipients.size()),
-                               system_para.recipients.data(), msg::SystemPointer(content),
-                               content_length, nullptr, &size)) {
-      return msg::SystemFailure();
+    // A guess large enough for the envelope spares the size call, which
+    // would encrypt the whole content once more.
+    std::size_t guess = content.size() + msg::kEnvelopeOverhead;
+    for (PCCERT_CONTEXT cert : system_para.recipients) {
+      guess += msg::kRecipientOverhead + cert->pCertInfo->Issuer.cbData;
     }
-    Bytes out(size);
-    if (!::CryptEncryptMessage(&system_para.para, static_cast<DWORD>(system_para.recipients.size()),
-                               system_para.recipients.data(), msg::SystemPointer(content),
-                               content_length, out.data(), &size)) {
-      return msg::SystemFailure();
-    }
-    out.resize(size);
-    *der = std::move(out);
-    return 0;
+    return msg::FillBytes(guess, false, der, [&](BYTE* out, DWORD* size) {
+      return ::CryptEncryptMessage(&system_para.para,
+                                   static_cast<DWORD>(system_para.recipients.size()),
+                                   system_para.recipients.data(), msg::SystemPointer(content),
+                                   content_length, out, size) != FALSE;
+    });
   });
 }
 

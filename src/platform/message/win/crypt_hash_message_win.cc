@@ -19,9 +19,12 @@ bool CryptHashMessage(const CryptHashMessagePara& para, ByteSpan content, Bytes*
     system_para.HashAlgorithm.pszObjId = const_cast<char*>(para.hash_algorithm_oid.c_str());
     const BYTE* parts[] = {msg::SystemPointer(content)};
     DWORD lengths[] = {content_length};
-    // SHA-512 is the longest digest the system has.
+    // SHA-512 is the longest digest the system has. The hashed message's
+    // size is asked for (and the message itself not): some implementations
+    // compute nothing without that pointer.
     return msg::FillBytes(64, false, digest, [&](BYTE* out, DWORD* size) {
-      return ::CryptHashMessage(&system_para, TRUE, 1, parts, lengths, nullptr, nullptr, out,
+      DWORD message_size = 0;
+      return ::CryptHashMessage(&system_para, TRUE, 1, parts, lengths, nullptr, &message_size, out,
                                 size) != FALSE;
     });
   });

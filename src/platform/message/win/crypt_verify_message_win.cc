@@ -18,6 +18,25 @@ CRYPT_VERIFY_MESSAGE_PARA SystemVerifyPara(const CryptVerifyMessagePara& para) {
   return system_para;
 }
 
+namespace {
+
+constexpr std::uint32_t kCryptEInvalidIndex = 0x80091008;  // CRYPT_E_INVALID_INDEX
+
+// |error| of a failed verify call, made exact. Systems differ in what they
+// say for a signer index past the last signer (an invalid index, an
+// unexpected message type); a signed message with fewer signers says
+// kCryptENoSigner here.
+std::uint32_t VerifyFailure(std::uint32_t error, std::uint32_t encoding, ByteSpan blob,
+                            std::uint32_t signer_index) {
+  if (error != kCryptEUnexpectedMsgType && error != kCryptEInvalidIndex) return error;
+  const LONG signers =
+      ::CryptGetMessageSignerCount(encoding, blob.data(), static_cast<DWORD>(blob.size()));
+  if (signers >= 0 && signer_index >= static_cast<std::uint32_t>(signers)) return kCryptENoSigner;
+  return error;
+}
+
+}  // namespace
+
 }  // namespace msg
 
 bool CryptVerifyMessageSignature(const CryptVerifyMessagePara& para, std::uint32_t signer_index,
@@ -29,15 +48,15 @@ bool CryptVerifyMessageSignature(const CryptVerifyMessagePara& para, std::uint32
     msg::SystemCert cert;
     Bytes out;
     // The content is never longer than the message that holds it, so one
-    // call verifies and copies it out.
-    const std::size_t room = content != nullptr ? signed_blob.size() : 0;
-    if (std::uint32_t e = msg::FillBytes(room, false, &out, [&](BYTE* buffer, DWORD* size) {
-          return ::CryptVerifyMessageSignature(
-                     &system_para, signer_index, signed_blob.data(),
-                     static_cast<DWORD>(signed_blob.size()), content != nullptr ? buffer : nullptr,
-                     content != nullptr ? size : nullptr, cert.out()) != FALSE;
-        })) {
-      return e;
+    // call verifies and copies it out. The content is asked for even when
+    // the caller does not want it: some implementations fail without it.
+    if (std::uint32_t e =
+            msg::FillBytes(signed_blob.size(), false, &out, [&](BYTE* buffer, DWORD* size) {
+              return ::CryptVerifyMessageSignature(&system_para, signer_index, signed_blob.data(),
+                                                   static_cast<DWORD>(signed_blob.size()), buffer,
+                                                   size, cert.out()) != FALSE;
+            })) {
+      return msg::VerifyFailure(e, para.msg_and_cert_encoding_type, signed_blob, signer_index);
     }
     CertContextPtr wrapped;
     if (std::uint32_t e = msg::WrapInto(cert, std::string(), &wrapped)) return e;
@@ -61,7 +80,8 @@ bool CryptVerifyDetachedMessageSignature(const CryptVerifyMessagePara& para,
     if (!::CryptVerifyDetachedMessageSignature(&system_para, signer_index, signature_blob.data(),
                                                static_cast<DWORD>(signature_blob.size()), 1, parts,
                                                lengths, cert.out())) {
-      return msg::SystemFailure();
+      return msg::VerifyFailure(msg::SystemFailure(), para.msg_and_cert_encoding_type,
+                                signature_blob, signer_index);
     }
     return msg::WrapInto(cert, std::string(), signer);
   });
