@@ -134,17 +134,65 @@ TEST_F(ChainWinTest, ExpiredLeafFailsUnlessTimeIsIgnored) {
   EXPECT_EQ(Policy(Chain(engine.get(), Now())).error, 0u);
 }
 
-TEST_F(ChainWinTest, RevocationUnknownWithoutAnyCrlSource) {
+TEST_F(ChainWinTest, RevocationUnknownWithoutAnyCrl) {
   auto engine = Engine(roots_.name16());
   ASSERT_NE(engine, nullptr);
   CertChainContextPtr chain = Chain(engine.get(), std::nullopt, kCertChainRevocationCheckEndCert);
   ASSERT_NE(chain, nullptr);
-  ASSERT_FALSE(chain->elements.empty());
+  ASSERT_EQ(chain->elements.size(), 2u);
   EXPECT_TRUE(chain->elements[0].trust_status.error_status & kCertTrustRevocationStatusUnknown);
-  const std::uint32_t error = Policy(chain).error;
-  EXPECT_TRUE(error == kCryptENoRevocationCheck || error == kCryptERevocationOffline)
-      << std::hex << error;
+  EXPECT_FALSE(chain->elements[1].trust_status.error_status & kCertTrustRevocationStatusUnknown);
+  CertChainPolicyStatus status = Policy(chain);
+  EXPECT_EQ(status.error, kCryptENoRevocationCheck);
+  EXPECT_EQ(status.element_index, 0);
+  EXPECT_EQ(Policy(chain, kCertChainPolicyIgnoreEndRevUnknownFlag).error, 0u);
+
+  // The whole chain: the root is unknown too, unless it is left out.
+  chain = Chain(engine.get(), std::nullopt, kCertChainRevocationCheckChain);
+  ASSERT_NE(chain, nullptr);
+  status = Policy(chain, kCertChainPolicyIgnoreEndRevUnknownFlag);
+  EXPECT_EQ(status.error, kCryptENoRevocationCheck);
+  EXPECT_EQ(status.element_index, 1);
   EXPECT_EQ(Policy(chain, kCertChainPolicyIgnoreAllRevUnknownFlags).error, 0u);
+  chain = Chain(engine.get(), std::nullopt, kCertChainRevocationCheckChainExcludeRoot);
+  ASSERT_NE(chain, nullptr);
+  EXPECT_EQ(Policy(chain, kCertChainPolicyIgnoreEndRevUnknownFlag).error, 0u);
+}
+
+TEST_F(ChainWinTest, RevocationReadsTheCrlsOfTheEngineStores) {
+  auto engine = Engine(roots_.name16());
+  ASSERT_NE(engine, nullptr);
+  // A current CRL of the root that lists another certificate.
+  ASSERT_TRUE(roots_.AddCrl(qmwintest::MakeCrl(root_key_, root_system_.get(), {0x07})));
+  CertChainContextPtr chain = Chain(engine.get(), std::nullopt, kCertChainRevocationCheckChain);
+  ASSERT_NE(chain, nullptr);
+  EXPECT_EQ(chain->trust_status.error_status, kCertTrustNoError);
+  EXPECT_EQ(Policy(chain).error, 0u);
+
+  // Once that CRL is past its next update, the status is unknown and offline.
+  chain = Chain(engine.get(), Now() + 86400 * 2, kCertChainRevocationCheckEndCert);
+  ASSERT_NE(chain, nullptr);
+  EXPECT_TRUE(chain->elements[0].trust_status.error_status & kCertTrustIsOfflineRevocation);
+  EXPECT_EQ(Policy(chain).error, kCryptERevocationOffline);
+}
+
+TEST_F(ChainWinTest, LeafListedInACrlIsRevoked) {
+  auto engine = Engine(roots_.name16());
+  ASSERT_NE(engine, nullptr);
+  // Listed on a CRL that is already past its next update: revoked all the
+  // same, whatever the ignore flags.
+  ASSERT_TRUE(roots_.AddCrl(qmwintest::MakeCrl(root_key_, root_system_.get(), {0x07, kLeafSerial},
+                                               Now() - 86400 * 3, Now() - 86400 * 2)));
+  CertChainContextPtr chain = Chain(engine.get(), std::nullopt, kCertChainRevocationCheckEndCert);
+  ASSERT_NE(chain, nullptr);
+  EXPECT_TRUE(chain->elements[0].trust_status.error_status & kCertTrustIsRevoked);
+  EXPECT_FALSE(chain->elements[1].trust_status.error_status & kCertTrustIsRevoked);
+  CertChainPolicyStatus status = Policy(
+      chain, kCertChainPolicyIgnoreAllRevUnknownFlags | kCertChainPolicyIgnoreAllNotTimeValidFlags);
+  EXPECT_EQ(status.error, kCryptERevoked);
+  EXPECT_EQ(status.element_index, 0);
+  // Without a revocation flag nothing is checked.
+  EXPECT_EQ(Policy(Chain(engine.get(), std::nullopt)).error, 0u);
 }
 
 TEST_F(ChainWinTest, BadArgumentsFailWithInvalidArg) {

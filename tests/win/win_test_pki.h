@@ -210,9 +210,12 @@ inline PCCERT_CONTEXT MakeCertificate(TestContainer& subject_key, const CertSpec
   return cert;
 }
 
-// A CRL of |issuer| signed with |issuer_key| that lists |revoked_serials|.
+// A CRL of |issuer| signed with |issuer_key| that lists |revoked_serials|,
+// current from an hour ago until a day from now unless told otherwise.
 inline Bytes MakeCrl(TestContainer& issuer_key, PCCERT_CONTEXT issuer,
-                     const std::vector<std::uint8_t>& revoked_serials) {
+                     const std::vector<std::uint8_t>& revoked_serials,
+                     std::int64_t this_update = Now() - 3600,
+                     std::int64_t next_update = Now() + 86400) {
   std::vector<BYTE> serials(revoked_serials.begin(), revoked_serials.end());
   std::vector<CRL_ENTRY> entries(serials.size());
   for (std::size_t i = 0; i < serials.size(); ++i) {
@@ -224,8 +227,8 @@ inline Bytes MakeCrl(TestContainer& issuer_key, PCCERT_CONTEXT issuer,
   info.dwVersion = CRL_V2;
   info.SignatureAlgorithm.pszObjId = const_cast<char*>(szOID_RSA_SHA256RSA);
   info.Issuer = issuer->pCertInfo->Subject;
-  info.ThisUpdate = FileTimeOf(Now() - 3600);
-  info.NextUpdate = FileTimeOf(Now() + 86400);
+  info.ThisUpdate = FileTimeOf(this_update);
+  info.NextUpdate = FileTimeOf(next_update);
   info.cCRLEntry = static_cast<DWORD>(entries.size());
   info.rgCRLEntry = entries.empty() ? nullptr : entries.data();
   DWORD size = 0;

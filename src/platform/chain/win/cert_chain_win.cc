@@ -4,6 +4,7 @@
 // stores its configuration names: the root store as the exclusive trust
 // anchors, the intermediate stores as additional stores. Nothing is fetched
 // from the network: URL retrieval and revocation use the cache only.
+#include <span>
 #include <vector>
 
 #include "platform/chain/cert_chain.h"
@@ -129,9 +130,46 @@ std::uint32_t MakeEngine(CallStores* stores, SystemEngine* engine) {
   return 0;
 }
 
+// The revocation status of the elements the flags name, from the CRLs of
+// the call's stores (the engine's and the caller's), the way every backend
+// reads them: the system's own revocation check would look in its URL cache
+// instead and find nothing there.
+void ApplyRevocation(const CERT_SIMPLE_CHAIN& simple, std::uint32_t flags,
+                     std::span<const HCERTSTORE> crl_stores, const FILETIME& at,
+                     CertChainContext* chain) {
+  if ((flags & kRevocationFlags) == 0) return;
+  const bool whole_chain =
+      (flags & (kCertChainRevocationCheckChain | kCertChainRevocationCheckChainExcludeRoot)) != 0;
+  const bool exclude_root = (flags & kRevocationFlags) == kCertChainRevocationCheckChainExcludeRoot;
+  const DWORD n = simple.cElement;
+  for (DWORD i = 0; i < n && i < chain->elements.size(); ++i) {
+    if (i > 0 && !whole_chain) break;
+    const bool self_signed =
+        (chain->elements[i].trust_status.info_status & kCertTrustIsSelfSigned) != 0;
+    if (exclude_root && i + 1 == n && self_signed) break;
+    PCCERT_CONTEXT subject = simple.rgpElement[i]->pCertContext;
+    PCCERT_CONTEXT issuer =
+        i + 1 < n ? simple.rgpElement[i + 1]->pCertContext : (self_signed ? subject : nullptr);
+    std::uint32_t status = kCertTrustRevocationStatusUnknown;
+    if (issuer != nullptr) {
+      const chainwin::Revocation revocation =
+          chainwin::CheckRevocation(subject, issuer, crl_stores, at);
+      if (revocation.revoked) {
+        status = kCertTrustIsRevoked;
+      } else if (revocation.current) {
+        status = 0;
+      } else if (revocation.found_crl) {
+        status |= kCertTrustIsOfflineRevocation;
+      }
+    }
+    chain->elements[i].trust_status.error_status |= status;
+    chain->trust_status.error_status |= status;
+  }
+}
+
 std::uint32_t ConvertChain(PCCERT_CHAIN_CONTEXT system_chain, const CertContextPtr& cert,
                            const CallStores& stores, const CertStore* additional_store,
-                           CertChainContextPtr* out) {
+                           std::shared_ptr<CertChainContext>* out) {
   auto chain = std::make_shared<CertChainContext>();
   chain->trust_status = TrustStatusOf(system_chain->TrustStatus);
   if (system_chain->cChain == 0) return kCryptEOssError;
@@ -180,17 +218,31 @@ std::uint32_t BuildChain(const CertChainEngine* engine, const CertContextPtr& ce
   system_para.RequestedUsage.Usage.rgpszUsageIdentifier = usages.empty() ? nullptr : usages.data();
 
   FILETIME at;
-  if (time.has_value()) at = chainwin::FileTimeFromUnix(*time);
-  const DWORD system_flags = (flags & kRevocationFlags) | CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL |
-                             CERT_CHAIN_REVOCATION_CHECK_CACHE_ONLY;
+  if (time.has_value()) {
+    at = chainwin::FileTimeFromUnix(*time);
+  } else {
+    ::GetSystemTimeAsFileTime(&at);
+  }
+  // Revocation is checked below, not by the system.
+  const DWORD system_flags = CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL;
   SystemChain built;
   if (!::CertGetCertificateChain(
-          own_engine.engine, subject, time.has_value() ? &at : nullptr,
+          own_engine.engine, subject, &at,
           additional_store != nullptr ? CertStoreHandle(*additional_store) : nullptr, &system_para,
           system_flags, nullptr, &built.chain)) {
     return chainwin::SystemFailure();
   }
-  return ConvertChain(built.chain, cert, stores, additional_store, out);
+  std::shared_ptr<CertChainContext> converted;
+  if (std::uint32_t e = ConvertChain(built.chain, cert, stores, additional_store, &converted)) {
+    return e;
+  }
+  std::vector<HCERTSTORE> crl_stores = {stores.root.get()};
+  crl_stores.insert(crl_stores.end(), stores.intermediate_handles.begin(),
+                    stores.intermediate_handles.end());
+  if (additional_store != nullptr) crl_stores.push_back(CertStoreHandle(*additional_store));
+  ApplyRevocation(*built.chain->rgpChain[0], flags, crl_stores, at, converted.get());
+  *out = std::move(converted);
+  return 0;
 }
 
 }  // namespace

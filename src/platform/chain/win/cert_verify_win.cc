@@ -10,38 +10,6 @@
 
 namespace quillmark::platform {
 
-namespace {
-
-// What the CRLs in |issuer|'s own store say about |subject|: only CRLs
-// whose issuer is |issuer|'s subject and whose signature its key verifies
-// count; one that lists the subject revokes it, whatever its dates.
-struct Revocation {
-  bool found_crl = false;
-  bool revoked = false;
-};
-
-Revocation CheckRevocation(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer) {
-  Revocation result;
-  PCCRL_CONTEXT crl = nullptr;
-  while ((crl = ::CertEnumCRLsInStore(issuer->hCertStore, crl)) != nullptr) {
-    if (!::CertCompareCertificateName(X509_ASN_ENCODING, &crl->pCrlInfo->Issuer,
-                                      &issuer->pCertInfo->Subject) ||
-        !::CryptVerifyCertificateSignatureEx(
-            0, X509_ASN_ENCODING, CRYPT_VERIFY_CERT_SIGN_SUBJECT_CRL, const_cast<CRL_CONTEXT*>(crl),
-            CRYPT_VERIFY_CERT_SIGN_ISSUER_CERT, const_cast<CERT_CONTEXT*>(issuer), 0, nullptr)) {
-      continue;
-    }
-    result.found_crl = true;
-    PCRL_ENTRY entry = nullptr;
-    if (::CertFindCertificateInCRL(subject, crl, 0, nullptr, &entry) && entry != nullptr) {
-      result.revoked = true;
-    }
-  }
-  return result;
-}
-
-}  // namespace
-
 bool CertVerifySubjectCertificateContext(const CertContextPtr& subject,
                                          const CertContextPtr& issuer, std::uint32_t* flags,
                                          std::optional<std::int64_t> time) {
@@ -75,7 +43,11 @@ bool CertVerifySubjectCertificateContext(const CertContextPtr& subject,
     }
   }
   if (own_revocation) {
-    const Revocation revocation = CheckRevocation(subject_handle, issuer_handle);
+    const HCERTSTORE issuer_store[] = {issuer_handle->hCertStore};
+    FILETIME now;
+    ::GetSystemTimeAsFileTime(&now);
+    const chainwin::Revocation revocation =
+        chainwin::CheckRevocation(subject_handle, issuer_handle, issuer_store, now);
     if (!revocation.found_crl) {
       checks |= kCertStoreRevocationFlag | kCertStoreNoCrlFlag;
     } else if (revocation.revoked) {

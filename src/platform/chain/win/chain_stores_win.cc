@@ -36,6 +36,39 @@ FILETIME FileTimeFromUnix(std::int64_t time) {
   return ft;
 }
 
+Revocation CheckRevocation(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer,
+                           std::span<const HCERTSTORE> stores, const FILETIME& at) {
+  Revocation result;
+  for (HCERTSTORE store : stores) {
+    if (store == nullptr) continue;
+    PCCRL_CONTEXT crl = nullptr;
+    while ((crl = ::CertEnumCRLsInStore(store, crl)) != nullptr) {
+      const CRL_INFO* info = crl->pCrlInfo;
+      if (!::CertCompareCertificateName(X509_ASN_ENCODING,
+                                        const_cast<CERT_NAME_BLOB*>(&info->Issuer),
+                                        &issuer->pCertInfo->Subject) ||
+          !::CryptVerifyCertificateSignatureEx(
+              0, X509_ASN_ENCODING, CRYPT_VERIFY_CERT_SIGN_SUBJECT_CRL,
+              const_cast<CRL_CONTEXT*>(crl), CRYPT_VERIFY_CERT_SIGN_ISSUER_CERT,
+              const_cast<CERT_CONTEXT*>(issuer), 0, nullptr)) {
+        continue;
+      }
+      result.found_crl = true;
+      const bool has_next =
+          info->NextUpdate.dwLowDateTime != 0 || info->NextUpdate.dwHighDateTime != 0;
+      if (::CompareFileTime(&info->ThisUpdate, &at) <= 0 &&
+          (!has_next || ::CompareFileTime(&at, &info->NextUpdate) <= 0)) {
+        result.current = true;
+      }
+      PCRL_ENTRY entry = nullptr;
+      if (::CertFindCertificateInCRL(subject, crl, 0, nullptr, &entry) && entry != nullptr) {
+        result.revoked = true;
+      }
+    }
+  }
+  return result;
+}
+
 bool StoreHolds(HCERTSTORE store, PCCERT_CONTEXT cert) {
   if (store == nullptr) return false;
   PCCERT_CONTEXT found = ::CertFindCertificateInStore(

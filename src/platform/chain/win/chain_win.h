@@ -9,6 +9,7 @@
 #include <wincrypt.h>
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -48,6 +49,19 @@ std::uint32_t SystemFailure();
 
 // Seconds since 1970-01-01T00:00:00Z as a FILETIME.
 FILETIME FileTimeFromUnix(std::int64_t time);
+
+// What the CRLs of |stores| say about |subject|. Only CRLs whose issuer
+// name is |issuer|'s subject and whose signature |issuer|'s key verifies
+// count; one that lists the subject's serial number revokes it, whatever its
+// dates. |current|: one of the CRLs that count was current at |at|
+// (thisUpdate <= at, and at <= nextUpdate when it has one).
+struct Revocation {
+  bool found_crl = false;
+  bool revoked = false;
+  bool current = false;
+};
+Revocation CheckRevocation(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer,
+                           std::span<const HCERTSTORE> stores, const FILETIME& at);
 
 // Whether |store| holds the certificate of |cert|.
 bool StoreHolds(HCERTSTORE store, PCCERT_CONTEXT cert);
