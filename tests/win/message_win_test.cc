@@ -287,6 +287,15 @@ TEST_F(MessageWinTest, EnvelopeRefusesWhatTheSystemCannotDo) {
     EXPECT_TRUE(envelope.empty());
   }
   para.content_encryption_oid = kOidRc4;
+  // A recipient whose key is SM2: no provider here transports a key to it.
+  CertSpec sm2_spec;
+  sm2_spec.subject = L"CN=Quillmark SM2 Recipient";
+  sm2_spec.foreign_key_oid = "1.2.156.10197.1.301";
+  SystemCertPtr sm2(qmwintest::MakeCertificate(key_, sm2_spec, key_, nullptr));
+  ASSERT_NE(sm2, nullptr);
+  const CertContextPtr sm2_recipient[] = {WrapCertContext(sm2.get(), "")};
+  EXPECT_FALSE(CryptEncryptMessage(para, sm2_recipient, kContent, &envelope));
+  EXPECT_EQ(GetLastError(), kNteBadAlgId);
   EXPECT_FALSE(CryptEncryptMessage(para, {}, kContent, &envelope));
   EXPECT_EQ(GetLastError(), kErrorInvalidParameter);
   const CertContextPtr missing[] = {signer_, nullptr};

@@ -146,6 +146,9 @@ struct CertSpec {
   bool ca = false;
   // CERT_*_KEY_USAGE bits of a key-usage extension; 0: none.
   BYTE key_usage = 0;
+  // A public key algorithm OID to put in place of the subject key's own
+  // (with that key's bits), for a key no provider here can use.
+  const char* foreign_key_oid = nullptr;
 };
 
 // A certificate for |subject_key| signed by |issuer_key|: self-signed when
@@ -185,6 +188,10 @@ inline PCCERT_CONTEXT MakeCertificate(TestContainer& subject_key, const CertSpec
   info.NotBefore = FileTimeOf(spec.not_before);
   info.NotAfter = FileTimeOf(spec.not_after);
   info.SubjectPublicKeyInfo = *spki;
+  if (spec.foreign_key_oid != nullptr) {
+    info.SubjectPublicKeyInfo.Algorithm.pszObjId = const_cast<char*>(spec.foreign_key_oid);
+    info.SubjectPublicKeyInfo.Algorithm.Parameters = {};
+  }
   info.cExtension = static_cast<DWORD>(extensions.size());
   info.rgExtension = extensions.data();
 

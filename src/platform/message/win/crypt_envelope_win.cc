@@ -30,6 +30,12 @@ std::uint32_t MakeSystemEncryptPara(const CryptEncryptMessagePara& para,
     return kErrorInvalidParameter;
   }
   if (std::uint32_t e = SystemContexts(recipients, &out->recipients)) return e;
+  // Key transport is RSA PKCS#1 v1.5: a recipient with another kind of key
+  // (SM2, EC) cannot receive one, whatever a provider would try with its bits.
+  for (PCCERT_CONTEXT cert : out->recipients) {
+    const char* key_oid = cert->pCertInfo->SubjectPublicKeyInfo.Algorithm.pszObjId;
+    if (key_oid == nullptr || std::string_view(key_oid) != szOID_RSA_RSA) return kNteBadAlgId;
+  }
   if (std::uint32_t e = CheckContentCipherOid(para.content_encryption_oid)) return e;
   out->oid = para.content_encryption_oid;
   out->para = {};

@@ -11,6 +11,8 @@ namespace quillmark::platform::msg {
 
 namespace {
 
+constexpr std::uint32_t kCryptEUnknownAlgo = 0x80091002;  // CRYPT_E_UNKNOWN_ALGO
+
 // The ASN.1 decoder's own errors: CRYPT_E_OSS_ERROR and the CRYPT_E_ASN1_*
 // range after it.
 bool IsDecoderError(std::uint32_t error) { return error >= 0x80093000 && error <= 0x800931FF; }
@@ -47,6 +49,8 @@ std::uint32_t SystemFailure(bool signing) {
   std::uint32_t error = static_cast<std::uint32_t>(::GetLastError());
   if (error == 0) return kNteFail;
   if (IsDecoderError(error)) return kCryptEOssError;
+  // A key algorithm (of a recipient or signer) that no provider has.
+  if (error == kCryptEUnknownAlgo) return kNteBadAlgId;
   if (signing && MeansNoKey(error)) return kCryptENoKeyProperty;
   if (error == static_cast<std::uint32_t>(E_OUTOFMEMORY)) return kErrorNotEnoughMemory;
   return error;

@@ -64,7 +64,8 @@ CRYPT_VERIFY_MESSAGE_PARA SystemVerifyPara(const CryptVerifyMessagePara& para);
 // The system's encrypt parameters for |para| and |recipients|; the object
 // keeps what they point into. kErrorInvalidParameter for a missing
 // recipient, an unknown inner content type or encoding; kNteBadAlgId for a
-// content cipher the system does not have.
+// content cipher the system does not have or a recipient whose key is not
+// RSA.
 struct SystemEncryptPara {
   CRYPT_ENCRYPT_MESSAGE_PARA para = {};
   CMSG_RC4_AUX_INFO rc4 = {};
