@@ -20,6 +20,7 @@
 
 #include "common/bytes.h"
 #include "platform/message/message.h"
+#include "platform/message/message_shape.h"
 #include "platform/openssl/openssl_ptr.h"
 #include "platform/os/last_error.h"
 
@@ -33,24 +34,6 @@ std::uint32_t LastFailure();
 
 // Whether an encoding type asks for PKCS#7 (and nothing unknown).
 bool IsMessageEncoding(std::uint32_t encoding);
-
-// The most certificates, CRLs, digest algorithms, signer infos (and, in a
-// SignedAndEnvelopedData, recipient infos) one message may carry, each.
-inline constexpr std::size_t kMaxMessageItems = 100;
-
-// A walk over the BER of |der| that costs no more than reading it once and
-// allocates nothing: kCryptEOssError when it is not one well-formed value, a
-// set of a SignedData or SignedAndEnvelopedData holds more than
-// kMaxMessageItems items, or a SignedData encapsulates another PKCS#7
-// message (signed, enveloped, digested or encrypted) instead of data; 0
-// otherwise. Nothing else about the message is checked.
-std::uint32_t CheckMessageShape(ByteSpan der);
-
-// For a definite-length SignedData that carries a certificates field whose
-// items are all definite-length sequences: |rest| receives the same message
-// without that field and |certs| each item's bytes, in order. False (and
-// nothing promised about the outputs) for any other message.
-bool SplitCertificates(ByteSpan der, Bytes* rest, std::vector<ByteSpan>* certs);
 
 // A parsed certificate for |der|, shared with earlier calls that gave the
 // same bytes (a bounded, thread-safe cache of recent ones); null when |der|

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/message/message_internal.h"
+#include "platform/message/message_shape.h"
 #include "platform/os/last_error.h"
 
 namespace quillmark::platform::msg {
