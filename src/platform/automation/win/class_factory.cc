@@ -1,6 +1,7 @@
 // The class factory of the served class and the module's unload answer.
-#include <unknwn.h>
 #include <windows.h>
+
+#include <unknwn.h>
 
 #include <atomic>
 #include <memory>

@@ -2,8 +2,9 @@
 // IDispatch over the served class, its class information and its safety.
 #include "platform/automation/win/control_object.h"
 
-#include <oleauto.h>
 #include <windows.h>
+
+#include <oleauto.h>
 
 #include <array>
 #include <new>

@@ -21,11 +21,12 @@
 #ifndef QUILLMARK_PLATFORM_AUTOMATION_WIN_CONTROL_OBJECT_H_
 #define QUILLMARK_PLATFORM_AUTOMATION_WIN_CONTROL_OBJECT_H_
 
+#include <windows.h>
+
 #include <objsafe.h>
 #include <ocidl.h>
 #include <ole2.h>
 #include <olectl.h>
-#include <windows.h>
 
 #include <atomic>
 #include <memory>

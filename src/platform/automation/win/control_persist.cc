@@ -1,7 +1,8 @@
 // The control's persistence: only its extent, as "_cx" and "_cy" in a
 // property bag or as eight bytes in a stream (automation_values.h).
-#include <oleauto.h>
 #include <windows.h>
+
+#include <oleauto.h>
 
 #include <array>
 #include <cstdint>

@@ -1,7 +1,8 @@
 // The control's one connection point, for IPropertyNotifySink. The point is
 // made on request and holds the control; the sinks live in the control.
-#include <ocidl.h>
 #include <windows.h>
+
+#include <ocidl.h>
 
 #include <algorithm>
 #include <atomic>

@@ -1,7 +1,8 @@
 #include "platform/automation/win/server_module.h"
 
-#include <oleauto.h>
 #include <windows.h>
+
+#include <oleauto.h>
 
 #include <atomic>
 #include <cstring>

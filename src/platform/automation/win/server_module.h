@@ -4,8 +4,9 @@
 #ifndef QUILLMARK_PLATFORM_AUTOMATION_WIN_SERVER_MODULE_H_
 #define QUILLMARK_PLATFORM_AUTOMATION_WIN_SERVER_MODULE_H_
 
-#include <oaidl.h>
 #include <windows.h>
+
+#include <oaidl.h>
 
 #include "platform/automation/automation_server.h"
 

@@ -1,7 +1,8 @@
 #include "platform/automation/win/variant_values.h"
 
-#include <oleauto.h>
 #include <windows.h>
+
+#include <oleauto.h>
 
 #include <string>
 

@@ -9,8 +9,9 @@
 #ifndef QUILLMARK_PLATFORM_AUTOMATION_WIN_VARIANT_VALUES_H_
 #define QUILLMARK_PLATFORM_AUTOMATION_WIN_VARIANT_VALUES_H_
 
-#include <oaidl.h>
 #include <windows.h>
+
+#include <oaidl.h>
 
 #include "platform/automation/automation_values.h"
 
