@@ -89,17 +89,19 @@ if(QM_WIN_PROGRAMS)
   set_target_properties(quillmark PROPERTIES PREFIX "" OUTPUT_NAME quillmark)
   target_link_libraries(quillmark PUBLIC ZLIB::ZLIB ${QM_WIN_SYSTEM_LIBS})
 
+  # quillmark.def exports only the module's C functions, so the programs take
+  # the library's objects from the static archive instead of the DLL.
   add_library(qm_demo_lib STATIC $<TARGET_OBJECTS:qm_demo>)
-  target_link_libraries(qm_demo_lib PUBLIC quillmark)
+  target_link_libraries(qm_demo_lib PUBLIC qm_win_all)
 
   qm_layer_executable(quillmark-cli cli
                       BELOW common platform encoding signeddata certs crypto control com demo)
   set_target_properties(quillmark-cli PROPERTIES OUTPUT_NAME quillmark)
-  target_link_libraries(quillmark-cli PRIVATE quillmark qm_demo_lib)
+  target_link_libraries(quillmark-cli PRIVATE qm_demo_lib qm_win_all)
 
   qm_layer_executable(quillmark-host host
                       BELOW common platform encoding signeddata certs crypto control com)
-  target_link_libraries(quillmark-host PRIVATE quillmark)
+  target_link_libraries(quillmark-host PRIVATE qm_win_all)
 endif()
 
 # --- Tests under wine -------------------------------------------------------
