@@ -18,7 +18,7 @@ function oneLine(text) {
   return String(text).replace(/[\r\n]/g, "");
 }
 
-var signerDN = WScript.Arguments.length > 0 ? WScript.Arguments(0) : "";
+var signerDN = WScript.Arguments.length > 0 ? WScript.Arguments.Item(0) : "";
 var q = new ActiveXObject("Quillmark.LydraCorvaneQuillmark2");
 check(q.getVersion() == "2.1.0.0", "getVersion is 2.1.0.0");
 

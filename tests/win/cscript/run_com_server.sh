@@ -15,16 +15,28 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
+# A test CA (in ROOT, so that verification finds a trusted chain) and a
+# signer it issued, with its key in MY and its certificate in AddressBook for
+# the envelope.
 dn="CN=Quillmark Wine Signer"
-openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj "/$dn/O=Quillmark Tests" \
-  -keyout "$work/key.pem" -out "$work/cert.pem" -addext keyUsage=digitalSignature,keyEncipherment \
-  2>/dev/null || fail "openssl could not make the signer"
+openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj "/CN=Quillmark Wine Test CA" \
+  -keyout "$work/ca.key" -out "$work/ca.pem" -addext basicConstraints=critical,CA:TRUE \
+  -addext keyUsage=critical,keyCertSign,cRLSign 2>/dev/null || fail "openssl could not make the CA"
+openssl req -new -newkey rsa:2048 -nodes -subj "/$dn/O=Quillmark Tests" -keyout "$work/key.pem" \
+  -out "$work/req.pem" 2>/dev/null || fail "openssl could not make the signer's request"
+printf 'basicConstraints=CA:FALSE\nkeyUsage=digitalSignature,nonRepudiation,keyEncipherment\n' \
+  >"$work/ext.cnf"
+openssl x509 -req -in "$work/req.pem" -CA "$work/ca.pem" -CAkey "$work/ca.key" -set_serial 4242 \
+  -days 30 -extfile "$work/ext.cnf" -out "$work/cert.pem" 2>/dev/null ||
+  fail "openssl could not issue the signer"
 # wine reads Z:\ as the root of the file system.
 winpath() { echo "Z:$1" | tr / '\\'; }
 wine "$build/quillmark.exe" store import MY --cert "$(winpath "$work/cert.pem")" \
   --key "$(winpath "$work/key.pem")" || fail "quillmark store import MY"
 wine "$build/quillmark.exe" store add AddressBook "$(winpath "$work/cert.pem")" ||
   fail "quillmark store add AddressBook"
+wine "$build/quillmark.exe" store add ROOT "$(winpath "$work/ca.pem")" ||
+  fail "quillmark store add ROOT"
 
 wine regsvr32 /s "$(winpath "$build/quillmark.dll")" || fail "regsvr32 quillmark.dll"
 wine reg query 'HKCR\Quillmark.LydraCorvaneQuillmark2\CLSID' | grep -qi 'F05580A8-E757-478E-B4E2-453BFDF94D69' ||
