@@ -395,10 +395,18 @@ TEST_F(ComServerTest, OffersOnlyThePropertyNotifyConnectionPoint) {
 TEST_F(ComServerTest, DrawPaintsInsideTheBounds) {
   Ref<IViewObject2> view;
   ASSERT_EQ(control_->QueryInterface(IID_IViewObject2, view.out()), S_OK);
-  HDC screen = GetDC(nullptr);
-  HDC dc = CreateCompatibleDC(screen);
-  HBITMAP bitmap = CreateCompatibleBitmap(screen, 400, 100);
-  ReleaseDC(nullptr, screen);
+  // A memory bitmap: no display is needed.
+  HDC dc = CreateCompatibleDC(nullptr);
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = 400;
+  info.bmiHeader.biHeight = 100;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  ASSERT_NE(bitmap, nullptr);
   HGDIOBJ old = SelectObject(dc, bitmap);
   RECT all = {0, 0, 400, 100};
   FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
