@@ -283,19 +283,35 @@ TEST_F(ComServerTest, TypeInfoListsEveryMemberWithItsDispid) {
       S_OK);
   TYPEATTR* attr = nullptr;
   ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
-  const WORD funcs = attr->cFuncs;
   EXPECT_EQ(attr->guid, Iid());
+  const TYPEKIND type_kind = attr->typekind;
+  const bool dual = (attr->wTypeFlags & TYPEFLAG_FDUAL) != 0;
   info->ReleaseTypeAttr(attr);
+  EXPECT_TRUE(dual);
+  // The vtable half of the dual interface lists the members declared in it,
+  // without those of IDispatch.
+  Ref<ITypeInfo> members;
+  if (type_kind == TKIND_DISPATCH) {
+    HREFTYPE ref = 0;
+    ASSERT_EQ(info->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref), S_OK);
+    ASSERT_EQ(info->GetRefTypeInfo(ref, reinterpret_cast<ITypeInfo**>(members.out())), S_OK);
+  } else {
+    ASSERT_EQ(info->QueryInterface(IID_ITypeInfo, members.out()), S_OK);
+  }
+  ASSERT_EQ(members->GetTypeAttr(&attr), S_OK);
+  const WORD funcs = attr->cFuncs;
+  members->ReleaseTypeAttr(attr);
+  EXPECT_EQ(funcs, kMemberCount);
 
   std::map<std::pair<std::wstring, INVOKEKIND>, MEMBERID> found;
   for (WORD i = 0; i < funcs; ++i) {
     FUNCDESC* desc = nullptr;
-    ASSERT_EQ(info->GetFuncDesc(i, &desc), S_OK);
+    ASSERT_EQ(members->GetFuncDesc(i, &desc), S_OK) << i;
     BSTR name = nullptr;
-    ASSERT_EQ(info->GetDocumentation(desc->memid, &name, nullptr, nullptr, nullptr), S_OK);
+    ASSERT_EQ(members->GetDocumentation(desc->memid, &name, nullptr, nullptr, nullptr), S_OK);
     found[{std::wstring(name, SysStringLen(name)), desc->invkind}] = desc->memid;
     SysFreeString(name);
-    info->ReleaseFuncDesc(desc);
+    members->ReleaseFuncDesc(desc);
   }
   std::size_t rows = 0;
   for (const MemberInfo& m : TypeLibraryMembers()) {
