@@ -45,7 +45,8 @@ wine reg query 'HKCR\CLSID\{F05580A8-E757-478E-B4E2-453BFDF94D69}\CtlSettings' /
   grep -qi 'c:\\quillmarkStub\\' || fail "stubPath is not c:\\quillmarkStub\\"
 
 status=0
-wine cscript //nologo "$(winpath "$scripts/com_server.js")" "$dn" | tr -d '\r' >"$work/out.txt" || status=$?
+wine cscript //nologo "$(winpath "$scripts/com_server.js")" "$dn" >"$work/raw.txt" || status=$?
+tr -d '\r' <"$work/raw.txt" >"$work/out.txt"
 cat "$work/out.txt"
 [ "$status" -eq 0 ] || fail "com_server.js reported failures"
 
