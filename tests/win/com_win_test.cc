@@ -212,6 +212,18 @@ TEST_F(ComServerTest, DispatchErrorsComeFromTheDispatchLayer) {
 
   Var none;
   EXPECT_EQ(Call(L"QMBase64Encode", {}, &none), DISP_E_BADPARAMCOUNT);
+  // A call with more arguments than any member takes is refused before its
+  // arguments are read: these could not be (a TYPEMISMATCH otherwise).
+  std::vector<VARIANT> many(17);
+  for (VARIANT& v : many) {
+    VariantInit(&v);
+    V_VT(&v) = VT_DISPATCH;
+    V_DISPATCH(&v) = nullptr;
+  }
+  DISPPARAMS too_many = {many.data(), nullptr, static_cast<UINT>(many.size()), 0};
+  EXPECT_EQ(control_->Invoke(Id(L"QMSetDialogPrompt"), IID_NULL, LOCALE_USER_DEFAULT,
+                             DISPATCH_METHOD, &too_many, &none.v, nullptr, nullptr),
+            DISP_E_BADPARAMCOUNT);
 
   Var fraction(1.5);
   Var unused;

@@ -36,6 +36,10 @@ struct AutomationValue {
   std::u16string text;
 };
 
+// No member takes more arguments than this; a call with more is refused
+// (DISP_E_BADPARAMCOUNT) before any argument is converted.
+inline constexpr std::size_t kMaxCallArguments = 16;
+
 // The system's dispatch flags (DISPATCH_METHOD ... DISPATCH_PROPERTYPUTREF).
 inline constexpr std::uint16_t kDispatchMethod = 1;
 inline constexpr std::uint16_t kDispatchPropertyGet = 2;

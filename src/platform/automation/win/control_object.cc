@@ -131,6 +131,7 @@ HRESULT ControlObject::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAM
   DISPPARAMS none = {nullptr, nullptr, 0, 0};
   if (params == nullptr) params = &none;
   if (params->cArgs > 0 && params->rgvarg == nullptr) return E_INVALIDARG;
+  if (params->cArgs > kMaxCallArguments) return DISP_E_BADPARAMCOUNT;
 
   std::array<AutomationCall, 2> calls;
   const std::size_t call_count = CallsForFlags(flags, &calls);
