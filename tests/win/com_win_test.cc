@@ -402,6 +402,70 @@ TEST_F(ComServerTest, ExtentSurvivesAStreamButNotABadOne) {
   EXPECT_EQ(loaded.cx, 5000);
 }
 
+// A property bag over a map, as a page container keeps <param> values. Its
+// methods answer with the system's HRESULT (long), not the table's.
+// It lives on the stack and is never destroyed through the interface.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+class MapPropertyBag final : public IPropertyBag {
+ public:
+  ::HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+    if (iid != IID_IUnknown && iid != IID_IPropertyBag) return E_NOINTERFACE;
+    *object = static_cast<IPropertyBag*>(this);
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  ::HRESULT STDMETHODCALLTYPE Read(LPCOLESTR name, VARIANT* value, IErrorLog*) override {
+    auto it = values_.find(name);
+    if (it == values_.end()) return E_INVALIDARG;
+    return VariantCopy(value, &it->second.v);
+  }
+  ::HRESULT STDMETHODCALLTYPE Write(LPCOLESTR name, VARIANT* value) override {
+    return VariantCopy(&values_[name].v, value);
+  }
+  std::map<std::wstring, Var> values_;
+};
+#pragma GCC diagnostic pop
+
+TEST_F(ComServerTest, ExtentSurvivesAPropertyBag) {
+  Ref<IPersistPropertyBag> persist;
+  ASSERT_EQ(control_->QueryInterface(IID_IPersistPropertyBag, persist.out()), S_OK);
+  Ref<IOleObject> ole;
+  ASSERT_EQ(control_->QueryInterface(IID_IOleObject, ole.out()), S_OK);
+  SIZEL size = {3000, 700};
+  ASSERT_EQ(ole->SetExtent(DVASPECT_CONTENT, &size), S_OK);
+  MapPropertyBag bag;
+  ASSERT_EQ(persist->Save(&bag, TRUE, TRUE), S_OK);
+  ASSERT_EQ(bag.values_.size(), 2u);
+  EXPECT_EQ(V_VT(&bag.values_[L"_cx"].v), VT_I4);
+  EXPECT_EQ(V_I4(&bag.values_[L"_cx"].v), 3000);
+  EXPECT_EQ(V_I4(&bag.values_[L"_cy"].v), 700);
+
+  // A page's <param> values arrive as text.
+  MapPropertyBag page;
+  V_VT(&page.values_[L"_cx"].v) = VT_BSTR;
+  V_BSTR(&page.values_[L"_cx"].v) = SysAllocString(L" 4000 ");
+  V_VT(&page.values_[L"_cy"].v) = VT_BSTR;
+  V_BSTR(&page.values_[L"_cy"].v) = SysAllocString(L"900");
+  ASSERT_EQ(persist->Load(&page, nullptr), S_OK);
+  SIZEL loaded = {};
+  ASSERT_EQ(ole->GetExtent(DVASPECT_CONTENT, &loaded), S_OK);
+  EXPECT_EQ(loaded.cx, 4000);
+  EXPECT_EQ(loaded.cy, 900);
+
+  // One bad value and nothing changes.
+  MapPropertyBag bad;
+  V_VT(&bad.values_[L"_cx"].v) = VT_I4;
+  V_I4(&bad.values_[L"_cx"].v) = 10;
+  V_VT(&bad.values_[L"_cy"].v) = VT_BSTR;
+  V_BSTR(&bad.values_[L"_cy"].v) = SysAllocString(L"-5");
+  EXPECT_EQ(persist->Load(&bad, nullptr), E_INVALIDARG);
+  ASSERT_EQ(ole->GetExtent(DVASPECT_CONTENT, &loaded), S_OK);
+  EXPECT_EQ(loaded.cx, 4000);
+  EXPECT_EQ(loaded.cy, 900);
+}
+
 TEST_F(ComServerTest, OffersOnlyThePropertyNotifyConnectionPoint) {
   Ref<IConnectionPointContainer> container;
   ASSERT_EQ(control_->QueryInterface(IID_IConnectionPointContainer, container.out()), S_OK);
