@@ -483,6 +483,28 @@ TEST_F(ComServerTest, OffersOnlyThePropertyNotifyConnectionPoint) {
             CONNECT_E_NOCONNECTION);
 }
 
+TEST_F(ComServerTest, QuickActivationAnswersTheMiscStatus) {
+  Ref<IQuickActivate> quick;
+  ASSERT_EQ(control_->QueryInterface(IID_IQuickActivate, quick.out()), S_OK);
+  QACONTAINER container = {};
+  container.cbSize = sizeof container;
+  QACONTROL answer = {};
+  answer.cbSize = sizeof answer;
+  ASSERT_EQ(quick->QuickActivate(&container, &answer), S_OK);
+  EXPECT_EQ(answer.dwMiscStatus, 131473u);
+  EXPECT_EQ(answer.dwPropNotifyCookie, 0u);
+
+  QACONTROL too_small = {};
+  too_small.cbSize = 8;
+  EXPECT_EQ(quick->QuickActivate(&container, &too_small), E_INVALIDARG);
+  SIZEL content = {1200, 300};
+  ASSERT_EQ(quick->SetContentExtent(&content), S_OK);
+  SIZEL got = {};
+  ASSERT_EQ(quick->GetContentExtent(&got), S_OK);
+  EXPECT_EQ(got.cx, 1200);
+  EXPECT_EQ(got.cy, 300);
+}
+
 // Draw paints the frame and the welcome text into the host's rectangle.
 TEST_F(ComServerTest, DrawPaintsInsideTheBounds) {
   Ref<IViewObject2> view;

@@ -114,9 +114,8 @@ HRESULT ControlObject::GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LC
   if (count == 0) return S_OK;
   if (names == nullptr || ids == nullptr) return E_POINTER;
   // Only the member is named; its parameters have no DISPIDs of their own.
-  HRESULT hr = S_OK;
   for (UINT i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
-  for (UINT i = 1; i < count; ++i) hr = DISP_E_UNKNOWNNAME;
+  const HRESULT hr = count > 1 ? DISP_E_UNKNOWNNAME : S_OK;
   if (names[0] == nullptr) return DISP_E_UNKNOWNNAME;
   std::int32_t dispid = 0;
   const std::u16string_view name(reinterpret_cast<const char16_t*>(names[0]));

@@ -3,6 +3,8 @@
 // The control has no window of its own: it is drawn through IViewObject.
 #include <windows.h>
 
+#include <cstddef>
+
 #include "platform/automation/win/control_object.h"
 #include "platform/automation/win/server_module.h"
 
@@ -135,9 +137,12 @@ HRESULT ControlObject::SetObjectRects(LPCRECT pos, LPCRECT) {
 
 HRESULT ControlObject::ReactivateAndUndo() { return E_NOTIMPL; }
 
+// Containers of different ages pass different sizes of both structures; the
+// fields read and written here are in every one of them.
 HRESULT ControlObject::QuickActivate(QACONTAINER* container, QACONTROL* control) {
   if (container == nullptr || control == nullptr) return E_POINTER;
-  if (container->cbSize < sizeof(QACONTAINER) || control->cbSize < sizeof(QACONTROL)) {
+  if (container->cbSize < offsetof(QACONTAINER, pPropertyNotifySink) + sizeof(void*) ||
+      control->cbSize < offsetof(QACONTROL, dwPropNotifyCookie) + sizeof(DWORD)) {
     return E_INVALIDARG;
   }
   HRESULT hr = SetClientSite(container->pClientSite);
@@ -146,7 +151,7 @@ HRESULT ControlObject::QuickActivate(QACONTAINER* container, QACONTROL* control)
   control->dwViewStatus = 0;
   control->dwEventCookie = 0;
   control->dwPropNotifyCookie = 0;
-  control->dwPointerActivationPolicy = 0;
+  if (control->cbSize >= sizeof(QACONTROL)) control->dwPointerActivationPolicy = 0;
   if (container->pPropertyNotifySink != nullptr) {
     hr = AdviseNotifySink(container->pPropertyNotifySink, &control->dwPropNotifyCookie);
     if (FAILED(hr)) return hr;
