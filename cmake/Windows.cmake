@@ -35,7 +35,8 @@ target_link_libraries(qm_com PUBLIC qm_control)
 
 set(QM_LIBRARY_LAYERS qm_common qm_platform_os qm_platform_openssl qm_platform_names
     qm_platform_store qm_platform_registry qm_platform_ui qm_platform_keys qm_platform_chain
-    qm_platform_message qm_platform_automation qm_encoding qm_signeddata qm_certs qm_crypto qm_control qm_com)
+    qm_platform_message qm_platform_automation qm_encoding qm_signeddata qm_certs qm_crypto
+    qm_control qm_com)
 set(QM_LIBRARY_OBJECTS)
 foreach(layer ${QM_LIBRARY_LAYERS})
   list(APPEND QM_LIBRARY_OBJECTS $<TARGET_OBJECTS:${layer}>)
