@@ -19,6 +19,9 @@ qm_layer(qm_platform_chain    platform/chain
 qm_layer(qm_platform_message  platform/message
          BELOW common platform/os platform/openssl platform/names platform/store platform/registry
                platform/ui platform/keys platform/chain)
+qm_layer(qm_platform_automation platform/automation
+         BELOW common platform/os platform/openssl platform/names platform/store platform/registry
+               platform/ui platform/keys platform/chain platform/message)
 qm_layer(qm_encoding   encoding   BELOW common platform)
 qm_layer(qm_signeddata signeddata BELOW common platform)
 qm_layer(qm_certs      certs      BELOW common platform)

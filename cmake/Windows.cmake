@@ -25,16 +25,18 @@ target_link_libraries(qm_platform_ui PUBLIC qm_platform_registry)
 target_link_libraries(qm_platform_keys PUBLIC qm_platform_ui)
 target_link_libraries(qm_platform_chain PUBLIC qm_platform_keys)
 target_link_libraries(qm_platform_message PUBLIC qm_platform_chain)
-target_link_libraries(qm_encoding PUBLIC qm_platform_message ZLIB::ZLIB)
-target_link_libraries(qm_signeddata PUBLIC qm_platform_message)
-target_link_libraries(qm_certs PUBLIC qm_platform_message)
+target_link_libraries(qm_platform_automation PUBLIC qm_platform_message)
+target_link_libraries(qm_encoding PUBLIC qm_platform_automation ZLIB::ZLIB)
+target_link_libraries(qm_signeddata PUBLIC qm_platform_automation)
+target_link_libraries(qm_certs PUBLIC qm_platform_automation)
 target_link_libraries(qm_crypto PUBLIC qm_certs qm_signeddata qm_encoding)
 target_link_libraries(qm_control PUBLIC qm_crypto)
 target_link_libraries(qm_com PUBLIC qm_control)
 
 set(QM_LIBRARY_LAYERS qm_common qm_platform_os qm_platform_openssl qm_platform_names
     qm_platform_store qm_platform_registry qm_platform_ui qm_platform_keys qm_platform_chain
-    qm_platform_message qm_encoding qm_signeddata qm_certs qm_crypto qm_control qm_com)
+    qm_platform_message qm_platform_automation qm_encoding qm_signeddata qm_certs qm_crypto
+    qm_control qm_com)
 set(QM_LIBRARY_OBJECTS)
 foreach(layer ${QM_LIBRARY_LAYERS})
   list(APPEND QM_LIBRARY_OBJECTS $<TARGET_OBJECTS:${layer}>)
@@ -44,6 +46,38 @@ endforeach()
 # it uses, so the portable tests link before every family has its backend.
 add_library(qm_win_all STATIC ${QM_LIBRARY_OBJECTS})
 target_link_libraries(qm_win_all PUBLIC ZLIB::ZLIB ${QM_WIN_SYSTEM_LIBS})
+
+# --- The type library (widl) --------------------------------------------------
+# src/com/win/quillmark.idl is the output of `quillmark typelib --idl` (a Linux
+# test keeps the two equal). widl compiles it into quillmark.tlb, which
+# quillmark.rc embeds as TYPELIB 1; IUnknown and IDispatch are referenced in
+# the system's stdole2.tlb, which wine ships.
+find_file(QM_STDOLE2_TLB stdole2.tlb
+          PATHS /usr/lib/x86_64-linux-gnu/wine/x86_64-windows /usr/lib/wine/x86_64-windows
+                /usr/lib64/wine/x86_64-windows
+          NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+if(NOT QM_STDOLE2_TLB)
+  message(FATAL_ERROR "stdole2.tlb (from wine) is needed to compile the type library")
+endif()
+get_filename_component(QM_STDOLE2_DIR ${QM_STDOLE2_TLB} DIRECTORY)
+set(QM_COM_WIN_DIR ${PROJECT_SOURCE_DIR}/src/com/win)
+set(QM_TYPELIB_DIR ${CMAKE_BINARY_DIR}/typelib)
+set(QM_TYPELIB ${QM_TYPELIB_DIR}/quillmark.tlb)
+add_custom_command(
+  OUTPUT ${QM_TYPELIB}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${QM_TYPELIB_DIR}
+  COMMAND ${QM_WIDL} --win64 -t --nostdinc -I ${QM_COM_WIN_DIR}/widl -L ${QM_STDOLE2_DIR}
+          -o ${QM_TYPELIB} ${QM_COM_WIN_DIR}/quillmark.idl
+  DEPENDS ${QM_COM_WIN_DIR}/quillmark.idl ${QM_COM_WIN_DIR}/widl/oaidl.idl
+          ${QM_COM_WIN_DIR}/widl/ocidl.idl
+  COMMENT "Compiling the type library quillmark.tlb"
+  VERBATIM)
+add_custom_target(qm_typelib DEPENDS ${QM_TYPELIB})
+set(QM_COM_RC ${QM_COM_WIN_DIR}/quillmark.rc)
+set_source_files_properties(${QM_COM_RC} PROPERTIES
+  OBJECT_DEPENDS "${QM_TYPELIB};${QM_COM_WIN_DIR}/quillmark.bmp;${QM_COM_WIN_DIR}/quillmark.rgs"
+  INCLUDE_DIRECTORIES "${QM_TYPELIB_DIR};${QM_COM_WIN_DIR}")
+# --- end of the type library ---------------------------------------------------
 
 # quillmark.dll: the in-process COM server. Its resources (type library,
 # strings, dialogs) and its export list are the .rc and .def files of the
@@ -56,17 +90,19 @@ if(QM_WIN_PROGRAMS)
   set_target_properties(quillmark PROPERTIES PREFIX "" OUTPUT_NAME quillmark)
   target_link_libraries(quillmark PUBLIC ZLIB::ZLIB ${QM_WIN_SYSTEM_LIBS})
 
+  # quillmark.def exports only the module's C functions, so the programs take
+  # the library's objects from the static archive instead of the DLL.
   add_library(qm_demo_lib STATIC $<TARGET_OBJECTS:qm_demo>)
-  target_link_libraries(qm_demo_lib PUBLIC quillmark)
+  target_link_libraries(qm_demo_lib PUBLIC qm_win_all)
 
   qm_layer_executable(quillmark-cli cli
                       BELOW common platform encoding signeddata certs crypto control com demo)
   set_target_properties(quillmark-cli PROPERTIES OUTPUT_NAME quillmark)
-  target_link_libraries(quillmark-cli PRIVATE quillmark qm_demo_lib)
+  target_link_libraries(quillmark-cli PRIVATE qm_demo_lib qm_win_all)
 
   qm_layer_executable(quillmark-host host
                       BELOW common platform encoding signeddata certs crypto control com)
-  target_link_libraries(quillmark-host PRIVATE quillmark)
+  target_link_libraries(quillmark-host PRIVATE qm_win_all)
 endif()
 
 # --- Tests under wine -------------------------------------------------------
@@ -91,7 +127,10 @@ if(QM_BUILD_TESTS AND EXISTS /usr/src/googletest/CMakeLists.txt)
       platform/os/last_error platform/ui/gui_protocol
       win/os_win win/registry_win win/ui_win
       win/store_win win/keys_win
-      win/message_win win/chain_win)
+      win/message_win win/chain_win
+      signeddata/asn1 signeddata/signed_data)
+  # The automation server's value rules.
+  list(APPEND QM_WIN_TESTS platform/automation/automation_values)
   foreach(entry ${QM_WIN_TESTS})
     get_filename_component(name ${entry} NAME)
     add_executable(wintest_${name} ${PROJECT_SOURCE_DIR}/tests/${entry}_test.cc)
@@ -131,4 +170,26 @@ if \"$2\" cms -verify -inform DER -in \"$d/detached.p7\" -content \"$d/other.bin
     set_tests_properties(win.message_interop.openssl PROPERTIES TIMEOUT 300)
   endif()
   # --- end of the message interop block ------------------------------------
+
+  # --- The COM server -----------------------------------------------------
+  # Its unit tests call the exports and the COM objects directly; the program
+  # embeds quillmark.rc, so the type library is its own resource as it is the
+  # DLL's. The end-to-end test registers quillmark.dll with regsvr32 and drives
+  # it from JScript under cscript (tests/win/cscript/). Both need the whole
+  # library, as the DLL does.
+  if(QM_WIN_PROGRAMS)
+    add_executable(wintest_com_win ${PROJECT_SOURCE_DIR}/tests/win/com_win_test.cc ${QM_COM_RC})
+    target_compile_options(wintest_com_win PRIVATE ${QM_WARNINGS})
+    target_include_directories(wintest_com_win PRIVATE ${PROJECT_SOURCE_DIR}/tests
+                               ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(wintest_com_win PRIVATE qm_win_all gtest gmock gtest_main)
+    gtest_discover_tests(wintest_com_win TEST_PREFIX win. DISCOVERY_MODE PRE_TEST
+                         DISCOVERY_TIMEOUT 120 PROPERTIES TIMEOUT 300)
+
+    add_test(NAME win.cscript.com_server
+             COMMAND sh ${PROJECT_SOURCE_DIR}/tests/win/cscript/run_com_server.sh
+                     ${CMAKE_BINARY_DIR} ${PROJECT_SOURCE_DIR}/tests/win/cscript)
+    set_tests_properties(win.cscript.com_server PROPERTIES TIMEOUT 600 RUN_SERIAL TRUE)
+  endif()
+  # --- end of the COM server ----------------------------------------------
 endif()

@@ -7,7 +7,7 @@ maps each compiled source and each header it pulled in to its folder of src/
 the order of the layers:
 
     common < platform/os < openssl < names < store < registry < ui < keys
-           < chain < message < (encoding | signeddata | certs) < crypto
+           < chain < message < automation < (encoding | signeddata | certs) < crypto
            < control < com < (host | cli)        demo sees common and platform
 
 encoding, signeddata and certs are siblings: none of them includes another.
@@ -34,7 +34,7 @@ from collections import Counter
 
 PLATFORM = ["platform/os", "platform/openssl", "platform/names", "platform/store",
             "platform/registry", "platform/ui", "platform/keys", "platform/chain",
-            "platform/message"]
+            "platform/message", "platform/automation"]
 SIBLINGS = ["encoding", "signeddata", "certs"]
 
 

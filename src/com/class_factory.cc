@@ -85,23 +85,3 @@ std::uint32_t ModuleObjectCount() { return g_objects.load(); }
 std::uint32_t ModuleLockCount() { return g_locks.load() + g_factory_refs.load(); }
 
 }  // namespace quillmark::com
-
-// The exports are the module's boundary: nothing thrown inside crosses them.
-extern "C" std::int32_t DllGetClassObject(const quillmark::control::Guid* rclsid,
-                                          const quillmark::control::Guid* riid, void** ppv) {
-  namespace control = quillmark::control;
-  if (ppv == nullptr) return control::E_POINTER;
-  *ppv = nullptr;
-  if (rclsid == nullptr || riid == nullptr) return control::E_INVALIDARG;
-  try {
-    quillmark::com::ClassFactoryRef factory;
-    control::HRESULT hr = quillmark::com::GetClassObject(*rclsid, *riid, &factory);
-    if (hr == control::S_OK) *ppv = factory.release();
-    return hr;
-  } catch (const std::bad_alloc&) {
-    return control::E_OUTOFMEMORY;
-  }
-}
-
-// Reads two counters; nothing in it can throw.
-extern "C" std::int32_t DllCanUnloadNow(void) { return quillmark::com::CanUnloadNow(); }

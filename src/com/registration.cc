@@ -7,7 +7,6 @@
 #include "common/unicode.h"
 #include "control/guids.h"
 #include "platform/os/files.h"
-#include "platform/os/home.h"
 #include "platform/os/module_path.h"
 #include "platform/registry/registry.h"
 
@@ -143,16 +142,6 @@ void WriteTypeLibEntries(const std::u16string& module, ClassesRootWriter* w) {
 
 }  // namespace
 
-std::u16string DefaultStubPath() {
-  std::string home = platform::UserHomeDirectory();
-  if (home.empty()) return {};
-  while (home.size() > 1 && home.back() == '/') home.pop_back();
-  if (home == "/") home.clear();
-  std::u16string text;
-  if (!Utf8ToUtf16(home, &text)) return {};
-  return text + u"/quillmarkStub/";
-}
-
 HRESULT RegisterServer() {
   std::u16string module;
   if (!platform::GetModuleFileNameW(&module)) return SELFREG_E_CLASS;
@@ -206,20 +195,3 @@ HRESULT UnregisterServer() {
 }
 
 }  // namespace quillmark::com
-
-// The exports are the module's boundary: nothing thrown inside crosses them.
-extern "C" std::int32_t DllRegisterServer(void) {
-  try {
-    return quillmark::com::RegisterServer();
-  } catch (const std::bad_alloc&) {
-    return quillmark::control::E_OUTOFMEMORY;
-  }
-}
-
-extern "C" std::int32_t DllUnregisterServer(void) {
-  try {
-    return quillmark::com::UnregisterServer();
-  } catch (const std::bad_alloc&) {
-    return quillmark::control::E_OUTOFMEMORY;
-  }
-}

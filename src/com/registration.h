@@ -64,8 +64,9 @@ inline constexpr std::u16string_view kProgId = u"Quillmark.LydraCorvaneQuillmark
 inline constexpr std::u16string_view kVersionIndependentProgId =
     u"Quillmark.LydraCorvaneQuillmark2";
 
-// The user's home folder followed by "/quillmarkStub/"; empty when there is
-// no home folder.
+// Where received files are saved unless the registry says otherwise: on
+// Linux the user's home folder followed by "/quillmarkStub/" (empty when
+// there is no home folder), on Windows "c:\quillmarkStub\".
 std::u16string DefaultStubPath();
 
 HRESULT RegisterServer();

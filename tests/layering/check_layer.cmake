@@ -13,7 +13,8 @@
 cmake_minimum_required(VERSION 3.20)
 
 set(PLATFORM_FAMILIES platform/os platform/openssl platform/names platform/store
-    platform/registry platform/ui platform/keys platform/chain platform/message)
+    platform/registry platform/ui platform/keys platform/chain platform/message
+    platform/automation)
 set(SIBLINGS encoding signeddata certs)
 
 # What FOLDER may include besides itself.

@@ -1,0 +1,78 @@
+#!/bin/sh
+# The COM server end to end under wine:
+#   regsvr32 registers quillmark.dll; quillmark.exe imports a signer made here
+#   by openssl into wine's MY store; cscript runs com_server.js, which creates
+#   the control by its ProgID; the signature it prints is checked by openssl;
+#   regsvr32 /u removes the entries again.
+#
+#   run_com_server.sh BUILD_DIR SCRIPT_DIR
+set -eu
+build=$1
+scripts=$2
+export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+[ -f "$WINEPREFIX/system.reg" ] || wineboot -i >/dev/null 2>&1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# A test CA (in ROOT, so that verification finds a trusted chain) and a
+# signer it issued, with its key in MY and its certificate in AddressBook for
+# the envelope.
+dn="CN=Quillmark Wine Signer"
+openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj "/CN=Quillmark Wine Test CA" \
+  -keyout "$work/ca.key" -out "$work/ca.pem" -addext basicConstraints=critical,CA:TRUE \
+  -addext keyUsage=critical,keyCertSign,cRLSign 2>/dev/null || fail "openssl could not make the CA"
+openssl req -new -newkey rsa:2048 -nodes -subj "/$dn/O=Quillmark Tests" -keyout "$work/key.pem" \
+  -out "$work/req.pem" 2>/dev/null || fail "openssl could not make the signer's request"
+printf 'basicConstraints=CA:FALSE\nkeyUsage=digitalSignature,nonRepudiation,keyEncipherment\n' \
+  >"$work/ext.cnf"
+openssl x509 -req -in "$work/req.pem" -CA "$work/ca.pem" -CAkey "$work/ca.key" -set_serial 4242 \
+  -days 30 -extfile "$work/ext.cnf" -out "$work/cert.pem" 2>/dev/null ||
+  fail "openssl could not issue the signer"
+# wine reads Z:\ as the root of the file system.
+winpath() { echo "Z:$1" | tr / '\\'; }
+wine "$build/quillmark.exe" store import MY --cert "$(winpath "$work/cert.pem")" \
+  --key "$(winpath "$work/key.pem")" || fail "quillmark store import MY"
+wine "$build/quillmark.exe" store add AddressBook "$(winpath "$work/cert.pem")" ||
+  fail "quillmark store add AddressBook"
+wine "$build/quillmark.exe" store add ROOT "$(winpath "$work/ca.pem")" ||
+  fail "quillmark store add ROOT"
+
+wine regsvr32 /s "$(winpath "$build/quillmark.dll")" || fail "regsvr32 quillmark.dll"
+wine reg query 'HKCR\Quillmark.LydraCorvaneQuillmark2\CLSID' | grep -qi 'F05580A8-E757-478E-B4E2-453BFDF94D69' ||
+  fail "the ProgID is not registered"
+wine reg query 'HKCR\CLSID\{F05580A8-E757-478E-B4E2-453BFDF94D69}\CtlSettings' /v stubPath |
+  grep -qi 'c:\\quillmarkStub\\' || fail "stubPath is not c:\\quillmarkStub\\"
+
+status=0
+wine cscript //nologo "$(winpath "$scripts/com_server.js")" "$dn" >"$work/raw.txt" || status=$?
+tr -d '\r' <"$work/raw.txt" >"$work/out.txt"
+cat "$work/out.txt"
+[ "$status" -eq 0 ] || fail "com_server.js reported failures"
+
+# The signature is a PKCS#7 SignedData that openssl reads, holding the text.
+sed -n 's/^SIGNATURE //p' "$work/out.txt" | openssl base64 -d -A >"$work/signature.der"
+openssl cms -verify -inform DER -noverify -in "$work/signature.der" -out "$work/content.txt" \
+  2>"$work/verify.err" || { cat "$work/verify.err" >&2; fail "openssl cms -verify"; }
+printf 'signed under wine' | cmp -s - "$work/content.txt" || {
+  # The control signs the text in the code page it was set to; show what came.
+  od -c "$work/content.txt" | head -5 >&2
+  fail "the signed content is not the text"
+}
+# The envelope opens with the recipient's key.
+sed -n 's/^ENVELOPE //p' "$work/out.txt" | openssl base64 -d -A >"$work/envelope.der"
+openssl cms -decrypt -inform DER -in "$work/envelope.der" -recip "$work/cert.pem" \
+  -inkey "$work/key.pem" -out "$work/opened.txt" 2>"$work/decrypt.err" || {
+  cat "$work/decrypt.err" >&2
+  fail "openssl cms -decrypt"
+}
+printf 'sealed under wine' | cmp -s - "$work/opened.txt" || fail "the envelope does not hold the text"
+
+wine regsvr32 /s /u "$(winpath "$build/quillmark.dll")" || fail "regsvr32 /u quillmark.dll"
+if wine reg query 'HKCR\Quillmark.LydraCorvaneQuillmark2' >/dev/null 2>&1; then
+  fail "the ProgID is still registered"
+fi
+if wine reg query 'HKCR\CLSID\{F05580A8-E757-478E-B4E2-453BFDF94D69}' >/dev/null 2>&1; then
+  fail "the class key is still registered"
+fi
+echo "com server end to end: ok"
