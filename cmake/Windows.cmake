@@ -127,8 +127,7 @@ if(QM_BUILD_TESTS AND EXISTS /usr/src/googletest/CMakeLists.txt)
       platform/os/last_error platform/ui/gui_protocol
       win/os_win win/registry_win win/ui_win
       win/store_win win/keys_win
-      win/message_win win/chain_win
-      signeddata/asn1 signeddata/signed_data)
+      win/message_win win/chain_win)
   # The automation server's value rules.
   list(APPEND QM_WIN_TESTS platform/automation/automation_values)
   foreach(entry ${QM_WIN_TESTS})
