@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "platform/chain/cert_chain.h"
 #include "platform/chain/cert_key_usage.h"
@@ -193,6 +195,39 @@ TEST_F(ChainWinTest, LeafListedInACrlIsRevoked) {
   EXPECT_EQ(status.element_index, 0);
   // Without a revocation flag nothing is checked.
   EXPECT_EQ(Policy(Chain(engine.get(), std::nullopt)).error, 0u);
+}
+
+TEST_F(ChainWinTest, RequestedUsageMustBeAllowedByTheLeaf) {
+  auto engine = Engine(roots_.name16());
+  ASSERT_NE(engine, nullptr);
+  CertSpec spec;
+  spec.subject = L"CN=Quillmark Client Only";
+  spec.serial = 0x43;
+  spec.extended_usages = {szOID_PKIX_KP_CLIENT_AUTH};
+  SystemCertPtr made(qmwintest::MakeCertificate(leaf_key_, spec, root_key_, root_system_.get()));
+  ASSERT_NE(made, nullptr);
+  CertContextPtr client = users_.Add(made.get());
+  ASSERT_NE(client, nullptr);
+
+  auto policy_for = [&](std::vector<std::string> usages, std::uint32_t type) {
+    CertChainPara para;
+    para.requested_usage.type = type;
+    para.requested_usage.usages = std::move(usages);
+    CertChainContextPtr chain;
+    EXPECT_TRUE(
+        CertGetCertificateChain(engine.get(), client, std::nullopt, nullptr, para, 0, &chain))
+        << std::hex << GetLastError();
+    return chain != nullptr ? Policy(chain).error : 0xFFFFFFFFu;
+  };
+  EXPECT_EQ(policy_for({}, kUsageMatchTypeAnd), 0u);
+  EXPECT_EQ(policy_for({szOID_PKIX_KP_CLIENT_AUTH}, kUsageMatchTypeAnd), 0u);
+  EXPECT_EQ(policy_for({szOID_PKIX_KP_EMAIL_PROTECTION}, kUsageMatchTypeAnd), kCertEWrongUsage);
+  EXPECT_EQ(
+      policy_for({szOID_PKIX_KP_CLIENT_AUTH, szOID_PKIX_KP_EMAIL_PROTECTION}, kUsageMatchTypeAnd),
+      kCertEWrongUsage);
+  EXPECT_EQ(
+      policy_for({szOID_PKIX_KP_CLIENT_AUTH, szOID_PKIX_KP_EMAIL_PROTECTION}, kUsageMatchTypeOr),
+      0u);
 }
 
 TEST_F(ChainWinTest, BadArgumentsFailWithInvalidArg) {

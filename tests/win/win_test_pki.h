@@ -146,6 +146,8 @@ struct CertSpec {
   bool ca = false;
   // CERT_*_KEY_USAGE bits of a key-usage extension; 0: none.
   BYTE key_usage = 0;
+  // Extended key usage OIDs of an extension; empty: none.
+  std::vector<const char*> extended_usages;
   // A public key algorithm OID to put in place of the subject key's own
   // (with that key's bits), for a key no provider here can use.
   const char* foreign_key_oid = nullptr;
@@ -176,6 +178,17 @@ inline PCCERT_CONTEXT MakeCertificate(TestContainer& subject_key, const CertSpec
     extensions.push_back({const_cast<char*>(szOID_KEY_USAGE),
                           TRUE,
                           {static_cast<DWORD>(usage_der.size()), usage_der.data()}});
+  }
+
+  std::vector<LPSTR> eku_oids;
+  for (const char* oid : spec.extended_usages) eku_oids.push_back(const_cast<LPSTR>(oid));
+  CERT_ENHKEY_USAGE eku = {static_cast<DWORD>(eku_oids.size()), eku_oids.data()};
+  Bytes eku_der;
+  if (!eku_oids.empty()) {
+    eku_der = EncodeObject(X509_ENHANCED_KEY_USAGE, &eku);
+    extensions.push_back({const_cast<char*>(szOID_ENHANCED_KEY_USAGE),
+                          FALSE,
+                          {static_cast<DWORD>(eku_der.size()), eku_der.data()}});
   }
 
   BYTE serial = spec.serial;
