@@ -23,7 +23,7 @@
 namespace quillmark::platform {
 namespace {
 
-using qmwintest::CertSpec;
+using qmwintest::CertProfile;
 using qmwintest::RunningUnderWine;
 using qmwintest::SystemCertPtr;
 using qmwintest::TestContainer;
@@ -38,10 +38,10 @@ class MessageWinTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(key_.ok()) << ::GetLastError();
     ASSERT_NE(store_.get(), nullptr);
-    CertSpec spec;
-    spec.subject = L"CN=Quillmark Signer, O=Quillmark Tests";
-    spec.key_usage = CERT_DIGITAL_SIGNATURE_KEY_USAGE | CERT_KEY_ENCIPHERMENT_KEY_USAGE;
-    SystemCertPtr made(qmwintest::MakeCertificate(key_, spec, key_, nullptr));
+    CertProfile profile;
+    profile.subject = L"CN=Quillmark Signer, O=Quillmark Tests";
+    profile.key_usage = CERT_DIGITAL_SIGNATURE_KEY_USAGE | CERT_KEY_ENCIPHERMENT_KEY_USAGE;
+    SystemCertPtr made(qmwintest::MakeCertificate(key_, profile, key_, nullptr));
     ASSERT_NE(made, nullptr) << std::hex << ::GetLastError();
     signer_ = store_.Add(made.get());
     ASSERT_NE(signer_, nullptr);
@@ -298,10 +298,10 @@ TEST_F(MessageWinTest, EnvelopeRefusesWhatTheSystemCannotDo) {
   }
   para.content_encryption_oid = kOidRc4;
   // A recipient whose key is SM2: no provider here transports a key to it.
-  CertSpec sm2_spec;
-  sm2_spec.subject = L"CN=Quillmark SM2 Recipient";
-  sm2_spec.foreign_key_oid = "1.2.156.10197.1.301";
-  SystemCertPtr sm2(qmwintest::MakeCertificate(key_, sm2_spec, key_, nullptr));
+  CertProfile sm2_profile;
+  sm2_profile.subject = L"CN=Quillmark SM2 Recipient";
+  sm2_profile.foreign_key_oid = "1.2.156.10197.1.301";
+  SystemCertPtr sm2(qmwintest::MakeCertificate(key_, sm2_profile, key_, nullptr));
   ASSERT_NE(sm2, nullptr);
   const CertContextPtr sm2_recipient[] = {WrapCertContext(sm2.get(), "")};
   EXPECT_FALSE(CryptEncryptMessage(para, sm2_recipient, kContent, &envelope));
