@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "platform/chain/cert_chain.h"
 #include "platform/chain/cert_key_usage.h"
@@ -18,7 +20,7 @@
 namespace quillmark::platform {
 namespace {
 
-using qmwintest::CertSpec;
+using qmwintest::CertProfile;
 using qmwintest::Now;
 using qmwintest::SystemCertPtr;
 using qmwintest::TestContainer;
@@ -32,22 +34,22 @@ class ChainWinTest : public ::testing::Test {
     ASSERT_TRUE(root_key_.ok() && leaf_key_.ok()) << ::GetLastError();
     ASSERT_NE(roots_.get(), nullptr);
     ASSERT_NE(users_.get(), nullptr);
-    CertSpec root_spec;
-    root_spec.subject = L"CN=Quillmark Test Root, O=Quillmark Tests";
-    root_spec.ca = true;
-    root_spec.key_usage = CERT_KEY_CERT_SIGN_KEY_USAGE | CERT_CRL_SIGN_KEY_USAGE;
-    root_system_.reset(qmwintest::MakeCertificate(root_key_, root_spec, root_key_, nullptr));
+    CertProfile root_profile;
+    root_profile.subject = L"CN=Quillmark Test Root, O=Quillmark Tests";
+    root_profile.ca = true;
+    root_profile.key_usage = CERT_KEY_CERT_SIGN_KEY_USAGE | CERT_CRL_SIGN_KEY_USAGE;
+    root_system_.reset(qmwintest::MakeCertificate(root_key_, root_profile, root_key_, nullptr));
     ASSERT_NE(root_system_, nullptr) << std::hex << ::GetLastError();
     root_ = roots_.Add(root_system_.get());
     ASSERT_NE(root_, nullptr);
 
-    CertSpec leaf_spec;
-    leaf_spec.subject = L"CN=Quillmark Test Leaf, O=Quillmark Tests";
-    leaf_spec.serial = kLeafSerial;
-    leaf_spec.not_after = Now() + 86400 * 30;
-    leaf_spec.key_usage = CERT_DIGITAL_SIGNATURE_KEY_USAGE | CERT_NON_REPUDIATION_KEY_USAGE;
+    CertProfile leaf_profile;
+    leaf_profile.subject = L"CN=Quillmark Test Leaf, O=Quillmark Tests";
+    leaf_profile.serial = kLeafSerial;
+    leaf_profile.not_after = Now() + 86400 * 30;
+    leaf_profile.key_usage = CERT_DIGITAL_SIGNATURE_KEY_USAGE | CERT_NON_REPUDIATION_KEY_USAGE;
     SystemCertPtr leaf(
-        qmwintest::MakeCertificate(leaf_key_, leaf_spec, root_key_, root_system_.get()));
+        qmwintest::MakeCertificate(leaf_key_, leaf_profile, root_key_, root_system_.get()));
     ASSERT_NE(leaf, nullptr) << std::hex << ::GetLastError();
     leaf_ = users_.Add(leaf.get());
     ASSERT_NE(leaf_, nullptr);
@@ -195,6 +197,39 @@ TEST_F(ChainWinTest, LeafListedInACrlIsRevoked) {
   EXPECT_EQ(Policy(Chain(engine.get(), std::nullopt)).error, 0u);
 }
 
+TEST_F(ChainWinTest, RequestedUsageMustBeAllowedByTheLeaf) {
+  auto engine = Engine(roots_.name16());
+  ASSERT_NE(engine, nullptr);
+  CertProfile profile;
+  profile.subject = L"CN=Quillmark Client Only";
+  profile.serial = 0x43;
+  profile.extended_usages = {szOID_PKIX_KP_CLIENT_AUTH};
+  SystemCertPtr made(qmwintest::MakeCertificate(leaf_key_, profile, root_key_, root_system_.get()));
+  ASSERT_NE(made, nullptr);
+  CertContextPtr client = users_.Add(made.get());
+  ASSERT_NE(client, nullptr);
+
+  auto policy_for = [&](std::vector<std::string> usages, std::uint32_t type) {
+    CertChainPara para;
+    para.requested_usage.type = type;
+    para.requested_usage.usages = std::move(usages);
+    CertChainContextPtr chain;
+    EXPECT_TRUE(
+        CertGetCertificateChain(engine.get(), client, std::nullopt, nullptr, para, 0, &chain))
+        << std::hex << GetLastError();
+    return chain != nullptr ? Policy(chain).error : 0xFFFFFFFFu;
+  };
+  EXPECT_EQ(policy_for({}, kUsageMatchTypeAnd), 0u);
+  EXPECT_EQ(policy_for({szOID_PKIX_KP_CLIENT_AUTH}, kUsageMatchTypeAnd), 0u);
+  EXPECT_EQ(policy_for({szOID_PKIX_KP_EMAIL_PROTECTION}, kUsageMatchTypeAnd), kCertEWrongUsage);
+  EXPECT_EQ(
+      policy_for({szOID_PKIX_KP_CLIENT_AUTH, szOID_PKIX_KP_EMAIL_PROTECTION}, kUsageMatchTypeAnd),
+      kCertEWrongUsage);
+  EXPECT_EQ(
+      policy_for({szOID_PKIX_KP_CLIENT_AUTH, szOID_PKIX_KP_EMAIL_PROTECTION}, kUsageMatchTypeOr),
+      0u);
+}
+
 TEST_F(ChainWinTest, BadArgumentsFailWithInvalidArg) {
   CertChainContextPtr chain;
   EXPECT_FALSE(
@@ -268,7 +303,7 @@ TEST_F(ChainWinTest, IntendedKeyUsageGivesTheExtensionBits) {
   EXPECT_EQ(usage, kCertKeyCertSignKeyUsage | kCertCrlSignKeyUsage);
 
   // A certificate without the extension allows every use.
-  CertSpec plain;
+  CertProfile plain;
   plain.subject = L"CN=Quillmark No Usage";
   SystemCertPtr made(qmwintest::MakeCertificate(leaf_key_, plain, leaf_key_, nullptr));
   ASSERT_NE(made, nullptr);

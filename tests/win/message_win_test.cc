@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <ios>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,7 +23,7 @@
 namespace quillmark::platform {
 namespace {
 
-using qmwintest::CertSpec;
+using qmwintest::CertProfile;
 using qmwintest::RunningUnderWine;
 using qmwintest::SystemCertPtr;
 using qmwintest::TestContainer;
@@ -37,10 +38,10 @@ class MessageWinTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(key_.ok()) << ::GetLastError();
     ASSERT_NE(store_.get(), nullptr);
-    CertSpec spec;
-    spec.subject = L"CN=Quillmark Signer, O=Quillmark Tests";
-    spec.key_usage = CERT_DIGITAL_SIGNATURE_KEY_USAGE | CERT_KEY_ENCIPHERMENT_KEY_USAGE;
-    SystemCertPtr made(qmwintest::MakeCertificate(key_, spec, key_, nullptr));
+    CertProfile profile;
+    profile.subject = L"CN=Quillmark Signer, O=Quillmark Tests";
+    profile.key_usage = CERT_DIGITAL_SIGNATURE_KEY_USAGE | CERT_KEY_ENCIPHERMENT_KEY_USAGE;
+    SystemCertPtr made(qmwintest::MakeCertificate(key_, profile, key_, nullptr));
     ASSERT_NE(made, nullptr) << std::hex << ::GetLastError();
     signer_ = store_.Add(made.get());
     ASSERT_NE(signer_, nullptr);
@@ -297,10 +298,10 @@ TEST_F(MessageWinTest, EnvelopeRefusesWhatTheSystemCannotDo) {
   }
   para.content_encryption_oid = kOidRc4;
   // A recipient whose key is SM2: no provider here transports a key to it.
-  CertSpec sm2_spec;
-  sm2_spec.subject = L"CN=Quillmark SM2 Recipient";
-  sm2_spec.foreign_key_oid = "1.2.156.10197.1.301";
-  SystemCertPtr sm2(qmwintest::MakeCertificate(key_, sm2_spec, key_, nullptr));
+  CertProfile sm2_profile;
+  sm2_profile.subject = L"CN=Quillmark SM2 Recipient";
+  sm2_profile.foreign_key_oid = "1.2.156.10197.1.301";
+  SystemCertPtr sm2(qmwintest::MakeCertificate(key_, sm2_profile, key_, nullptr));
   ASSERT_NE(sm2, nullptr);
   const CertContextPtr sm2_recipient[] = {WrapCertContext(sm2.get(), "")};
   EXPECT_FALSE(CryptEncryptMessage(para, sm2_recipient, kContent, &envelope));
@@ -382,16 +383,52 @@ TEST(MessageWinHashTest, ComputedHashIsTheDigestOfTheContent) {
   EXPECT_TRUE(hash.empty());
 }
 
-// Writes what the interop step checks with the openssl command: the
-// content and an attached and a detached signature of it. Only that step
+// The step of message_interop.sh that runs here: verifies what openssl
+// signed (attached with and without attributes, detached) and writes an
+// attached and a detached signature for openssl to verify. Only that script
 // sets the folder.
-TEST_F(MessageWinTest, WritesMessagesForOpenssl) {
+TEST_F(MessageWinTest, ExchangesMessagesWithOpenssl) {
   const char* dir = std::getenv("QUILLMARK_INTEROP_DIR");
   if (dir == nullptr || *dir == '\0') {
-    GTEST_SKIP() << "QUILLMARK_INTEROP_DIR is set only by the openssl interop step";
+    GTEST_SKIP() << "QUILLMARK_INTEROP_DIR is set only by message_interop.sh";
   }
+  auto path = [&](const char* name) { return std::string(dir) + "\\" + name; };
+  auto read = [&](const char* name) {
+    std::ifstream in(path(name), std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  };
+  const Bytes openssl_content = read("openssl-content.bin");
+  ASSERT_FALSE(openssl_content.empty());
+  for (const char* name : {"openssl-noattr.p7", "openssl-attr.p7"}) {
+    SCOPED_TRACE(name);
+    Bytes content;
+    CertContextPtr signer;
+    ASSERT_TRUE(CryptVerifyMessageSignature({}, 0, read(name), &content, &signer))
+        << std::hex << GetLastError();
+    EXPECT_EQ(content, openssl_content);
+    ASSERT_NE(signer, nullptr);
+    EXPECT_EQ(CertGetNameStringW(*signer, kCertNameSimpleDisplayType, 0), u"OpenSSL Signer");
+  }
+  CertContextPtr signer;
+  EXPECT_TRUE(CryptVerifyDetachedMessageSignature({}, 0, read("openssl-detached.p7"),
+                                                  openssl_content, &signer))
+      << std::hex << GetLastError();
+  // Its signature covers attributes, whose messageDigest must match the
+  // content: other content fails, inside the message or beside it.
+  EXPECT_FALSE(
+      CryptVerifyDetachedMessageSignature({}, 0, read("openssl-detached.p7"), kContent, &signer));
+  EXPECT_EQ(GetLastError(), kCryptEHashValue);
+  Bytes changed = read("openssl-attr.p7");
+  auto at =
+      std::search(changed.begin(), changed.end(), openssl_content.begin(), openssl_content.end());
+  ASSERT_NE(at, changed.end());
+  *at ^= 1;
+  Bytes content;
+  EXPECT_FALSE(CryptVerifyMessageSignature({}, 0, changed, &content, &signer));
+  EXPECT_EQ(GetLastError(), kCryptEHashValue);
+
   auto write = [&](const char* name, const Bytes& bytes) {
-    std::ofstream out(std::string(dir) + "\\" + name, std::ios::binary);
+    std::ofstream out(path(name), std::ios::binary);
     out.write(reinterpret_cast<const char*>(bytes.data()),
               static_cast<std::streamsize>(bytes.size()));
     ASSERT_TRUE(out.good()) << name;

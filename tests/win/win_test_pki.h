@@ -138,7 +138,7 @@ class TestContainer {
 };
 
 // What a test certificate says about itself.
-struct CertSpec {
+struct CertProfile {
   const wchar_t* subject = L"CN=Quillmark Test";
   std::uint8_t serial = 1;
   std::int64_t not_before = Now() - 3600;
@@ -146,6 +146,8 @@ struct CertSpec {
   bool ca = false;
   // CERT_*_KEY_USAGE bits of a key-usage extension; 0: none.
   BYTE key_usage = 0;
+  // Extended key usage OIDs of an extension; empty: none.
+  std::vector<const char*> extended_usages;
   // A public key algorithm OID to put in place of the subject key's own
   // (with that key's bits), for a key no provider here can use.
   const char* foreign_key_oid = nullptr;
@@ -154,42 +156,53 @@ struct CertSpec {
 // A certificate for |subject_key| signed by |issuer_key|: self-signed when
 // |issuer| is null, else issued by |issuer|. It carries the subject
 // container's key-provider property. Null on failure.
-inline PCCERT_CONTEXT MakeCertificate(TestContainer& subject_key, const CertSpec& spec,
+inline PCCERT_CONTEXT MakeCertificate(TestContainer& subject_key, const CertProfile& profile,
                                       TestContainer& issuer_key, PCCERT_CONTEXT issuer) {
-  Bytes subject = EncodeName(spec.subject);
+  Bytes subject = EncodeName(profile.subject);
   Bytes spki_storage;
   CERT_PUBLIC_KEY_INFO* spki = nullptr;
   if (subject.empty() || !subject_key.PublicKeyInfo(&spki_storage, &spki)) return nullptr;
 
   std::vector<CERT_EXTENSION> extensions;
   CERT_BASIC_CONSTRAINTS2_INFO basic = {};
-  basic.fCA = spec.ca ? TRUE : FALSE;
+  basic.fCA = profile.ca ? TRUE : FALSE;
   Bytes basic_der = EncodeObject(X509_BASIC_CONSTRAINTS2, &basic);
   extensions.push_back({const_cast<char*>(szOID_BASIC_CONSTRAINTS2),
                         TRUE,
                         {static_cast<DWORD>(basic_der.size()), basic_der.data()}});
-  BYTE usage_bits = spec.key_usage;
+  BYTE usage_bits = profile.key_usage;
   CRYPT_BIT_BLOB usage = {1, &usage_bits, 0};
   Bytes usage_der;
-  if (spec.key_usage != 0) {
+  if (profile.key_usage != 0) {
     usage_der = EncodeObject(X509_KEY_USAGE, &usage);
     extensions.push_back({const_cast<char*>(szOID_KEY_USAGE),
                           TRUE,
                           {static_cast<DWORD>(usage_der.size()), usage_der.data()}});
   }
 
-  BYTE serial = spec.serial;
+  std::vector<LPSTR> eku_oids;
+  for (const char* oid : profile.extended_usages) eku_oids.push_back(const_cast<LPSTR>(oid));
+  CERT_ENHKEY_USAGE eku = {static_cast<DWORD>(eku_oids.size()), eku_oids.data()};
+  Bytes eku_der;
+  if (!eku_oids.empty()) {
+    eku_der = EncodeObject(X509_ENHANCED_KEY_USAGE, &eku);
+    extensions.push_back({const_cast<char*>(szOID_ENHANCED_KEY_USAGE),
+                          FALSE,
+                          {static_cast<DWORD>(eku_der.size()), eku_der.data()}});
+  }
+
+  BYTE serial = profile.serial;
   CERT_INFO info = {};
   info.dwVersion = CERT_V3;
   info.SerialNumber = {1, &serial};
   info.SignatureAlgorithm.pszObjId = const_cast<char*>(szOID_RSA_SHA256RSA);
   info.Subject = {static_cast<DWORD>(subject.size()), subject.data()};
   info.Issuer = issuer != nullptr ? issuer->pCertInfo->Subject : info.Subject;
-  info.NotBefore = FileTimeOf(spec.not_before);
-  info.NotAfter = FileTimeOf(spec.not_after);
+  info.NotBefore = FileTimeOf(profile.not_before);
+  info.NotAfter = FileTimeOf(profile.not_after);
   info.SubjectPublicKeyInfo = *spki;
-  if (spec.foreign_key_oid != nullptr) {
-    info.SubjectPublicKeyInfo.Algorithm.pszObjId = const_cast<char*>(spec.foreign_key_oid);
+  if (profile.foreign_key_oid != nullptr) {
+    info.SubjectPublicKeyInfo.Algorithm.pszObjId = const_cast<char*>(profile.foreign_key_oid);
     info.SubjectPublicKeyInfo.Algorithm.Parameters = {};
   }
   info.cExtension = static_cast<DWORD>(extensions.size());

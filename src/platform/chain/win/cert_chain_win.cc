@@ -3,10 +3,12 @@
 // (HCCE_CURRENT_USER); an engine of our own is made for each call from the
 // stores its configuration names: the root store as the exclusive trust
 // anchors, the intermediate stores as additional stores. Nothing is fetched
-// from the network: URL retrieval and revocation use the cache only.
+// from the network: URL retrieval uses the cache only, and revocation is
+// read from the CRLs of those stores and the caller's.
 #include <span>
 #include <vector>
 
+#include "common/unicode.h"
 #include "platform/chain/cert_chain.h"
 #include "platform/chain/cert_verify.h"
 #include "platform/chain/win/chain_win.h"
@@ -77,25 +79,16 @@ struct CallStores {
   std::vector<std::string> intermediate_names;
 };
 
-std::string Utf8Name(const std::u16string& name) {
-  // Store names of the engine configuration are ASCII in practice; a
-  // character beyond it is kept as '?' in the element's store name only.
-  std::string out;
-  out.reserve(name.size());
-  for (char16_t c : name) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-  return out;
-}
-
 std::uint32_t OpenCallStores(const CertChainEngineConfig& config, CallStores* stores) {
   stores->root = chainwin::OpenNamedStoreReadOnly(config.root_store);
   if (stores->root.get() == nullptr) return chainwin::SystemFailure();
-  stores->root_name = Utf8Name(config.root_store);
+  stores->root_name = Utf16ToUtf8Lossy(config.root_store);
   for (const std::u16string& name : config.intermediate_stores) {
     SystemStore store = chainwin::OpenNamedStoreReadOnly(name);
     if (store.get() == nullptr) return chainwin::SystemFailure();
     stores->intermediate_handles.push_back(store.get());
     stores->intermediates.push_back(std::move(store));
-    stores->intermediate_names.push_back(Utf8Name(name));
+    stores->intermediate_names.push_back(Utf16ToUtf8Lossy(name));
   }
   return 0;
 }

@@ -42,6 +42,10 @@ std::uint32_t CheckDigestOid(std::string_view oid);
 // 3DES, AES-CBC); kNteBadAlgId for any other (SM4 among them).
 std::uint32_t CheckContentCipherOid(std::string_view oid);
 
+// The digest of |content| with the algorithm of a digest OID, computed by
+// the system (CryptHashMessage); kNteBadAlgId as CheckDigestOid.
+std::uint32_t DigestContent(const std::string& oid, ByteSpan content, Bytes* digest);
+
 // The system's view of bytes: a DWORD length (kErrorInvalidParameter above
 // 4 GiB) and a pointer that is never null.
 std::uint32_t SystemLength(ByteSpan bytes, DWORD* length);
