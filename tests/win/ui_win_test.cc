@@ -458,11 +458,11 @@ TEST(WinDialogHosts, ScriptAnswersWithWindowsPathsAndCrLfLines) {
 }
 
 TEST(WinDialogHosts, GuiAndTerminalAreTheSystemsDialogs) {
-  for (const char* spec : {"gui", "terminal"}) {
+  for (const char* host_name : {"gui", "terminal"}) {
     std::unique_ptr<DialogHost> host;
     std::string error;
-    ASSERT_TRUE(CreateDialogHost(spec, &host, &error)) << spec << ": " << error;
-    EXPECT_NE(dynamic_cast<Win32DialogHost*>(host.get()), nullptr) << spec;
+    ASSERT_TRUE(CreateDialogHost(host_name, &host, &error)) << host_name << ": " << error;
+    EXPECT_NE(dynamic_cast<Win32DialogHost*>(host.get()), nullptr) << host_name;
   }
   // A test program runs on the interactive window station, as the browser does.
   EXPECT_TRUE(DesktopDisplayReachable());
