@@ -6,6 +6,7 @@
 # statically against the compiler's runtime, so quillmark.dll and the
 # programs need nothing but the system's own DLLs.
 set(QM_BACKEND win)
+enable_language(RC)  # the dialogs', strings' and type library's resources
 
 add_compile_definitions(UNICODE _UNICODE NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
 add_link_options(-static -static-libgcc -static-libstdc++)
@@ -85,7 +86,7 @@ set_source_files_properties(${QM_COM_RC} PROPERTIES
 option(QM_WIN_PROGRAMS "Build quillmark.dll, quillmark.exe and quillmark-host.exe" ON)
 if(QM_WIN_PROGRAMS)
   file(GLOB_RECURSE QM_WIN_RESOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/*/win/*.rc
-       ${PROJECT_SOURCE_DIR}/src/*/win/*.def)
+       ${PROJECT_SOURCE_DIR}/src/*/win/*.def ${PROJECT_SOURCE_DIR}/src/platform/*/win/*.rc)
   add_library(quillmark SHARED ${QM_LIBRARY_OBJECTS} ${QM_WIN_RESOURCES})
   set_target_properties(quillmark PROPERTIES PREFIX "" OUTPUT_NAME quillmark)
   target_link_libraries(quillmark PUBLIC ZLIB::ZLIB ${QM_WIN_SYSTEM_LIBS})
@@ -111,7 +112,6 @@ endif()
 # that needs a call wine does not have calls GTEST_SKIP() with the reason and
 # CTest reports it as skipped, never as passed.
 if(QM_BUILD_TESTS AND EXISTS /usr/src/googletest/CMakeLists.txt)
-  enable_language(RC)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
   add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)

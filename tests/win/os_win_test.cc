@@ -2,7 +2,11 @@
 // names that need UTF-16, the atomic replace, folders and paths in Windows
 // form, code pages where the system's rules differ from ours, the adapters.
 #include <gtest/gtest.h>
+// clang-format off
+#include <winsock2.h>
 #include <windows.h>
+#include <iphlpapi.h>
+// clang-format on
 
 #include <string>
 #include <vector>
@@ -383,6 +387,22 @@ TEST(WinNetwork, AdaptersHaveRealAddressesInIndexOrder) {
     }
   }
   EXPECT_EQ(GetAdaptersInfo(nullptr), kErrorInvalidParameter);
+
+  // Each address is the system's own for that adapter index, byte for byte:
+  // GetMac prints these as "00-1A-2B-3C-4D-5E;...".
+  ULONG size = 0;
+  ASSERT_EQ(::GetAdaptersInfo(nullptr, &size), ERROR_BUFFER_OVERFLOW);
+  std::vector<std::uint8_t> buffer(size);
+  auto* raw = reinterpret_cast<IP_ADAPTER_INFO*>(buffer.data());
+  ASSERT_EQ(::GetAdaptersInfo(raw, &size), ERROR_SUCCESS);
+  for (const IpAdapterInfo& a : adapters) {
+    const IP_ADAPTER_INFO* match = raw;
+    while (match != nullptr && match->Index != a.index) match = match->Next;
+    ASSERT_NE(match, nullptr) << a.adapter_name;
+    EXPECT_EQ(a.address, Bytes(match->Address, match->Address + match->AddressLength));
+    EXPECT_EQ(a.adapter_name, match->AdapterName);
+    EXPECT_NE(match->Type, 24u);  // never the loopback adapter
+  }
 }
 
 }  // namespace

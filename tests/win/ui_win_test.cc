@@ -291,6 +291,46 @@ TEST_F(WinDialogs, TheChooserRunsModallyUntilAnAnswerClosesIt) {
   EXPECT_EQ(answer.item, 2);
 }
 
+// The common file dialogs: the name typed into their file-name box (cmb13 in
+// the Explorer-style dialog, edt1 in the older one), then OK.
+void TypeFileNameAndOk(HWND dialog, const wchar_t* name) {
+  for (int id : {0x47C, 0x480}) {
+    if (HWND box = ::GetDlgItem(dialog, id)) ::SetWindowTextW(box, name);
+  }
+  Press(dialog, IDOK);
+}
+
+TEST_F(WinDialogs, OpenAndSaveAreTheCommonDialogsWithTheOriginInTheTitle) {
+  char temp[MAX_PATH];
+  ASSERT_GT(::GetTempPathA(MAX_PATH, temp), 0u);
+  const std::string existing = std::string(temp) + "qm-open-me.txt";
+  FILE* f = std::fopen(existing.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  std::fclose(f);
+  std::wstring wide_existing(existing.begin(), existing.end());
+
+  Win32DialogHost host;
+  host.SetCallerOrigin(u"https://bank.example");
+  std::u16string title;
+  FileAnswer opened;
+  {
+    DialogAnswerer answerer([&](HWND dialog) {
+      title = Text(dialog);
+      TypeFileNameAndOk(dialog, wide_existing.c_str());
+    });
+    opened = host.OpenFile({u"Open a file", u"Text files|*.txt|All files|*.*"});
+  }
+  EXPECT_EQ(title, u"Open a file \u2014 https://bank.example");
+  ASSERT_EQ(opened.outcome, FileAnswer::Outcome::kOk);
+  EXPECT_EQ(opened.path, std::u16string(wide_existing.begin(), wide_existing.end()));
+  {
+    DialogAnswerer answerer([](HWND dialog) { Press(dialog, IDCANCEL); });
+    EXPECT_EQ(host.SaveFile({u"Save", u"*.*", u"out", u"cry"}).outcome,
+              FileAnswer::Outcome::kCancel);
+  }
+  std::remove(existing.c_str());
+}
+
 // $QUILLMARK_DIALOG_AUTOPILOT for as long as it lives, naming a file of |steps|.
 class AutopilotSteps {
  public:
@@ -418,11 +458,11 @@ TEST(WinDialogHosts, ScriptAnswersWithWindowsPathsAndCrLfLines) {
 }
 
 TEST(WinDialogHosts, GuiAndTerminalAreTheSystemsDialogs) {
-  for (const char* spec : {"gui", "terminal"}) {
+  for (const char* host_name : {"gui", "terminal"}) {
     std::unique_ptr<DialogHost> host;
     std::string error;
-    ASSERT_TRUE(CreateDialogHost(spec, &host, &error)) << spec << ": " << error;
-    EXPECT_NE(dynamic_cast<Win32DialogHost*>(host.get()), nullptr) << spec;
+    ASSERT_TRUE(CreateDialogHost(host_name, &host, &error)) << host_name << ": " << error;
+    EXPECT_NE(dynamic_cast<Win32DialogHost*>(host.get()), nullptr) << host_name;
   }
   // A test program runs on the interactive window station, as the browser does.
   EXPECT_TRUE(DesktopDisplayReachable());
