@@ -40,8 +40,17 @@ wine "$build/quillmark.exe" store add AddressBook "$(winpath "$work/cert.pem")" 
 wine "$build/quillmark.exe" store add ROOT "$(winpath "$work/ca.pem")" ||
   fail "quillmark store add ROOT"
 
+# The module exports the four entry points and the two compression calls.
+exports=$(x86_64-w64-mingw32-objdump -p "$build/quillmark.dll" |
+  sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' |
+  awk '/^[[:space:]]*\[ *[0-9]+\]/ {print $NF}' | LC_ALL=C sort | tr '\n' ' ')
+expected="DllCanUnloadNow DllGetClassObject DllRegisterServer DllUnregisterServer"
+[ "$exports" = "$expected mem_compress mem_uncompress " ] ||
+  fail "quillmark.dll exports: $exports"
+
 wine regsvr32 /s "$(winpath "$build/quillmark.dll")" || fail "regsvr32 quillmark.dll"
-wine reg query 'HKCR\Quillmark.LydraCorvaneQuillmark2\CLSID' | grep -qi 'F05580A8-E757-478E-B4E2-453BFDF94D69' ||
+clsid='F05580A8-E757-478E-B4E2-453BFDF94D69'
+wine reg query 'HKCR\Quillmark.LydraCorvaneQuillmark2\CLSID' | grep -qi "$clsid" ||
   fail "the ProgID is not registered"
 wine reg query 'HKCR\CLSID\{F05580A8-E757-478E-B4E2-453BFDF94D69}\CtlSettings' /v stubPath |
   grep -qi 'c:\\quillmarkStub\\' || fail "stubPath is not c:\\quillmarkStub\\"
@@ -101,7 +110,8 @@ PY
     -iv 0000000000000000 -in "$work/content.bin" -out "$work/opened.txt" ||
     fail "the content does not open with the content key"
 fi
-printf 'sealed under wine' | cmp -s - "$work/opened.txt" || fail "the envelope does not hold the text"
+printf 'sealed under wine' | cmp -s - "$work/opened.txt" ||
+  fail "the envelope does not hold the text"
 
 wine regsvr32 /s /u "$(winpath "$build/quillmark.dll")" || fail "regsvr32 /u quillmark.dll"
 if wine reg query 'HKCR\Quillmark.LydraCorvaneQuillmark2' >/dev/null 2>&1; then
@@ -110,4 +120,10 @@ fi
 if wine reg query 'HKCR\CLSID\{F05580A8-E757-478E-B4E2-453BFDF94D69}' >/dev/null 2>&1; then
   fail "the class key is still registered"
 fi
+for key in 'TypeLib\{F4ABE35D-ED6E-447B-A4F4-B19CAFA02AE8}' \
+  'Interface\{2D1053EE-19C5-44D6-87CB-269A3B33791D}'; do
+  if wine reg query "HKCR\\$key" >/dev/null 2>&1; then
+    fail "HKCR\\$key is still registered"
+  fi
+done
 echo "com server end to end: ok"
