@@ -140,6 +140,15 @@ TEST(KeysWinTest, ContainersAndTheirErrors) {
   ASSERT_TRUE(CryptAcquireContextW(&by_own_name, name, kSoftwareProviderName, kProvRsaFull, 0));
   EXPECT_TRUE(HasContainerKey(*by_own_name, kAtSignature));
   EXPECT_TRUE(IsSoftwareProviderName(u"microsoft base cryptographic provider v1.0"));
+  std::wstring system_name;
+  DWORD system_type = 0;
+  SystemProviderFor(u"", &system_name, &system_type);
+  EXPECT_EQ(system_name, MS_ENH_RSA_AES_PROV_W);
+  EXPECT_EQ(system_type, DWORD{PROV_RSA_AES});
+  // Another provider the system knows keeps its name and its registered type.
+  SystemProviderFor(u"microsoft enhanced DSS and Diffie-Hellman cryptographic provider",
+                    &system_name, &system_type);
+  EXPECT_EQ(system_type, DWORD{PROV_DSS_DH});
   EXPECT_FALSE(IsSoftwareProviderName(u"Vendor CSP"));
 
   // A verification context signs nothing.
