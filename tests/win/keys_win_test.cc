@@ -140,6 +140,15 @@ TEST(KeysWinTest, ContainersAndTheirErrors) {
   ASSERT_TRUE(CryptAcquireContextW(&by_own_name, name, kSoftwareProviderName, kProvRsaFull, 0));
   EXPECT_TRUE(HasContainerKey(*by_own_name, kAtSignature));
   EXPECT_TRUE(IsSoftwareProviderName(u"microsoft base cryptographic provider v1.0"));
+  std::wstring system_name;
+  DWORD system_type = 0;
+  SystemProviderFor(u"", &system_name, &system_type);
+  EXPECT_EQ(system_name, MS_ENH_RSA_AES_PROV_W);
+  EXPECT_EQ(system_type, DWORD{PROV_RSA_AES});
+  // Another provider the system knows keeps its name and its registered type.
+  SystemProviderFor(u"microsoft enhanced DSS and Diffie-Hellman cryptographic provider",
+                    &system_name, &system_type);
+  EXPECT_EQ(system_type, DWORD{PROV_DSS_DH});
   EXPECT_FALSE(IsSoftwareProviderName(u"Vendor CSP"));
 
   // A verification context signs nothing.
@@ -320,6 +329,76 @@ TEST(KeysWinTest, KeyAndCertificateFilesAreRead) {
   EXPECT_EQ(ReadCertificateAndKey(AsBytes("no certificate"), pkcs8, "", &failed),
             ImportError::kNotCertificate);
   EXPECT_EQ(ReadPkcs12(cert_der, "", &failed), ImportError::kNotPkcs12);
+}
+
+// A PKCS#12 file made for this test with `openssl pkcs12 -export` (RSA 1024,
+// PBE-SHA1-3DES, password "s3cret"), which wine's importer reads.
+constexpr char kPkcs12Base64[] =
+    "MIIGGQIBAzCCBd8GCSqGSIb3DQEHAaCCBdAEggXMMIIFyDCCAscGCSqGSIb3DQEHBqCCArgw"
+    "ggK0AgEAMIICrQYJKoZIhvcNAQcBMBwGCiqGSIb3DQEMAQMwDgQI9Gwyy0KuMugCAggAgIIC"
+    "gFvRcHij+cqtTqU2pX6OdwSp/Z5xUtdHANf2uT7KqPi12YPF0HpsnzoZOaD2vmQJjZDSNhPc"
+    "bYqAE/K7aQIhZUo/62KwRUgTRVqZ/ngthJ8faTvfhc6flVLuX0UgYEheeEBvD39geCXeoER1"
+    "GrnTFrFd50z6Xz9OEYVTos4fWs1vjcjvz1f80/nLXqJE9+Pfma7b4Y5zcsJ9kM3bFBTHpkHG"
+    "IF4U/ArapNtKLay47zbYAF2pIbES6QCcq3LjI3pR+unsKh1NoacVVhHcrQxZVFECD6phJ/Rr"
+    "QImfkhnO2rfM15YctN2eGhMSNB50AGOdoFn3042c4baH9OuvGod+yNm2/sy3sxehVe8pPfh1"
+    "IbjMZD3Nym4PXH0mUEhtRAxn3nBBLQe7Oct1iJqsyYNz8fb2MmGuXsEeuS1VBXY3EByf+yB7"
+    "tOhv9VnC3hAaatsngy8Iogr6/TUP1GSCxvBLYEdTsHgyX+7k8y+7HINJEKybFfDPy2LpefRz"
+    "9yn5rTgSsnSI/2eTboaVn/AY6KIGBdknhOKuOCJG37uz50RpPWjkSmy64qZbQ2+OtnYXRGMW"
+    "YqOwD0Xg/+YlYy6+daxxiMfUME26BI2Tj46sBKIhWwQkV5tDDjzxnT3r+Q1Z3EddstOMXpRd"
+    "m9vXOZFKg+hL5+DDnYXLBOr9y0+XlPXbqS/JEPPj78gyZmAF2FWDduP0oKWhc76vzyv/HJNq"
+    "RPwpi1ZuTjusWkd3k8dhMG0QK4cHcdGJF4fyzVMd+0qHOsG0DPP0YgVSkL4OrZVNumrtmau9"
+    "gsuVz/sCCXUOOrFchSl6C9nkgNLgW93Loe1ScuNBvXvvKZUAALrQgqIYx430St4wggL5Bgkq"
+    "hkiG9w0BBwGgggLqBIIC5jCCAuIwggLeBgsqhkiG9w0BDAoBAqCCAqYwggKiMBwGCiqGSIb3"
+    "DQEMAQMwDgQIIYzlQfFMtTMCAggABIICgIfs0Mn643mncz2eyJjFhrpaEraiVe79xZw3ymED"
+    "FO0Xr299Sqba++aVFNqBo3/TvTDrT8nU+g/v4T0sBXMApElb5qO1Ox3fXzAEhm1iGlX2N1kF"
+    "iiJvR/K7IV3SscQBqViuXXgEUXy6fUcyn7UKRhejSbKCAwtvGUgboq4X7yfbZ+2jEVzTDqCd"
+    "IBsBv4HRvdtx4qhtRafJ9ohxSITuK8IfyH8TLHtl5Kk04dQpwKZ0mW5Buv8+X/PZ0Ki0oHhF"
+    "PghefMiZW4h2ybbuqSKK55aNDaM1tD7dZaJqOfDxJuSHagP+Ss8VStiTYriGzaoiDbyIecPT"
+    "YL5ASfQgLqv/mtmaFzG/e9EMbOX4USjuxjtex/bZEJ7xHlIrfY0qcJ5Yxjs/OG/2+D4kJIVr"
+    "DXEImSzwyJk+xCte0zFcDeHOT6bkF7ak3IMAvlKAE9CCWefJCGUlc8H3O4MpZika6HwY6i20"
+    "8KMCToUK35t5I+VntB6qKwtcG7rW5212w3M5kgN+OTwLE1F54G8tMOHiBZS+3kxQjhsZbUfD"
+    "bixkGqpn7oeaAMrZkI63eFp1RgHhqnm42VLlekB947SI8U43hKZIP3jkOQpYK7cT5RWdoSoJ"
+    "FuPk8aly3SWJ98va+ALZPYxWmyiyB4f0XtHQFyZkiCsM9WVi+5o4hdEe9JfvZS9y8Sob/Fd2"
+    "InblnpAaSVF6YpbzjGiU9yPeWy44A4N9Lo94kgLV0WYFjP35njXVZjlOktN3hMUUDdnK2yb2"
+    "M5Kn+Dqg7BD5h9zGu5yL4/RnCDodllhjvrDzS5tPJTx+i5QtGs6ro27OpMof3wFOrCKO8bzy"
+    "uGTnJN8bLl2qUQi1UMQY2x4xJTAjBgkqhkiG9w0BCRUxFgQUlzwK8+pmIebLzDF1pnqCdT2t"
+    "lr0wMTAhMAkGBSsOAwIaBQAEFNLpONFjbB5finY+5LenvJ7anIp9BAhseZYN7/7EDQICCAA=";
+
+// A PKCS#12 file reads to its certificate and the key that belongs to it,
+// and only with its password; the key goes into a container intact.
+TEST(KeysWinTest, Pkcs12ReadsWithItsPassword) {
+  DWORD size = 0;
+  ASSERT_TRUE(::CryptStringToBinaryA(kPkcs12Base64, 0, CRYPT_STRING_BASE64, nullptr, &size, nullptr,
+                                     nullptr));
+  Bytes file(size);
+  ASSERT_TRUE(::CryptStringToBinaryA(kPkcs12Base64, 0, CRYPT_STRING_BASE64, file.data(), &size,
+                                     nullptr, nullptr));
+
+  CertificateWithKey out;
+  EXPECT_EQ(ReadPkcs12(file, "wrong", &out), ImportError::kWrongPassword) << GetLastError();
+  EXPECT_EQ(ReadPkcs12(AsBytes("not a PKCS#12 file"), "s3cret", &out), ImportError::kNotPkcs12);
+  const ImportError read = ReadPkcs12(file, "s3cret", &out);
+  if (read == ImportError::kNoPrivateKey && testing::RunningUnderWine()) {
+    GTEST_SKIP() << "wine's PFXImportCertStore does not give the imported key to "
+                    "CryptAcquireCertificatePrivateKey";
+  }
+  ASSERT_EQ(read, ImportError::kNone);
+  CertContextPtr cert = CertCreateCertificateContext(kDefaultEncoding, out.cert_der);
+  ASSERT_TRUE(cert);
+  EXPECT_EQ(CertGetNameStringW(*cert, kCertNameSimpleDisplayType, 0), u"Quillmark PKCS12 Vector");
+  CertificateWithKey again;
+  EXPECT_EQ(ReadCertificateAndKey(out.cert_der, out.pkcs8_der, "", &again), ImportError::kNone);
+
+  const std::u16string name = u"quillmark-keys-pkcs12";
+  ProvHandle prov;
+  CryptAcquireContextW(&prov, name, u"", kProvRsaFull, kCryptDeleteKeyset);
+  ASSERT_TRUE(CryptAcquireContextW(&prov, name, u"", kProvRsaFull, kCryptNewKeyset));
+  ASSERT_TRUE(ImportPrivateKeyInfo(*prov, kAtSignature, out.pkcs8_der)) << GetLastError();
+  EXPECT_TRUE(CryptKeyMatchesCertificate(*prov, kAtSignature, *cert));
+  const Bytes signature = SignSha1(*prov, kAtSignature);
+  EXPECT_TRUE(VerifySha1(cert->public_key_info_der(), signature));
+  prov.reset();
+  CryptAcquireContextW(&prov, name, u"", kProvRsaFull, kCryptDeleteKeyset);
 }
 
 // A small CA made with the system's provider: the certificates and the CRL

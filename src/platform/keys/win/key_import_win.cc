@@ -193,25 +193,19 @@ std::vector<Bytes> ReadCertificates(ByteSpan data) {
 }
 
 // Exports the private key the system imported from a PKCS#12 for |cert|
-// and deletes the container it made for it.
+// (kept in memory only: PKCS12_NO_PERSIST_KEY).
 bool TakeImportedKey(PCCERT_CONTEXT cert, Bytes* pkcs8) {
-  DWORD size = 0;
-  if (!::CertGetCertificateContextProperty(cert, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size)) {
-    return false;
-  }
-  std::vector<std::uint64_t> buffer((size + 7) / 8);
-  auto* info = reinterpret_cast<CRYPT_KEY_PROV_INFO*>(buffer.data());
-  if (!::CertGetCertificateContextProperty(cert, CERT_KEY_PROV_INFO_PROP_ID, info, &size)) {
-    return false;
-  }
-  HCRYPTPROV prov = 0;
-  if (!::CryptAcquireContextW(&prov, info->pwszContainerName, info->pwszProvName, info->dwProvType,
-                              info->dwFlags & CRYPT_MACHINE_KEYSET)) {
+  HCRYPTPROV_OR_NCRYPT_KEY_HANDLE prov = 0;
+  DWORD spec = 0;
+  BOOL free_prov = FALSE;
+  if (!::CryptAcquireCertificatePrivateKey(cert, 0, nullptr, &prov, &spec, &free_prov)) {
     return false;
   }
   bool ok = false;
-  HCRYPTKEY key = 0;
-  if (::CryptGetUserKey(prov, info->dwKeySpec, &key)) {
+  // Wine records the spec of an imported key as 3; try the real ones too.
+  for (DWORD try_spec : {spec, DWORD{AT_KEYEXCHANGE}, DWORD{AT_SIGNATURE}}) {
+    HCRYPTKEY key = 0;
+    if (!::CryptGetUserKey(prov, try_spec, &key)) continue;
     DWORD blob_size = 0;
     if (::CryptExportKey(key, 0, PRIVATEKEYBLOB, 0, nullptr, &blob_size)) {
       Bytes blob(blob_size);
@@ -220,11 +214,9 @@ bool TakeImportedKey(PCCERT_CONTEXT cert, Bytes* pkcs8) {
       Wipe(&blob);
     }
     ::CryptDestroyKey(key);
+    if (ok) break;
   }
-  ::CryptReleaseContext(prov, 0);
-  HCRYPTPROV gone = 0;
-  ::CryptAcquireContextW(&gone, info->pwszContainerName, info->pwszProvName, info->dwProvType,
-                         CRYPT_DELETEKEYSET | (info->dwFlags & CRYPT_MACHINE_KEYSET));
+  if (free_prov) ::CryptReleaseContext(prov, 0);
   return ok;
 }
 
@@ -245,19 +237,25 @@ ImportError ReadPkcs12(ByteSpan data, std::string_view password, CertificateWith
   if (!Utf8ToUtf16(password, &password16)) return ImportError::kWrongPassword;
   std::wstring wide(password16.begin(), password16.end());
   // An empty password may have been given to the MAC as no password at all.
-  const wchar_t* given = wide.c_str();
-  if (!::PFXVerifyPassword(&blob, given, 0)) {
-    if (!wide.empty() || !::PFXVerifyPassword(&blob, nullptr, 0)) {
-      return ImportError::kWrongPassword;
-    }
-    given = nullptr;
-  }
-  HCERTSTORE store = ::PFXImportCertStore(&blob, given, CRYPT_EXPORTABLE | CRYPT_USER_KEYSET);
+  // The keys stay in memory (PKCS12_NO_PERSIST_KEY): no container is made.
+  const DWORD flags = CRYPT_EXPORTABLE | PKCS12_NO_PERSIST_KEY;
+  HCERTSTORE store = ::PFXImportCertStore(&blob, wide.c_str(), flags);
+  std::uint32_t error = store == nullptr ? ::GetLastError() : 0;
+  if (store == nullptr && wide.empty()) store = ::PFXImportCertStore(&blob, nullptr, flags);
+  const bool wrong_password =
+      store == nullptr &&
+      (error == ERROR_INVALID_PASSWORD ||
+       error == static_cast<std::uint32_t>(HRESULT_FROM_WIN32(ERROR_INVALID_PASSWORD)) ||
+       !::PFXVerifyPassword(&blob, wide.c_str(), 0));
   ::SecureZeroMemory(wide.data(), wide.size() * sizeof(wchar_t));
-  if (store == nullptr) return ImportError::kPkcs12Unreadable;
+  if (wrong_password) return ImportError::kWrongPassword;
+  if (store == nullptr) {
+    SetLastError(error);
+    return ImportError::kPkcs12Unreadable;
+  }
   ImportError result = ImportError::kNoCertificate;
-  // Every key the system put in a container is taken out and its container
-  // deleted; the first certificate with a key is the one imported.
+  // The keys stay in memory; the first certificate with a key is the one
+  // imported.
   for (PCCERT_CONTEXT c = ::CertEnumCertificatesInStore(store, nullptr); c != nullptr;
        c = ::CertEnumCertificatesInStore(store, c)) {
     if (result == ImportError::kNoCertificate) result = ImportError::kNoPrivateKey;

@@ -60,7 +60,21 @@ void SystemProviderFor(std::u16string_view provider, std::wstring* name, DWORD* 
     return;
   }
   name->assign(provider.begin(), provider.end());
+  // A vendor's provider is opened with the type it is registered with.
   *type = PROV_RSA_FULL;
+  for (DWORD index = 0;; ++index) {
+    DWORD registered = 0, size = 0;
+    if (!::CryptEnumProvidersW(index, nullptr, 0, &registered, nullptr, &size)) break;
+    std::wstring listed(size / sizeof(wchar_t), L'\0');
+    if (!::CryptEnumProvidersW(index, nullptr, 0, &registered, listed.data(), &size)) break;
+    listed.resize(::wcsnlen(listed.c_str(), listed.size()));
+    if (EqualsIgnoringAsciiCase(
+            std::u16string_view(reinterpret_cast<const char16_t*>(listed.data()), listed.size()),
+            provider)) {
+      *type = registered;
+      return;
+    }
+  }
 }
 
 bool CryptAcquireContextW(ProvHandle* prov, std::u16string_view container,

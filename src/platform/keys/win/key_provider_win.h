@@ -66,7 +66,8 @@ HCRYPTHASH SystemHashHandle(const CryptHash& hash);
 // traditional ones) and the system's AES provider all stand for the
 // system's "Microsoft Enhanced RSA and AES Cryptographic Provider"
 // (PROV_RSA_AES), which also has the SHA-2 hashes; any other name is a
-// vendor's provider, taken as it is with PROV_RSA_FULL.
+// vendor's provider, taken as it is with the type it is registered with
+// (PROV_RSA_FULL when it is not registered).
 void SystemProviderFor(std::u16string_view provider, std::wstring* name, DWORD* type);
 
 // The PRIVATEKEYBLOB of a PKCS#8 PrivateKeyInfo of an RSA key, with the
