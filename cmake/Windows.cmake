@@ -195,6 +195,10 @@ if(QM_BUILD_TESTS AND EXISTS /usr/src/googletest/CMakeLists.txt)
              COMMAND sh ${PROJECT_SOURCE_DIR}/tests/win/cscript/run_com_server.sh
                      ${CMAKE_BINARY_DIR} ${PROJECT_SOURCE_DIR}/tests/win/cscript)
     set_tests_properties(win.cscript.com_server PROPERTIES TIMEOUT 600 RUN_SERIAL TRUE)
+    add_test(NAME win.cli.register_command
+             COMMAND sh ${PROJECT_SOURCE_DIR}/tests/win/cscript/run_register_command.sh
+                     ${CMAKE_BINARY_DIR})
+    set_tests_properties(win.cli.register_command PROPERTIES TIMEOUT 300 RUN_SERIAL TRUE)
   endif()
   # --- end of the COM server ----------------------------------------------
 endif()

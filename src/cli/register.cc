@@ -1,5 +1,7 @@
-// quillmark register | unregister: the module's self-registration in the
-// registry of the home folder, through the same exports an installer calls.
+// quillmark register | unregister: the module's self-registration, through
+// the same exports an installer calls: in the registry of the home folder on
+// Linux, where the command's own library is the module; on Windows in the
+// system's registry, by the exports of quillmark.dll beside the command.
 #include <cstdio>
 #include <string>
 
@@ -7,6 +9,7 @@
 #include "cli/home_check.h"
 #include "com/registration.h"
 #include "control/guids.h"
+#include "platform/automation/automation_server.h"
 #include "platform/os/home.h"
 
 namespace quillmark::cli {
@@ -30,6 +33,12 @@ int Report(const char* verb, control::HRESULT hr) {
   return 0;
 }
 
+control::HRESULT CallRegistration(bool register_it) {
+  const std::string module = platform::ServerModuleToRegister();
+  if (module.empty()) return register_it ? DllRegisterServer() : DllUnregisterServer();
+  return platform::CallServerRegistration(module, register_it);
+}
+
 }  // namespace
 
 int RunRegister(Args args) {
@@ -38,7 +47,7 @@ int RunRegister(Args args) {
     return 2;
   }
   if (!HomeFolderIsSafe()) return 1;
-  return Report("register", DllRegisterServer());
+  return Report("register", CallRegistration(true));
 }
 
 int RunUnregister(Args args) {
@@ -47,7 +56,7 @@ int RunUnregister(Args args) {
     return 2;
   }
   if (!HomeFolderIsSafe()) return 1;
-  return Report("unregister", DllUnregisterServer());
+  return Report("unregister", CallRegistration(false));
 }
 
 }  // namespace quillmark::cli

@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "platform/automation/automation_values.h"
@@ -80,6 +81,17 @@ std::int32_t AutomationCanUnloadNow();
 // library that is not registered is not an error.
 std::int32_t RegisterModuleTypeLibrary();
 std::int32_t UnregisterModuleTypeLibrary(const AutomationGuid& libid);
+
+// The in-process server module a registration command must register, as
+// regsvr32 would: on Windows quillmark.dll beside the running program (the
+// program is not the module that COM loads); empty where the running
+// process's own library is the module.
+std::string ServerModuleToRegister();
+
+// Loads |module| and calls its DllRegisterServer (|register_it|) or
+// DllUnregisterServer; returns that HRESULT, or HRESULT_FROM_WIN32 of the
+// failure when the module cannot be loaded or lacks the export.
+std::int32_t CallServerRegistration(const std::string& module, bool register_it);
 
 }  // namespace quillmark::platform
 
