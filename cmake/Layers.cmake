@@ -21,12 +21,6 @@ function(qm_layer target folder)
   cmake_parse_arguments(ARG "" "" "BELOW" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/${folder}/*.cc
        ${PROJECT_SOURCE_DIR}/src/${folder}/${QM_BACKEND}/*.cc)
-  if(NOT sources)
-    # A family whose backend for this system is not written yet.
-    message(WARNING "${folder} has no sources for the ${QM_BACKEND} backend yet")
-    set(sources ${CMAKE_BINARY_DIR}/layers/empty.cc)
-    file(WRITE ${sources} "")
-  endif()
   add_library(${target} OBJECT ${sources})
   qm_layer_view(${target} ${folder} ${ARG_BELOW})
   target_include_directories(${target} PRIVATE ${QM_LAYER_VIEW})

@@ -2,7 +2,6 @@
 // or on Windows: a self-signed root and a leaf it issued, kept in test
 // stores that an engine of the test names, so the current user's real
 // ROOT store is never touched.
-#if defined(_WIN32)
 
 #include <gtest/gtest.h>
 
@@ -316,5 +315,3 @@ TEST_F(ChainWinTest, IntendedKeyUsageGivesTheExtensionBits) {
 
 }  // namespace
 }  // namespace quillmark::platform
-
-#endif  // _WIN32

@@ -2,8 +2,6 @@
 // exports, the class factory, IDispatch, the type library embedded as a
 // resource (this program embeds quillmark.rc too), safety, persistence and
 // drawing. Nothing is registered.
-// Windows only: on Linux this program holds no tests.
-#ifdef _WIN32
 
 // The type library's table first: the system's headers define S_OK and the
 // other statuses as macros, which the table's own header must not meet.
@@ -548,5 +546,3 @@ TEST_F(ComServerTest, DrawPaintsInsideTheBounds) {
 
 }  // namespace
 }  // namespace quillmark::com
-
-#endif  // _WIN32

@@ -2,7 +2,6 @@
 // what has no Windows counterpart (SM2, SM3), containers and their errors,
 // and a certificate imported with its key that signs a hash its public key
 // verifies, the same signature the original key makes.
-#ifdef _WIN32
 
 #include <gtest/gtest.h>
 
@@ -508,5 +507,3 @@ TEST(KeysWinTest, IssuedCertificatesAndCrlsVerify) {
 
 }  // namespace
 }  // namespace quillmark::platform
-
-#endif  // _WIN32

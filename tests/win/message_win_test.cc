@@ -2,7 +2,6 @@
 // on Windows: signatures made and checked, envelopes made (and opened where
 // the system can), the error values callers see, and the files that the
 // interop step hands to the openssl command.
-#if defined(_WIN32)
 
 #include <gtest/gtest.h>
 
@@ -440,5 +439,3 @@ TEST_F(MessageWinTest, ExchangesMessagesWithOpenssl) {
 
 }  // namespace
 }  // namespace quillmark::platform
-
-#endif  // _WIN32

@@ -2,7 +2,6 @@
 // walking and deleting in the current user's stores, the key-provider
 // property kept by the system, the dispositions, and the fields read from
 // the DER checked against the system's own decoding.
-#ifdef _WIN32
 
 #include <gtest/gtest.h>
 
@@ -502,5 +501,3 @@ TEST_F(StoreWinTest, PemBlocksReadBackToTheDer) {
 
 }  // namespace
 }  // namespace quillmark::platform
-
-#endif  // _WIN32
