@@ -73,9 +73,8 @@ Status ReadFileOrAsk(const FileReadQuery& query, std::u16string* name, Bytes* co
     if (query.path.has_value() && !web_caller) {
       return ReadPath(*query.path, query.max_size, name, content);
     }
-    FileAnswer answer =
-        host.OpenFile({std::u16string(query.title), std::u16string(query.filter),
-                       query.path.has_value() ? std::u16string(*query.path) : u""});
+    FileAnswer answer = host.OpenFile({std::u16string(query.title), std::u16string(query.filter),
+                                       query.path.has_value() ? std::u16string(*query.path) : u""});
     switch (answer.outcome) {
       case FileAnswer::Outcome::kCancel:
         return kReadCancelled;
