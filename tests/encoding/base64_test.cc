@@ -1,7 +1,6 @@
 #include "encoding/base64.h"
 
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 
 #include <cstdint>
 #include <limits>
@@ -12,6 +11,7 @@
 #include "common/status.h"
 #include "encoding/base64_simd.h"
 #include "platform/os/files.h"
+#include "support/base64_oracle.h"
 #include "support/test_dirs.h"
 
 namespace quillmark::encoding {
@@ -56,13 +56,7 @@ int ReferenceDecode(ByteSpan text, Bytes* out) {
 }
 
 // Standard Base64 without line breaks, from OpenSSL.
-std::string OpenSslUnbroken(const Bytes& in) {
-  std::string s(4 * ((in.size() + 2) / 3) + 1, '\0');
-  int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(s.data()), in.data(),
-                          static_cast<int>(in.size()));
-  s.resize(static_cast<std::size_t>(n));
-  return s;
-}
+std::string OpenSslUnbroken(const Bytes& in) { return testing::OracleBase64Unbroken(in); }
 
 // Checks the line layout of `text` and that its characters are `unbroken`.
 void ExpectLaidOut(const std::string& text, const std::string& unbroken) {
@@ -307,6 +301,9 @@ TEST_P(Base64Test, DecodeEveryTruncationOfAValidText) {
 }
 
 TEST_P(Base64Test, InteroperatesWithOpensslCommand) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the openssl command is a tool of the Linux build, which runs this test";
+#endif
   testing::ScratchDir dir;
   std::mt19937 rng(6);
   Bytes data = RandomBytes(rng, 1000), text;

@@ -551,6 +551,9 @@ TEST(ExpandFrame, LeavesAnythingButAGoodFrameAlone) {
 }
 
 TEST(GzipInterop, ToolExpandsOurFramesAndWeExpandTheToolsFiles) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the gzip command is a tool of the Linux build, which runs this test";
+#endif
   testing::ScratchDir dir;
   const Bytes data = TextLike(100000, 13);
 
