@@ -8,6 +8,7 @@
 #include "control/guids.h"
 #include "platform/os/files.h"
 #include "platform/os/module_path.h"
+#include "platform/os/paths.h"
 #include "platform/registry/registry.h"
 
 namespace quillmark::com {
@@ -127,7 +128,8 @@ void WriteClassEntries(const std::u16string& module, const std::u16string& stub_
 // The type library and its dual interface.
 void WriteTypeLibEntries(const std::u16string& module, ClassesRootWriter* w) {
   const std::u16string typelib_version = TypeLibKeyPath() + u"\\1.0";
-  std::u16string folder = module.substr(0, module.rfind(u'/') + 1);
+  // The module's folder, with its last separator.
+  std::u16string folder = module.substr(0, module.size() - platform::PathFileName(module).size());
   w->Key(typelib_version, u"LydraQuillmark 1.0 Type Library");
   w->Key(typelib_version + u"\\0\\win32", module);
   w->Key(typelib_version + u"\\FLAGS", u"0");
