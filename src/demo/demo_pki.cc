@@ -360,6 +360,16 @@ bool Build(DemoBuilder& b) {
 }  // namespace
 
 bool CreateDemoPki(std::vector<DemoItem>* created, std::string* error) {
+#ifdef _WIN32
+  // Windows keeps certificates in the user's own system stores, where a
+  // demonstration root would become trusted, and has no SM2 without a
+  // vendor's provider: nothing is written there.
+  created->clear();
+  *error =
+      "the demonstration PKI is not made on Windows: the certificate stores are the user's own "
+      "system stores, and its SM2 authorities need a vendor's cryptographic provider";
+  return false;
+#endif
   std::string home = pf::QuillmarkHome();
   if (home.empty()) {
     *error = "cannot create the home folder";

@@ -33,6 +33,8 @@ struct DemoItem {
 };
 
 // Makes the PKI; false with a one-line reason in |error| when a step fails.
+// On Windows it makes nothing and says why: the stores there are the user's
+// own system stores.
 bool CreateDemoPki(std::vector<DemoItem>* created, std::string* error);
 
 }  // namespace quillmark::demo
