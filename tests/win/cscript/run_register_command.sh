@@ -13,8 +13,8 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 clsid=$(wine "$build/quillmark.exe" register | tr -d '\r' | sed -n 's/^registered LydraCorvaneQuillmark //p')
 [ -n "$clsid" ] || fail "quillmark.exe register printed no class id"
 server=$(wine reg query "HKCR\\CLSID\\$clsid\\InprocServer32" /ve | tr -d '\r')
-echo "$server"
-echo "$server" | grep -qi 'quillmark\.dll$' || fail "InprocServer32 is not quillmark.dll"
+printf '%s\n' "$server"
+printf '%s\n' "$server" | grep -qi 'quillmark\.dll$' || fail "InprocServer32 is not quillmark.dll"
 wine reg query "HKCR\\CLSID\\$clsid\\CtlSettings" /v stubPath | tr -d '\r' |
   grep -qF 'c:\quillmarkStub\' || fail "stubPath is not the default"
 wine reg query 'HKCR\Quillmark.LydraCorvaneQuillmark2\CurVer' /ve | tr -d '\r' |
