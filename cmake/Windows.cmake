@@ -123,6 +123,7 @@ if(QM_BUILD_TESTS AND EXISTS /usr/src/googletest/CMakeLists.txt)
   set(QM_WIN_TESTS
       common/json common/no_destructor common/text_helpers common/unicode
       encoding/base64 encoding/compress_frame encoding/crc32 encoding/formatted_plaintext
+      signeddata/asn1
       platform/os/last_error platform/ui/gui_protocol
       win/os_win win/registry_win win/ui_win
       win/store_win win/keys_win

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <openssl/asn1.h>
 #include <openssl/objects.h>
+#endif
 
 #include <climits>
 #include <deque>
@@ -62,6 +64,15 @@ std::string Print(std::string_view format, const Args&... args) {
   return PrintOnce(format, list);
 }
 
+// OpenSSL is the oracle of the tests below that check our encodings with
+// another decoder; the Windows build has no OpenSSL, and the Linux build
+// runs those checks.
+#ifdef _WIN32
+#define SKIP_WITHOUT_OPENSSL() \
+  GTEST_SKIP() << "OpenSSL is this test's oracle; the Linux build runs it"
+#else
+#define SKIP_WITHOUT_OPENSSL() static_cast<void>(0)
+
 // Walks DER with OpenSSL's own decoder, recording (tag, class, constructed)
 // of every element in document order. False unless every constructed
 // element's content and the whole input split exactly into elements.
@@ -79,6 +90,7 @@ bool OpenSslWalk(const std::uint8_t* p, long length, std::vector<std::array<int,
   }
   return length == 0;
 }
+#endif  // _WIN32
 
 TEST(Asn1Print, WorkedExamplesAndPrimitiveEncodings) {
   const Bytes abc = {'a', 'b', 'c'};
@@ -150,6 +162,8 @@ TEST(Asn1Print, WorkedExamplesAndPrimitiveEncodings) {
 }
 
 TEST(Asn1Print, IntegersAndOidsDecodeIdenticallyInOpenSsl) {
+  SKIP_WITHOUT_OPENSSL();
+#ifndef _WIN32
   std::mt19937 rng(7);
   std::vector<int> values = {0,      1,       -1,      127,      128,      255,     256,
                              -128,   -129,    -256,    -257,     32767,    32768,   -32768,
@@ -193,6 +207,7 @@ TEST(Asn1Print, IntegersAndOidsDecodeIdenticallyInOpenSsl) {
     EXPECT_EQ(text, expected);
     ASN1_OBJECT_free(object);
   }
+#endif
 }
 
 TEST(Asn1Print, LengthsUseTheShortestDefiniteForm) {
@@ -247,15 +262,19 @@ TEST(Asn1Print, NestedLongElementsAreContiguousAtEveryLevel) {
   EXPECT_EQ(Hex(out.subspan(16, 300)), Hex(payload));
   EXPECT_EQ(Hex(out.subspan(316)), "02 01 01 05 00");
 
+#ifndef _WIN32
   std::vector<std::array<int, 3>> seen;
   ASSERT_TRUE(OpenSslWalk(out.data(), static_cast<long>(out.size()), &seen));
   const std::vector<std::array<int, 3>> expected = {
       {16, V_ASN1_UNIVERSAL, 1}, {17, V_ASN1_UNIVERSAL, 1}, {3, V_ASN1_CONTEXT_SPECIFIC, 1},
       {4, V_ASN1_UNIVERSAL, 0},  {2, V_ASN1_UNIVERSAL, 0},  {5, V_ASN1_UNIVERSAL, 0}};
   EXPECT_EQ(seen, expected);
+#endif
 }
 
 TEST(Asn1Print, OpenSslCommandParsesDeepLongNesting) {
+  SKIP_WITHOUT_OPENSSL();
+#ifndef _WIN32
   testing::ScratchDir dir;
   const Bytes payload(70000, 0x11);
   auto writer = Asn1Writer::Create();
@@ -273,6 +292,7 @@ TEST(Asn1Print, OpenSslCommandParsesDeepLongNesting) {
   EXPECT_NE(listing.find("   10:d=2  hl=5 l=70005 cons: SEQUENCE"), std::string::npos) << listing;
   EXPECT_NE(listing.find("   15:d=3  hl=5 l=70000 prim: OCTET STRING"), std::string::npos)
       << listing;
+#endif
 }
 
 TEST(Asn1Print, ElementsLeftOpenAcrossCallsCountTheirBytesAsTheyGrow) {
@@ -840,10 +860,12 @@ TEST(Asn1RoundTrip, RandomTemplatesScanBackToTheirValues) {
     ASSERT_EQ(writer->open_elements(), 0u) << whole_format;
     EXPECT_EQ(total, static_cast<long>(writer->size())) << whole_format;
 
+#ifndef _WIN32
     std::vector<std::array<int, 3>> seen;
     EXPECT_TRUE(OpenSslWalk(writer->bytes().data(), static_cast<long>(writer->size()), &seen))
         << whole_format;
     EXPECT_EQ(seen, trip.elements) << whole_format;
+#endif
 
     const Bytes encoding(writer->bytes().begin(), writer->bytes().end());
     auto reader = Asn1Reader::Create(encoding);
