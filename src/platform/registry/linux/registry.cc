@@ -250,40 +250,6 @@ std::uint32_t AppendSubPath(std::u16string_view sub_key, std::vector<std::u16str
 
 RegKey::RegKey(RegRoot root) : state_(State::kRoot), components_(RootComponents(root)) {}
 
-RegKey::RegKey(RegKey&& other) noexcept
-    : state_(other.state_),
-      file_(std::move(other.file_)),
-      components_(std::move(other.components_)),
-      access_(other.access_) {
-  other.state_ = State::kEmpty;
-  other.file_.clear();
-  other.components_.clear();
-  other.access_ = 0;
-}
-
-RegKey& RegKey::operator=(RegKey&& other) noexcept {
-  if (this != &other) {
-    state_ = other.state_;
-    file_ = std::move(other.file_);
-    components_ = std::move(other.components_);
-    access_ = other.access_;
-    other.state_ = State::kEmpty;
-    other.file_.clear();
-    other.components_.clear();
-    other.access_ = 0;
-  }
-  return *this;
-}
-
-std::u16string RegKey::path() const {
-  std::u16string out;
-  for (const std::u16string& c : components_) {
-    if (!out.empty()) out.push_back(u'\\');
-    out.append(c);
-  }
-  return out;
-}
-
 std::string RegistryFilePath() {
   std::string home = QuillmarkHome();
   return home.empty() ? std::string() : home + "/registry.reg";
