@@ -17,32 +17,6 @@ include(cmake/LayerList.cmake)
 set(QM_WIN_SYSTEM_LIBS crypt32 advapi32 ole32 oleaut32 uuid user32 gdi32 comdlg32 comctl32
     shell32 shlwapi iphlpapi)
 
-target_link_libraries(qm_platform_os PUBLIC qm_common)
-target_link_libraries(qm_platform_openssl PUBLIC qm_platform_os)
-target_link_libraries(qm_platform_names PUBLIC qm_platform_openssl)
-target_link_libraries(qm_platform_store PUBLIC qm_platform_names)
-target_link_libraries(qm_platform_registry PUBLIC qm_platform_store)
-target_link_libraries(qm_platform_ui PUBLIC qm_platform_registry)
-target_link_libraries(qm_platform_keys PUBLIC qm_platform_ui)
-target_link_libraries(qm_platform_chain PUBLIC qm_platform_keys)
-target_link_libraries(qm_platform_message PUBLIC qm_platform_chain)
-target_link_libraries(qm_platform_automation PUBLIC qm_platform_message)
-target_link_libraries(qm_encoding PUBLIC qm_platform_automation ZLIB::ZLIB)
-target_link_libraries(qm_signeddata PUBLIC qm_platform_automation)
-target_link_libraries(qm_certs PUBLIC qm_platform_automation)
-target_link_libraries(qm_crypto PUBLIC qm_certs qm_signeddata qm_encoding)
-target_link_libraries(qm_control PUBLIC qm_crypto)
-target_link_libraries(qm_com PUBLIC qm_control)
-
-set(QM_LIBRARY_LAYERS qm_common qm_platform_os qm_platform_openssl qm_platform_names
-    qm_platform_store qm_platform_registry qm_platform_ui qm_platform_keys qm_platform_chain
-    qm_platform_message qm_platform_automation qm_encoding qm_signeddata qm_certs qm_crypto
-    qm_control qm_com)
-set(QM_LIBRARY_OBJECTS)
-foreach(layer ${QM_LIBRARY_LAYERS})
-  list(APPEND QM_LIBRARY_OBJECTS $<TARGET_OBJECTS:${layer}>)
-endforeach()
-
 # Every layer's objects in one archive: a test program takes only the objects
 # it uses, so the portable tests link before every family has its backend.
 add_library(qm_win_all STATIC ${QM_LIBRARY_OBJECTS})
