@@ -135,8 +135,12 @@ if(QM_BUILD_TESTS AND EXISTS /usr/src/googletest/CMakeLists.txt)
       # The dialogs' resources, as quillmark.dll carries them.
       target_sources(wintest_${name} PRIVATE ${PROJECT_SOURCE_DIR}/src/platform/ui/win/dialogs.rc)
     endif()
+    # The tests of one program share the system's state (a registry key, a
+    # store, a key container), so they run one at a time; programs run side
+    # by side.
     gtest_discover_tests(wintest_${name} TEST_PREFIX win. DISCOVERY_MODE PRE_TEST
-                         DISCOVERY_TIMEOUT 120 PROPERTIES TIMEOUT 300)
+                         DISCOVERY_TIMEOUT 120
+                         PROPERTIES TIMEOUT 300 RESOURCE_LOCK wintest_${name})
   endforeach()
 
   # --- Message interop with the openssl command (message backend) ----------
