@@ -318,6 +318,8 @@ bool DialogHost::ConfirmKeyUse() {
   }
 }
 
+bool DialogHost::ConfirmKeyUse(const KeyUse&) { return ConfirmKeyUse(); }
+
 PinAnswer DialogHost::AskPin(const PinRequest& request) {
   try {
     PinReply reply = AskPinEntry(request);

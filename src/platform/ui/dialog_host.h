@@ -48,9 +48,12 @@
 #include <array>
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/ui/key_use.h"
 
 namespace quillmark::platform::ui {
 
@@ -76,6 +79,11 @@ struct ChooserRequest {
   std::vector<ChooserRow> rows;            // in candidate order
   std::vector<std::size_t> display_order;  // indices into rows, top to bottom; empty: as rows
   int selected = -1;                       // item data of the selected row; -1: none
+  std::u16string origin;                   // the web page that asked; empty for a local caller
+  // For a web origin: what the chosen certificate's key will sign. A chooser
+  // that carries it is the review pane (picking a row confirms the key use);
+  // its texts above are then the page's words and are shown framed as such.
+  std::optional<KeyUseReview> review;
 };
 
 struct ChooserAnswer {
@@ -140,6 +148,7 @@ struct KeyUseSubject {
 struct KeyUseRequest {
   std::u16string origin;
   KeyUseSubject subject;
+  KeyUseReview review;  // what the review pane shows, owner included
 };
 
 // The PIN of a token, or the passphrase of a software key kept encrypted.
@@ -212,6 +221,8 @@ class DialogHost {
   // certificate or the user confirmed during this call, else the user is
   // asked now.
   bool ConfirmKeyUse();
+  // Asked by a backend right before it uses a private key (key_use.h).
+  bool ConfirmKeyUse(const KeyUse& use);
 
   // The reports recorded since the last call, oldest first; clears them.
   std::vector<DialogReport> TakeReports();
