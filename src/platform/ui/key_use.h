@@ -37,8 +37,8 @@ enum class KeyUseAction { kSign, kDecrypt };
 std::u16string_view KeyUseActionName(KeyUseAction action);
 
 // Whose key is used, in our own words: the certificate's subject and issuer
-// as X500 renderings, its serial number (hex, most significant first) and
-// the end of its validity ("YYYY-MM-DD HH:MM:SS UTC").
+// as X500 renderings, its serial number and
+// the end of its validity, as the certificate field texts write them.
 struct KeyOwner {
   std::u16string subject;
   std::u16string issuer;
