@@ -148,7 +148,7 @@ struct KeyUseSubject {
 struct KeyUseRequest {
   std::u16string origin;
   KeyUseSubject subject;
-  KeyUseReview review;  // what the review pane shows, owner included
+  KeyUseReview review = {};  // what the review pane shows, owner included
 };
 
 // The PIN of a token, or the passphrase of a software key kept encrypted.
