@@ -33,8 +33,12 @@ const EXTENSION_WAIT_MS = 5000;
 const S_FALSE = 1;
 
 class QuillmarkError extends Error {
-  // reason: "insecure-context", "no-extension", "insecure-origin",
-  // "denied", "bad-hello", "host", "closed", "protocol", "dispatch".
+  // reason: "insecure-context", "no-extension", "insecure-origin" (also a
+  // sandboxed page or frame, which has no origin of its own), "denied",
+  // "too-many-controls" (the site has 16 controls open in this browser),
+  // "bad-hello", "home", "host", "closed", "protocol", "dispatch",
+  // "too-large" (an answer longer than a browser passes to a page; the
+  // control goes on).
   constructor(message, reason, hr) {
     super(message);
     this.name = 'QuillmarkError';
@@ -192,7 +196,8 @@ class Quillmark {
       return;
     }
     if (typeof answer.error === 'string') {
-      waiter.reject(new QuillmarkError(answer.error, 'protocol'));
+      waiter.reject(
+          new QuillmarkError(answer.error, answer.reason === 'too-large' ? 'too-large' : 'protocol'));
       return;
     }
     if ('errorNum' in answer) this.errorNum = answer.errorNum;
