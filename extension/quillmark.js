@@ -47,8 +47,14 @@ class QuillmarkError extends Error {
   }
 }
 
+// The document's origin; "null" in a sandboxed page or frame (whose
+// location.origin still names the site it was loaded from).
+function pageOrigin() {
+  return typeof global.origin === 'string' ? global.origin : global.location.origin;
+}
+
 function targetOrigin() {
-  const o = global.location.origin;
+  const o = pageOrigin();
   return o && o !== 'null' ? o : '*';
 }
 
@@ -116,6 +122,13 @@ class Quillmark {
           'Quillmark works only on pages served over https (or from localhost); ' +
               'this page is not a secure context.',
           'insecure-context');
+    }
+    if (pageOrigin() === 'null') {
+      // The extension refuses it too; this says so without asking.
+      throw new QuillmarkError(
+          'This page has no origin of its own (a sandboxed page or frame): ' +
+              'Quillmark serves only pages of a site.',
+          'insecure-origin');
     }
     await waitForExtension();
     const control = new Quillmark(nextInstance++);

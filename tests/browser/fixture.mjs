@@ -34,7 +34,7 @@ function serve(files) {
       return;
     }
     const type = url.pathname.endsWith('.js') ? 'text/javascript' : 'text/html';
-    const own = typeof file === 'object' && file !== null;
+    const own = typeof file === 'object' && file !== null && !Buffer.isBuffer(file);
     res.writeHead(200, Object.assign(
         {
           'content-type': `${type}; charset=utf-8`,
