@@ -59,8 +59,9 @@ function utf8Length(text) {
       n += 1;
     } else if (c < 0x800) {
       n += 2;
-    } else if (c >= 0xd800 && c <= 0xdbff && i + 1 < text.length &&
-               (text.charCodeAt(i + 1) & 0xfc00) === 0xdc00) {
+    } else if (
+        c >= 0xd800 && c <= 0xdbff && i + 1 < text.length &&
+        (text.charCodeAt(i + 1) & 0xfc00) === 0xdc00) {
       n += 4;
       i++;
     } else {
@@ -134,23 +135,19 @@ function mebibytes(bytes) {
 class Origins {
   constructor(storage) {
     this.storage = storage;
-    this.open = new Map();     // origin -> controls counted (waiting, starting or ready)
+    this.open = new Map();      // origin -> controls counted (waiting, starting or ready)
     this.starting = new Map();  // origin -> the control whose hello is out
     this.waiting = new Map();   // origin -> controls waiting for that hello's answer
     this.cancels = new Map();   // origin -> consent dialogs cancelled this browser session
-    this.loaded = storage ? storage.get('cancels').then(
-                                (items) => {
-                                  const saved = items && items.cancels;
-                                  if (!saved || typeof saved !== 'object') return;
-                                  for (const [origin, n] of Object.entries(saved)) {
-                                    if (Number.isSafeInteger(n)) {
-                                      this.cancels.set(
-                                          origin, Math.max(n, this.cancels.get(origin) || 0));
-                                    }
-                                  }
-                                },
-                                () => {}) :
-                            Promise.resolve();
+    this.loaded = storage ? storage.get('cancels').then((items) => {
+      const saved = items && items.cancels;
+      if (!saved || typeof saved !== 'object') return;
+      for (const [origin, n] of Object.entries(saved)) {
+        if (Number.isSafeInteger(n)) {
+          this.cancels.set(origin, Math.max(n, this.cancels.get(origin) || 0));
+        }
+      }
+    }, () => {}) : Promise.resolve();
   }
 
   count(origin) {
@@ -285,7 +282,8 @@ class Control {
     if (!Number.isSafeInteger(seq)) return;
     if (this.pending.size + this.queued.length >= MAX_PENDING_PER_CONTROL) {
       this.answerPage(
-          seq, {error: `too many calls waiting on this control (limit ${MAX_PENDING_PER_CONTROL})`});
+          seq,
+          {error: `too many calls waiting on this control (limit ${MAX_PENDING_PER_CONTROL})`});
       return;
     }
     if (this.port === null) {

@@ -209,8 +209,8 @@ class Quillmark {
       return;
     }
     if (typeof answer.error === 'string') {
-      waiter.reject(
-          new QuillmarkError(answer.error, answer.reason === 'too-large' ? 'too-large' : 'protocol'));
+      waiter.reject(new QuillmarkError(
+          answer.error, answer.reason === 'too-large' ? 'too-large' : 'protocol'));
       return;
     }
     if ('errorNum' in answer) this.errorNum = answer.errorNum;

@@ -35,17 +35,19 @@ function serve(files) {
     }
     const type = url.pathname.endsWith('.js') ? 'text/javascript' : 'text/html';
     const own = typeof file === 'object' && file !== null && !Buffer.isBuffer(file);
-    res.writeHead(200, Object.assign(
-        {
-          'content-type': `${type}; charset=utf-8`,
-          'cache-control': 'no-store',
-          'cross-origin-resource-policy': 'cross-origin',
-        },
-        own ? file.headers : {
-          // Cross-origin isolated, so that performance.now() is fine-grained.
-          'cross-origin-opener-policy': 'same-origin',
-          'cross-origin-embedder-policy': 'require-corp',
-        }));
+    res.writeHead(
+        200,
+        Object.assign(
+            {
+              'content-type': `${type}; charset=utf-8`,
+              'cache-control': 'no-store',
+              'cross-origin-resource-policy': 'cross-origin',
+            },
+            own ? file.headers : {
+              // Cross-origin isolated, so that performance.now() is fine-grained.
+              'cross-origin-opener-policy': 'same-origin',
+              'cross-origin-embedder-policy': 'require-corp',
+            }));
     const body = own ? file.body : file;
     res.end(typeof body === 'function' ? body() : body);
   });

@@ -99,7 +99,9 @@ function run(page, body) {
 // Adds |count| iframes of |src| to |page| (with |sandbox| when given), asks
 // each to open |n| controls, and returns their reports.
 function probeFrames(page, {src, count, n, sandbox, raw = false}) {
-  return run(page, `
+  return run(
+      page,
+      `
     const frames = [];
     for (let i = 0; i < ${count}; i++) {
       const f = document.createElement("iframe");
@@ -117,7 +119,8 @@ function probeFrames(page, {src, count, n, sandbox, raw = false}) {
         resolve(e.data);
       });
     }));
-    for (const f of frames) f.contentWindow.postMessage({ probe: "open", n: ${n}, raw: ${raw} }, "*");
+    for (const f of frames) f.contentWindow.postMessage({ probe: "open", n: ${n}, raw: ${
+          raw} }, "*");
     return await Promise.all(reports);`);
 }
 
@@ -148,26 +151,27 @@ describe('pages without an origin of their own', () => {
     await page.close();
   });
 
-  test('a sandboxed iframe of the allowed site, framed by another site, gets no control',
-       async () => {
-         const page = await world.open(world.origins.other, '/plain.html');
-         const before = new Set(world.hostPids());
-         const reports = await probeFrames(page, {
-           src: world.origins.bank + '/probe.html',
-           count: 1,
-           n: 2,
-           sandbox: 'allow-scripts',
-           raw: true,
-         });
-         assert.deepEqual(reports, [{
-           probe: 'result',
-           opened: 0,
-           reasons: ['insecure-origin', 'insecure-origin'],
-           raw: 'insecure-origin',
-         }]);
-         assert.deepEqual(newHosts(before), []);
-         await page.close();
-       });
+  test(
+      'a sandboxed iframe of the allowed site, framed by another site, gets no control',
+      async () => {
+        const page = await world.open(world.origins.other, '/plain.html');
+        const before = new Set(world.hostPids());
+        const reports = await probeFrames(page, {
+          src: world.origins.bank + '/probe.html',
+          count: 1,
+          n: 2,
+          sandbox: 'allow-scripts',
+          raw: true,
+        });
+        assert.deepEqual(reports, [{
+                           probe: 'result',
+                           opened: 0,
+                           reasons: ['insecure-origin', 'insecure-origin'],
+                           raw: 'insecure-origin',
+                         }]);
+        assert.deepEqual(newHosts(before), []);
+        await page.close();
+      });
 });
 
 describe('limits across the browser', () => {
