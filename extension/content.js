@@ -16,8 +16,10 @@
   let port = null;
   const open = new Set();  // instance numbers this frame has opened
 
+  // The document's origin: "null" in a sandboxed page or frame, whose
+  // location still names the site it was loaded from.
   function toPage(message) {
-    const origin = window.location.origin;
+    const origin = window.origin;
     window.postMessage(
         Object.assign({marker: MARKER, dir: 'to-page'}, message),
         origin && origin !== 'null' ? origin : '*');

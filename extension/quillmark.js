@@ -33,8 +33,12 @@ const EXTENSION_WAIT_MS = 5000;
 const S_FALSE = 1;
 
 class QuillmarkError extends Error {
-  // reason: "insecure-context", "no-extension", "insecure-origin",
-  // "denied", "bad-hello", "host", "closed", "protocol", "dispatch".
+  // reason: "insecure-context", "no-extension", "insecure-origin" (also a
+  // sandboxed page or frame, which has no origin of its own), "denied",
+  // "too-many-controls" (the site has 16 controls open in this browser),
+  // "bad-hello", "home", "host", "closed", "protocol", "dispatch",
+  // "too-large" (an answer longer than a browser passes to a page; the
+  // control goes on).
   constructor(message, reason, hr) {
     super(message);
     this.name = 'QuillmarkError';
@@ -43,8 +47,14 @@ class QuillmarkError extends Error {
   }
 }
 
+// The document's origin; "null" in a sandboxed page or frame (whose
+// location.origin still names the site it was loaded from).
+function pageOrigin() {
+  return typeof global.origin === 'string' ? global.origin : global.location.origin;
+}
+
 function targetOrigin() {
-  const o = global.location.origin;
+  const o = pageOrigin();
   return o && o !== 'null' ? o : '*';
 }
 
@@ -112,6 +122,13 @@ class Quillmark {
           'Quillmark works only on pages served over https (or from localhost); ' +
               'this page is not a secure context.',
           'insecure-context');
+    }
+    if (pageOrigin() === 'null') {
+      // The extension refuses it too; this says so without asking.
+      throw new QuillmarkError(
+          'This page has no origin of its own (a sandboxed page or frame): ' +
+              'Quillmark serves only pages of a site.',
+          'insecure-origin');
     }
     await waitForExtension();
     const control = new Quillmark(nextInstance++);
@@ -192,7 +209,8 @@ class Quillmark {
       return;
     }
     if (typeof answer.error === 'string') {
-      waiter.reject(new QuillmarkError(answer.error, 'protocol'));
+      waiter.reject(new QuillmarkError(
+          answer.error, answer.reason === 'too-large' ? 'too-large' : 'protocol'));
       return;
     }
     if ('errorNum' in answer) this.errorNum = answer.errorNum;

@@ -149,7 +149,9 @@ int Origins(Args args) {
   PrintDecisions(user, "");
   com::OriginStore system;
   std::string system_path = com::SystemOriginsPath();
-  if (!system.Load(system_path, &error)) return Fail(error);
+  std::string ignored;
+  if (!com::LoadSystemOrigins(system_path, &system, &ignored, &error)) return Fail(error);
+  if (!ignored.empty()) std::fprintf(stderr, "quillmark browser origins: %s\n", ignored.c_str());
   std::string where = " (" + system_path + ")";
   PrintDecisions(system, where.c_str());
   return 0;

@@ -70,16 +70,29 @@ OriginVerdict Refuse(OriginVerdict verdict, std::string* reason, std::string tex
 
 }  // namespace
 
-OriginVerdict CheckOrigin(std::string_view origin, std::string* reason) {
-  if (origin.empty()) {
-    return Refuse(OriginVerdict::kMalformed, reason, "the page has no origin");
+bool IsOpaqueOrigin(std::string_view origin) {
+  if (origin.empty() || origin == "null") return true;
+  // "about:blank", "data:text/html,...": a scheme and no "//" after it.
+  std::size_t colon = origin.find(':');
+  if (colon == 0 || colon == std::string_view::npos || origin.substr(colon + 1, 2) == "//") {
+    return false;
   }
+  for (char c : origin.substr(0, colon)) {
+    if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.')) {
+      return false;
+    }
+  }
+  return true;
+}
+
+OriginVerdict CheckOrigin(std::string_view origin, std::string* reason) {
   if (origin.size() > kMaxOriginLength) {
     return Refuse(OriginVerdict::kMalformed, reason, "the origin is too long");
   }
-  if (origin == "null") {
+  if (IsOpaqueOrigin(origin)) {
     return Refuse(OriginVerdict::kInsecure, reason,
-                  "pages without an origin (files, sandboxed frames) cannot use Quillmark");
+                  "pages without an origin of their own (sandboxed pages and frames, files, "
+                  "data: and about: pages) cannot use Quillmark");
   }
   std::size_t sep = origin.find("://");
   if (sep == std::string_view::npos) {

@@ -6,6 +6,7 @@
 #include "common/bytes.h"
 #include "common/json.h"
 #include "common/unicode.h"
+#include "platform/os/file_trust.h"
 #include "platform/os/files.h"
 #include "platform/os/home.h"
 
@@ -147,6 +148,16 @@ std::string UserOriginsPath() {
 std::string SystemOriginsPath() {
   const char* path = std::getenv("QUILLMARK_SYSTEM_ORIGINS");
   return path != nullptr && *path != '\0' ? std::string(path) : std::string(kDefaultSystemOrigins);
+}
+
+bool LoadSystemOrigins(const std::string& path, OriginStore* store, std::string* ignored,
+                       std::string* error) {
+  *store = OriginStore();
+  if (std::string problem = platform::SharedFileTrustProblem(path); !problem.empty()) {
+    if (ignored != nullptr) *ignored = "ignoring the system-wide origins file: " + problem;
+    return true;
+  }
+  return store->Load(path, error);
 }
 
 OriginDecision DecideOrigin(const OriginStore& user, const OriginStore& system,

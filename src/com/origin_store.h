@@ -6,7 +6,8 @@
 // "always" serves the origin without asking; "deny" refuses it without
 // asking. An origin with no decision is asked about (Allow once, Always
 // allow, Deny); only Always and Deny are written down. The user's own
-// decision comes first, then the system-wide file's.
+// decision comes first, then the system-wide file's, which is believed only
+// when no one but root or the user may have written it.
 //
 // Files are read whole (at most kMaxOriginsFileSize bytes) and written to a
 // temporary file renamed over the old one, so a reader never sees half a
@@ -63,6 +64,13 @@ std::string UserOriginsPath();
 
 // $QUILLMARK_SYSTEM_ORIGINS, else /etc/quillmark/origins.json.
 std::string SystemOriginsPath();
+
+// Reads the administrator's file at |path| into |store|. A file others could
+// have written (platform/os/file_trust.h) is not read: |store| is left empty,
+// the result is true and *ignored (one line, with the path) says why. False
+// with |error| as OriginStore::Load when a believed file cannot be read.
+bool LoadSystemOrigins(const std::string& path, OriginStore* store, std::string* ignored,
+                       std::string* error);
 
 // The decision that applies to |origin|: the user's, else the system's.
 OriginDecision DecideOrigin(const OriginStore& user, const OriginStore& system,

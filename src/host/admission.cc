@@ -4,6 +4,7 @@
 #include "com/origin_store.h"
 #include "common/json.h"
 #include "common/unicode.h"
+#include "host/control_slots.h"
 
 namespace quillmark::host {
 
@@ -17,6 +18,13 @@ Admission Refused(std::string origin, const char* refused, std::string error) {
   a.origin = std::move(origin);
   a.refused = refused;
   a.error = std::move(error);
+  return a;
+}
+
+Admission Served(std::string origin) {
+  Admission a;
+  a.admitted = true;
+  a.origin = std::move(origin);
   return a;
 }
 
@@ -63,28 +71,61 @@ bool Remember(const std::string& origin, OriginDecision decision, std::string* e
 
 }  // namespace
 
-Admission Admit(std::string_view hello, platform::ui::DialogHost& dialogs) {
+Admission Admit(std::string_view hello, const std::string& home,
+                platform::ui::DialogHost& dialogs) {
   std::string origin, error;
   if (!ReadHello(hello, &origin, &error)) return Refused("", "bad-hello", error);
   switch (com::CheckOrigin(origin, &error)) {
     case com::OriginVerdict::kServed:
       break;
     case com::OriginVerdict::kInsecure:
-      return Refused(origin, "insecure-origin", error);
+      return Refused(com::IsOpaqueOrigin(origin) ? "" : origin, "insecure-origin", error);
     case com::OriginVerdict::kMalformed:
       return Refused("", "bad-hello", error);
   }
 
-  OriginStore user, system;
-  if (!user.Load(com::UserOriginsPath(), &error) ||
-      !system.Load(com::SystemOriginsPath(), &error)) {
-    return Refused(origin, "denied", "the origin decisions cannot be read: " + error);
+  // The slot comes before any dialog, so that a page cannot queue up more
+  // consent dialogs than it may have controls.
+  platform::ProcessSlot slot;
+  switch (TakeOriginSlot(home, origin, &slot, &error)) {
+    case platform::SlotStatus::kTaken:
+      break;
+    case platform::SlotStatus::kAllBusy:
+      return Refused(origin, "too-many-controls",
+                     origin + " already has " + std::to_string(kMaxControlsPerOrigin) +
+                         " Quillmark controls open");
+    case platform::SlotStatus::kError: {
+      Admission a = Refused(origin, "home",
+                            "Quillmark cannot use its home folder on this computer (its log says "
+                            "why)");
+      a.log.push_back(error);
+      return a;
+    }
   }
+
+  OriginStore user, system;
+  std::string ignored;
+  if (!user.Load(com::UserOriginsPath(), &error) ||
+      !com::LoadSystemOrigins(com::SystemOriginsPath(), &system, &ignored, &error)) {
+    Admission a = Refused(origin, "denied",
+                          "the saved decisions about sites cannot be read (the Quillmark host's "
+                          "log says why)");
+    a.log.push_back(error);
+    return a;
+  }
+  std::vector<std::string> log;
+  if (!ignored.empty()) log.push_back(ignored);
+  auto decided = [&](Admission a) {
+    a.log = std::move(log);
+    if (a.admitted) a.slot = std::move(slot);
+    return a;
+  };
   switch (com::DecideOrigin(user, system, origin)) {
     case OriginDecision::kAlways:
-      return Admission{true, origin, "", ""};
+      return decided(Served(origin));
     case OriginDecision::kDeny:
-      return Refused(origin, "denied", "the user does not allow " + origin + " to use Quillmark");
+      return decided(
+          Refused(origin, "denied", "the user does not allow " + origin + " to use Quillmark"));
     case OriginDecision::kAsk:
       break;
   }
@@ -92,20 +133,23 @@ Admission Admit(std::string_view hello, platform::ui::DialogHost& dialogs) {
   platform::ui::ConsentAnswer answer = dialogs.AskOriginConsent({Utf8ToUtf16Lossy(origin)});
   switch (answer) {
     case platform::ui::ConsentAnswer::kAllowOnce:
-      return Admission{true, origin, "", ""};
+      return decided(Served(origin));
     case platform::ui::ConsentAnswer::kAlways:
       // Served as the user wants even when the decision cannot be kept; it is
       // then asked again next time.
-      Remember(origin, OriginDecision::kAlways, &error);
-      return Admission{true, origin, "", ""};
+      if (!Remember(origin, OriginDecision::kAlways, &error)) log.push_back(error);
+      return decided(Served(origin));
     case platform::ui::ConsentAnswer::kDeny:
       // Refused whether or not the decision could be written down.
-      Remember(origin, OriginDecision::kDeny, &error);
-      return Refused(origin, "denied", "the user does not allow " + origin + " to use Quillmark");
+      if (!Remember(origin, OriginDecision::kDeny, &error)) log.push_back(error);
+      return decided(
+          Refused(origin, "denied", "the user does not allow " + origin + " to use Quillmark"));
     case platform::ui::ConsentAnswer::kCancel:
       break;
   }
-  return Refused(origin, "denied", "the user did not allow " + origin + " to use Quillmark");
+  Admission a = Refused(origin, "denied", "the user did not allow " + origin + " to use Quillmark");
+  a.cancelled = true;
+  return decided(std::move(a));
 }
 
 std::string AdmissionAnswer(const Admission& admission) {
@@ -121,6 +165,10 @@ std::string AdmissionAnswer(const Admission& admission) {
     w.StringUtf8(admission.error);
     w.Key("refused");
     w.StringUtf8(admission.refused);
+    if (admission.cancelled) {
+      w.Key("consent");
+      w.StringUtf8("cancelled");
+    }
   }
   w.EndObject();
   return w.Take();

@@ -1,7 +1,8 @@
 // quillmark-host: the native messaging host a browser starts for one page
 // connection. It serves one control instance to one origin:
 //
-//   1. the hello (admission.h): origin rules, decisions, consent;
+//   1. the hello (admission.h): origin rules, a slot of the origin's
+//      (control_slots.h, held until the host ends), decisions, consent;
 //   2. then each framed request is one session-protocol request
 //      (com/session.h, com/web_session.h), each answered in one frame or,
 //      when long, in chunks (chunking.h).
@@ -90,7 +91,10 @@ int Serve() {
 
   // A home folder others may write is refused before anything is read from
   // it. The page learns only that; the reason, with its path, goes to the log.
-  if (std::string problem = platform::HomeFolderProblem(); !problem.empty()) {
+  std::string problem = platform::HomeFolderProblem();
+  std::string home = problem.empty() ? platform::QuillmarkHome() : std::string();
+  if (problem.empty() && home.empty()) problem = "the home folder cannot be created";
+  if (!problem.empty()) {
     Log(problem);
     json::Writer w;
     w.BeginObject();
@@ -105,8 +109,9 @@ int Serve() {
 
   UseDialogHostFromEnvironment();
   platform::ui::DialogHost& dialogs = platform::ui::CurrentDialogHost();
-  Admission admission = Admit(message, dialogs);
+  Admission admission = Admit(message, home, dialogs);
   dialogs.TakeReports();  // the consent dialog is not the page's business
+  for (const std::string& line : admission.log) Log(line);
   WriteFrame(stdout, AdmissionAnswer(admission));
   if (!admission.admitted) {
     Log("refused: " + admission.error);

@@ -32,8 +32,15 @@ if(QM_BUILD_TESTS AND QM_NODE)
     add_test(NAME browser.firefox_page
              COMMAND ${QM_NODE} ${PROJECT_SOURCE_DIR}/tests/browser/page_e2e.mjs ${CMAKE_BINARY_DIR}
                      firefox)
+    add_test(NAME browser.chromium_limits
+             COMMAND ${QM_NODE} ${PROJECT_SOURCE_DIR}/tests/browser/limits_e2e.mjs
+                     ${CMAKE_BINARY_DIR})
+    add_test(NAME browser.firefox_limits
+             COMMAND ${QM_NODE} ${PROJECT_SOURCE_DIR}/tests/browser/limits_e2e.mjs
+                     ${CMAKE_BINARY_DIR} firefox)
     # 77: the browser could not be started on this machine.
-    set_tests_properties(browser.chromium_page browser.firefox_page PROPERTIES
+    set_tests_properties(browser.chromium_page browser.firefox_page browser.chromium_limits
+                         browser.firefox_limits PROPERTIES
                          SKIP_RETURN_CODE 77 TIMEOUT 240 RUN_SERIAL TRUE)
   endif()
 endif()

@@ -12,25 +12,37 @@ import vm from 'node:vm';
 
 const require = createRequire(import.meta.url);
 const source = new URL('../../extension/', import.meta.url).pathname;
-const {senderOrigin, ChunkJoiner, hostRequest} = require(path.join(source, 'background.js'));
+const {senderOrigin, utf8Length, ChunkJoiner, hostRequest} =
+    require(path.join(source, 'background.js'));
 
 describe('the origin handed to the host', () => {
-  test('comes from sender.origin when the browser gives one', () => {
+  test('comes from sender.origin, never from sender.url', () => {
     assert.equal(
         senderOrigin({origin: 'https://bank.example', url: 'https://evil.example/x'}),
         'https://bank.example');
+    assert.equal(senderOrigin({url: 'http://127.0.0.1:8080/pay?x=1#y'}), '');
   });
-  test('falls back to the origin of sender.url, port kept, path dropped', () => {
-    assert.equal(senderOrigin({url: 'http://127.0.0.1:8080/pay?x=1#y'}), 'http://127.0.0.1:8080');
-    assert.equal(
-        senderOrigin({origin: 'null', url: 'https://bank.example:8443/'}),
-        'https://bank.example:8443');
+  test('is empty for opaque, missing or unparsable origins, whatever the URL', () => {
+    for (const sender
+             of [{origin: 'null', url: 'https://bank.example:8443/'},
+                 {origin: 'null', url: 'data:text/html,hi'},
+                 {origin: '', url: 'https://bank.example/'}, {origin: 'about:blank'}, {origin: 7},
+                 {url: 'not a url'}, {}, undefined]) {
+      assert.equal(senderOrigin(sender), '', JSON.stringify(sender));
+    }
   });
-  test('is empty for opaque, missing or unparsable senders', () => {
-    assert.equal(senderOrigin({origin: 'null', url: 'data:text/html,hi'}), '');
-    assert.equal(senderOrigin({url: 'not a url'}), '');
-    assert.equal(senderOrigin({}), '');
-    assert.equal(senderOrigin(undefined), '');
+});
+
+describe('counting an answer as the browser does', () => {
+  test('utf8Length counts UTF-8 bytes, a surrogate pair as four', () => {
+    assert.equal(utf8Length(''), 0);
+    assert.equal(utf8Length('abc'), 3);
+    assert.equal(utf8Length('é'), 2);
+    assert.equal(utf8Length('汉字'), 6);
+    assert.equal(utf8Length('😀'), 4);
+    assert.equal(utf8Length('\ud800x'), 4);  // a lone surrogate: three bytes, as replaced
+    const mixed = 'a é 汉 😀 \ud800';
+    assert.equal(utf8Length(mixed), Buffer.byteLength(mixed, 'utf8'));
   });
 });
 
@@ -63,16 +75,25 @@ describe('joining chunked answers', () => {
     }
   });
 
-  test('malformed pieces and runs over the limit are refused', () => {
+  test('malformed pieces are refused', () => {
     for (const bad
              of [{id: 1, chunk: 0, of: 0, data: ''}, {id: 1, chunk: '0', of: 2, data: ''},
                  {id: 1, chunk: 0, of: 2, data: 5}, {id: 1, chunk: 0, of: 1.5, data: ''}]) {
       assert.throws(() => new ChunkJoiner().add(bad), /malformed/);
     }
-    const small = new ChunkJoiner(10);
-    small.add({id: 1, chunk: 0, of: 3, data: '12345'});
-    assert.throws(() => small.add({id: 1, chunk: 1, of: 3, data: '123456'}), /too long/);
   });
+
+  test(
+      'a run over the limit is read to its end and reported too large, then the next joins', () => {
+        const small = new ChunkJoiner(10);
+        assert.equal(small.add({id: 1, chunk: 0, of: 3, data: '{"id":1,'}), null);
+        assert.equal(small.add({id: 1, chunk: 1, of: 3, data: '"汉字"'}), null);  // 16 bytes now
+        assert.deepEqual(
+            small.add({id: 1, chunk: 2, of: 3, data: ':1}'}), {id: 1, tooLarge: true, bytes: 19});
+        assert.ok(!small.busy);
+        assert.throws(() => small.add({id: 2, chunk: 1, of: 2, data: ''}), /arrived first/);
+        assert.deepEqual(small.add({id: 3, chunk: 0, of: 1, data: '{"id":3}'}), {id: 3});
+      });
 
   test('joined text that is not JSON throws', () => {
     const j = new ChunkJoiner();

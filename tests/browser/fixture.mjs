@@ -23,6 +23,8 @@ import {Firefox} from './firefox.mjs';
 
 export const HOST_NAME = 'com.quillmark.host';
 
+// |files| maps a path to its text, or to {body, headers} for a page with
+// headers of its own instead of the cross-origin isolation.
 function serve(files) {
   const server = http.createServer((req, res) => {
     const url = new URL(req.url, 'http://x');
@@ -32,14 +34,22 @@ function serve(files) {
       return;
     }
     const type = url.pathname.endsWith('.js') ? 'text/javascript' : 'text/html';
-    // Cross-origin isolated, so that performance.now() is fine-grained.
-    res.writeHead(200, {
-      'content-type': `${type}; charset=utf-8`,
-      'cache-control': 'no-store',
-      'cross-origin-opener-policy': 'same-origin',
-      'cross-origin-embedder-policy': 'require-corp',
-    });
-    res.end(typeof file === 'function' ? file() : file);
+    const own = typeof file === 'object' && file !== null && !Buffer.isBuffer(file);
+    res.writeHead(
+        200,
+        Object.assign(
+            {
+              'content-type': `${type}; charset=utf-8`,
+              'cache-control': 'no-store',
+              'cross-origin-resource-policy': 'cross-origin',
+            },
+            own ? file.headers : {
+              // Cross-origin isolated, so that performance.now() is fine-grained.
+              'cross-origin-opener-policy': 'same-origin',
+              'cross-origin-embedder-policy': 'require-corp',
+            }));
+    const body = own ? file.body : file;
+    res.end(typeof body === 'function' ? body() : body);
   });
   return new Promise((resolve) => server.listen(0, '127.0.0.1', () => resolve(server)));
 }
@@ -49,7 +59,8 @@ export const PAGE = `<!doctype html><meta charset="utf-8"><title>bank</title>
 
 export class World {
   // |browser| is "chromium" (the default) or "firefox".
-  static async start({build, host, browser = 'chromium'}) {
+  // |pages| adds files to the two servers (see serve()).
+  static async start({build, host, browser = 'chromium', pages = {}}) {
     const w = new World();
     w.kind = browser;
     w.build = path.resolve(build);
@@ -71,7 +82,7 @@ export class World {
     w.installManifest();
 
     const client = fs.readFileSync(path.join(w.build, 'extension', 'quillmark.js'));
-    const files = {'/page.html': PAGE, '/quillmark.js': client};
+    const files = Object.assign({'/page.html': PAGE, '/quillmark.js': client}, pages);
     w.servers = [await serve(files), await serve(files)];
     const port = (i) => w.servers[i].address().port;
     w.origins = {
@@ -149,6 +160,11 @@ exec ${q(host)} "$@" 2>>${q(path.join(this.root, 'host-stderr.log'))}
 
   manifestPath() {
     return this.manifestFile;
+  }
+
+  // The administrator's decisions, as the system-wide origins file.
+  systemOrigins(origins) {
+    fs.writeFileSync(path.join(this.root, 'system-origins.json'), JSON.stringify({origins}));
   }
 
   // The dialog answers of the next host process, one per line.

@@ -32,10 +32,36 @@ TEST(OriginRulesTest, OtherSchemesAndPlainHttpAreInsecure) {
   }
 }
 
+TEST(OriginRulesTest, OpaqueOriginsAreInsecureNeverMalformed) {
+  struct Case {
+    const char* origin;
+    bool opaque;
+  };
+  for (const Case& c : std::initializer_list<Case>{
+           {"", true},
+           {"null", true},
+           {"about:blank", true},
+           {"data:text/html,<b>pay</b>", true},
+           {"blob:https://bank.example/1c5e", true},
+           {"javascript:alert(1)", true},
+           {"nul", false},
+           {"Null", false},
+           {"bank.example", false},
+           {"https://bank.example", false},
+           {":blank", false},
+           {"file://", false},
+       }) {
+    EXPECT_EQ(IsOpaqueOrigin(c.origin), c.opaque) << c.origin;
+    if (!c.opaque) continue;
+    std::string reason;
+    EXPECT_EQ(CheckOrigin(c.origin, &reason), OriginVerdict::kInsecure) << c.origin;
+    EXPECT_NE(reason.find("sandboxed"), std::string::npos) << c.origin;
+  }
+}
+
 TEST(OriginRulesTest, TextThatIsNotASerializedOriginIsMalformed) {
   const std::string too_long = "https://" + std::string(kMaxOriginLength, 'a') + ".example";
-  for (const std::string& origin : {std::string(""),
-                                    std::string("bank.example"),
+  for (const std::string& origin : {std::string("bank.example"),
                                     std::string("https://"),
                                     std::string("https://bank.example/"),
                                     std::string("https://bank.example/pay"),

@@ -2,6 +2,7 @@
 // dialog and the decisions kept in origins.json and the system-wide file.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -113,7 +114,7 @@ TEST_F(HostConsentTest, AHomeOthersMayWriteIsRefusedWithoutItsPath) {
   EXPECT_EQ(UserFile(), "");
 }
 
-TEST_F(HostConsentTest, InsecureAndMalformedOriginsAreRefusedBeforeAnyDialog) {
+TEST_F(HostConsentTest, InsecureOpaqueAndMalformedOriginsAreRefusedBeforeAnyDialog) {
   struct Case {
     std::string hello;
     const char* refused;
@@ -124,6 +125,9 @@ TEST_F(HostConsentTest, InsecureAndMalformedOriginsAreRefusedBeforeAnyDialog) {
       {Hello("http://127.0.0.2"), "insecure-origin"},
       {Hello("file://"), "insecure-origin"},
       {Hello("null"), "insecure-origin"},
+      {Hello(""), "insecure-origin"},
+      {Hello("about:blank"), "insecure-origin"},
+      {Hello("data:text/html,pay"), "insecure-origin"},
       {Hello("chrome-extension://abcdefghijklmnop"), "insecure-origin"},
       {Hello("moz-extension://1234"), "insecure-origin"},
       {Hello("https://bank.example/path"), "bad-hello"},
@@ -132,7 +136,6 @@ TEST_F(HostConsentTest, InsecureAndMalformedOriginsAreRefusedBeforeAnyDialog) {
       {Hello("https://bank.example:0"), "bad-hello"},
       {Hello("https://bank.example:65536"), "bad-hello"},
       {Hello("https://"), "bad-hello"},
-      {Hello(""), "bad-hello"},
       {R"({"ui":"script:/tmp/x"})", "bad-hello"},
       {R"({"origin":7})", "bad-hello"},
       {R"(["https://bank.example"])", "bad-hello"},
@@ -177,8 +180,89 @@ TEST_F(HostConsentTest, AnUnreadableDecisionFileRefusesAndIsLeftAlone) {
   int status = 0;
   json::Value answer = Connect(Hello("https://bank.example"), "always\n", &status);
   EXPECT_EQ(Text(answer, u"refused"), "denied");
-  EXPECT_NE(Text(answer, u"error").find("origins.json"), std::string::npos);
+  EXPECT_FALSE(Text(answer, u"error").empty());
   EXPECT_EQ(UserFile(), broken);
+}
+
+// The text of the host's log after it served one hello.
+std::string LogOf(const std::string& path) {
+  Bytes bytes;
+  return platform::ReadWholeFile(path, &bytes) ? std::string(AsChars(bytes)) : std::string();
+}
+
+TEST_F(HostConsentTest, AnUnreadableDecisionFileIsNamedInTheLogNotToThePage) {
+  struct Case {
+    const char* name;
+    bool user_file;  // else the system-wide file
+  };
+  for (const Case& c : {Case{"the user's file", true}, Case{"the system-wide file", false}}) {
+    ScratchDir home, work;
+    const std::string broken_file =
+        c.user_file ? home.File("origins.json") : work.File("system.json");
+    ASSERT_TRUE(WriteBytes(broken_file, AsBytes("{\"origins\":")));
+    const std::string log = work.File("host.log");
+    HostProcess host(
+        {{"QUILLMARK_HOME", home.path()}, {"QUILLMARK_SYSTEM_ORIGINS", work.File("system.json")}},
+        log);
+    json::Value answer = host.Ask(Hello("https://bank.example"));
+    EXPECT_EQ(host.Wait(), 1) << c.name;
+    const std::string error = Text(answer, u"error");
+    EXPECT_EQ(Text(answer, u"refused"), "denied") << c.name;
+    EXPECT_FALSE(error.empty()) << c.name;
+    EXPECT_EQ(error.find(work.path()), std::string::npos) << c.name << ": " << error;
+    EXPECT_EQ(error.find(home.path()), std::string::npos) << c.name << ": " << error;
+    EXPECT_EQ(error.find(".json"), std::string::npos) << c.name << ": " << error;
+    EXPECT_NE(LogOf(log).find(broken_file), std::string::npos) << c.name << ": " << LogOf(log);
+  }
+}
+
+TEST_F(HostConsentTest, TheSystemWideFileIsBelievedOnlyWhenNoOneElseCouldWriteIt) {
+  const bool root = ::geteuid() == 0;
+  struct Case {
+    const char* name;
+    unsigned file_mode;
+    unsigned folder_mode;
+    bool other_owner;  // owned by another user (needs root to set up)
+    bool believed;
+  };
+  const Case cases[] = {
+      {"the user's own, mode 0644", 0644, 0755, false, true},
+      {"writable by others", 0666, 0755, false, false},
+      {"writable by its group", 0664, 0755, false, false},
+      {"in a folder others may write", 0644, 0777, false, false},
+      {"in a sticky folder others may write", 0644, 01777, false, true},
+      {"owned by another user", 0644, 0755, true, false},
+  };
+  for (const Case& c : cases) {
+    if (c.other_owner && !root) continue;  // chown needs root
+    ScratchDir home, work;
+    const std::string folder = work.File("etc");
+    ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+    const std::string file = folder + "/origins.json";
+    ASSERT_TRUE(WriteBytes(file, AsBytes(R"({"origins":{"https://bank.example":"always"}})")));
+    ASSERT_EQ(::chmod(file.c_str(), c.file_mode), 0);
+    ASSERT_EQ(::chmod(folder.c_str(), c.folder_mode), 0);
+    if (c.other_owner) {
+      ASSERT_EQ(::chown(file.c_str(), 65534, 65534), 0);
+    }
+    const std::string log = work.File("host.log");
+    // No dialogs: unless the file is believed, nothing allows the origin.
+    HostProcess host({{"QUILLMARK_HOME", home.path()}, {"QUILLMARK_SYSTEM_ORIGINS", file}}, log);
+    json::Value answer = host.Ask(Hello("https://bank.example"));
+    EXPECT_EQ(answer.Find(u"ready") != nullptr, c.believed) << c.name;
+    host.Wait();
+    const std::string text = LogOf(log);
+    if (c.believed) {
+      EXPECT_EQ(text.find("system-wide origins file"), std::string::npos) << c.name << text;
+    } else {
+      EXPECT_EQ(Text(answer, u"refused"), "denied") << c.name;
+      EXPECT_EQ(Text(answer, u"error").find(work.path()), std::string::npos) << c.name;
+      std::size_t at = text.find("ignoring the system-wide origins file");
+      ASSERT_NE(at, std::string::npos) << c.name << ": " << text;
+      EXPECT_NE(text.find(file, at), std::string::npos) << c.name << ": " << text;
+      EXPECT_EQ(text.find("ignoring", at + 1), std::string::npos) << "one line: " << text;
+    }
+  }
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "common/json.h"
 #include "common/unicode.h"
@@ -31,11 +32,16 @@ class HostProcess {
   // Starts the host with |env| added to (or replacing in) the environment;
   // QUILLMARK_SYSTEM_ORIGINS defaults to a file that does not exist and
   // QUILLMARK_UI to "none", so that no test depends on the machine.
-  explicit HostProcess(std::map<std::string, std::string> env) {
+  // With |log|, the host's standard error (its log) is appended to that file.
+  explicit HostProcess(std::map<std::string, std::string> env, const std::string& log = "") {
     env.emplace("QUILLMARK_SYSTEM_ORIGINS", "/nonexistent/quillmark-origins.json");
     env.emplace("QUILLMARK_UI", "none");
     ::signal(SIGPIPE, SIG_IGN);  // a host that has exited must not end the test
-    ChildPipes child = SpawnWithPipes({QM_HOST_PATH, "chrome-extension://test/"}, env);
+    std::vector<std::string> argv = {QM_HOST_PATH, "chrome-extension://test/"};
+    if (!log.empty()) {
+      argv = {"/bin/sh", "-c", "exec \"$0\" chrome-extension://test/ 2>>\"$1\"", QM_HOST_PATH, log};
+    }
+    ChildPipes child = SpawnWithPipes(argv, env);
     pid_ = child.pid;
     to_host_ = child.to_child;
     from_host_ = child.from_child;
@@ -100,6 +106,11 @@ class HostProcess {
   void CloseInput() {
     if (to_host_ >= 0) ::close(to_host_);
     to_host_ = -1;
+  }
+
+  // Ends the host at once, as a crash would.
+  void Kill() {
+    if (pid_ > 0) ::kill(pid_, SIGKILL);
   }
 
   // The exit status (-1 when the host did not exit normally).

@@ -1,5 +1,6 @@
 #include "support/child_process.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -13,7 +14,9 @@ ChildPipes SpawnWithPipes(const std::vector<std::string>& argv,
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
   int in[2], out[2];
-  if (::pipe(in) != 0 || ::pipe(out) != 0) std::abort();
+  // Close-on-exec, so that a later child does not keep this child's input
+  // open (the child's own ends are dup2()ed to 0 and 1, which clears it).
+  if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) std::abort();
   ChildPipes child;
   child.pid = ::fork();
   if (child.pid < 0) std::abort();
