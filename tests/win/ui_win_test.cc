@@ -366,6 +366,55 @@ TEST_F(WinDialogs, OpenAndSaveAreTheCommonDialogsWithTheOriginInTheTitle) {
   std::remove(existing.c_str());
 }
 
+// What has the focus in the dialog of |thread|, as a control id.
+int FocusedId(DWORD thread) {
+  GUITHREADINFO info = {};
+  info.cbSize = sizeof info;
+  if (!::GetGUIThreadInfo(thread, &info) || info.hwndFocus == nullptr) return 0;
+  return ::GetDlgCtrlID(info.hwndFocus);
+}
+
+TEST_F(WinDialogs, APresetFileNameIsShownButASingleEnterDoesNotTakeIt) {
+  char temp[MAX_PATH];
+  ASSERT_GT(::GetTempPathA(MAX_PATH, temp), 0u);
+  const std::string existing = std::string(temp) + "qm-preset.txt";
+  FILE* f = std::fopen(existing.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  std::fclose(f);
+  const std::u16string preset(existing.begin(), existing.end());
+  const DWORD thread = ::GetCurrentThreadId();
+  Win32DialogHost host;
+  host.SetCallerOrigin(u"https://bank.example");
+  for (bool save : {false, true}) {
+    SCOPED_TRACE(save ? "save" : "open");
+    std::u16string shown;
+    int focused = 0;
+    FileAnswer answer;
+    {
+      DialogAnswerer answerer([&](HWND dialog) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        for (int id : {0x47C, 0x480}) {
+          if (HWND box = ::GetDlgItem(dialog, id)) shown = Text(box);
+        }
+        focused = FocusedId(thread);
+        // A person pressing Enter once, wherever the focus is.
+        GUITHREADINFO info = {};
+        info.cbSize = sizeof info;
+        ::GetGUIThreadInfo(thread, &info);
+        HWND target = info.hwndFocus != nullptr ? info.hwndFocus : dialog;
+        ::PostMessageW(target, WM_KEYDOWN, VK_RETURN, 1);
+        ::PostMessageW(target, WM_KEYUP, VK_RETURN, 0xC0000001);
+      });
+      answer = save ? host.SaveFile({u"Save", u"*.*", preset, u""})
+                    : host.OpenFile({u"Open", u"*.*", preset});
+    }
+    EXPECT_NE(shown.find(u"qm-preset"), std::u16string::npos) << "the preset is shown";
+    EXPECT_EQ(focused, IDCANCEL);
+    EXPECT_EQ(answer.outcome, FileAnswer::Outcome::kCancel);
+  }
+  std::remove(existing.c_str());
+}
+
 // $QUILLMARK_DIALOG_AUTOPILOT for as long as it lives, naming a file of |steps|.
 class AutopilotSteps {
  public:

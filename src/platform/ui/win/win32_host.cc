@@ -52,6 +52,25 @@ std::u16string TitleFor(const std::u16string& title, const std::u16string& origi
   return title.empty() ? origin : title + u" \u2014 " + origin;
 }
 
+// A path filled in beforehand (by a web page, perhaps) is shown but never
+// taken on a single Enter: once the dialog is up the focus goes to Cancel,
+// so the person has to go to the name or the files to take one.
+constexpr UINT kFocusCancel = WM_APP + 1;
+
+UINT_PTR CALLBACK PresetHook(HWND child, UINT message, WPARAM /*wparam*/, LPARAM lparam) {
+  if (message == WM_NOTIFY &&
+      reinterpret_cast<const NMHDR*>(lparam)->code == static_cast<UINT>(CDN_INITDONE)) {
+    // After the dialog has set its own focus.
+    ::PostMessageW(child, kFocusCancel, 0, 0);
+  } else if (message == kFocusCancel) {
+    HWND dialog = ::GetParent(child);
+    ::SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(::GetDlgItem(dialog, IDCANCEL)),
+                   TRUE);
+    return TRUE;
+  }
+  return 0;
+}
+
 FileAnswer FileDialog(bool save, const std::u16string& title, const std::u16string& filter,
                       const std::u16string& preset, const std::u16string& default_ext,
                       const std::u16string& origin) {
@@ -74,6 +93,10 @@ FileAnswer FileDialog(bool save, const std::u16string& title, const std::u16stri
   // The working folder stays as it is: relative paths elsewhere keep their meaning.
   ofn.Flags = OFN_EXPLORER | OFN_NOCHANGEDIR | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST;
   ofn.Flags |= save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST;
+  if (!preset.empty()) {
+    ofn.Flags |= OFN_ENABLEHOOK | OFN_ENABLESIZING;
+    ofn.lpfnHook = PresetHook;
+  }
   BOOL ok = save ? ::GetSaveFileNameW(&ofn) : ::GetOpenFileNameW(&ofn);
   if (ok) {
     answer.outcome = FileAnswer::Outcome::kOk;
