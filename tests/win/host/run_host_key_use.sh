@@ -52,12 +52,20 @@ def send(obj):
     p.stdin.write(struct.pack("<I", len(body)) + body)
     p.stdin.flush()
 
+def ended():
+    for f in failures:
+        print("FAIL: " + f)
+    sys.exit("FAIL: the host ended early")
+
 def read():
     header = p.stdout.read(4)
     if len(header) < 4:
-        sys.exit("FAIL: the host ended early")
+        ended()
     (n,) = struct.unpack("<I", header)
-    return json.loads(p.stdout.read(n))
+    body = p.stdout.read(n)
+    if len(body) < n:
+        ended()
+    return json.loads(body)
 
 def ask(obj):
     send(obj)
