@@ -76,6 +76,14 @@ void PumpMessages(int ms) {
   }
 }
 
+// What has the focus in the dialog of |thread|, as a control id.
+int FocusedId(DWORD thread) {
+  GUITHREADINFO info = {};
+  info.cbSize = sizeof info;
+  if (!::GetGUIThreadInfo(thread, &info) || info.hwndFocus == nullptr) return 0;
+  return ::GetDlgCtrlID(info.hwndFocus);
+}
+
 bool Enabled(HWND dialog, int id) { return ::IsWindowEnabled(::GetDlgItem(dialog, id)) != FALSE; }
 // Shown when its dialog is: the windows made without waiting are never
 // made visible here.
@@ -265,9 +273,12 @@ TEST_F(WinDialogs, TheKeyUseConfirmationIsTheReviewWithCancelAsTheDefault) {
   host.BeginCall({u"sign", u"pay 100\nto Bob", {}});
   std::u16string text, origin;
   LRESULT def = 0;
+  int focused = 0;
+  const DWORD thread = ::GetCurrentThreadId();
   bool confirmed;
   {
     DialogAnswerer answerer([&](HWND dialog) {
+      focused = FocusedId(thread);
       text = LongText(::GetDlgItem(dialog, IDC_QM_REVIEW_TEXT));
       origin = Text(::GetDlgItem(dialog, IDC_QM_ORIGIN));
       def = ::SendMessageW(dialog, DM_GETDEFID, 0, 0);
@@ -279,6 +290,7 @@ TEST_F(WinDialogs, TheKeyUseConfirmationIsTheReviewWithCancelAsTheDefault) {
   EXPECT_EQ(text, u"pay 100\r\nto Bob");
   EXPECT_EQ(origin, u"Requested by the page at https://bank.example");
   EXPECT_EQ(LOWORD(def), IDCANCEL);
+  EXPECT_EQ(focused, IDCANCEL);
 }
 
 TEST_F(WinDialogs, PinIsTakenFromTheMaskedFieldAndEmptyCancels) {
@@ -364,14 +376,6 @@ TEST_F(WinDialogs, OpenAndSaveAreTheCommonDialogsWithTheOriginInTheTitle) {
               FileAnswer::Outcome::kCancel);
   }
   std::remove(existing.c_str());
-}
-
-// What has the focus in the dialog of |thread|, as a control id.
-int FocusedId(DWORD thread) {
-  GUITHREADINFO info = {};
-  info.cbSize = sizeof info;
-  if (!::GetGUIThreadInfo(thread, &info) || info.hwndFocus == nullptr) return 0;
-  return ::GetDlgCtrlID(info.hwndFocus);
 }
 
 TEST_F(WinDialogs, APresetFileNameIsShownButASingleEnterDoesNotTakeIt) {
