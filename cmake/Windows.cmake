@@ -101,7 +101,7 @@ if(QM_BUILD_TESTS AND EXISTS /usr/src/googletest/CMakeLists.txt)
       platform/os/last_error platform/ui/gui_protocol
       win/os_win win/registry_win win/ui_win
       win/store_win win/keys_win
-      win/message_win win/chain_win)
+      win/message_win win/chain_win win/key_use_win)
   # The automation server's value rules.
   list(APPEND QM_WIN_TESTS platform/automation/automation_values)
   # The portable tests of the layers above the platform: the automation
@@ -178,6 +178,13 @@ if(QM_BUILD_TESTS AND EXISTS /usr/src/googletest/CMakeLists.txt)
              COMMAND sh ${PROJECT_SOURCE_DIR}/tests/win/cscript/run_register_command.sh
                      ${CMAKE_BINARY_DIR})
     set_tests_properties(win.cli.register_command PROPERTIES TIMEOUT 300 RUN_SERIAL TRUE)
+    # quillmark-host.exe for a web page: no key is used without the user's word.
+    if(QM_OPENSSL)
+      add_test(NAME win.host.key_use
+               COMMAND sh ${PROJECT_SOURCE_DIR}/tests/win/host/run_host_key_use.sh
+                       ${CMAKE_BINARY_DIR})
+      set_tests_properties(win.host.key_use PROPERTIES TIMEOUT 600 RUN_SERIAL TRUE)
+    endif()
   endif()
   # --- end of the COM server ----------------------------------------------
 endif()

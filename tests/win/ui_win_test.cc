@@ -22,6 +22,8 @@
 #include "platform/ui/script_host.h"
 #include "platform/ui/win/chooser_window.h"
 #include "platform/ui/win/dialog_ids.h"
+#include "platform/ui/win/review_pane.h"
+#include "platform/ui/win/review_window.h"
 #include "platform/ui/win/win32_host.h"
 
 namespace quillmark::platform::ui {
@@ -54,6 +56,50 @@ std::u16string Text(HWND window) {
   return std::u16string(reinterpret_cast<const char16_t*>(buffer), n > 0 ? n : 0);
 }
 
+// The whole text of a window, however long.
+std::u16string LongText(HWND window) {
+  std::wstring buffer(static_cast<std::size_t>(::GetWindowTextLengthW(window)) + 1, L'\0');
+  int n = ::GetWindowTextW(window, buffer.data(), static_cast<int>(buffer.size()));
+  return std::u16string(reinterpret_cast<const char16_t*>(buffer.data()), n > 0 ? n : 0);
+}
+
+// Runs this thread's messages (the dialogs' timers among them) for |ms|.
+void PumpMessages(int ms) {
+  const DWORD end = ::GetTickCount() + static_cast<DWORD>(ms);
+  while (static_cast<LONG>(::GetTickCount() - end) < 0) {
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      ::TranslateMessage(&msg);
+      ::DispatchMessageW(&msg);
+    }
+    ::Sleep(10);
+  }
+}
+
+// What has the focus in the dialog of |thread|, as a control id.
+int FocusedId(DWORD thread) {
+  GUITHREADINFO info = {};
+  info.cbSize = sizeof info;
+  if (!::GetGUIThreadInfo(thread, &info) || info.hwndFocus == nullptr) return 0;
+  return ::GetDlgCtrlID(info.hwndFocus);
+}
+
+bool Enabled(HWND dialog, int id) { return ::IsWindowEnabled(::GetDlgItem(dialog, id)) != FALSE; }
+// Shown when its dialog is: the windows made without waiting are never
+// made visible here.
+bool Shown(HWND dialog, int id) {
+  return (::GetWindowLongW(::GetDlgItem(dialog, id), GWL_STYLE) & WS_VISIBLE) != 0;
+}
+
+// Whether the control |id| lies inside the control |frame| of |dialog|.
+bool Inside(HWND dialog, int id, int frame) {
+  RECT inner, outer;
+  ::GetWindowRect(::GetDlgItem(dialog, id), &inner);
+  ::GetWindowRect(::GetDlgItem(dialog, frame), &outer);
+  return inner.left >= outer.left && inner.right <= outer.right && inner.top >= outer.top &&
+         inner.bottom <= outer.bottom;
+}
+
 std::u16string CellText(HWND list, int row, int column) {
   wchar_t buffer[256] = {};
   ListView_GetItemText(list, row, column, buffer, 256);
@@ -79,11 +125,9 @@ TEST_F(WinChooser, TheDialogFromResource202ShowsTheRequestRowByRow) {
   ChooserRequest request = ThreeRows();
   win::ChooserWindow state;
   state.request = &request;
-  state.origin = u"https://bank.example";
   HWND dialog = win::CreateChooserWindow(nullptr, &state);
   ASSERT_NE(dialog, nullptr) << "dialog 202 is missing from the resources";
   EXPECT_EQ(Text(dialog), u"Choose a certificate");
-  EXPECT_EQ(Text(::GetDlgItem(dialog, IDC_QM_ORIGIN)), u"https://bank.example");
   EXPECT_EQ(Text(::GetDlgItem(dialog, IDC_QM_PROMPT)), request.prompt);
   EXPECT_EQ(Text(::GetDlgItem(dialog, IDC_QM_NOTICE)), u"3 certificates");
   EXPECT_EQ(Text(::GetDlgItem(dialog, IDOK)), u"Sign");
@@ -223,27 +267,30 @@ TEST_F(WinDialogs, ConsentHasNoDefaultAndNamesTheOrigin) {
   EXPECT_EQ(reports[1].answer, u"cancel");
 }
 
-TEST_F(WinDialogs, KeyUseShowsTheTextAndFilesAndCancelIsTheDefault) {
+TEST_F(WinDialogs, TheKeyUseConfirmationIsTheReviewWithCancelAsTheDefault) {
   Win32DialogHost host;
   host.SetCallerOrigin(u"https://bank.example");
-  host.BeginCall({u"sign", u"pay 100\nto Bob", {u"a.pdf", u"b.xml"}});
-  std::u16string text, button, origin;
+  host.BeginCall({u"sign", u"pay 100\nto Bob", {}});
+  std::u16string text, origin;
+  LRESULT def = 0;
+  int focused = 0;
+  const DWORD thread = ::GetCurrentThreadId();
   bool confirmed;
   {
     DialogAnswerer answerer([&](HWND dialog) {
-      text = Text(::GetDlgItem(dialog, IDC_QM_TEXT));
-      button = Text(::GetDlgItem(dialog, IDC_QM_ANSWER1));
+      focused = FocusedId(thread);
+      text = LongText(::GetDlgItem(dialog, IDC_QM_REVIEW_TEXT));
       origin = Text(::GetDlgItem(dialog, IDC_QM_ORIGIN));
-      LRESULT def = ::SendMessageW(dialog, DM_GETDEFID, 0, 0);
-      EXPECT_EQ(LOWORD(def), IDCANCEL);
+      def = ::SendMessageW(dialog, DM_GETDEFID, 0, 0);
       Press(dialog, IDC_QM_ANSWER1);
     });
     confirmed = host.ConfirmKeyUse();
   }
   EXPECT_TRUE(confirmed);
-  EXPECT_EQ(text, u"pay 100\r\nto Bob\r\n\r\nFiles:\r\na.pdf\r\nb.xml");
-  EXPECT_EQ(button, u"Sign");
-  EXPECT_EQ(origin, u"https://bank.example");
+  EXPECT_EQ(text, u"pay 100\r\nto Bob");
+  EXPECT_EQ(origin, u"Requested by the page at https://bank.example");
+  EXPECT_EQ(LOWORD(def), IDCANCEL);
+  EXPECT_EQ(focused, IDCANCEL);
 }
 
 TEST_F(WinDialogs, PinIsTakenFromTheMaskedFieldAndEmptyCancels) {
@@ -327,6 +374,47 @@ TEST_F(WinDialogs, OpenAndSaveAreTheCommonDialogsWithTheOriginInTheTitle) {
     DialogAnswerer answerer([](HWND dialog) { Press(dialog, IDCANCEL); });
     EXPECT_EQ(host.SaveFile({u"Save", u"*.*", u"out", u"cry"}).outcome,
               FileAnswer::Outcome::kCancel);
+  }
+  std::remove(existing.c_str());
+}
+
+TEST_F(WinDialogs, APresetFileNameIsShownButASingleEnterDoesNotTakeIt) {
+  char temp[MAX_PATH];
+  ASSERT_GT(::GetTempPathA(MAX_PATH, temp), 0u);
+  const std::string existing = std::string(temp) + "qm-preset.txt";
+  FILE* f = std::fopen(existing.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  std::fclose(f);
+  const std::u16string preset(existing.begin(), existing.end());
+  const DWORD thread = ::GetCurrentThreadId();
+  Win32DialogHost host;
+  host.SetCallerOrigin(u"https://bank.example");
+  for (bool save : {false, true}) {
+    SCOPED_TRACE(save ? "save" : "open");
+    std::u16string shown;
+    int focused = 0;
+    FileAnswer answer;
+    {
+      DialogAnswerer answerer([&](HWND dialog) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        for (int id : {0x47C, 0x480}) {
+          if (HWND box = ::GetDlgItem(dialog, id)) shown = Text(box);
+        }
+        focused = FocusedId(thread);
+        // A person pressing Enter once, wherever the focus is.
+        GUITHREADINFO info = {};
+        info.cbSize = sizeof info;
+        ::GetGUIThreadInfo(thread, &info);
+        HWND target = info.hwndFocus != nullptr ? info.hwndFocus : dialog;
+        ::PostMessageW(target, WM_KEYDOWN, VK_RETURN, 1);
+        ::PostMessageW(target, WM_KEYUP, VK_RETURN, 0xC0000001);
+      });
+      answer = save ? host.SaveFile({u"Save", u"*.*", preset, u""})
+                    : host.OpenFile({u"Open", u"*.*", preset});
+    }
+    EXPECT_NE(shown.find(u"qm-preset"), std::u16string::npos) << "the preset is shown";
+    EXPECT_EQ(focused, IDCANCEL);
+    EXPECT_EQ(answer.outcome, FileAnswer::Outcome::kCancel);
   }
   std::remove(existing.c_str());
 }
@@ -420,6 +508,208 @@ TEST_F(WinDialogs, TheAutopilotAnswersPinConsentAndKeyUse) {
     host.BeginCall({u"sign", u"text", {}});
     EXPECT_TRUE(host.ConfirmKeyUse());
   }
+}
+
+// --- The review pane ----------------------------------------------------------
+
+constexpr char16_t kBank[] = u"https://bank.example";
+
+// A text far longer than the review's text box: its end is out of view.
+std::u16string LongReviewText() {
+  std::u16string text = u"Pay 10 CNY to Alice\n";
+  for (int i = 0; i < 120; ++i) text += u"line " + std::u16string(1, u'a' + i % 26) + u"\n";
+  return text + u"AND pay 99999 CNY to Mallory";
+}
+
+KeyUseReview ShortReview() {
+  KeyUseReview review;
+  // Escapes as the control writes them: the window shows them as given.
+  review.text = u"Pay \u27E6U+202E\u27E700.001 CNY\n\u27E6U+200B\u27E7\u27E6U+0000\u27E7end";
+  review.text_units = 21;
+  review.byte_count = 25;
+  review.hidden_count = 3;
+  review.files = {{u"contract.pdf", 1234}};
+  review.owner = {u"CN=Li Si, O=Demo", u"CN=Demo CA", u"0A 1B", u"2031-02-02 00:00:00"};
+  return review;
+}
+
+TEST_F(WinDialogs, TheReviewShowsOurOwnLinesAndTheTextExactlyAsGiven) {
+  KeyUseReview review = ShortReview();
+  win::ReviewWindow state;
+  state.origin = kBank;
+  state.review = &review;
+  HWND dialog = win::CreateReviewWindow(nullptr, &state);
+  ASSERT_NE(dialog, nullptr) << "dialog 205 is missing from the resources";
+  EXPECT_EQ(Text(::GetDlgItem(dialog, IDC_QM_ORIGIN)),
+            u"Requested by the page at https://bank.example");
+  EXPECT_EQ(Text(::GetDlgItem(dialog, IDC_QM_ACTION)),
+            u"The page asks to sign the text below with your private key.");
+  EXPECT_EQ(LongText(::GetDlgItem(dialog, IDC_QM_OWNER)),
+            u"Key of: CN=Li Si, O=Demo\r\nIssued by: CN=Demo CA\r\nSerial: 0A 1B\r\n"
+            u"Valid until: 2031-02-02 00:00:00");
+  EXPECT_EQ(Text(::GetDlgItem(dialog, IDC_QM_LENGTH)), u"21 characters");
+  EXPECT_TRUE(Shown(dialog, IDC_QM_WARNING));
+  EXPECT_EQ(LongText(::GetDlgItem(dialog, IDC_QM_WARNING)).rfind(u"Warning: 3 invisible", 0), 0u);
+  EXPECT_EQ(LongText(::GetDlgItem(dialog, IDC_QM_REVIEW_TEXT)),
+            u"Pay \u27E6U+202E\u27E700.001 CNY\r\n\u27E6U+200B\u27E7\u27E6U+0000\u27E7end");
+  EXPECT_TRUE(Shown(dialog, IDC_QM_FILES));
+  EXPECT_EQ(LongText(::GetDlgItem(dialog, IDC_QM_FILES)), u"Files:\r\ncontract.pdf (1234 bytes)");
+  // The page cannot type into what is shown.
+  EXPECT_NE(::GetWindowLongW(::GetDlgItem(dialog, IDC_QM_REVIEW_TEXT), GWL_STYLE) & ES_READONLY, 0);
+  EXPECT_EQ(LOWORD(::SendMessageW(dialog, DM_GETDEFID, 0, 0)), IDCANCEL);
+  EXPECT_TRUE(Enabled(dialog, IDC_QM_ANSWER1)) << "a text that fits is shown to its end";
+  Press(dialog, IDC_QM_ANSWER1);
+  EXPECT_FALSE(::IsWindow(dialog));
+  EXPECT_TRUE(state.confirmed);
+}
+
+TEST_F(WinDialogs, TheReviewHidesTheWarningAndTheFilesWhenThereAreNone) {
+  KeyUseReview review;
+  review.action = KeyUseAction::kDecrypt;
+  review.text_units = 1;
+  review.text = u"x";
+  win::ReviewWindow state;
+  state.origin = kBank;
+  state.review = &review;
+  HWND dialog = win::CreateReviewWindow(nullptr, &state);
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_FALSE(Shown(dialog, IDC_QM_WARNING));
+  EXPECT_FALSE(Shown(dialog, IDC_QM_FILES));
+  EXPECT_EQ(Text(::GetDlgItem(dialog, IDC_QM_LENGTH)), u"1 character");
+  EXPECT_EQ(Text(::GetDlgItem(dialog, IDC_QM_ANSWER1)), u"Decrypt");
+  Press(dialog, IDOK);  // Enter: Cancel is the default
+  EXPECT_FALSE(::IsWindow(dialog));
+  EXPECT_FALSE(state.confirmed);
+}
+
+TEST_F(WinDialogs, SignWaitsUntilTheEndOfALongTextHasBeenShown) {
+  KeyUseReview review;
+  review.text = LongReviewText();
+  review.text_units = review.text.size();
+  win::ReviewWindow state;
+  state.origin = kBank;
+  state.review = &review;
+  HWND dialog = win::CreateReviewWindow(nullptr, &state);
+  ASSERT_NE(dialog, nullptr);
+  PumpMessages(300);
+  EXPECT_FALSE(Enabled(dialog, IDC_QM_ANSWER1));
+  Press(dialog, IDC_QM_ANSWER1);  // sent anyway: not an answer
+  EXPECT_TRUE(::IsWindow(dialog));
+  // The whole text is there, its end included, only not yet in view.
+  EXPECT_EQ(LongText(::GetDlgItem(dialog, IDC_QM_REVIEW_TEXT)).substr(0, 21),
+            u"Pay 10 CNY to Alice\r\n");
+  ::SendDlgItemMessageW(dialog, IDC_QM_REVIEW_TEXT, WM_VSCROLL, SB_PAGEDOWN, 0);
+  PumpMessages(300);
+  EXPECT_FALSE(Enabled(dialog, IDC_QM_ANSWER1)) << "a page down is not the end";
+  ::SendDlgItemMessageW(dialog, IDC_QM_REVIEW_TEXT, WM_VSCROLL, SB_BOTTOM, 0);
+  PumpMessages(300);
+  EXPECT_TRUE(Enabled(dialog, IDC_QM_ANSWER1));
+  // Scrolling back up does not take it back: the end was shown.
+  ::SendDlgItemMessageW(dialog, IDC_QM_REVIEW_TEXT, WM_VSCROLL, SB_TOP, 0);
+  PumpMessages(200);
+  EXPECT_TRUE(Enabled(dialog, IDC_QM_ANSWER1));
+  Press(dialog, IDC_QM_ANSWER1);
+  EXPECT_TRUE(state.confirmed);
+}
+
+TEST_F(WinDialogs, TheAutopilotScrollsTheReviewToItsEndBeforeItSigns) {
+  Win32DialogHost host;
+  host.SetCallerOrigin(kBank);
+  {
+    AutopilotSteps steps(
+        "expect-sign off\nclick sign\nwait 200\nexpect-sign off\n"
+        "scroll end\nwait 300\nexpect-sign on\nclick sign\n");
+    host.BeginCall({u"sign", LongReviewText(), {}});
+    EXPECT_TRUE(host.ConfirmKeyUse());
+  }
+  {
+    // Sign pressed before the end was shown does nothing; Esc cancels.
+    AutopilotSteps steps("click sign\nwait 200\nkey Esc\n");
+    host.BeginCall({u"sign", LongReviewText(), {}});
+    EXPECT_FALSE(host.ConfirmKeyUse());
+  }
+}
+
+TEST_F(WinChooser, AWebPagesChooserFramesThePagesWordsAndNamesThePageOutside) {
+  ChooserRequest request = ThreeRows();
+  request.origin = kBank;
+  win::ChooserWindow state;
+  state.request = &request;
+  state.origin = kBank;
+  HWND dialog = win::CreateChooserWindow(nullptr, &state);
+  ASSERT_NE(dialog, nullptr) << "dialog 206 is missing from the resources";
+  EXPECT_NE(Text(dialog), request.title) << "the caption is ours";
+  EXPECT_EQ(Text(::GetDlgItem(dialog, IDC_QM_ORIGIN)),
+            u"Requested by the page at https://bank.example");
+  EXPECT_EQ(Text(::GetDlgItem(dialog, IDC_QM_PAGE_FRAME)),
+            u"Text from the page at https://bank.example");
+  EXPECT_FALSE(Inside(dialog, IDC_QM_ORIGIN, IDC_QM_PAGE_FRAME));
+  const struct {
+    int id;
+    std::u16string text;
+  } page_words[] = {{IDC_QM_PAGE_TITLE, request.title},
+                    {IDC_QM_PROMPT, request.prompt},
+                    {IDC_QM_NOTICE, request.notice},
+                    {IDOK, u"Sign"},
+                    {IDCANCEL, u"Stop"},
+                    {IDC_QM_VIEW, u"Details"}};
+  for (const auto& word : page_words) {
+    SCOPED_TRACE(word.id);
+    EXPECT_EQ(Text(::GetDlgItem(dialog, word.id)), word.text);
+    EXPECT_TRUE(Inside(dialog, word.id, IDC_QM_PAGE_FRAME));
+  }
+  // No review: no review pane, and OK follows the selection alone.
+  EXPECT_FALSE(Shown(dialog, IDC_QM_REVIEW_TEXT));
+  EXPECT_TRUE(Enabled(dialog, IDOK));
+  ::DestroyWindow(dialog);
+}
+
+TEST_F(WinChooser, AChooserCarryingTheReviewWaitsForTheTextsEndAndARow) {
+  ChooserRequest request = ThreeRows();
+  request.origin = kBank;
+  KeyUseReview review;
+  review.text = LongReviewText() + u"\u27E6U+202E\u27E7";
+  review.text_units = review.text.size();
+  review.hidden_count = 1;
+  request.review = review;
+  win::ChooserWindow state;
+  state.request = &request;
+  state.origin = kBank;
+  HWND dialog = win::CreateChooserWindow(nullptr, &state);
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_TRUE(Shown(dialog, IDC_QM_REVIEW_TEXT));
+  EXPECT_FALSE(Inside(dialog, IDC_QM_REVIEW_TEXT, IDC_QM_PAGE_FRAME));
+  EXPECT_EQ(LongText(::GetDlgItem(dialog, IDC_QM_REVIEW_TEXT)), win::EditLines(review.text));
+  EXPECT_TRUE(Shown(dialog, IDC_QM_WARNING));
+  PumpMessages(300);
+  EXPECT_FALSE(Enabled(dialog, IDOK)) << "a row is selected, the text's end not shown";
+  Press(dialog, IDOK);
+  EXPECT_TRUE(::IsWindow(dialog));
+  ::SendDlgItemMessageW(dialog, IDC_QM_REVIEW_TEXT, WM_VSCROLL, SB_BOTTOM, 0);
+  PumpMessages(300);
+  EXPECT_TRUE(Enabled(dialog, IDOK));
+  HWND list = ::GetDlgItem(dialog, IDC_QM_LIST);
+  ListView_SetItemState(list, -1, 0, LVIS_SELECTED);
+  EXPECT_FALSE(Enabled(dialog, IDOK)) << "the end shown, no row selected";
+  ListView_SetItemState(list, 0, LVIS_SELECTED, LVIS_SELECTED);  // Carol
+  Press(dialog, IDOK);
+  EXPECT_FALSE(::IsWindow(dialog));
+  EXPECT_EQ(state.answer.action, ChooserAnswer::Action::kChoose);
+  EXPECT_EQ(state.answer.item, 2);
+}
+
+TEST_F(WinDialogs, TheAutopilotDrivesTheChooserThatCarriesTheReview) {
+  AutopilotSteps steps("expect-ok off\nscroll end\nwait 300\nexpect-ok on\nclick ok\n");
+  Win32DialogHost host;
+  ChooserRequest request = ThreeRows();
+  request.origin = kBank;
+  KeyUseReview review;
+  review.text = LongReviewText();
+  review.text_units = review.text.size();
+  request.review = review;
+  ChooserAnswer answer = host.ChooseCertificate(request);
+  EXPECT_EQ(answer.action, ChooserAnswer::Action::kChoose);
+  EXPECT_EQ(answer.item, 0);
 }
 
 // The script host and the host names, as tests and unattended runs use them.

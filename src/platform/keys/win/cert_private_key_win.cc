@@ -29,6 +29,9 @@ bool CryptAcquireCertificatePrivateKey(const CertContext& cert, std::uint32_t fl
       !CryptKeyMatchesCertificate(*opened, info->key_spec, cert)) {
     return false;
   }
+  // A copy of the certificate, so the handle can say whose key it holds
+  // when the key is used (the caller's context may go first).
+  opened->prov->key_owner = CertCreateCertificateContext(kX509AsnEncoding, cert.der());
   *prov = std::move(opened);
   *key_spec = info->key_spec;
   return true;

@@ -16,6 +16,7 @@
 #include "common/bytes.h"
 #include "platform/keys/hash.h"
 #include "platform/keys/key_provider.h"
+#include "platform/store/cert_context.h"
 
 namespace quillmark::platform {
 
@@ -31,6 +32,10 @@ struct SystemProv {
 
   HCRYPTPROV handle = 0;
   bool verify_only = false;  // a verification context: no private keys
+  // The certificate whose key this handle was opened for
+  // (CryptAcquireCertificatePrivateKey), named when the key is about to be
+  // used; null for a container opened by name.
+  CertContextPtr key_owner;
 };
 
 class CryptProv {

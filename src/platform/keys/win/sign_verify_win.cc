@@ -3,9 +3,12 @@
 // byte first, the order sign_verify.h gives, so they pass through unchanged.
 #include "platform/keys/sign_verify.h"
 
+#include <new>
+
 #include "platform/keys/win/key_provider_win.h"
 #include "platform/os/last_error.h"
 #include "platform/store/win/cert_context_win.h"
+#include "platform/ui/dialog_factory.h"
 
 namespace quillmark::platform {
 
@@ -22,7 +25,19 @@ bool CryptSignHashW(CryptHash& hash, std::uint32_t key_spec, std::u16string_view
                     std::uint32_t flags, Bytes* signature) {
   if (flags != 0) return Fail(kNteBadFlags);
   // A verification context has no container, so no key to sign with.
+  signature->clear();
   if (!hash.prov || hash.prov->verify_only) return Fail(kNteNoKey);
+  // A web page's caller may use the key only with the user's word. The hash
+  // alone says nothing of the text: what was staged for the call is shown.
+  try {
+    if (!ui::CurrentDialogHost().ConfirmKeyUse({.action = ui::KeyUseAction::kSign,
+                                                .key_owner = hash.prov->key_owner.get(),
+                                                .content = {}})) {
+      return Fail(kScardWCancelledByUser);
+    }
+  } catch (const std::bad_alloc&) {
+    return Fail(kNteNoMemory);
+  }
   DWORD size = 0;
   if (!::CryptSignHashW(hash.handle, key_spec, nullptr, 0, nullptr, &size)) {
     TakeSystemLastError();

@@ -112,6 +112,7 @@ bool CryptDecryptMessage(const CryptDecryptMessagePara& para, ByteSpan encrypted
   return msg::CheckAndOpen(para.msg_and_cert_encoding_type, encrypted_blob, [&]() -> std::uint32_t {
     msg::SystemDecryptPara system_para;
     if (std::uint32_t e = msg::MakeSystemDecryptPara(para, &system_para)) return e;
+    if (std::uint32_t e = msg::ConfirmOpening(system_para, encrypted_blob)) return e;
     msg::SystemCert cert;
     Bytes out;
     // The content is never longer than the envelope that holds it.

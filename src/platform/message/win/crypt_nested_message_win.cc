@@ -41,6 +41,8 @@ bool CryptSignAndEncryptMessage(const CryptSignMessagePara& sign_para,
     sign.cMsgCert = static_cast<DWORD>(certs.size());
     sign.rgpMsgCert = certs.empty() ? nullptr : certs.data();
 
+    if (std::uint32_t e = msg::ConfirmSigning(sign_para.signing_cert, content)) return e;
+
     std::size_t guess = kNestedOverhead + content.size();
     for (PCCERT_CONTEXT cert : certs) guess += cert->cbCertEncoded;
     // As for a signature alone: one call, so the key signs once.
@@ -67,6 +69,7 @@ bool CryptDecryptAndVerifyMessageSignature(const CryptDecryptMessagePara& decryp
   return msg::CheckAndOpen(decrypt_para.msg_and_cert_encoding_type, blob, [&]() -> std::uint32_t {
     msg::SystemDecryptPara decrypt;
     if (std::uint32_t e = msg::MakeSystemDecryptPara(decrypt_para, &decrypt)) return e;
+    if (std::uint32_t e = msg::ConfirmOpening(decrypt, blob)) return e;
     CRYPT_VERIFY_MESSAGE_PARA verify = msg::SystemVerifyPara(verify_para);
     msg::SystemCert exchange_cert, signer_cert;
     Bytes out;

@@ -34,6 +34,8 @@ std::uint32_t SignToDer(const CryptSignMessagePara& para, bool detached, ByteSpa
   system_para.cMsgCert = static_cast<DWORD>(certs.size());
   system_para.rgpMsgCert = certs.empty() ? nullptr : certs.data();
 
+  if (std::uint32_t e = ConfirmSigning(para.signing_cert, content)) return e;
+
   std::size_t guess = kSignedDataOverhead + (detached ? 0 : content.size());
   for (PCCERT_CONTEXT cert : certs) guess += cert->cbCertEncoded;
   const BYTE* parts[] = {SystemPointer(content)};

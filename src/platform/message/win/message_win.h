@@ -88,6 +88,14 @@ struct SystemDecryptPara {
 };
 std::uint32_t MakeSystemDecryptPara(const CryptDecryptMessagePara& para, SystemDecryptPara* out);
 
+// Asked right before the signer's key signs |content|, and before an
+// envelope in |blob| is opened with a key of the stores in |para|: 0 to go
+// on, kScardWCancelledByUser when the user (or, for a web page's caller with
+// no one to ask, the dialog host) refuses (key_use.h). An envelope none of
+// whose recipients has a key in the stores asks nothing: no key is used.
+std::uint32_t ConfirmSigning(const CertContextPtr& signer, ByteSpan content);
+std::uint32_t ConfirmOpening(const SystemDecryptPara& para, ByteSpan blob);
+
 // The name of the first of the para's stores that holds |cert| (the
 // recipient certificate whose key opened an envelope); empty when none does.
 std::string RecipientStoreName(const CryptDecryptMessagePara& para, PCCERT_CONTEXT cert);

@@ -182,6 +182,21 @@ bool Perform(HWND dialog, AutopilotRun* run, const std::vector<std::u16string>& 
     if (enabled != (words[1] == u"on")) return (*why = "OK is not as expected"), false;
     return true;
   }
+  if (verb == u"expect-sign" && run->dialog == AutopilotDialog::kKeyUse && words.size() == 2 &&
+      (words[1] == u"on" || words[1] == u"off")) {
+    bool enabled = ::IsWindowEnabled(::GetDlgItem(dialog, IDC_QM_ANSWER1)) != FALSE;
+    if (enabled != (words[1] == u"on")) return (*why = "Sign is not as expected"), false;
+    return true;
+  }
+  if (verb == u"scroll" && words.size() == 2 && words[1] == u"end") {
+    HWND text = ::GetDlgItem(dialog, IDC_QM_REVIEW_TEXT);
+    if (text == nullptr || !::IsWindowVisible(text)) {
+      return (*why = "this dialog shows no text to review"), false;
+    }
+    // As the scroll bar's own end would; the edit control tells the dialog.
+    ::SendMessageW(text, WM_VSCROLL, SB_BOTTOM, 0);
+    return true;
+  }
   if (verb == u"wait" && words.size() == 2 && ToInt(words[1], &n)) {
     run->resume_at = ::GetTickCount() + static_cast<DWORD>(n);
     return true;

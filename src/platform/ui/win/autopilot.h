@@ -13,6 +13,8 @@
 //   type TEXT          type TEXT into the control that has the focus
 //   expect-rows A B .. the chooser shows these items, top to bottom
 //   expect-ok on|off   the chooser's OK button is enabled or not
+//   expect-sign on|off the review's Sign button is enabled or not
+//   scroll end         scroll the review's text to its end
 //   wait MS            pause
 //
 // Blank lines and lines starting with '#' are skipped. Each dialog starts at

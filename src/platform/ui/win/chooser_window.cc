@@ -4,6 +4,7 @@
 
 #include "platform/os/win/module_handle.h"
 #include "platform/ui/win/dialog_ids.h"
+#include "platform/ui/win/review_pane.h"
 #include "platform/ui/win/window_text.h"
 
 namespace quillmark::platform::ui::win {
@@ -23,7 +24,31 @@ int SelectedItem(HWND list) {
   return static_cast<int>(item.lParam);
 }
 
+// Whether OK may close the dialog: a row is selected and, with a review,
+// the text's end has been shown.
+bool CanChoose(HWND dialog, const ChooserWindow* state) {
+  return state->end_shown && SelectedItem(::GetDlgItem(dialog, IDC_QM_LIST)) >= 0;
+}
+
+void UpdateOk(HWND dialog, const ChooserWindow* state) {
+  ::EnableWindow(::GetDlgItem(dialog, IDOK), CanChoose(dialog, state));
+}
+
+void CheckEnd(HWND dialog, ChooserWindow* state) {
+  // The control scrolls as it takes the text: only what the person can see
+  // once the dialog is filled counts.
+  if (!state->filled || state->end_shown || !ReviewEndShown(dialog)) return;
+  state->end_shown = true;
+  ::KillTimer(dialog, kReviewTimerId);
+  UpdateOk(dialog, state);
+}
+
+int Template(const ChooserWindow* state) {
+  return state->origin.empty() ? IDD_QM_CHOOSER : IDD_QM_CHOOSER_WEB;
+}
+
 void Close(HWND dialog, ChooserWindow* state, ChooserAnswer answer) {
+  ::KillTimer(dialog, kReviewTimerId);
   state->answer = answer;
   if (state->modal) {
     ::EndDialog(dialog, 1);
@@ -66,7 +91,21 @@ void FillList(HWND dialog, const ChooserRequest& request) {
       ListView_EnsureVisible(list, index, FALSE);
     }
   }
-  ::EnableWindow(::GetDlgItem(dialog, IDOK), SelectedItem(list) >= 0);
+}
+
+// Resource 206: our line naming the page, its texts in the frame, and the
+// review pane or nothing in its place.
+void ShowWebTexts(HWND dialog, const ChooserRequest& request, const std::u16string& origin) {
+  ::SetDlgItemTextW(dialog, IDC_QM_ORIGIN, W(RequestedByLine(origin)));
+  ::SetDlgItemTextW(dialog, IDC_QM_PAGE_FRAME, W(u"Text from the page at " + origin));
+  ::SetDlgItemTextW(dialog, IDC_QM_PAGE_TITLE, W(request.title));
+  if (request.review.has_value()) {
+    FillReviewPane(dialog, *request.review);
+  } else {
+    for (int id : {IDC_QM_LENGTH, IDC_QM_WARNING, IDC_QM_REVIEW_TEXT}) {
+      ::ShowWindow(::GetDlgItem(dialog, id), SW_HIDE);
+    }
+  }
 }
 
 INT_PTR CALLBACK ChooserProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -77,25 +116,42 @@ INT_PTR CALLBACK ChooserProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lp
       state = reinterpret_cast<ChooserWindow*>(lparam);
       ::SetWindowLongPtrW(dialog, GWLP_USERDATA, lparam);
       const ChooserRequest& request = *state->request;
-      if (!request.title.empty()) ::SetWindowTextW(dialog, W(request.title));
-      ShowOrigin(dialog, IDC_QM_ORIGIN, state->origin);
+      if (state->origin.empty()) {
+        if (!request.title.empty()) ::SetWindowTextW(dialog, W(request.title));
+        ShowOrigin(dialog, IDC_QM_ORIGIN, state->origin);
+      } else {
+        ShowWebTexts(dialog, request, state->origin);
+      }
       SetTextIfAny(dialog, IDC_QM_PROMPT, request.prompt);
       SetTextIfAny(dialog, IDC_QM_NOTICE, request.notice);
       SetTextIfAny(dialog, IDOK, request.buttons[0]);
       SetTextIfAny(dialog, IDCANCEL, request.buttons[1]);
       SetTextIfAny(dialog, IDC_QM_VIEW, request.buttons[2]);
       FillList(dialog, request);
+      state->filled = true;
+      state->end_shown = !request.review.has_value() || ReviewEndShown(dialog);
+      UpdateOk(dialog, state);
+      if (!state->end_shown) ::SetTimer(dialog, kReviewTimerId, kReviewTimerMilliseconds, nullptr);
       ::SetFocus(::GetDlgItem(dialog, IDC_QM_LIST));
       StartAutopilot(dialog, state->autopilot);
       return FALSE;  // the focus is set
     }
+    case WM_TIMER:
+      if (state == nullptr || wparam != kReviewTimerId) break;
+      CheckEnd(dialog, state);
+      return TRUE;
     case WM_COMMAND: {
       if (state == nullptr) break;
       HWND list = ::GetDlgItem(dialog, IDC_QM_LIST);
+      if (LOWORD(wparam) == IDC_QM_REVIEW_TEXT && HIWORD(wparam) == EN_VSCROLL) {
+        CheckEnd(dialog, state);
+        return TRUE;
+      }
       switch (LOWORD(wparam)) {
         case IDOK: {
           int item = SelectedItem(list);
-          if (item >= 0) Close(dialog, state, {ChooserAnswer::Action::kChoose, item, -1});
+          if (item >= 0 && CanChoose(dialog, state))
+            Close(dialog, state, {ChooserAnswer::Action::kChoose, item, -1});
           return TRUE;
         }
         case IDCANCEL:
@@ -111,13 +167,14 @@ INT_PTR CALLBACK ChooserProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lp
       if (state == nullptr || wparam != IDC_QM_LIST) break;
       const auto* header = reinterpret_cast<const NMHDR*>(lparam);
       if (header->code == LVN_ITEMCHANGED) {
-        ::EnableWindow(::GetDlgItem(dialog, IDOK), SelectedItem(header->hwndFrom) >= 0);
+        UpdateOk(dialog, state);
       } else if (header->code == LVN_COLUMNCLICK) {
         const auto* view = reinterpret_cast<const NMLISTVIEW*>(lparam);
         Close(dialog, state, {ChooserAnswer::Action::kSort, -1, view->iSubItem});
       } else if (header->code == NM_DBLCLK) {
         int item = SelectedItem(header->hwndFrom);
-        if (item >= 0) Close(dialog, state, {ChooserAnswer::Action::kChoose, item, -1});
+        if (item >= 0 && CanChoose(dialog, state))
+          Close(dialog, state, {ChooserAnswer::Action::kChoose, item, -1});
       }
       return TRUE;
     }
@@ -135,7 +192,7 @@ ChooserAnswer RunChooser(HWND owner, const ChooserRequest& request, const std::u
   state.origin = origin;
   state.modal = true;
   state.autopilot = autopilot;
-  INT_PTR rc = ::DialogBoxParamW(platform::win::ThisModule(), MAKEINTRESOURCEW(IDD_QM_CHOOSER),
+  INT_PTR rc = ::DialogBoxParamW(platform::win::ThisModule(), MAKEINTRESOURCEW(Template(&state)),
                                  owner, ChooserProc, reinterpret_cast<LPARAM>(&state));
   if (rc <= 0) return ChooserAnswer{};  // no dialog: Cancel
   return state.answer;
@@ -144,7 +201,7 @@ ChooserAnswer RunChooser(HWND owner, const ChooserRequest& request, const std::u
 HWND CreateChooserWindow(HWND owner, ChooserWindow* state) {
   InitCommonControlsOnce();
   state->modal = false;
-  return ::CreateDialogParamW(platform::win::ThisModule(), MAKEINTRESOURCEW(IDD_QM_CHOOSER), owner,
+  return ::CreateDialogParamW(platform::win::ThisModule(), MAKEINTRESOURCEW(Template(state)), owner,
                               ChooserProc, reinterpret_cast<LPARAM>(state));
 }
 

@@ -1,6 +1,13 @@
 // The certificate chooser as a Win32 dialog from resource 202: the request's
-// title, prompt, notice and button texts, the caller's origin on top, and a
-// list view of the rows in display order with the three column headers.
+// title, prompt, notice and button texts, and a list view of the rows in
+// display order with the three column headers.
+//
+// For a web page (an origin) it is resource 206: our own line "Requested by
+// the page at ORIGIN" on top, and the texts the page set (title, prompt,
+// notice, the buttons' labels) inside a frame labelled as the page's words.
+// When the request carries the review of the key use, the review pane
+// (review_pane.h) shows the text, and OK also waits until the text's end
+// has been shown.
 //
 // OK is enabled only while a row is selected; a double click on a row is OK;
 // View and a click on a column header close the dialog with kView or kSort,
@@ -22,6 +29,8 @@ struct ChooserWindow {
   std::u16string origin;  // empty: a local caller
   ChooserAnswer answer;   // Cancel until the user answers
   bool modal = true;
+  bool filled = false;                // the dialog has its texts
+  bool end_shown = false;             // the review's text end has been in view (or no review)
   AutopilotRun* autopilot = nullptr;  // steps performed on the dialog, or none
 };
 

@@ -7,6 +7,8 @@
 #define IDD_QM_CHOOSER 202
 #define IDD_QM_PIN 203
 #define IDD_QM_QUESTION 204
+#define IDD_QM_REVIEW 205
+#define IDD_QM_CHOOSER_WEB 206
 
 #define IDC_QM_ORIGIN 210
 #define IDC_QM_PROMPT 211
@@ -22,5 +24,15 @@
 #define IDC_QM_ANSWER1 241
 #define IDC_QM_ANSWER2 242
 #define IDC_QM_ANSWER3 243
+
+// The review pane (review_pane.h) and the frame of a page's own words.
+#define IDC_QM_ACTION 250
+#define IDC_QM_OWNER 251
+#define IDC_QM_LENGTH 252
+#define IDC_QM_WARNING 253
+#define IDC_QM_REVIEW_TEXT 254
+#define IDC_QM_FILES 255
+#define IDC_QM_PAGE_FRAME 256
+#define IDC_QM_PAGE_TITLE 257
 
 #endif  // QUILLMARK_PLATFORM_UI_WIN_DIALOG_IDS_H_

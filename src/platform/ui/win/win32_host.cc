@@ -15,6 +15,7 @@
 #include "platform/ui/win/chooser_window.h"
 #include "platform/ui/win/dialog_ids.h"
 #include "platform/ui/win/question_window.h"
+#include "platform/ui/win/review_window.h"
 #include "platform/ui/win/window_text.h"
 
 namespace quillmark::platform::ui {
@@ -51,6 +52,25 @@ std::u16string TitleFor(const std::u16string& title, const std::u16string& origi
   return title.empty() ? origin : title + u" \u2014 " + origin;
 }
 
+// A path filled in beforehand (by a web page, perhaps) is shown but never
+// taken on a single Enter: once the dialog is up the focus goes to Cancel,
+// so the person has to go to the name or the files to take one.
+constexpr UINT kFocusCancel = WM_APP + 1;
+
+UINT_PTR CALLBACK PresetHook(HWND child, UINT message, WPARAM /*wparam*/, LPARAM lparam) {
+  if (message == WM_NOTIFY &&
+      reinterpret_cast<const NMHDR*>(lparam)->code == static_cast<UINT>(CDN_INITDONE)) {
+    // After the dialog has set its own focus.
+    ::PostMessageW(child, kFocusCancel, 0, 0);
+  } else if (message == kFocusCancel) {
+    HWND dialog = ::GetParent(child);
+    ::SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(::GetDlgItem(dialog, IDCANCEL)),
+                   TRUE);
+    return TRUE;
+  }
+  return 0;
+}
+
 FileAnswer FileDialog(bool save, const std::u16string& title, const std::u16string& filter,
                       const std::u16string& preset, const std::u16string& default_ext,
                       const std::u16string& origin) {
@@ -73,6 +93,10 @@ FileAnswer FileDialog(bool save, const std::u16string& title, const std::u16stri
   // The working folder stays as it is: relative paths elsewhere keep their meaning.
   ofn.Flags = OFN_EXPLORER | OFN_NOCHANGEDIR | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST;
   ofn.Flags |= save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST;
+  if (!preset.empty()) {
+    ofn.Flags |= OFN_ENABLEHOOK | OFN_ENABLESIZING;
+    ofn.lpfnHook = PresetHook;
+  }
   BOOL ok = save ? ::GetSaveFileNameW(&ofn) : ::GetOpenFileNameW(&ofn);
   if (ok) {
     answer.outcome = FileAnswer::Outcome::kOk;
@@ -153,7 +177,8 @@ DialogHost::ChooserReply Win32DialogHost::AskChooser(const ChooserRequest& reque
     chooser_autopilot_ = win::AutopilotFromEnvironment(win::AutopilotDialog::kChooser);
   }
   ChooserReply reply;
-  reply.answer = win::RunChooser(Owner(), request, caller_origin(), chooser_autopilot_.get());
+  const std::u16string& origin = request.origin.empty() ? caller_origin() : request.origin;
+  reply.answer = win::RunChooser(Owner(), request, origin, chooser_autopilot_.get());
   if (reply.answer.action == ChooserAnswer::Action::kChoose ||
       reply.answer.action == ChooserAnswer::Action::kCancel) {
     chooser_autopilot_.reset();  // the next chooser starts at the first step
@@ -209,26 +234,19 @@ DialogHost::ConsentReply Win32DialogHost::AskConsent(const ConsentRequest& reque
 }
 
 DialogHost::KeyUseReply Win32DialogHost::AskKeyUse(const KeyUseRequest& request) {
-  const KeyUseSubject& subject = request.subject;
-  std::u16string action = subject.action.empty() ? u"sign" : subject.action;
-  win::Question q;
-  q.title = u"Quillmark";
-  q.origin = request.origin;
-  q.prompt = u"This page asks to use your private key to " + action + u":";
-  q.text = subject.text;
-  if (!subject.files.empty()) {
-    if (!q.text.empty()) q.text += u"\n\n";
-    q.text += u"Files:";
-    for (const std::u16string& file : subject.files) q.text += u"\n" + file;
+  KeyUseReview review = request.review;
+  if (review.text.empty() && review.files.empty() && !request.subject.text.empty()) {
+    // A request that carries only the call's description: shown as it is.
+    review.text = request.subject.text;
+    review.text_units = request.subject.text.size();
+    for (const std::u16string& name : request.subject.files) review.files.push_back({name, 0});
+    if (request.subject.action == KeyUseActionName(KeyUseAction::kDecrypt)) {
+      review.action = KeyUseAction::kDecrypt;
+    }
   }
-  std::u16string button = action;
-  if (button[0] >= u'a' && button[0] <= u'z') button[0] = static_cast<char16_t>(button[0] - 32);
-  q.answers = {button, u"", u""};
-  q.default_answer = -1;  // Cancel
   auto autopilot = win::AutopilotFromEnvironment(win::AutopilotDialog::kKeyUse);
-  q.autopilot = autopilot.get();
   KeyUseReply reply;
-  reply.confirmed = win::AskQuestion(Owner(), q) == 0;
+  reply.confirmed = win::RunReview(Owner(), request.origin, review, autopilot.get());
   return reply;
 }
 

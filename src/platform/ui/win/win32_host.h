@@ -1,14 +1,18 @@
 // The dialog host of Windows desktops: the system's own windows.
 //
-//   chooser   dialog 202 with a list view (chooser_window.h)
+//   chooser   dialog 202 with a list view, 206 for a web page
+//             (chooser_window.h)
 //   Open/Save GetOpenFileNameW / GetSaveFileNameW with the request's filter
 //             ("*.*", or "Description|pattern|..." pairs) and a 1024-unit
-//             name buffer; Save asks before replacing a file
+//             name buffer; Save asks before replacing a file. A name filled
+//             in beforehand (by a web page, perhaps) starts with the focus
+//             on Cancel: Enter alone never takes it
 //   message   MessageBoxW with OK
 //   consent   dialog 204: Allow once / Always allow / Deny, none of them the
 //             default, so Enter alone answers nothing; Esc cancels
-//   key use   dialog 204: the action and what is to be signed, with the
-//             action and Cancel, Cancel the default
+//   key use   dialog 205, the review (review_window.h): the origin, the
+//             action, the key's owner and the whole text; Sign only once the
+//             text's end has been shown, Cancel the default
 //   PIN       dialog 203: the label, a masked field, the tries left
 // Every window names the page's origin first when there is one. A dialog
 // that cannot be shown (no desktop, no resources) answers Cancel, a file
