@@ -296,7 +296,7 @@ void DialogHost::BeginCall(KeyUseSubject subject) {
 bool DialogHost::ConfirmKeyUse() {
   if (caller_origin_.empty() || key_use_confirmed_) return true;
   try {
-    KeyUseRequest request{caller_origin_, call_subject_};
+    KeyUseRequest request{caller_origin_, call_subject_, {}};
     KeyUseReply reply = AskKeyUse(request);
     DialogReport report;
     report.kind = DialogKind::kConfirm;

@@ -2,6 +2,7 @@
 // the system. The system writes and reads RSA signatures least significant
 // byte first, the order sign_verify.h gives, so they pass through unchanged.
 #include "platform/keys/sign_verify.h"
+#include "platform/os/effect_audit.h"
 
 #include "platform/keys/win/key_provider_win.h"
 #include "platform/os/last_error.h"
@@ -23,6 +24,7 @@ bool CryptSignHashW(CryptHash& hash, std::uint32_t key_spec, std::u16string_view
   if (flags != 0) return Fail(kNteBadFlags);
   // A verification context has no container, so no key to sign with.
   if (!hash.prov || hash.prov->verify_only) return Fail(kNteNoKey);
+  NoteEffect(Effect::kKeyUse);
   DWORD size = 0;
   if (!::CryptSignHashW(hash.handle, key_spec, nullptr, 0, nullptr, &size)) {
     TakeSystemLastError();

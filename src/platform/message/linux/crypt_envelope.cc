@@ -6,14 +6,19 @@
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
 
+#include <openssl/evp.h>
+
 #include <algorithm>
+#include <array>
 #include <bit>
+#include <mutex>
 #include <new>
 
 #include "platform/keys/cert_private_key.h"
 #include "platform/keys/key_provider_internal.h"
 #include "platform/keys/token_provider.h"
 #include "platform/message/message_internal.h"
+#include "platform/os/effect_audit.h"
 #include "platform/os/last_error.h"
 #include "platform/store/cert_context_internal.h"
 #include "platform/ui/dialog_factory.h"
@@ -129,19 +134,50 @@ std::uint8_t EqualMask(std::size_t a, std::size_t b) {
   return static_cast<std::uint8_t>(nonzero - 1);
 }
 
+// The key that takes the place of a wrapped key that does not unwrap: the
+// same for the same wrapped bytes throughout the process, so that opening
+// one envelope twice gives the same answer, as a wrong key of the right
+// length does (a fresh random key each time would tell the two apart). It is
+// HMAC-SHA256 under a secret drawn once per process, over the length and the
+// wrapped bytes, stretched with a counter to |key_len| bytes.
+std::uint32_t RejectionKey(ByteSpan wrapped, std::size_t key_len, SecretBytes* key) {
+  static std::once_flag once;
+  static std::array<unsigned char, 32> secret{};
+  static bool have_secret = false;
+  std::call_once(once, [] { have_secret = RAND_bytes(secret.data(), secret.size()) == 1; });
+  if (!have_secret) return kNteFail;
+  key->bytes.clear();
+  for (std::uint8_t counter = 0; key->bytes.size() < key_len; ++counter) {
+    Bytes input = {counter, static_cast<std::uint8_t>(key_len)};
+    input.insert(input.end(), wrapped.begin(), wrapped.end());
+    unsigned char block[EVP_MAX_MD_SIZE];
+    std::size_t block_len = 0;
+    if (EVP_Q_mac(nullptr, "HMAC", nullptr, "SHA256", nullptr, secret.data(), secret.size(),
+                  input.data(), input.size(), block, sizeof block, &block_len) == nullptr) {
+      return kNteFail;
+    }
+    key->bytes.insert(key->bytes.end(), block, block + block_len);
+    OPENSSL_cleanse(block, sizeof block);
+  }
+  key->bytes.resize(key_len);
+  return 0;
+}
+
 // Finds a recipient whose certificate, with a private key, is in the stores
 // and unwraps the content-encryption key of |key_len| bytes with that key.
 //
 // A wrapped key that does not decrypt (bad padding) or decrypts to a key of
-// another length is not reported: a random key of |key_len| bytes takes its
-// place and *unwrapped is false, so the content decryption that follows runs
-// and fails exactly as it does after a wrapped key that decrypts to a wrong
-// key. Answering a bad wrapping with an error of its own would tell whoever
-// sent the envelope whether a guessed RSA value has PKCS#1 padding (an
-// oracle that recovers the key). The choice between the two keys is made
-// byte by byte without a branch on the decrypted bytes.
+// another length is not reported: the rejection key of |key_len| bytes takes
+// its place, and the content decryption that follows runs exactly as it does
+// after a wrapped key that decrypts to a wrong key of the right length (and
+// with RC4, which cannot tell a wrong key, "succeeds" the same way).
+// Answering a bad wrapping with an error of its own would tell whoever sent
+// the envelope whether a guessed RSA value has PKCS#1 padding (an oracle
+// that recovers the key). The choice between the two keys is made byte by
+// byte without a branch on the decrypted bytes, and nothing after it knows
+// which was taken.
 std::uint32_t UnwrapContentKey(const CryptDecryptMessagePara& para, PKCS7_ENVELOPE* env,
-                               std::size_t key_len, SecretBytes* key, bool* unwrapped,
+                               std::size_t key_len, SecretBytes* key,
                                CertContextPtr* recipient_cert) {
   std::uint32_t token_error = 0;
   STACK_OF(PKCS7_RECIP_INFO)* infos = env->recipientinfo;
@@ -177,8 +213,8 @@ std::uint32_t UnwrapContentKey(const CryptDecryptMessagePara& para, PKCS7_ENVELO
         ByteSpan wrapped(ASN1_STRING_get0_data(ri->enc_key),
                          static_cast<std::size_t>(ASN1_STRING_length(ri->enc_key)));
         SecretBytes random, plain;
-        random.bytes.resize(key_len);
-        if (RAND_bytes(random.bytes.data(), static_cast<int>(key_len)) != 1) return kNteFail;
+        if (std::uint32_t e = RejectionKey(wrapped, key_len, &random)) return e;
+        NoteEffect(Effect::kKeyUse);
         const std::uint32_t e = container->DecryptKeyTransport(key_spec, wrapped, &plain.bytes);
         // Errors that do not depend on the wrapped bytes (no key, a token's
         // cancel) are the container's answer; a failed decryption is not.
@@ -192,7 +228,6 @@ std::uint32_t UnwrapContentKey(const CryptDecryptMessagePara& para, PKCS7_ENVELO
           key->bytes[k] =
               static_cast<std::uint8_t>((plain.bytes[k] & good) | (random.bytes[k] & ~good));
         }
-        *unwrapped = good != 0;
         *recipient_cert = std::move(cert);
         return 0;
       }
@@ -296,10 +331,8 @@ std::uint32_t OpenDecoded(const CryptDecryptMessagePara& para, PKCS7* p7, Bytes*
   if (std::uint32_t e = IvFromParameters(ec->algorithm, *cipher, evp.get(), &iv)) return e;
 
   SecretBytes key;
-  bool unwrapped = false;
   CertContextPtr cert;
-  if (std::uint32_t e =
-          UnwrapContentKey(para, p7->d.enveloped, cipher->key_len, &key, &unwrapped, &cert)) {
+  if (std::uint32_t e = UnwrapContentKey(para, p7->d.enveloped, cipher->key_len, &key, &cert)) {
     return e;
   }
   ByteSpan encrypted;
@@ -307,12 +340,13 @@ std::uint32_t OpenDecoded(const CryptDecryptMessagePara& para, PKCS7* p7, Bytes*
     encrypted = ByteSpan(ASN1_STRING_get0_data(ec->enc_data),
                          static_cast<std::size_t>(ASN1_STRING_length(ec->enc_data)));
   }
-  // Decrypted in full in every case. A bad wrapping, a wrong key and content
-  // that does not decrypt all end here with kNteBadData; a wrapping that was
-  // bad fails even where the cipher (RC4) cannot tell a wrong key.
+  // Decrypted in full in every case. A bad wrapping and a wrong key end
+  // alike: kNteBadData when the content does not decrypt, and otherwise (RC4,
+  // or a block cipher's padding that happens to fit) whatever bytes the key
+  // gives, as the sender's wrong key would.
   Bytes opened;
   const std::uint32_t e = RunCipher(evp.get(), false, key.bytes, iv, encrypted, &opened);
-  if (!unwrapped || e != 0) {
+  if (e != 0) {
     std::fill(opened.begin(), opened.end(), 0);
     return kNteBadData;
   }
