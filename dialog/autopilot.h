@@ -14,7 +14,8 @@
 //   type TEXT          type TEXT into the widget that has the focus
 //   shot FILE          save a PNG of the window
 //   expect-rows A B .. the chooser shows these items, top to bottom
-//   scroll-end         press Ctrl+End in the review pane's text
+//   scroll-end         press Ctrl+End in the review pane's text (nothing
+//                      when the window shows no review text)
 //   expect-ok on|off   the chooser's OK (the confirmation's Sign) button is
 //                      enabled or not
 //   wait MS            pause

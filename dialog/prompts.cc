@@ -126,13 +126,17 @@ ConfirmDialog::ConfirmDialog(const platform::ui::KeyUseRequest& request, AnswerS
   if (QLabel* line = OriginLine(origin, this)) layout->addWidget(line);
   sign_ = Button(decrypt ? tr("Decrypt") : tr("Sign"), "sign", this);
   review_ = new ReviewPane(
-      request.review, [this] { sign_->setEnabled(true); }, this);
+      request.review,
+      [this] {
+        sign_->setEnabled(true);
+        if (hint_ != nullptr) hint_->hide();
+      },
+      this);
   layout->addWidget(review_, 1);
   if (review_->text() != nullptr) {
-    QLabel* hint =
-        PlainLabel(tr("Read the text to its end to enable %1.").arg(sign_->text()), this);
-    hint->setObjectName(QStringLiteral("hint"));
-    layout->addWidget(hint);
+    hint_ = PlainLabel(tr("Read the text to its end to enable %1.").arg(sign_->text()), this);
+    hint_->setObjectName(QStringLiteral("hint"));
+    layout->addWidget(hint_);
   }
   QPushButton* cancel = Button(tr("Cancel"), "cancel", this);
   layout->addLayout(ButtonRow({sign_, cancel}));

@@ -62,6 +62,7 @@ class ConfirmDialog : public AnsweringDialog {
  private:
   ReviewPane* review_;
   QPushButton* sign_;
+  QLabel* hint_ = nullptr;  // "read to the end", hidden once done
 };
 
 class PinDialog : public AnsweringDialog {

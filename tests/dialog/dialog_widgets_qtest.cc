@@ -308,6 +308,7 @@ class DialogWidgetsTest : public QObject {
     QCOMPARE(d.review()->text()->toPlainText(), ToQ(text));
     QVERIFY(!d.sign_button()->isEnabled());
     QVERIFY(!d.review()->end_shown());
+    QVERIFY(d.findChild<QLabel*>(QStringLiteral("hint"))->isVisible());
     QTest::mouseClick(d.sign_button(), Qt::LeftButton);
     QVERIFY(answers.got.empty());
     QCOMPARE(d.focusWidget()->objectName(), QStringLiteral("cancel"));
@@ -317,6 +318,7 @@ class DialogWidgetsTest : public QObject {
     QVERIFY(!d.sign_button()->isEnabled());
     QTest::keyClick(d.review()->text(), Qt::Key_End, Qt::ControlModifier);
     QTRY_VERIFY(d.sign_button()->isEnabled());
+    QVERIFY(!d.findChild<QLabel*>(QStringLiteral("hint"))->isVisible());
     // Scrolling back up keeps it on: the end has been shown.
     bar->setValue(0);
     QVERIFY(d.sign_button()->isEnabled());
