@@ -220,6 +220,14 @@ TEST_F(SessionEnvelopeOracleTest, BadWrappingsAnswerAsAWrongKeyDoes) {
         EXPECT_EQ(opened.Find(u"errMsg")->string(), Utf8ToUtf16Lossy(kOpenFailed));
       }
       EXPECT_EQ(OutcomeOf(s.Call("QMDecryptedAndVerifiedEnvelop", {sealed[i]})), wrong_key_sealed);
+      if (!c.aes) {
+        // Another control (another process) opens it to the same bytes.
+        EXPECT_ANSWER(s.Call("QMDecryptEnvelop", {plain[i]}), 0, 0);
+        LiveSession other = Start();
+        EXPECT_ANSWER(other.Call("QMSetSymmetryArithmetic", {std::u16string(c.oid)}), 0, 0);
+        EXPECT_ANSWER(other.Call("QMDecryptEnvelop", {plain[i]}), 0, 0);
+        EXPECT_EQ(Result(other.Call("QMGetPlainText")), Result(s.Call("QMGetPlainText")));
+      }
     }
   }
 }

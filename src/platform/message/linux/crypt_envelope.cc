@@ -134,26 +134,50 @@ std::uint8_t EqualMask(std::size_t a, std::size_t b) {
   return static_cast<std::uint8_t>(nonzero - 1);
 }
 
-// The key that takes the place of a wrapped key that does not unwrap: the
-// same for the same wrapped bytes throughout the process, so that opening
-// one envelope twice gives the same answer, as a wrong key of the right
-// length does (a fresh random key each time would tell the two apart). It is
-// HMAC-SHA256 under a secret drawn once per process, over the length and the
-// wrapped bytes, stretched with a counter to |key_len| bytes.
-std::uint32_t RejectionKey(ByteSpan wrapped, std::size_t key_len, SecretBytes* key) {
+// The key that takes the place of a wrapped key that does not unwrap. It
+// must be the same whenever the same wrapped bytes reach the same private
+// key, in this process or any other, as a wrong key of the right length
+// would be: otherwise opening one envelope twice (in two controls) would
+// tell the two apart. So it is derived from the private key itself, as the
+// implicit rejection of newer OpenSSL does: the key's deterministic PKCS#1
+// signature over a digest of the wrapped bytes is the secret of an
+// HMAC-SHA256 over the length and the wrapped bytes, stretched with a
+// counter to |key_len| bytes. It is made for every opening, whatever the
+// unwrapping gives, so the time taken does not depend on the padding. A key
+// that cannot sign (a token that refuses) falls back to a secret drawn once
+// per process.
+std::uint32_t RejectionKey(KeyContainer& container, std::uint32_t key_spec, ByteSpan wrapped,
+                           std::size_t key_len, SecretBytes* key) {
   static std::once_flag once;
-  static std::array<unsigned char, 32> secret{};
-  static bool have_secret = false;
-  std::call_once(once, [] { have_secret = RAND_bytes(secret.data(), secret.size()) == 1; });
-  if (!have_secret) return kNteFail;
+  static std::array<unsigned char, 32> process_secret{};
+  static bool have_process_secret = false;
+  std::call_once(once, [] {
+    have_process_secret = RAND_bytes(process_secret.data(), process_secret.size()) == 1;
+  });
+  static constexpr char kLabel[] = "quillmark envelope implicit rejection";
+  Bytes labelled(kLabel, kLabel + sizeof kLabel - 1);
+  labelled.insert(labelled.end(), wrapped.begin(), wrapped.end());
+  unsigned char digest[32];
+  if (EVP_Q_digest(nullptr, "SHA256", nullptr, labelled.data(), labelled.size(), digest, nullptr) !=
+      1) {
+    return kNteFail;
+  }
+  SecretBytes secret;
+  if (container.SignDigest(key_spec, EVP_sha256(), ByteSpan(digest, sizeof digest),
+                           &secret.bytes) != 0 ||
+      secret.bytes.empty()) {
+    if (!have_process_secret) return kNteFail;
+    secret.bytes.assign(process_secret.begin(), process_secret.end());
+  }
   key->bytes.clear();
   for (std::uint8_t counter = 0; key->bytes.size() < key_len; ++counter) {
     Bytes input = {counter, static_cast<std::uint8_t>(key_len)};
     input.insert(input.end(), wrapped.begin(), wrapped.end());
     unsigned char block[EVP_MAX_MD_SIZE];
     std::size_t block_len = 0;
-    if (EVP_Q_mac(nullptr, "HMAC", nullptr, "SHA256", nullptr, secret.data(), secret.size(),
-                  input.data(), input.size(), block, sizeof block, &block_len) == nullptr) {
+    if (EVP_Q_mac(nullptr, "HMAC", nullptr, "SHA256", nullptr, secret.bytes.data(),
+                  secret.bytes.size(), input.data(), input.size(), block, sizeof block,
+                  &block_len) == nullptr) {
       return kNteFail;
     }
     key->bytes.insert(key->bytes.end(), block, block + block_len);
@@ -212,9 +236,11 @@ std::uint32_t UnwrapContentKey(const CryptDecryptMessagePara& para, PKCS7_ENVELO
         if (!ui::CurrentDialogHost().ConfirmKeyUse()) return kScardWCancelledByUser;
         ByteSpan wrapped(ASN1_STRING_get0_data(ri->enc_key),
                          static_cast<std::size_t>(ASN1_STRING_length(ri->enc_key)));
-        SecretBytes random, plain;
-        if (std::uint32_t e = RejectionKey(wrapped, key_len, &random)) return e;
         NoteEffect(Effect::kKeyUse);
+        SecretBytes rejection, plain;
+        if (std::uint32_t e = RejectionKey(*container, key_spec, wrapped, key_len, &rejection)) {
+          return e;
+        }
         const std::uint32_t e = container->DecryptKeyTransport(key_spec, wrapped, &plain.bytes);
         // Errors that do not depend on the wrapped bytes (no key, a token's
         // cancel) are the container's answer; a failed decryption is not.
@@ -226,7 +252,7 @@ std::uint32_t UnwrapContentKey(const CryptDecryptMessagePara& para, PKCS7_ENVELO
         key->bytes.resize(key_len);
         for (std::size_t k = 0; k < key_len; ++k) {
           key->bytes[k] =
-              static_cast<std::uint8_t>((plain.bytes[k] & good) | (random.bytes[k] & ~good));
+              static_cast<std::uint8_t>((plain.bytes[k] & good) | (rejection.bytes[k] & ~good));
         }
         *recipient_cert = std::move(cert);
         return 0;
