@@ -6,6 +6,7 @@
 #include <QHeaderView>
 #include <QKeySequence>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
 #include <cstdio>
@@ -82,7 +83,7 @@ bool Autopilot::Perform(const QString& step, QString* error) {
   auto* chooser = dynamic_cast<ChooserDialog*>(window_);
   const bool needs_chooser = word == QLatin1String("select") || word == QLatin1String("pick") ||
                              word == QLatin1String("double") || word == QLatin1String("header") ||
-                             word.startsWith(QLatin1String("expect-"));
+                             word == QLatin1String("expect-rows");
   if (needs_chooser && chooser == nullptr) {
     *error = QStringLiteral("this is no chooser");
     return false;
@@ -129,11 +130,26 @@ bool Autopilot::Perform(const QString& step, QString* error) {
     return true;
   }
   if (word == QLatin1String("expect-ok")) {
-    if (chooser->ok_button()->isEnabled() != (rest == QLatin1String("on"))) {
-      *error = QStringLiteral("OK is ") +
-               (chooser->ok_button()->isEnabled() ? QStringLiteral("on") : QStringLiteral("off"));
+    // The chooser's OK, or the confirmation's Sign.
+    QPushButton* ok = chooser != nullptr ? chooser->ok_button()
+                                         : window_->findChild<QPushButton*>(QStringLiteral("sign"));
+    if (ok == nullptr) {
+      *error = QStringLiteral("no OK or Sign button");
       return false;
     }
+    if (ok->isEnabled() != (rest == QLatin1String("on"))) {
+      *error = QStringLiteral("OK is ") +
+               (ok->isEnabled() ? QStringLiteral("on") : QStringLiteral("off"));
+      return false;
+    }
+    return true;
+  }
+  if (word == QLatin1String("scroll-end")) {
+    // Reads the review to its end as a person would: Ctrl+End in the text.
+    auto* text = window_->findChild<QPlainTextEdit*>(QStringLiteral("review_text"));
+    if (text == nullptr) return true;  // a review without text has nothing to read
+    text->setFocus();
+    QTest::keyClick(text, Qt::Key_End, Qt::ControlModifier);
     return true;
   }
   if (word == QLatin1String("click")) {

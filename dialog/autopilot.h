@@ -14,7 +14,10 @@
 //   type TEXT          type TEXT into the widget that has the focus
 //   shot FILE          save a PNG of the window
 //   expect-rows A B .. the chooser shows these items, top to bottom
-//   expect-ok on|off   the chooser's OK button is enabled or not
+//   scroll-end         press Ctrl+End in the review pane's text (nothing
+//                      when the window shows no review text)
+//   expect-ok on|off   the chooser's OK (the confirmation's Sign) button is
+//                      enabled or not
 //   wait MS            pause
 //
 // Blank lines and lines starting with '#' are skipped. A step that cannot be

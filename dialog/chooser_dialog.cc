@@ -21,7 +21,11 @@ ChooserDialog::ChooserDialog(const platform::ui::ChooserRequest& request, const 
                              AnswerSink sink, QWidget* parent)
     : QDialog(parent), sink_(std::move(sink)) {
   setObjectName(QStringLiteral("chooser"));
-  setWindowTitle(TitleFor(ToQ(request.title), origin));
+  // For a web page the page's texts are its own words, framed and named as
+  // such; the window's title and buttons are ours.
+  const bool web = !origin.isEmpty();
+  setWindowTitle(web ? TitleFor(tr("Choose a certificate"), origin)
+                     : TitleFor(ToQ(request.title), origin));
   setSizeGripEnabled(true);
 
   auto* outer = new QVBoxLayout(this);
@@ -29,8 +33,18 @@ ChooserDialog::ChooserDialog(const platform::ui::ChooserRequest& request, const 
 
   auto* body = new QHBoxLayout;
   auto* left = new QVBoxLayout;
+  QVBoxLayout* page_words = left;
+  if (web) {
+    page_frame_ = new QGroupBox(tr("The page's words (not from Quillmark)"), this);
+    page_frame_->setObjectName(QStringLiteral("page_words"));
+    page_words = new QVBoxLayout(page_frame_);
+    QLabel* title = PlainLabel(OneLine(ToQ(request.title)), page_frame_);
+    title->setObjectName(QStringLiteral("page_title"));
+    page_words->addWidget(title);
+  }
   prompt_ = PlainLabel(ToQ(request.prompt), this);
-  left->addWidget(prompt_);
+  prompt_->setObjectName(QStringLiteral("prompt"));
+  page_words->addWidget(prompt_);
 
   list_ = new QTreeWidget(this);
   list_->setObjectName(QStringLiteral("list"));
@@ -49,7 +63,6 @@ ChooserDialog::ChooserDialog(const platform::ui::ChooserRequest& request, const 
   list_->setHeaderLabels({OneLine(ToQ(request.columns[0])), OneLine(ToQ(request.columns[1])),
                           OneLine(ToQ(request.columns[2]))});
   prompt_->setBuddy(list_);
-  left->addWidget(list_, 1);
 
   notice_ = new QPlainTextEdit(this);
   notice_->setObjectName(QStringLiteral("notice"));
@@ -57,16 +70,36 @@ ChooserDialog::ChooserDialog(const platform::ui::ChooserRequest& request, const 
   notice_->setTabChangesFocus(true);
   notice_->setPlainText(ToQ(request.notice));
   notice_->setFixedHeight(QFontMetrics(notice_->font()).lineSpacing() * 3 + 12);
-  left->addWidget(notice_);
+  if (web) {
+    page_words->addWidget(notice_);
+    QLabel* labels =
+        PlainLabel(tr("Button names the page asked for: %1 / %2 / %3")
+                       .arg(OneLine(ToQ(request.buttons[0])), OneLine(ToQ(request.buttons[1])),
+                            OneLine(ToQ(request.buttons[2]))),
+                   page_frame_);
+    labels->setObjectName(QStringLiteral("page_buttons"));
+    page_words->addWidget(labels);
+    left->addWidget(page_frame_);
+    left->addWidget(list_, 1);
+  } else {
+    left->addWidget(list_, 1);
+    left->addWidget(notice_);
+  }
+  if (request.review.has_value()) {
+    review_ = new ReviewPane(
+        *request.review, [this] { UpdateButtons(); }, this);
+    left->addWidget(review_, 1);
+  }
   body->addLayout(left, 1);
 
   auto* buttons = new QVBoxLayout;
-  ok_ = new QPushButton(ToQ(request.buttons[0]), this);
+  ok_ = new QPushButton(
+      web ? (review_ != nullptr ? tr("Sign") : tr("OK")) : ToQ(request.buttons[0]), this);
   ok_->setObjectName(QStringLiteral("ok"));
   ok_->setDefault(true);
-  cancel_ = new QPushButton(ToQ(request.buttons[1]), this);
+  cancel_ = new QPushButton(web ? tr("Cancel") : ToQ(request.buttons[1]), this);
   cancel_->setObjectName(QStringLiteral("cancel"));
-  view_ = new QPushButton(ToQ(request.buttons[2]), this);
+  view_ = new QPushButton(web ? tr("View") : ToQ(request.buttons[2]), this);
   view_->setObjectName(QStringLiteral("view"));
   for (QPushButton* b : {ok_, cancel_, view_}) b->setMinimumWidth(88);
   buttons->addWidget(ok_);
@@ -87,7 +120,7 @@ ChooserDialog::ChooserDialog(const platform::ui::ChooserRequest& request, const 
   // Three columns of a useful width, and room for about eight rows.
   const int column = QFontMetrics(list_->font()).averageCharWidth() * 26;
   for (int c = 0; c < 3; ++c) list_->setColumnWidth(c, column);
-  resize(column * 3 + 160, sizeHint().height() + 140);
+  resize(column * 3 + 160, sizeHint().height() + (review_ != nullptr ? 40 : 140));
   list_->setFocus();
 }
 
@@ -134,7 +167,9 @@ int ChooserDialog::SelectedItem() const {
   return selected.isEmpty() ? -1 : selected.first()->data(0, kItemRole).toInt();
 }
 
-void ChooserDialog::UpdateButtons() { ok_->setEnabled(SelectedItem() >= 0); }
+void ChooserDialog::UpdateButtons() {
+  ok_->setEnabled(SelectedItem() >= 0 && (review_ == nullptr || review_->end_shown()));
+}
 
 void ChooserDialog::Answer(const gui::Answer& answer, bool closes) {
   if (waiting_ || answered_) return;
@@ -149,6 +184,7 @@ void ChooserDialog::Answer(const gui::Answer& answer, bool closes) {
 void ChooserDialog::Choose() {
   const int item = SelectedItem();
   if (item < 0 || waiting_ || answered_) return;
+  if (review_ != nullptr && !review_->end_shown()) return;
   gui::Answer a;
   a.action = gui::Answer::Action::kChoose;
   a.item = item;

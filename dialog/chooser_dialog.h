@@ -8,10 +8,17 @@
 // window open and waiting for the caller's updated request, which Show()
 // draws; the window never sorts by itself, and ignores input while it waits.
 // OK is enabled only while a row is selected.
+//
+// For a web page (an origin given), the page's texts (title, prompt, notice
+// and the button names it set) are shown inside a frame marked as the page's
+// words, and the window's title and buttons are in our own words. A request
+// that carries a review shows the review pane under the list: then OK
+// (named Sign) needs a selected row and the end of the text shown.
 #ifndef QUILLMARK_DIALOG_CHOOSER_DIALOG_H_
 #define QUILLMARK_DIALOG_CHOOSER_DIALOG_H_
 
 #include <QDialog>
+#include <QGroupBox>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -19,6 +26,7 @@
 #include <functional>
 
 #include "platform/ui/gui_protocol.h"
+#include "review_pane.h"
 
 namespace quillmark::dialog {
 
@@ -40,6 +48,8 @@ class ChooserDialog : public QDialog {
   QPushButton* ok_button() const { return ok_; }
   QPushButton* view_button() const { return view_; }
   QPushButton* cancel_button() const { return cancel_; }
+  QGroupBox* page_frame() const { return page_frame_; }  // null for a local caller
+  ReviewPane* review() const { return review_; }         // null without a review
   // The item data of the rows, top to bottom.
   QList<int> DisplayedItems() const;
   // The item data of the selected row, or -1.
@@ -58,6 +68,8 @@ class ChooserDialog : public QDialog {
   QLabel* prompt_;
   QTreeWidget* list_;
   QPlainTextEdit* notice_;
+  QGroupBox* page_frame_ = nullptr;
+  ReviewPane* review_ = nullptr;
   QPushButton* ok_;
   QPushButton* cancel_;
   QPushButton* view_;

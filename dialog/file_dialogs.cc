@@ -1,7 +1,10 @@
 #include "file_dialogs.h"
 
+#include <QDialogButtonBox>
 #include <QDir>
+#include <QPushButton>
 #include <QRegularExpression>
+#include <QTimer>
 
 #include "ui_text.h"
 
@@ -39,7 +42,10 @@ FileDialog::FileDialog(const platform::ui::OpenFileRequest& request, const QStri
   SetUp(ToQ(request.title), origin, ToQ(request.filter));
   setAcceptMode(QFileDialog::AcceptOpen);
   setFileMode(QFileDialog::ExistingFile);
-  if (!request.initial_path.empty()) selectFile(ToQ(request.initial_path));
+  if (!request.initial_path.empty()) {
+    selectFile(ToQ(request.initial_path));
+    prefilled_ = true;
+  }
 }
 
 FileDialog::FileDialog(const platform::ui::SaveFileRequest& request, const QString& origin,
@@ -49,7 +55,25 @@ FileDialog::FileDialog(const platform::ui::SaveFileRequest& request, const QStri
   SetUp(ToQ(request.title), origin, ToQ(request.filter));
   setAcceptMode(QFileDialog::AcceptSave);
   setFileMode(QFileDialog::AnyFile);
-  if (!request.default_name.empty()) selectFile(ToQ(request.default_name));
+  if (!request.default_name.empty()) {
+    selectFile(ToQ(request.default_name));
+    prefilled_ = true;
+  }
+}
+
+QPushButton* FileDialog::cancel_button() const {
+  auto* box = findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
+  return box != nullptr ? box->button(QDialogButtonBox::Cancel) : nullptr;
+}
+
+void FileDialog::showEvent(QShowEvent* event) {
+  QFileDialog::showEvent(event);
+  if (!prefilled_) return;
+  // The dialog puts the focus in the name box as it shows; once it has, the
+  // focus moves to Cancel, so that Enter alone does not take the preset name.
+  QTimer::singleShot(0, this, [this] {
+    if (QPushButton* cancel = cancel_button()) cancel->setFocus(Qt::OtherFocusReason);
+  });
 }
 
 void FileDialog::done(int result) {

@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 #include <cstring>
 
+#include "review_pane.h"
 #include "ui_text.h"
 
 namespace quillmark::dialog {
@@ -118,37 +119,32 @@ ConfirmDialog::ConfirmDialog(const platform::ui::KeyUseRequest& request, AnswerS
                              QWidget* parent)
     : AnsweringDialog(std::move(sink), parent) {
   const QString origin = ToQ(request.origin);
-  const QString verb = OneLine(ToQ(request.subject.action));
+  const bool decrypt = request.review.action == platform::ui::KeyUseAction::kDecrypt;
   setObjectName(QStringLiteral("confirm"));
   setWindowTitle(TitleFor(tr("Confirm the use of your private key"), origin));
   auto* layout = new QVBoxLayout(this);
   if (QLabel* line = OriginLine(origin, this)) layout->addWidget(line);
-  layout->addWidget(PlainLabel(verb.isEmpty()
-                                   ? tr("The page asks to use your private key.")
-                                   : tr("The page asks to %1 with your private key:").arg(verb),
-                               this));
-  if (!request.subject.text.empty()) {
-    auto* text = new QPlainTextEdit(this);
-    text->setObjectName(QStringLiteral("text"));
-    text->setReadOnly(true);
-    text->setTabChangesFocus(true);
-    text->setPlainText(ToQ(request.subject.text));
-    text->setMinimumSize(CharsWide(this, 56), QFontMetrics(font()).lineSpacing() * 6);
-    layout->addWidget(text, 1);
+  sign_ = Button(decrypt ? tr("Decrypt") : tr("Sign"), "sign", this);
+  review_ = new ReviewPane(
+      request.review,
+      [this] {
+        sign_->setEnabled(true);
+        if (hint_ != nullptr) hint_->hide();
+      },
+      this);
+  layout->addWidget(review_, 1);
+  if (review_->text() != nullptr) {
+    hint_ = PlainLabel(tr("Read the text to its end to enable %1.").arg(sign_->text()), this);
+    hint_->setObjectName(QStringLiteral("hint"));
+    layout->addWidget(hint_);
   }
-  if (!request.subject.files.empty()) {
-    layout->addWidget(PlainLabel(tr("Files:"), this));
-    auto* files = new QListWidget(this);
-    files->setObjectName(QStringLiteral("files"));
-    for (const std::u16string& f : request.subject.files) files->addItem(OneLine(ToQ(f)));
-    files->setMaximumHeight(QFontMetrics(font()).lineSpacing() * 6 + 8);
-    layout->addWidget(files);
-  }
-  QPushButton* sign = Button(tr("Sign"), "sign", this);
   QPushButton* cancel = Button(tr("Cancel"), "cancel", this);
-  layout->addLayout(ButtonRow({sign, cancel}));
-  connect(sign, &QPushButton::clicked, this,
-          [this] { Finish(Simple(gui::Answer::Action::kConfirm)); });
+  layout->addLayout(ButtonRow({sign_, cancel}));
+  cancel->setDefault(true);
+  sign_->setEnabled(review_->end_shown());
+  connect(sign_, &QPushButton::clicked, this, [this] {
+    if (review_->end_shown()) Finish(Simple(gui::Answer::Action::kConfirm));
+  });
   connect(cancel, &QPushButton::clicked, this, [this] { reject(); });
   cancel->setFocus();
 }

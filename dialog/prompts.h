@@ -3,7 +3,8 @@
 // passphrase entry. Each answers once through its sink and then closes; Esc
 // and the close box answer Cancel (a message box answers OK).
 //
-// Texts from a page are shown as plain text. The consent and confirmation
+// Texts from a page are shown as plain text. The confirmation draws the
+// review the library made, never the page's words. The consent and confirmation
 // start with the focus on their refusing button, so that a stray Enter
 // never allows anything. The PIN is handed to the sink and the entry field
 // cleared; the window keeps no copy.
@@ -17,6 +18,7 @@
 
 #include "chooser_dialog.h"
 #include "platform/ui/gui_protocol.h"
+#include "review_pane.h"
 
 namespace quillmark::dialog {
 
@@ -46,10 +48,21 @@ class ConsentDialog : public AnsweringDialog {
   ConsentDialog(const QString& origin, AnswerSink sink, QWidget* parent = nullptr);
 };
 
+// The key-use confirmation: the origin and the review pane, Sign (Decrypt)
+// enabled only once the end of the text has been shown, Cancel the default
+// button with the focus.
 class ConfirmDialog : public AnsweringDialog {
  public:
   ConfirmDialog(const platform::ui::KeyUseRequest& request, AnswerSink sink,
                 QWidget* parent = nullptr);
+
+  ReviewPane* review() const { return review_; }
+  QPushButton* sign_button() const { return sign_; }
+
+ private:
+  ReviewPane* review_;
+  QPushButton* sign_;
+  QLabel* hint_ = nullptr;  // "read to the end", hidden once done
 };
 
 class PinDialog : public AnsweringDialog {

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Pictures of the desktop dialogs, taken under Xvfb by quillmark-dialog's
 # autopilot: the chooser (CJK and right-to-left subjects, a row selected),
-# the consent, the key-use confirmation, PIN entry and the certificate viewer.
+# the consent, the key-use confirmation and its review pane, the chooser of a
+# web page carrying the review, PIN entry and the certificate viewer.
 #
 #   scripts/dialog_screenshots.sh BUILD/quillmark-dialog OUTDIR
 set -euo pipefail
@@ -43,3 +44,11 @@ if [[ -x "$cli" ]]; then
     echo "$out/viewer.png"
   fi
 fi
+
+# The review pane as the library sends it: the text decoded from the bytes to
+# be signed, with the escapes it put in place of hidden characters, the
+# form's real files and the key's owner.
+owner='"owner":{"subject":"CN=张三, OU=Personal, O=Demo Bank, C=CN","issuer":"CN=Demo Bank Customer CA, OU=Certification Services, O=Demo Bank, C=CN","serial":"0123 4567 89AB","notAfter":"2027-12-07 10:00:00GMT"}'
+review_text='"text":"Pay ⟦U+202E⟧00.001 CNY to Alice⟦U+200B⟧\nAccount 6222 0000 1234 5678\nReference INV-2026-1207","textUnits":70,"bytes":72,"hidden":2,"notText":false'
+shot review '{"kind":"confirm",'"$origin"',"verb":"sign",'"$review_text"',"files":[{"name":"invoice-2026-12.pdf","size":48213}],'"$owner"'}' 'scroll-end'
+shot chooser-review '{"kind":"chooser",'"$origin"',"title":"You are signing: PAY 10 CNY to Alice","prompt":"请在列表中选择证书","columns":["主题","颁发者","截止日期"],"buttons":["Sign","取消","查看"],"notice":"Quillmark signing control","rows":[{"item":0,"subject":"张三","issuer":"Demo Bank Customer CA","notAfter":"2027-12-07 10:00:00GMT"},{"item":1,"subject":"Li Si","issuer":"Demo Bank Customer CA","notAfter":"2027-06-30 23:59:59GMT"}],"selected":-1,"review":{"action":"sign",'"$review_text"',"files":[]}}' 'select 0' 'scroll-end'

@@ -151,6 +151,10 @@ std::string TypeLibraryJson() {
     w.StringUtf8(m.doc);
     w.Key("built");
     w.Bool(m.built());
+    w.Key("effects");
+    w.BeginArray();
+    for (std::string_view effect : MemberEffectNames(m.effects)) w.StringUtf8(effect);
+    w.EndArray();
     w.EndObject();
   }
   w.EndArray();

@@ -132,13 +132,15 @@ constexpr ParamType kU32 = ParamType::kUInt32;
 constexpr MemberKind kMethod = MemberKind::kMethod;
 constexpr MemberKind kGet = MemberKind::kPropGet;
 constexpr MemberKind kPut = MemberKind::kPropPut;
+constexpr MemberEffects kKey = kUsesKey;
 
 // A row, checked against the C++ member it binds: the same number of
 // parameters, the same types, the out parameter (at most one) last. A
 // mismatch stops the build here.
 template <auto Member>
 consteval MemberInfo Row(std::int32_t dispid, std::string_view name, MemberKind kind,
-                         std::initializer_list<ParamInfo> params, std::string_view doc) {
+                         std::initializer_list<ParamInfo> params, std::string_view doc,
+                         MemberEffects effects = kNoEffects) {
   constexpr auto& signature = MemberTraits<decltype(Member)>::kParams;
   if (params.size() != signature.size() || params.size() > kMaxParams) {
     throw "parameter count differs from the interface member";
@@ -149,6 +151,7 @@ consteval MemberInfo Row(std::int32_t dispid, std::string_view name, MemberKind 
   row.kind = kind;
   row.doc = doc;
   row.invoke = &Invoke<Member>;
+  row.effects = effects;
   std::size_t i = 0;
   for (const ParamInfo& p : params) {
     bool out = p.dir == ParamDir::kOutRetval;
@@ -173,11 +176,11 @@ constexpr MemberInfo kMembers[] = {
     Row<&I::put_QMServerMode>(0x6, "QMServerMode", kPut, {In("value", kI32)},
                               "property QMServerMode"),
     Row<&I::getVersion>(0x7, "getVersion", kMethod, {Out("pVersion")}, "method getVersion"),
-    Row<&I::QMAddFile>(0x8, "QMAddFile", kMethod, {In("fileName")}, "method QMAddFile"),
+    Row<&I::QMAddFile>(0x8, "QMAddFile", kMethod, {In("fileName")}, "method QMAddFile", kReadsFile),
     Row<&I::QMAddFormItem>(0x9, "QMAddFormItem", kMethod, {In("itemContent")},
                            "method QMAddFormItem"),
     Row<&I::QMAttachedSign>(0xa, "QMAttachedSign", kMethod, {In("deSignerDN"), Out("pVal")},
-                            "method QMAttachedSign"),
+                            "method QMAttachedSign", kKey),
     Row<&I::QMAttachedVerify>(0xb, "QMAttachedVerify", kMethod, {In("signedMsg")},
                               "method QMAttachedVerify"),
     Row<&I::QMBase64Decode>(0xc, "QMBase64Decode", kMethod,
@@ -186,17 +189,17 @@ constexpr MemberInfo kMembers[] = {
                             {In("base64ToBeEncodedText"), Out("pVal")}, "method QMBase64Encode"),
     Row<&I::QMDecryptedAndVerifiedEnvelop>(0xe, "QMDecryptedAndVerifiedEnvelop", kMethod,
                                            {In("signedAndEnvelopedMsg")},
-                                           "method QMDecryptedAndVerifiedEnvelop"),
+                                           "method QMDecryptedAndVerifiedEnvelop", kKey),
     Row<&I::QMDecryptEnvelop>(0xf, "QMDecryptEnvelop", kMethod, {In("envelopedMsg")},
-                              "method QMDecryptEnvelop"),
+                              "method QMDecryptEnvelop", kKey),
     Row<&I::QMDetachedSign>(0x10, "QMDetachedSign", kMethod,
                             {In("plainText"), In("deSignerDN"), Out("pVal")},
-                            "method QMDetachedSign"),
+                            "method QMDetachedSign", kKey),
     Row<&I::QMDetachedVerify>(0x11, "QMDetachedVerify", kMethod, {In("signedMsg"), In("plainText")},
                               "method QMDetachedVerify"),
     Row<&I::QMEncryptedEnvelop>(0x12, "QMEncryptedEnvelop", kMethod,
                                 {In("deReciptDN"), Out("pVal")}, "method QMEncryptedEnvelop"),
-    Row<&I::QMGetFile>(0x13, "QMGetFile", kMethod, {Out("pVal")}, "method QMGetFile"),
+    Row<&I::QMGetFile>(0x13, "QMGetFile", kMethod, {Out("pVal")}, "method QMGetFile", kWritesFile),
     Row<&I::QMGetFormItem>(0x14, "QMGetFormItem", kMethod, {Out("pVal")}, "method QMGetFormItem"),
     Row<&I::QMGetPlainText>(0x15, "QMGetPlainText", kMethod, {Out("pVal")},
                             "method QMGetPlainText"),
@@ -207,7 +210,7 @@ constexpr MemberInfo kMembers[] = {
     Row<&I::QMHashAndBase64Encode>(0x18, "QMHashAndBase64Encode", kMethod,
                                    {In("plainText"), Out("pVal")}, "method QMHashAndBase64Encode"),
     Row<&I::QMRawSign>(0x19, "QMRawSign", kMethod, {In("deSignerDN"), Out("pVal")},
-                       "method QMRawSign"),
+                       "method QMRawSign", kKey),
     Row<&I::QMRawVerify>(0x1a, "QMRawVerify", kMethod,
                          {In("signedMsg"), In("deSignerDN"), In("plainText")},
                          "method QMRawVerify"),
@@ -215,7 +218,7 @@ constexpr MemberInfo kMembers[] = {
                             "method QMSetPlainText"),
     Row<&I::QMSignedAndEncryptedEnvelop>(0x1c, "QMSignedAndEncryptedEnvelop", kMethod,
                                          {In("deSignerDN"), In("deReciptDN"), Out("pVal")},
-                                         "method QMSignedAndEncryptedEnvelop"),
+                                         "method QMSignedAndEncryptedEnvelop", kKey),
     Row<&I::QMAfterwardsVerify>(0x1d, "QMAfterwardsVerify", kMethod, {In("signedMsg")},
                                 "method QMAfterwardsVerify"),
     Row<&I::QMGetCertExtension>(0x1e, "QMGetCertExtension", kMethod,
@@ -229,53 +232,55 @@ constexpr MemberInfo kMembers[] = {
                           "method IsCertExists"),
     Row<&I::QMAttachedSignByIssuerSN>(0x22, "QMAttachedSignByIssuerSN", kMethod,
                                       {In("deSignerSN"), In("IssuerDN"), Out("pVal")},
-                                      "method QMAttachedSignByIssuerSN"),
+                                      "method QMAttachedSignByIssuerSN", kKey),
     Row<&I::QMAttachedSignBySN>(0x23, "QMAttachedSignBySN", kMethod,
-                                {In("deSignerSN"), Out("pVal")}, "method QMAttachedSignBySN"),
+                                {In("deSignerSN"), Out("pVal")}, "method QMAttachedSignBySN", kKey),
     Row<&I::QMDetachedSignByIssuerSN>(
         0x24, "QMDetachedSignByIssuerSN", kMethod,
         {In("plainText"), In("deSignerSN"), In("IssuerDN"), Out("pVal")},
-        "method QMDetachedSignByIssuerSN"),
+        "method QMDetachedSignByIssuerSN", kKey),
     Row<&I::QMDetachedSignBySN>(0x25, "QMDetachedSignBySN", kMethod,
                                 {In("plainText"), In("deSignerSN"), Out("pVal")},
-                                "method QMDetachedSignBySN"),
+                                "method QMDetachedSignBySN", kKey),
     Row<&I::QMEnumCertsDNByIssers>(0x26, "QMEnumCertsDNByIssers", kMethod,
                                    {In("IssersDN"), Out("CertsDN")},
                                    "method QMEnumCertsDNByIssers"),
     Row<&I::get_errorCode>(0x27, "errorCode", kGet, {Out("pVal", kI32)}, "property errorCode"),
     Row<&I::QMAttachedVerifySignedFile>(0x28, "QMAttachedVerifySignedFile", kMethod,
-                                        {In("fileName")}, "method QMAttachedVerifySignedFile"),
+                                        {In("fileName")}, "method QMAttachedVerifySignedFile",
+                                        kReadsFile | kWritesFile),
     Row<&I::QMUseKeySpecAttachedSign>(0x29, "QMUseKeySpecAttachedSign", kMethod,
                                       {In("deSignerDN"), Out("pVal")},
-                                      "method QMUseKeySpecAttachedSign"),
+                                      "method QMUseKeySpecAttachedSign", kKey),
     Row<&I::QMUseKeySpecDetachedSign>(0x2a, "QMUseKeySpecDetachedSign", kMethod,
                                       {In("plainText"), In("deSignerDN"), Out("pVal")},
-                                      "method QMUseKeySpecDetachedSign"),
+                                      "method QMUseKeySpecDetachedSign", kKey),
     Row<&I::QMUseKeySpecRawSign>(0x2b, "QMUseKeySpecRawSign", kMethod,
-                                 {In("deSignerDN"), Out("pVal")}, "method QMUseKeySpecRawSign"),
+                                 {In("deSignerDN"), Out("pVal")}, "method QMUseKeySpecRawSign",
+                                 kKey),
     Row<&I::QMUseKeySpecAttachedSignByIssuerSN>(0x2c, "QMUseKeySpecAttachedSignByIssuerSN", kMethod,
                                                 {In("deSignerSN"), In("IssuerDN"), Out("pVal")},
-                                                "method QMUseKeySpecAttachedSignByIssuerSN"),
+                                                "method QMUseKeySpecAttachedSignByIssuerSN", kKey),
     Row<&I::QMUseKeySpecAttachedSignBySN>(0x2d, "QMUseKeySpecAttachedSignBySN", kMethod,
                                           {In("deSignerSN"), Out("pVal")},
-                                          "method QMUseKeySpecAttachedSignBySN"),
+                                          "method QMUseKeySpecAttachedSignBySN", kKey),
     Row<&I::QMUseKeySpecDetachedSignByIssuerSN>(
         0x2e, "QMUseKeySpecDetachedSignByIssuerSN", kMethod,
         {In("plainText"), In("deSignerSN"), In("IssuerDN"), Out("pVal")},
-        "method QMUseKeySpecDetachedSignByIssuerSN"),
+        "method QMUseKeySpecDetachedSignByIssuerSN", kKey),
     Row<&I::QMUseKeySpecDetachedSignBySN>(0x2f, "QMUseKeySpecDetachedSignBySN", kMethod,
                                           {In("plainText"), In("deSignerSN"), Out("pVal")},
-                                          "method QMUseKeySpecDetachedSignBySN"),
+                                          "method QMUseKeySpecDetachedSignBySN", kKey),
     Row<&I::QMUseKeySpecSignedAndEncryptedEnvelop>(
         0x30, "QMUseKeySpecSignedAndEncryptedEnvelop", kMethod,
         {In("deSignerDN"), In("deReciptDN"), Out("pVal")},
-        "method QMUseKeySpecSignedAndEncryptedEnvelop"),
+        "method QMUseKeySpecSignedAndEncryptedEnvelop", kKey),
     Row<&I::QMSetCodePage>(0x31, "QMSetCodePage", kMethod, {In("codepage", kU32)},
                            "method QMSetCodePage"),
     Row<&I::QMAddFileForEncrypt>(0x32, "QMAddFileForEncrypt", kMethod, {In("fileName")},
-                                 "method QMAddFileForEncrypt"),
+                                 "method QMAddFileForEncrypt", kReadsFile),
     Row<&I::QMEncryptFileAndSave>(0x33, "QMEncryptFileAndSave", kMethod, {In("base64Certificate")},
-                                  "method QMEncryptFileAndSave"),
+                                  "method QMEncryptFileAndSave", kWritesFile),
     Row<&I::QMSetCopyRightInfo>(0x34, "QMSetCopyRightInfo", kMethod, {In("pInfo")},
                                 "method QMSetCopyRightInfo"),
     Row<&I::QMSetDialogPrompt>(
@@ -286,25 +291,26 @@ constexpr MemberInfo kMembers[] = {
     // The members below were added later; their documentation strings are
     // the Chinese words for method (方法) and property (属性).
     Row<&I::QMAdvanceAttachedSign>(0x36, "QMAdvanceAttachedSign", kMethod,
-                                   {NoDir("deSignerDN"), Out("pVal")}, "方法QMAdvanceAttachedSign"),
+                                   {NoDir("deSignerDN"), Out("pVal")}, "方法QMAdvanceAttachedSign",
+                                   kKey),
     Row<&I::QMAdvanceAttachedVerify>(0x37, "QMAdvanceAttachedVerify", kMethod, {NoDir("signedMsg")},
                                      "方法QMAdvanceAttachedVerify"),
     Row<&I::QMUseSpecAdvanceAttachedSign>(0x38, "QMUseSpecAdvanceAttachedSign", kMethod,
                                           {NoDir("deSignerDN"), Out("pVal")},
-                                          "方法QMUseSpecAdvanceAttachedSign"),
+                                          "方法QMUseSpecAdvanceAttachedSign", kKey),
     Row<&I::QMAdvanceDetachedSign>(0x39, "QMAdvanceDetachedSign", kMethod,
                                    {In("plainText"), In("deSignerDN"), Out("pVal")},
-                                   "方法QMAdvanceDetachedSign"),
+                                   "方法QMAdvanceDetachedSign", kKey),
     Row<&I::QMUseSpecAdvanceDetachedSign>(0x3a, "QMUseSpecAdvanceDetachedSign", kMethod,
                                           {In("plainText"), In("deSignerDN"), Out("pVal")},
-                                          "方法QMUseSpecAdvanceDetachedSign"),
+                                          "方法QMUseSpecAdvanceDetachedSign", kKey),
     Row<&I::QMAdvanceDetachedVerify>(0x3b, "QMAdvanceDetachedVerify", kMethod,
                                      {In("signedMsg"), In("plainText")},
                                      "方法QMAdvanceDetachedVerify"),
     Row<&I::put_QMSignMode>(0x3c, "QMSignMode", kPut, {In("value", kI32)}, "属性QMSignMode"),
     Row<&I::QMSetSM2CertStoreName>(0x3d, "QMSetSM2CertStoreName", kMethod, {In("pStoreName")},
                                    "方法QMSetSM2CertStoreName"),
-    Row<&I::GetMac>(0x3e, "GetMac", kMethod, {Out("pVal")}, "方法GetMac"),
+    Row<&I::GetMac>(0x3e, "GetMac", kMethod, {Out("pVal")}, "方法GetMac", kRevealsMachine),
 };
 
 static_assert(std::size(kMembers) == kMemberCount);
@@ -357,6 +363,28 @@ std::string_view ParamDirName(ParamDir dir) {
       return "none";
   }
   return "";
+}
+
+std::vector<std::string_view> MemberEffectNames(MemberEffects effects) {
+  static constexpr std::pair<MemberEffects, std::string_view> kNames[] = {
+      {kUsesKey, "key"},
+      {kReadsFile, "readFile"},
+      {kWritesFile, "writeFile"},
+      {kRevealsMachine, "machine"},
+  };
+  std::vector<std::string_view> names;
+  for (const auto& [bit, name] : kNames) {
+    if ((effects & bit) != 0) names.push_back(name);
+  }
+  return names;
+}
+
+std::vector<const MemberInfo*> MembersWith(MemberEffects effect) {
+  std::vector<const MemberInfo*> rows;
+  for (const MemberInfo& m : kMembers) {
+    if (m.has(effect)) rows.push_back(&m);
+  }
+  return rows;
 }
 
 std::size_t MemberInfo::in_count() const {

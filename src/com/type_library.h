@@ -3,11 +3,15 @@
 //
 // Each row gives the DISPID, the name as scripts spell it, the kind (method,
 // property get, property put), the parameters with their names, types and
-// directions, the documentation string, and the binding to the interface
-// member. The dispatch layer, the IDL text and the JSON member list are all
-// generated from this table; the table itself is checked at compile time
-// against the C++ signatures of the interface, and every row is bound to
-// its member, so every member is built and the dispatch layer calls it.
+// directions, the documentation string, what the member may do outside the
+// control (its effects: use a private key, read or write a file, tell the
+// caller about the machine), and the binding to the interface member. The
+// effects are the one rule the front ends follow for callers they do not
+// trust; a test calls every member and fails when one reaches a key, a file
+// or the machine without saying so here. The dispatch layer, the IDL text and the JSON member list
+// are all generated from this table; the table itself is checked at compile time against the C++
+// signatures of the interface, and every row is bound to its member, so every member is built and
+// the dispatch layer calls it.
 #ifndef QUILLMARK_COM_TYPE_LIBRARY_H_
 #define QUILLMARK_COM_TYPE_LIBRARY_H_
 
@@ -17,6 +21,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "com/variant.h"
 #include "control/quillmark_interface.h"
@@ -37,6 +42,18 @@ std::string_view MemberKindName(MemberKind kind);
 std::string_view ParamTypeName(ParamType type);
 // "in", "out,retval", "none".
 std::string_view ParamDirName(ParamDir dir);
+
+// What a member may do beyond the control's own state, as a set of bits.
+using MemberEffects = std::uint8_t;
+inline constexpr MemberEffects kNoEffects = 0;
+inline constexpr MemberEffects kUsesKey = 1 << 0;         // signs or decrypts with a private key
+inline constexpr MemberEffects kReadsFile = 1 << 1;       // reads a file the caller names or picks
+inline constexpr MemberEffects kWritesFile = 1 << 2;      // writes a file
+inline constexpr MemberEffects kRevealsMachine = 1 << 3;  // tells the caller about the machine
+
+// The names of the bits of |effects| in bit order: "key", "readFile",
+// "writeFile", "machine".
+std::vector<std::string_view> MemberEffectNames(MemberEffects effects);
 
 struct ParamInfo {
   std::string_view name;
@@ -60,7 +77,9 @@ struct MemberInfo {
   std::size_t param_count = 0;
   std::string_view doc;  // UTF-8
   MemberInvoker invoke = nullptr;
+  MemberEffects effects = kNoEffects;
 
+  bool has(MemberEffects effect) const { return (effects & effect) == effect; }
   std::span<const ParamInfo> params() const { return {param_storage.data(), param_count}; }
   // Parameters the caller passes (kIn and kNone).
   std::size_t in_count() const;
@@ -76,6 +95,11 @@ inline constexpr std::size_t kMemberCount = 62;
 
 // All rows in interface order.
 std::span<const MemberInfo> TypeLibraryMembers();
+
+// The rows with every bit of |effect|, in interface order.
+std::vector<const MemberInfo*> MembersWith(MemberEffects effect);
+// The rows that use a private key: what needs the user's word for a web page.
+inline std::vector<const MemberInfo*> MembersUsingKey() { return MembersWith(kUsesKey); }
 
 // The row with |dispid| and |kind|, or null.
 const MemberInfo* FindMember(std::int32_t dispid, MemberKind kind);

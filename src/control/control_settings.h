@@ -79,6 +79,9 @@ struct ControlSettings {
   std::uint32_t server_mode = 0;                     // 0 or 1
   std::int32_t sign_mode = kDefaultSignMode;         // 1 to 4
   std::uint32_t code_page = kDefaultCodePage;
+  // What a web page had QMGetFile write into the stubPath folder so far.
+  std::uint32_t web_stub_files = 0;
+  std::uint64_t web_stub_bytes = 0;
 };
 
 }  // namespace quillmark::control

@@ -13,6 +13,7 @@
 #include "encoding/plaintext_buffer.h"
 #include "platform/os/paths.h"
 #include "platform/registry/registry.h"
+#include "platform/ui/dialog_factory.h"
 
 namespace quillmark::control {
 
@@ -25,6 +26,11 @@ inline constexpr std::size_t kMaxFileNameLength = 256;
 inline constexpr char16_t kOpenTitle[] = u"Open";
 inline constexpr char16_t kSaveTitle[] = u"Save";
 inline constexpr char16_t kAllFilesFilter[] = u"*.*";
+// What a web page may have QMGetFile write into the stubPath folder over the
+// life of one control: so many files, and in all no more bytes than one file
+// entry of the formatted plaintext can carry.
+inline constexpr std::uint32_t kMaxWebStubFiles = 64;
+inline constexpr std::uint64_t kMaxWebStubBytes = kMaxReadFileSize;
 
 // The message of a failed append; |add_failed| names the entry kind.
 Message AppendMessage(const PlaintextResult& result, Message add_failed) {
@@ -82,6 +88,14 @@ bool IsPlainFileName(std::u16string_view name) {
   return !name.empty() && name != u"." && name != u".." &&
          name.find(u'/') == std::u16string_view::npos &&
          std::none_of(name.begin(), name.end(), is_control);
+}
+
+// A name a web page may have written into the stubPath folder: a plain name
+// as above that is also not hidden (".bashrc", ".config") and holds no
+// backslash, which other programs take for a separator.
+bool IsWebStubFileName(std::u16string_view name) {
+  return IsPlainFileName(name) && name.front() != u'.' &&
+         name.find(u'\\') == std::u16string_view::npos;
 }
 
 // The stubPath folder text from the CtlSettings key of the control's class.
@@ -245,11 +259,25 @@ HRESULT CCorvaneQuillmark::QMGetFile(std::u16string* pVal) {
         return frame.Fail(status, message);
       }
       // The name comes from the sender: one that would leave the folder
-      // ("../x", "a/b") is not written.
+      // ("../x", "a/b") is not written. A web page writes without any dialog,
+      // so it gets less: no hidden or backslashed names, and a bounded count
+      // and size of files per control.
+      const bool web_caller = !platform::ui::CurrentDialogHost().caller_origin().empty();
       std::u16string target = folder + name;
-      saved = IsPlainFileName(name)
-                  ? SaveFileOrAsk(kSaveTitle, kAllFilesFilter, name, content, target)
-                  : kFailed;
+      if (!web_caller) {
+        saved = IsPlainFileName(name)
+                    ? SaveFileOrAsk(kSaveTitle, kAllFilesFilter, name, content, target)
+                    : kFailed;
+      } else if (!IsWebStubFileName(name) || settings_.web_stub_files >= kMaxWebStubFiles ||
+                 content.size() > kMaxWebStubBytes - settings_.web_stub_bytes) {
+        saved = kFailed;
+      } else {
+        saved = SaveFileOrAsk(kSaveTitle, kAllFilesFilter, name, content, target);
+        if (saved == kOk) {
+          ++settings_.web_stub_files;
+          settings_.web_stub_bytes += content.size();
+        }
+      }
     }
     if (saved != kOk) return frame.Fail(kFailed, Message::kSaveFileFailed);
     return frame.Succeed(std::move(name));

@@ -1,6 +1,8 @@
 // `quillmark typelib --json`: the member list pages and the extension read.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -131,7 +133,7 @@ TEST_F(TypelibJsonTest, ParametersByExample) {
   EXPECT_EQ(out_.find(R"({"dispid":10,"name":"QMAttachedSign","kind":"method","params":[)"
                       R"({"name":"deSignerDN","type":"string","dir":"in"},)"
                       R"({"name":"pVal","type":"string","dir":"out,retval"}],)"
-                      R"("doc":"method QMAttachedSign","built":true})"),
+                      R"("doc":"method QMAttachedSign","built":true,"effects":["key"]})"),
             out_.find("{\"dispid\":10,"));
   EXPECT_EQ(sign.Find(u"params")->array().size(), 2u);
   const Value& advance = members[53];
@@ -140,6 +142,31 @@ TEST_F(TypelibJsonTest, ParametersByExample) {
   const Value& exists = members[32];
   EXPECT_EQ(exists.Find(u"params")->array()[1].Find(u"type")->string(), u"uint32");
   EXPECT_EQ(members[4].Find(u"params")->array()[0].Find(u"type")->string(), u"int32");
+}
+
+// Each entry says what the member may do outside the control, in words a
+// front end reads: the names of the effects, none for most members.
+TEST_F(TypelibJsonTest, EffectsByExample) {
+  std::map<std::u16string, std::vector<std::u16string>> effects;
+  for (const Value& m : Members()) {
+    ASSERT_NE(m.Find(u"effects"), nullptr);
+    std::vector<std::u16string>& names = effects[m.Find(u"name")->string()];
+    for (const Value& e : m.Find(u"effects")->array()) names.push_back(e.string());
+  }
+  using Names = std::vector<std::u16string>;
+  EXPECT_EQ(effects[u"QMAttachedSign"], Names{u"key"});
+  EXPECT_EQ(effects[u"QMUseSpecAdvanceDetachedSign"], Names{u"key"});
+  EXPECT_EQ(effects[u"QMDecryptedAndVerifiedEnvelop"], Names{u"key"});
+  EXPECT_EQ(effects[u"QMAttachedVerifySignedFile"], (Names{u"readFile", u"writeFile"}));
+  EXPECT_EQ(effects[u"QMEncryptFileAndSave"], Names{u"writeFile"});
+  EXPECT_EQ(effects[u"GetMac"], Names{u"machine"});
+  EXPECT_EQ(effects[u"QMAdvanceAttachedVerify"], Names{});
+  EXPECT_EQ(effects[u"QMEncryptedEnvelop"], Names{});  // a public key only
+  std::size_t key_members = 0;
+  for (const auto& [name, names] : effects) {
+    key_members += std::count(names.begin(), names.end(), u"key");
+  }
+  EXPECT_EQ(key_members, 22u);
 }
 
 // The property puts name their one in parameter "value".

@@ -310,5 +310,67 @@ TEST_F(ReceivedPlaintextTest, ServerModeRefusesNamesWithControlCharacters) {
   EXPECT_EQ(out, u"plain name.txt");
 }
 
+// A web page writes into stubPath without any dialog: it gets plain,
+// visible names only, and a bounded number of files per control.
+class WebStubPathTest : public ReceivedPlaintextTest {
+ protected:
+  void SetUp() override {
+    ReceivedPlaintextTest::SetUp();
+    Script("");
+    platform::ui::CurrentDialogHost().SetCallerOrigin(u"https://bank.example");
+  }
+};
+
+TEST_F(WebStubPathTest, RefusesHiddenAndBackslashedNames) {
+  std::string stub = ServerModeWithStubPath();
+  std::u16string out = u"x";
+  for (std::string_view name :
+       {".bashrc", ".", "..", "..\\up.txt", "dir\\file.txt", "a/b.txt", "tab\t.txt"}) {
+    Receive({}, {{name, "payload"}});
+    EXPECT_EQ(qm_.QMGetFile(&out), S_FALSE) << name;
+    EXPECT_EQ(out, u"");
+    EXPECT_EQ(Num(), kFailed);
+    EXPECT_EQ(Msg(), "保存文件失败");
+  }
+  EXPECT_TRUE(platform::ListDirectory(stub).empty());
+  // A dot inside the name is fine.
+  Receive({}, {{"report.v2.txt", "payload"}});
+  ASSERT_EQ(qm_.QMGetFile(&out), S_OK);
+  EXPECT_EQ(out, u"report.v2.txt");
+  EXPECT_EQ(Read(stub + "report.v2.txt"), "payload");
+  EXPECT_TRUE(Reports().empty());
+}
+
+TEST_F(WebStubPathTest, WritesAtMost64FilesPerControl) {
+  std::string stub = ServerModeWithStubPath();
+  encoding::FormattedPlaintext fp;
+  for (int i = 0; i < 66; ++i) {
+    const std::string name = "f" + std::to_string(i) + ".txt";
+    ASSERT_EQ(fp.AddFile(AsBytes(name), AsBytes(std::string_view("x"))), kOk);
+  }
+  Bytes encoded;
+  ASSERT_EQ(fp.Encode(&encoded), kOk);
+  qm_.SetReceivedPlainText(std::move(encoded));
+  std::u16string out;
+  for (int i = 0; i < 64; ++i) ASSERT_EQ(qm_.QMGetFile(&out), S_OK) << i;
+  EXPECT_EQ(qm_.QMGetFile(&out), S_FALSE);
+  EXPECT_EQ(Num(), kFailed);
+  EXPECT_EQ(Msg(), "保存文件失败");
+  EXPECT_EQ(Read(stub + "f64.txt"), "<unreadable>");
+  EXPECT_EQ(platform::ListDirectory(stub).size(), 64u);
+  // A refused name does not count, and nor does the file refused for the
+  // count: the 66th is refused as well.
+  EXPECT_EQ(qm_.QMGetFile(&out), S_FALSE);
+}
+
+// A local program keeps the rules it always had: hidden names included.
+TEST_F(ReceivedPlaintextTest, LocalServerModeStillWritesHiddenNames) {
+  std::string stub = ServerModeWithStubPath();
+  Receive({}, {{".settings", "payload"}});
+  std::u16string out;
+  ASSERT_EQ(qm_.QMGetFile(&out), S_OK);
+  EXPECT_EQ(Read(stub + ".settings"), "payload");
+}
+
 }  // namespace
 }  // namespace quillmark::control

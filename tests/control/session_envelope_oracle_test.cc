@@ -1,8 +1,9 @@
 // Opening an envelope whose wrapped content key was tampered with, through a
-// live `quillmark session`: a wrapping with bad PKCS#1 padding, one holding a
-// key of the wrong length and one holding a wrong key of the right length
-// must all fail with one and the same errorNum and errorCode, so the answer
-// tells a sender nothing about the RSA value it sent.
+// live `quillmark session`: a wrapping with bad PKCS#1 padding and one holding
+// a key of the wrong length must answer exactly as one holding a wrong key of
+// the right length (the same errorNum and errorCode, and with RC4, which
+// cannot tell a wrong key, the same kind of success), so the answer tells a
+// sender nothing about the RSA value it sent.
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <openssl/pkcs7.h>
@@ -10,6 +11,7 @@
 #include <openssl/x509.h>
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -90,10 +92,11 @@ class SessionEnvelopeOracleTest : public testing::DemoPkiSessionTest {
     return ossl::PkeyPtr(X509_get_pubkey(cert.get()));
   }
 
-  // The three tamperings of |envelope|'s wrapped key, in order: bad
-  // padding, a 5-byte key, and a 16-byte key under which the AES content
-  // does not decrypt (none for other ciphers).
-  static std::vector<std::u16string> Tampered(const std::u16string& envelope, bool aes) {
+  // The tamperings of |envelope|'s wrapped key, in order: bad padding, a
+  // 5-byte key, and a wrong key of the cipher's length |key_len| (for AES
+  // one under which the content does not decrypt).
+  static std::vector<std::u16string> Tampered(const std::u16string& envelope, bool aes,
+                                              std::size_t key_len) {
     ossl::PkeyPtr key = RecipientKey();
     const std::size_t modulus = static_cast<std::size_t>(EVP_PKEY_get_size(key.get()));
     // Block type 1 where key transport needs 2: valid RSA, invalid padding.
@@ -103,6 +106,7 @@ class SessionEnvelopeOracleTest : public testing::DemoPkiSessionTest {
     bad_padding[modulus - 17] = 0x00;
     std::vector<Bytes> wrappings = {RsaEncrypt(key.get(), bad_padding, RSA_NO_PADDING),
                                     RsaEncrypt(key.get(), Bytes(5, 0x42), RSA_PKCS1_PADDING)};
+    Bytes wrong(key_len, 0x5A);
     if (aes) {
       ossl::Pkcs7Ptr p7 = ParsePkcs7(Decode(envelope));
       PKCS7_ENC_CONTENT* ec = p7->d.enveloped->enc_data;
@@ -114,13 +118,12 @@ class SessionEnvelopeOracleTest : public testing::DemoPkiSessionTest {
                         static_cast<std::size_t>(ASN1_STRING_length(iv)));
       ByteSpan data(ASN1_STRING_get0_data(ec->enc_data),
                     static_cast<std::size_t>(ASN1_STRING_length(ec->enc_data)));
-      Bytes wrong(16, 0);
       for (std::uint8_t b = 1; b != 0; ++b) {
-        wrong.assign(16, b);
+        wrong.assign(key_len, b);
         if (!AesCbcPaddingValid(wrong, iv_bytes, data)) break;
       }
-      wrappings.push_back(RsaEncrypt(key.get(), wrong, RSA_PKCS1_PADDING));
     }
+    wrappings.push_back(RsaEncrypt(key.get(), wrong, RSA_PKCS1_PADDING));
     std::vector<std::u16string> out;
     for (const Bytes& wrapped : wrappings) {
       ossl::Pkcs7Ptr p7 = ParsePkcs7(Decode(envelope));
@@ -137,12 +140,37 @@ class SessionEnvelopeOracleTest : public testing::DemoPkiSessionTest {
   }
 };
 
-TEST_F(SessionEnvelopeOracleTest, EveryBadWrappingGivesTheSameAnswer) {
+struct Outcome {
+  std::int64_t hr = 0;
+  std::int64_t error_num = 0;
+  std::int64_t error_code = 0;
+};
+
+// A success leaves errorCode as the call before it set it, so only a
+// failure's code is the call's own.
+Outcome OutcomeOf(const Value& answer) {
+  const std::int64_t num = answer.Find(u"errorNum")->integer();
+  return {answer.Find(u"hr")->integer(), num, num != 0 ? answer.Find(u"errorCode")->integer() : 0};
+}
+
+bool operator==(const Outcome& a, const Outcome& b) {
+  return a.hr == b.hr && a.error_num == b.error_num && a.error_code == b.error_code;
+}
+
+void PrintTo(const Outcome& o, std::ostream* os) {
+  *os << "{hr " << o.hr << ", errorNum " << o.error_num << ", errorCode " << o.error_code << "}";
+}
+
+TEST_F(SessionEnvelopeOracleTest, BadWrappingsAnswerAsAWrongKeyDoes) {
   LiveSession s = Start();
-  for (std::u16string_view cipher : {kAes128Cbc, kRc4}) {
-    SCOPED_TRACE(Utf16ToUtf8Lossy(cipher));
-    const bool aes = cipher == kAes128Cbc;
-    EXPECT_ANSWER(s.Call("QMSetSymmetryArithmetic", {std::u16string(cipher)}), 0, 0);
+  struct Case {
+    std::u16string_view oid;
+    bool aes;
+    std::size_t key_len;
+  };
+  for (const Case& c : {Case{kAes128Cbc, true, 16}, Case{kRc4, false, 16}}) {
+    SCOPED_TRACE(Utf16ToUtf8Lossy(c.oid));
+    EXPECT_ANSWER(s.Call("QMSetSymmetryArithmetic", {std::u16string(c.oid)}), 0, 0);
     s.Call("QMSetPlainText", {u"transfer 100"});
     const std::u16string envelope = Result(s.Call("QMEncryptedEnvelop", {u"CN=张三"}));
     s.Call("QMSetPlainText", {u"signed transfer 100"});
@@ -157,21 +185,50 @@ TEST_F(SessionEnvelopeOracleTest, EveryBadWrappingGivesTheSameAnswer) {
     EXPECT_ANSWER(s.Call("QMDecryptedAndVerifiedEnvelop", {signed_envelope}), 0, 0);
     EXPECT_EQ(Result(s.Call("QMGetPlainText")), u"signed transfer 100");
 
-    const std::vector<std::u16string> plain = Tampered(envelope, aes);
-    const std::vector<std::u16string> sealed = Tampered(signed_envelope, aes);
-    ASSERT_EQ(plain.size(), aes ? 3u : 2u);
-    for (std::size_t i = 0; i < plain.size(); ++i) {
-      SCOPED_TRACE(i);
-      Value opened = s.Call("QMDecryptEnvelop", {plain[i]});
-      EXPECT_ANSWER(opened, 1, -10023, kOpenFailed);
-      EXPECT_EQ(opened.Find(u"errorCode")->integer(), kNteBadData);
-      Value verified = s.Call("QMDecryptedAndVerifiedEnvelop", {sealed[i]});
-      EXPECT_ANSWER(verified, 1, -10023, kOpenFailed);
-      EXPECT_EQ(verified.Find(u"errorCode")->integer(), kNteBadData);
-      EXPECT_EQ(Result(s.CallInt("QMGetReciptCertInfo", 1)), u"");
+    const std::vector<std::u16string> plain = Tampered(envelope, c.aes, c.key_len);
+    const std::vector<std::u16string> sealed = Tampered(signed_envelope, c.aes, c.key_len);
+    ASSERT_EQ(plain.size(), 3u);
+    // The last tampering is the wrong key: what every other one must match.
+    const Outcome wrong_key = OutcomeOf(s.Call("QMDecryptEnvelop", {plain.back()}));
+    const Outcome wrong_key_sealed =
+        OutcomeOf(s.Call("QMDecryptedAndVerifiedEnvelop", {sealed.back()}));
+    if (c.aes) {
+      EXPECT_EQ(wrong_key, (Outcome{1, -10023, kNteBadData}));
+    } else {
+      // RC4 cannot tell a wrong key: the envelope "opens" to other bytes.
+      EXPECT_EQ(wrong_key, (Outcome{0, 0, 0}));
     }
-    // Nothing of a failed opening replaced the text opened before.
-    EXPECT_EQ(Result(s.Call("QMGetPlainText")), u"signed transfer 100");
+    EXPECT_NE(wrong_key_sealed.error_num, 0);
+    for (std::size_t i = 0; i + 1 < plain.size(); ++i) {
+      SCOPED_TRACE(i);
+      const Value opened = s.Call("QMDecryptEnvelop", {plain[i]});
+      const Outcome got = OutcomeOf(opened);
+      // A block cipher's padding fits a substituted key one time in about
+      // 256, exactly as it fits a wrong key: then the bytes are not the text.
+      if (c.aes && got.error_num == 0) {
+        EXPECT_NE(Result(s.Call("QMGetPlainText")), u"transfer 100");
+      } else {
+        EXPECT_EQ(got, wrong_key);
+      }
+      if (got.error_num == 0) {
+        // Opened twice, the same bytes, as a wrong key gives.
+        const std::u16string first = Result(s.Call("QMGetPlainText"));
+        EXPECT_NE(first, u"transfer 100");
+        EXPECT_EQ(OutcomeOf(s.Call("QMDecryptEnvelop", {plain[i]})), got);
+        EXPECT_EQ(Result(s.Call("QMGetPlainText")), first);
+      } else {
+        EXPECT_EQ(opened.Find(u"errMsg")->string(), Utf8ToUtf16Lossy(kOpenFailed));
+      }
+      EXPECT_EQ(OutcomeOf(s.Call("QMDecryptedAndVerifiedEnvelop", {sealed[i]})), wrong_key_sealed);
+      if (!c.aes) {
+        // Another control (another process) opens it to the same bytes.
+        EXPECT_ANSWER(s.Call("QMDecryptEnvelop", {plain[i]}), 0, 0);
+        LiveSession other = Start();
+        EXPECT_ANSWER(other.Call("QMSetSymmetryArithmetic", {std::u16string(c.oid)}), 0, 0);
+        EXPECT_ANSWER(other.Call("QMDecryptEnvelop", {plain[i]}), 0, 0);
+        EXPECT_EQ(Result(other.Call("QMGetPlainText")), Result(s.Call("QMGetPlainText")));
+      }
+    }
   }
 }
 

@@ -3,9 +3,13 @@
 // what it shows (including the certificate viewer over the demonstration
 // PKI).
 #include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
 #include <QHeaderView>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <vector>
@@ -71,6 +75,25 @@ platform::CertContextPtr DemoCert(const std::vector<demo::DemoItem>& items,
     }
   }
   return nullptr;
+}
+
+// A confirmation of signing |text| for https://bank.example with Li Si's key.
+platform::ui::KeyUseRequest Confirm(const std::u16string& text) {
+  platform::ui::KeyUseRequest r;
+  r.origin = u"https://bank.example";
+  r.review.action = platform::ui::KeyUseAction::kSign;
+  r.review.text = text;
+  r.review.text_units = text.size();
+  r.review.byte_count = text.size();
+  r.review.owner = {u"CN=Li Si, O=Demo Bank, C=CN", u"CN=Demo Bank Customer CA", u"0A1B 2C",
+                    u"2030-01-01 00:00:00GMT"};
+  return r;
+}
+
+// The text of the label |name| of |w|.
+QString Label(const QWidget& w, const char* name) {
+  auto* label = w.findChild<QLabel*>(QLatin1String(name));
+  return label != nullptr ? label->text() : QStringLiteral("<no label %1>").arg(name);
 }
 
 }  // namespace
@@ -227,28 +250,215 @@ class DialogWidgetsTest : public QObject {
     QCOMPARE(answers.got[1].action, Action::kDeny);
   }
 
-  void ConfirmShowsWhatIsSignedAndWho() {
+  // The confirmation draws the review, in our own words: the owner, the
+  // action, the length, the files of the review and nothing the page said.
+  void ConfirmShowsTheReviewInOurWords() {
     Answers answers;
-    platform::ui::KeyUseRequest request{u"https://bank.example",
-                                        {u"sign", u"pay 100 to Li Si", {u"a.pdf", u"b.txt"}}};
+    platform::ui::KeyUseRequest request = Confirm(u"pay 100 to Li Si");
+    request.subject = {u"sign", u"You are signing: PAY 10 CNY", {u"contract.pdf"}};
+    request.review.files = {{u"a.pdf", 1024}, {u"b.txt", 1}};
     ConfirmDialog d(request, answers.sink());
     d.show();
     QVERIFY(QTest::qWaitForWindowExposed(&d));
-    QCOMPARE(d.findChild<QPlainTextEdit*>(QStringLiteral("text"))->toPlainText(),
-             QStringLiteral("pay 100 to Li Si"));
-    QCOMPARE(d.findChild<QListWidget*>(QStringLiteral("files"))->count(), 2);
-    QVERIFY(d.findChild<QLabel*>(QStringLiteral("origin"))
-                ->text()
-                .contains(QStringLiteral("https://bank.example")));
+    QCOMPARE(d.review()->text()->toPlainText(), QStringLiteral("pay 100 to Li Si"));
+    QVERIFY(d.review()->text()->isReadOnly());
+    QCOMPARE(Label(d, "owner_subject"), QStringLiteral("CN=Li Si, O=Demo Bank, C=CN"));
+    QCOMPARE(Label(d, "owner_issuer"), QStringLiteral("CN=Demo Bank Customer CA"));
+    QCOMPARE(Label(d, "owner_serial"), QStringLiteral("0A1B 2C"));
+    QCOMPARE(Label(d, "owner_not_after"), QStringLiteral("2030-01-01 00:00:00GMT"));
+    QVERIFY(Label(d, "length").contains(QStringLiteral("16 characters")));
+    QVERIFY(Label(d, "origin").contains(QStringLiteral("https://bank.example")));
+    QStringList files;
+    for (int i = 0; i < d.review()->files()->count(); ++i) {
+      files << d.review()->files()->item(i)->text();
+    }
+    QCOMPARE(files,
+             (QStringList{QStringLiteral("a.pdf (1024 bytes)"), QStringLiteral("b.txt (1 byte)")}));
+    // Nothing anywhere in the window comes from the page's own words.
+    for (QLabel* l : d.findChildren<QLabel*>()) {
+      QVERIFY(!l->text().contains(QStringLiteral("PAY 10")));
+      QVERIFY(!l->text().contains(QStringLiteral("contract.pdf")));
+    }
+    QVERIFY(d.review()->warning() == nullptr);
+    QTRY_VERIFY(d.sign_button()->isEnabled());         // the text fits
     QTest::keyClick(d.focusWidget(), Qt::Key_Return);  // the focus is on Cancel
     QCOMPARE(answers.got.size(), size_t{1});
     QCOMPARE(answers.got[0].action, Action::kCancel);
 
-    Answers signed_answers;
-    ConfirmDialog again(request, signed_answers.sink());
-    again.show();
-    QTest::mouseClick(again.findChild<QPushButton*>(QStringLiteral("sign")), Qt::LeftButton);
-    QCOMPARE(signed_answers.got[0].action, Action::kConfirm);
+    // A text that merely looks like a form lists no files.
+    platform::ui::KeyUseRequest fake = Confirm(u"Files: contract.pdf\n00000001 00000002");
+    ConfirmDialog plain(fake, answers.sink());
+    QVERIFY(plain.review()->files() == nullptr);
+    QVERIFY(plain.findChild<QListWidget*>() == nullptr);
+  }
+
+  // A long text: Sign stays off, and clicking it does nothing, until the end
+  // of the text has been on screen.
+  void ConfirmSignWaitsForTheEndOfTheText() {
+    std::u16string text = u"Pay 10 CNY to Alice";
+    text += std::u16string(2100, u' ');
+    for (int i = 0; i < 80; ++i) text += u"\nline";
+    text += u"\nAND pay 99999 CNY to Mallory";
+    Answers answers;
+    ConfirmDialog d(Confirm(text), answers.sink());
+    d.resize(480, 360);
+    d.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&d));
+    QTest::qWait(50);
+    QCOMPARE(d.review()->text()->toPlainText(), ToQ(text));
+    QVERIFY(!d.sign_button()->isEnabled());
+    QVERIFY(!d.review()->end_shown());
+    QVERIFY(d.findChild<QLabel*>(QStringLiteral("hint"))->isVisible());
+    QTest::mouseClick(d.sign_button(), Qt::LeftButton);
+    QVERIFY(answers.got.empty());
+    QCOMPARE(d.focusWidget()->objectName(), QStringLiteral("cancel"));
+    // Half way is not the end.
+    QScrollBar* bar = d.review()->text()->verticalScrollBar();
+    bar->setValue(bar->maximum() / 2);
+    QVERIFY(!d.sign_button()->isEnabled());
+    QTest::keyClick(d.review()->text(), Qt::Key_End, Qt::ControlModifier);
+    QTRY_VERIFY(d.sign_button()->isEnabled());
+    QVERIFY(!d.findChild<QLabel*>(QStringLiteral("hint"))->isVisible());
+    // Scrolling back up keeps it on: the end has been shown.
+    bar->setValue(0);
+    QVERIFY(d.sign_button()->isEnabled());
+    QTest::mouseClick(d.sign_button(), Qt::LeftButton);
+    QCOMPARE(answers.got.size(), size_t{1});
+    QCOMPARE(answers.got[0].action, Action::kConfirm);
+  }
+
+  // The library's escapes stand out, with a warning line above the text.
+  void ConfirmMarksHiddenCharacters() {
+    const std::u16string text =
+        u"Pay ⟦U+202E⟧00.001 CNY⟦U+200B⟧ to ⟦U+2066⟧Li Si"
+        u"⟦U+0000⟧⟦U+D800⟧";
+    platform::ui::KeyUseRequest request = Confirm(text);
+    request.review.hidden_count = 5;
+    Answers answers;
+    ConfirmDialog d(request, answers.sink());
+    d.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&d));
+    QCOMPARE(d.review()->text()->toPlainText(), ToQ(text));
+    QVERIFY(d.review()->warning() != nullptr && d.review()->warning()->isVisible());
+    QVERIFY(d.review()->warning()->text().contains(QStringLiteral("5 invisible")));
+    const QList<QTextEdit::ExtraSelection> marks = d.review()->text()->extraSelections();
+    QStringList marked;
+    for (const QTextEdit::ExtraSelection& m : marks) marked << m.cursor.selectedText();
+    QCOMPARE(marked, (QStringList{QStringLiteral("⟦U+202E⟧"), QStringLiteral("⟦U+200B⟧"),
+                                  QStringLiteral("⟦U+2066⟧"), QStringLiteral("⟦U+0000⟧"),
+                                  QStringLiteral("⟦U+D800⟧")}));
+    for (const QTextEdit::ExtraSelection& m : marks) {
+      QVERIFY(m.format.background().color() != d.review()->text()->palette().base().color());
+    }
+  }
+
+  // For a web page the chooser frames the page's texts as its words and
+  // names the origin outside the frame; its own title and buttons are ours.
+  void WebChooserFramesThePagesWords() {
+    Answers answers;
+    auto request = Rows({0, 1, 2});
+    request.title = u"You are signing: PAY 10 CNY to Alice";
+    request.buttons = {u"Sign", u"取消", u"查看"};
+    ChooserDialog d(request, QStringLiteral("https://bank.example"), answers.sink());
+    d.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&d));
+    QGroupBox* frame = d.page_frame();
+    QVERIFY(frame != nullptr && frame->isVisible());
+    QVERIFY(!frame->title().isEmpty());
+    QVERIFY(!d.windowTitle().contains(QStringLiteral("PAY 10")));
+    auto inside = [frame](QWidget* w) { return w != nullptr && frame->isAncestorOf(w); };
+    QVERIFY(inside(d.findChild<QLabel*>(QStringLiteral("page_title"))));
+    QCOMPARE(d.findChild<QLabel*>(QStringLiteral("page_title"))->text(),
+             QStringLiteral("You are signing: PAY 10 CNY to Alice"));
+    QVERIFY(inside(d.findChild<QLabel*>(QStringLiteral("prompt"))));
+    QVERIFY(inside(d.findChild<QPlainTextEdit*>(QStringLiteral("notice"))));
+    QVERIFY(inside(d.findChild<QLabel*>(QStringLiteral("page_buttons"))));
+    QVERIFY(d.findChild<QLabel*>(QStringLiteral("page_buttons"))->text().contains(u"Sign"));
+    QLabel* origin = d.findChild<QLabel*>(QStringLiteral("origin"));
+    QVERIFY(origin != nullptr && !inside(origin));
+    QVERIFY(origin->text().contains(QStringLiteral("https://bank.example")));
+    QCOMPARE(d.ok_button()->text(), QStringLiteral("OK"));
+    QCOMPARE(d.cancel_button()->text(), QStringLiteral("Cancel"));
+    QVERIFY(!inside(d.ok_button()));
+
+    // A local program's chooser is as the texts say, unframed.
+    ChooserDialog local(request, QString(), answers.sink());
+    QVERIFY(local.page_frame() == nullptr);
+    QCOMPARE(local.ok_button()->text(), QStringLiteral("Sign"));
+    QVERIFY(local.windowTitle().contains(QStringLiteral("PAY 10")));
+  }
+
+  // A chooser that carries the review: OK needs a row and the end shown.
+  void ReviewChooserNeedsARowAndTheEnd() {
+    Answers answers;
+    auto request = Rows({0, 1, 2});
+    std::u16string text = u"Pay 10 CNY to Alice";
+    for (int i = 0; i < 60; ++i) text += u"\n.";
+    platform::ui::KeyUseReview review;
+    review.text = text;
+    review.text_units = text.size();
+    review.byte_count = text.size();
+    review.hidden_count = 1;
+    request.review = review;
+    ChooserDialog d(request, QStringLiteral("https://bank.example"), answers.sink());
+    d.resize(640, 420);
+    d.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&d));
+    QVERIFY(d.review() != nullptr);
+    QCOMPARE(d.review()->text()->toPlainText(), ToQ(text));
+    QVERIFY(d.review()->warning() != nullptr);
+    QVERIFY(d.findChild<QLabel*>(QStringLiteral("length")) != nullptr);
+    QTest::mouseClick(d.list()->viewport(), Qt::LeftButton, {}, RowCenter(d.list(), 1));
+    QCOMPARE(d.SelectedItem(), 1);
+    QTest::qWait(50);
+    QVERIFY(!d.ok_button()->isEnabled());
+    QTest::keyClick(d.list(), Qt::Key_Return);
+    QVERIFY(answers.got.empty());
+    QTest::keyClick(d.review()->text(), Qt::Key_End, Qt::ControlModifier);
+    QTRY_VERIFY(d.ok_button()->isEnabled());
+    d.list()->clearSelection();
+    QVERIFY(!d.ok_button()->isEnabled());
+    QTest::mouseClick(d.list()->viewport(), Qt::LeftButton, {}, RowCenter(d.list(), 2));
+    QVERIFY(d.ok_button()->isEnabled());
+    QTest::mouseClick(d.ok_button(), Qt::LeftButton);
+    QCOMPARE(answers.got.size(), size_t{1});
+    QCOMPARE(answers.got[0].action, Action::kChoose);
+    QCOMPARE(answers.got[0].item, 2);
+  }
+
+  // A path the page preset is shown, but Enter alone cancels.
+  void PresetPathsAreNotTakenOnASingleEnter() {
+    QTemporaryDir dir;
+    const QString secret = dir.filePath(QStringLiteral("id_rsa"));
+    {
+      QFile f(secret);
+      QVERIFY(f.open(QIODevice::WriteOnly));
+      f.write("key");
+    }
+    QDir::setCurrent(dir.path());
+    Answers answers;
+    {
+      FileDialog d(platform::ui::OpenFileRequest{u"Open", u"*.*", FromQ(secret)},
+                   QStringLiteral("https://bank.example"), answers.sink());
+      d.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&d));
+      QTest::qWait(300);  // the folder is read and the list filled
+      QVERIFY(d.selectedFiles().contains(secret));
+      QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(d.cancel_button()));
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    }
+    {
+      FileDialog d(platform::ui::SaveFileRequest{u"Save", u"*.*", u"report.txt", u""},
+                   QStringLiteral("https://bank.example"), answers.sink());
+      d.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&d));
+      QTest::qWait(300);
+      QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(d.cancel_button()));
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    }
+    QCOMPARE(answers.got.size(), size_t{2});
+    QCOMPARE(answers.got[0].action, Action::kCancel);
+    QCOMPARE(answers.got[1].action, Action::kCancel);
   }
 
   // OK only with something typed; the PIN goes to the answer and nowhere

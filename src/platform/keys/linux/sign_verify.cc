@@ -1,4 +1,5 @@
 #include "platform/keys/sign_verify.h"
+#include "platform/os/effect_audit.h"
 
 #include <openssl/rsa.h>
 
@@ -27,6 +28,7 @@ bool SignHash(CryptHash& hash, std::uint32_t key_spec, Bytes* signature) {
   if (std::uint32_t err = container->GetPublicKey(key_spec, &pub)) return Fail(err);
   Bytes digest, sig;
   if (std::uint32_t err = hash.DigestFor(pub.get(), &digest)) return Fail(err);
+  NoteEffect(Effect::kKeyUse);
   if (std::uint32_t err = container->SignDigest(key_spec, hash.md, digest, &sig)) {
     return Fail(err);
   }

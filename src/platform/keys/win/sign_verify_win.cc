@@ -6,6 +6,7 @@
 #include <new>
 
 #include "platform/keys/win/key_provider_win.h"
+#include "platform/os/effect_audit.h"
 #include "platform/os/last_error.h"
 #include "platform/store/win/cert_context_win.h"
 #include "platform/ui/dialog_factory.h"
@@ -38,6 +39,7 @@ bool CryptSignHashW(CryptHash& hash, std::uint32_t key_spec, std::u16string_view
   } catch (const std::bad_alloc&) {
     return Fail(kNteNoMemory);
   }
+  NoteEffect(Effect::kKeyUse);
   DWORD size = 0;
   if (!::CryptSignHashW(hash.handle, key_spec, nullptr, 0, nullptr, &size)) {
     TakeSystemLastError();

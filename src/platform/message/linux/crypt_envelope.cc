@@ -6,14 +6,19 @@
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
 
+#include <openssl/evp.h>
+
 #include <algorithm>
+#include <array>
 #include <bit>
+#include <mutex>
 #include <new>
 
 #include "platform/keys/cert_private_key.h"
 #include "platform/keys/key_provider_internal.h"
 #include "platform/keys/token_provider.h"
 #include "platform/message/message_internal.h"
+#include "platform/os/effect_audit.h"
 #include "platform/os/last_error.h"
 #include "platform/store/cert_context_internal.h"
 #include "platform/ui/dialog_factory.h"
@@ -129,19 +134,74 @@ std::uint8_t EqualMask(std::size_t a, std::size_t b) {
   return static_cast<std::uint8_t>(nonzero - 1);
 }
 
+// The key that takes the place of a wrapped key that does not unwrap. It
+// must be the same whenever the same wrapped bytes reach the same private
+// key, in this process or any other, as a wrong key of the right length
+// would be: otherwise opening one envelope twice (in two controls) would
+// tell the two apart. So it is derived from the private key itself, as the
+// implicit rejection of newer OpenSSL does: the key's deterministic PKCS#1
+// signature over a digest of the wrapped bytes is the secret of an
+// HMAC-SHA256 over the length and the wrapped bytes, stretched with a
+// counter to |key_len| bytes. It is made for every opening, whatever the
+// unwrapping gives, so the time taken does not depend on the padding. A key
+// that cannot sign (a token that refuses) falls back to a secret drawn once
+// per process.
+std::uint32_t RejectionKey(KeyContainer& container, std::uint32_t key_spec, ByteSpan wrapped,
+                           std::size_t key_len, SecretBytes* key) {
+  static std::once_flag once;
+  static std::array<unsigned char, 32> process_secret{};
+  static bool have_process_secret = false;
+  std::call_once(once, [] {
+    have_process_secret = RAND_bytes(process_secret.data(), process_secret.size()) == 1;
+  });
+  static constexpr char kLabel[] = "quillmark envelope implicit rejection";
+  Bytes labelled(kLabel, kLabel + sizeof kLabel - 1);
+  labelled.insert(labelled.end(), wrapped.begin(), wrapped.end());
+  unsigned char digest[32];
+  if (EVP_Q_digest(nullptr, "SHA256", nullptr, labelled.data(), labelled.size(), digest, nullptr) !=
+      1) {
+    return kNteFail;
+  }
+  SecretBytes secret;
+  if (container.SignDigest(key_spec, EVP_sha256(), ByteSpan(digest, sizeof digest),
+                           &secret.bytes) != 0 ||
+      secret.bytes.empty()) {
+    if (!have_process_secret) return kNteFail;
+    secret.bytes.assign(process_secret.begin(), process_secret.end());
+  }
+  key->bytes.clear();
+  for (std::uint8_t counter = 0; key->bytes.size() < key_len; ++counter) {
+    Bytes input = {counter, static_cast<std::uint8_t>(key_len)};
+    input.insert(input.end(), wrapped.begin(), wrapped.end());
+    unsigned char block[EVP_MAX_MD_SIZE];
+    std::size_t block_len = 0;
+    if (EVP_Q_mac(nullptr, "HMAC", nullptr, "SHA256", nullptr, secret.bytes.data(),
+                  secret.bytes.size(), input.data(), input.size(), block, sizeof block,
+                  &block_len) == nullptr) {
+      return kNteFail;
+    }
+    key->bytes.insert(key->bytes.end(), block, block + block_len);
+    OPENSSL_cleanse(block, sizeof block);
+  }
+  key->bytes.resize(key_len);
+  return 0;
+}
+
 // Finds a recipient whose certificate, with a private key, is in the stores
 // and unwraps the content-encryption key of |key_len| bytes with that key.
 //
 // A wrapped key that does not decrypt (bad padding) or decrypts to a key of
-// another length is not reported: a random key of |key_len| bytes takes its
-// place and *unwrapped is false, so the content decryption that follows runs
-// and fails exactly as it does after a wrapped key that decrypts to a wrong
-// key. Answering a bad wrapping with an error of its own would tell whoever
-// sent the envelope whether a guessed RSA value has PKCS#1 padding (an
-// oracle that recovers the key). The choice between the two keys is made
-// byte by byte without a branch on the decrypted bytes.
+// another length is not reported: the rejection key of |key_len| bytes takes
+// its place, and the content decryption that follows runs exactly as it does
+// after a wrapped key that decrypts to a wrong key of the right length (and
+// with RC4, which cannot tell a wrong key, "succeeds" the same way).
+// Answering a bad wrapping with an error of its own would tell whoever sent
+// the envelope whether a guessed RSA value has PKCS#1 padding (an oracle
+// that recovers the key). The choice between the two keys is made byte by
+// byte without a branch on the decrypted bytes, and nothing after it knows
+// which was taken.
 std::uint32_t UnwrapContentKey(const CryptDecryptMessagePara& para, PKCS7_ENVELOPE* env,
-                               std::size_t key_len, SecretBytes* key, bool* unwrapped,
+                               std::size_t key_len, SecretBytes* key,
                                CertContextPtr* recipient_cert) {
   std::uint32_t token_error = 0;
   STACK_OF(PKCS7_RECIP_INFO)* infos = env->recipientinfo;
@@ -176,9 +236,11 @@ std::uint32_t UnwrapContentKey(const CryptDecryptMessagePara& para, PKCS7_ENVELO
         if (!ui::CurrentDialogHost().ConfirmKeyUse()) return kScardWCancelledByUser;
         ByteSpan wrapped(ASN1_STRING_get0_data(ri->enc_key),
                          static_cast<std::size_t>(ASN1_STRING_length(ri->enc_key)));
-        SecretBytes random, plain;
-        random.bytes.resize(key_len);
-        if (RAND_bytes(random.bytes.data(), static_cast<int>(key_len)) != 1) return kNteFail;
+        NoteEffect(Effect::kKeyUse);
+        SecretBytes rejection, plain;
+        if (std::uint32_t e = RejectionKey(*container, key_spec, wrapped, key_len, &rejection)) {
+          return e;
+        }
         const std::uint32_t e = container->DecryptKeyTransport(key_spec, wrapped, &plain.bytes);
         // Errors that do not depend on the wrapped bytes (no key, a token's
         // cancel) are the container's answer; a failed decryption is not.
@@ -190,9 +252,8 @@ std::uint32_t UnwrapContentKey(const CryptDecryptMessagePara& para, PKCS7_ENVELO
         key->bytes.resize(key_len);
         for (std::size_t k = 0; k < key_len; ++k) {
           key->bytes[k] =
-              static_cast<std::uint8_t>((plain.bytes[k] & good) | (random.bytes[k] & ~good));
+              static_cast<std::uint8_t>((plain.bytes[k] & good) | (rejection.bytes[k] & ~good));
         }
-        *unwrapped = good != 0;
         *recipient_cert = std::move(cert);
         return 0;
       }
@@ -296,10 +357,8 @@ std::uint32_t OpenDecoded(const CryptDecryptMessagePara& para, PKCS7* p7, Bytes*
   if (std::uint32_t e = IvFromParameters(ec->algorithm, *cipher, evp.get(), &iv)) return e;
 
   SecretBytes key;
-  bool unwrapped = false;
   CertContextPtr cert;
-  if (std::uint32_t e =
-          UnwrapContentKey(para, p7->d.enveloped, cipher->key_len, &key, &unwrapped, &cert)) {
+  if (std::uint32_t e = UnwrapContentKey(para, p7->d.enveloped, cipher->key_len, &key, &cert)) {
     return e;
   }
   ByteSpan encrypted;
@@ -307,12 +366,13 @@ std::uint32_t OpenDecoded(const CryptDecryptMessagePara& para, PKCS7* p7, Bytes*
     encrypted = ByteSpan(ASN1_STRING_get0_data(ec->enc_data),
                          static_cast<std::size_t>(ASN1_STRING_length(ec->enc_data)));
   }
-  // Decrypted in full in every case. A bad wrapping, a wrong key and content
-  // that does not decrypt all end here with kNteBadData; a wrapping that was
-  // bad fails even where the cipher (RC4) cannot tell a wrong key.
+  // Decrypted in full in every case. A bad wrapping and a wrong key end
+  // alike: kNteBadData when the content does not decrypt, and otherwise (RC4,
+  // or a block cipher's padding that happens to fit) whatever bytes the key
+  // gives, as the sender's wrong key would.
   Bytes opened;
   const std::uint32_t e = RunCipher(evp.get(), false, key.bytes, iv, encrypted, &opened);
-  if (!unwrapped || e != 0) {
+  if (e != 0) {
     std::fill(opened.begin(), opened.end(), 0);
     return kNteBadData;
   }

@@ -2,6 +2,7 @@
 // with a 128-bit key (the system's default would be 40 bits); the other
 // content ciphers take the key length their OID fixes.
 #include "platform/message/win/message_win.h"
+#include "platform/os/effect_audit.h"
 #include "platform/store/win/cert_context_win.h"
 
 namespace quillmark::platform {
@@ -115,6 +116,7 @@ bool CryptDecryptMessage(const CryptDecryptMessagePara& para, ByteSpan encrypted
     if (std::uint32_t e = msg::ConfirmOpening(system_para, encrypted_blob)) return e;
     msg::SystemCert cert;
     Bytes out;
+    NoteEffect(Effect::kKeyUse);
     // The content is never longer than the envelope that holds it.
     if (std::uint32_t e =
             msg::FillBytes(encrypted_blob.size(), false, &out, [&](BYTE* buffer, DWORD* size) {

@@ -1,6 +1,7 @@
 // Windows: CryptSignAndEncryptMessage and CryptDecryptAndVerifyMessageSignature,
 // the system's nested message (an envelope of the DER SignedData).
 #include "platform/message/win/message_win.h"
+#include "platform/os/effect_audit.h"
 #include "platform/store/win/cert_context_win.h"
 
 namespace quillmark::platform {
@@ -46,6 +47,7 @@ bool CryptSignAndEncryptMessage(const CryptSignMessagePara& sign_para,
     std::size_t guess = kNestedOverhead + content.size();
     for (PCCERT_CONTEXT cert : certs) guess += cert->cbCertEncoded;
     // As for a signature alone: one call, so the key signs once.
+    NoteEffect(Effect::kKeyUse);
     return msg::FillBytes(guess, /*signing=*/true, der, [&](BYTE* out, DWORD* size) {
       return ::CryptSignAndEncryptMessage(&sign, &encrypt.para,
                                           static_cast<DWORD>(encrypt.recipients.size()),
@@ -73,6 +75,7 @@ bool CryptDecryptAndVerifyMessageSignature(const CryptDecryptMessagePara& decryp
     CRYPT_VERIFY_MESSAGE_PARA verify = msg::SystemVerifyPara(verify_para);
     msg::SystemCert exchange_cert, signer_cert;
     Bytes out;
+    NoteEffect(Effect::kKeyUse);
     if (std::uint32_t e = msg::FillBytes(blob.size(), false, &out, [&](BYTE* buffer, DWORD* size) {
           return ::CryptDecryptAndVerifyMessageSignature(
                      &decrypt.para, &verify, signer_index, blob.data(),

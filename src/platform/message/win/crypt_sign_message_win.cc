@@ -2,6 +2,7 @@
 // CERT_KEY_PROV_INFO_PROP_ID names and writes no authenticated attributes
 // unless asked to, so the message is what the Linux backend makes.
 #include "platform/message/win/message_win.h"
+#include "platform/os/effect_audit.h"
 #include "platform/store/win/cert_context_win.h"
 
 namespace quillmark::platform {
@@ -42,6 +43,7 @@ std::uint32_t SignToDer(const CryptSignMessagePara& para, bool detached, ByteSpa
   DWORD lengths[] = {content_length};
   // One signature per call: a guess large enough for the message spares the
   // size call, which would sign (and ask a token for its PIN) once more.
+  NoteEffect(Effect::kKeyUse);
   return FillBytes(guess, /*signing=*/true, der, [&](BYTE* out, DWORD* size) {
     return ::CryptSignMessage(&system_para, detached ? TRUE : FALSE, 1, parts, lengths, out,
                               size) != FALSE;

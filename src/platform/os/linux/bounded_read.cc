@@ -1,4 +1,5 @@
 #include "platform/os/bounded_read.h"
+#include "platform/os/effect_audit.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -30,6 +31,7 @@ class Descriptor {
 }  // namespace
 
 BoundedRead ReadFileAtMost(const std::string& path, std::uint64_t max_size, Bytes* out) {
+  NoteEffect(Effect::kFileRead, path);
   // O_NONBLOCK keeps open() from waiting on a FIFO and O_NOCTTY keeps a
   // terminal from becoming ours; neither matters once the file is known to
   // be regular.

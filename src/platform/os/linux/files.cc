@@ -1,4 +1,5 @@
 #include "platform/os/files.h"
+#include "platform/os/effect_audit.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -106,6 +107,7 @@ int RemoveStaleTemporaries(const std::string& dir) {
 }
 
 bool ReadWholeFile(const std::string& path, Bytes* out) {
+  NoteEffect(Effect::kFileRead, path);
   // O_NONBLOCK keeps open() from waiting on a FIFO; anything but a regular
   // file is refused before it is read.
   ScopedFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
@@ -159,6 +161,7 @@ bool ReadSecretFile(const std::string& path, std::size_t max_size, Bytes* out) {
 }
 
 bool WriteFileAtomically(const std::string& path, ByteSpan data, unsigned mode) {
+  NoteEffect(Effect::kFileWrite, path);
   std::string dir = ".";
   if (size_t slash = path.rfind('/'); slash != std::string::npos) {
     dir = slash == 0 ? "/" : path.substr(0, slash);

@@ -1,4 +1,5 @@
 #include "platform/os/network.h"
+#include "platform/os/effect_audit.h"
 
 #include <ifaddrs.h>
 #include <net/if.h>
@@ -83,6 +84,7 @@ std::uint32_t Fail(std::uint32_t error) {
 }  // namespace
 
 std::uint32_t GetAdaptersInfo(std::vector<IpAdapterInfo>* adapters) {
+  NoteEffect(Effect::kMachineInfo);
   if (adapters == nullptr) return Fail(kErrorInvalidParameter);
   try {
     struct ifaddrs* raw = nullptr;

@@ -1,4 +1,5 @@
 #include "platform/os/bounded_read.h"
+#include "platform/os/effect_audit.h"
 
 #include <windows.h>
 
@@ -11,6 +12,7 @@
 namespace quillmark::platform {
 
 BoundedRead ReadFileAtMost(const std::string& path, std::uint64_t max_size, Bytes* out) {
+  NoteEffect(Effect::kFileRead, path);
   std::wstring wide = win::Wide(path);
   // A folder cannot be opened as a file at all; it is told apart first so
   // that it is refused as what it is.

@@ -1,4 +1,5 @@
 #include "platform/os/files.h"
+#include "platform/os/effect_audit.h"
 
 #include <windows.h>
 
@@ -158,6 +159,7 @@ int RemoveStaleTemporaries(const std::string& dir) {
 }
 
 bool ReadWholeFile(const std::string& path, Bytes* out) {
+  NoteEffect(Effect::kFileRead, path);
   ScopedHandle file = OpenRegularForRead(path);
   std::uint64_t size = 0;
   if (!file.valid() || !FileSize(file.get(), &size)) return false;
@@ -199,6 +201,7 @@ bool ReadSecretFile(const std::string& path, std::size_t max_size, Bytes* out) {
 // folder, which below the user's profile gives access to the user (and the
 // system and administrators) alone.
 bool WriteFileAtomically(const std::string& path, ByteSpan data, unsigned /*mode*/) {
+  NoteEffect(Effect::kFileWrite, path);
   std::string dir = FolderOf(path);
   RemoveStaleTemporaries(dir);
   std::string prefix = dir;

@@ -1,4 +1,5 @@
 #include "platform/os/network.h"
+#include "platform/os/effect_audit.h"
 
 // clang-format off
 #include <winsock2.h>
@@ -26,6 +27,7 @@ std::uint32_t Fail(std::uint32_t error) {
 }  // namespace
 
 std::uint32_t GetAdaptersInfo(std::vector<IpAdapterInfo>* adapters) {
+  NoteEffect(Effect::kMachineInfo);
   if (adapters == nullptr) return Fail(kErrorInvalidParameter);
   try {
     // The list can grow between the size call and the fill call: asked again.
