@@ -118,7 +118,8 @@ ConfirmDialog::ConfirmDialog(const platform::ui::KeyUseRequest& request, AnswerS
                              QWidget* parent)
     : AnsweringDialog(std::move(sink), parent) {
   const QString origin = ToQ(request.origin);
-  const QString verb = OneLine(ToQ(request.subject.action));
+  const QString verb =
+      OneLine(ToQ(std::u16string(platform::ui::KeyUseActionName(request.review.action))));
   setObjectName(QStringLiteral("confirm"));
   setWindowTitle(TitleFor(tr("Confirm the use of your private key"), origin));
   auto* layout = new QVBoxLayout(this);
@@ -127,20 +128,22 @@ ConfirmDialog::ConfirmDialog(const platform::ui::KeyUseRequest& request, AnswerS
                                    ? tr("The page asks to use your private key.")
                                    : tr("The page asks to %1 with your private key:").arg(verb),
                                this));
-  if (!request.subject.text.empty()) {
+  if (!request.review.text.empty()) {
     auto* text = new QPlainTextEdit(this);
     text->setObjectName(QStringLiteral("text"));
     text->setReadOnly(true);
     text->setTabChangesFocus(true);
-    text->setPlainText(ToQ(request.subject.text));
+    text->setPlainText(ToQ(request.review.text));
     text->setMinimumSize(CharsWide(this, 56), QFontMetrics(font()).lineSpacing() * 6);
     layout->addWidget(text, 1);
   }
-  if (!request.subject.files.empty()) {
+  if (!request.review.files.empty()) {
     layout->addWidget(PlainLabel(tr("Files:"), this));
     auto* files = new QListWidget(this);
     files->setObjectName(QStringLiteral("files"));
-    for (const std::u16string& f : request.subject.files) files->addItem(OneLine(ToQ(f)));
+    for (const platform::ui::ReviewFile& f : request.review.files) {
+      files->addItem(OneLine(ToQ(f.name)));
+    }
     files->setMaximumHeight(QFontMetrics(font()).lineSpacing() * 6 + 8);
     layout->addWidget(files);
   }

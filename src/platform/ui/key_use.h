@@ -22,6 +22,7 @@
 #ifndef QUILLMARK_PLATFORM_UI_KEY_USE_H_
 #define QUILLMARK_PLATFORM_UI_KEY_USE_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -32,6 +33,14 @@
 namespace quillmark::platform::ui {
 
 enum class KeyUseAction { kSign, kDecrypt };
+
+// The most content a web page may have reviewed and signed in one call: a
+// person cannot read more, and a review is never shown in part. The control
+// refuses a larger key use from a web origin before it reaches a key.
+inline constexpr std::size_t kMaxReviewedBytes = std::size_t{16} << 20;
+// The same bound on the review's text once its hidden characters are
+// escaped (UTF-16 units, file names included).
+inline constexpr std::size_t kMaxReviewedTextUnits = std::size_t{16} << 20;
 
 // "sign", "decrypt": the action as reports and the dialog protocol name it.
 std::u16string_view KeyUseActionName(KeyUseAction action);
