@@ -73,8 +73,8 @@ struct ChooserRow {
   int item = 0;              // item data: the candidate's index in the candidate list
   // Which certificate the row is, to know its key again when it is used: the
   // issuer Name DER and the serial number as FormatSerialText writes it.
-  Bytes issuer_der;
-  std::u16string serial;
+  Bytes issuer_der = {};
+  std::u16string serial = {};
 };
 
 struct ChooserRequest {

@@ -84,7 +84,7 @@ struct KeyUseReview {
 struct KeyUse {
   KeyUseAction action = KeyUseAction::kSign;
   const CertContext* key_owner = nullptr;
-  ByteSpan content;
+  ByteSpan content = {};
 };
 
 }  // namespace quillmark::platform::ui
