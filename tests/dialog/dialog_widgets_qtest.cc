@@ -229,8 +229,9 @@ class DialogWidgetsTest : public QObject {
 
   void ConfirmShowsWhatIsSignedAndWho() {
     Answers answers;
-    platform::ui::KeyUseRequest request{u"https://bank.example",
-                                        {u"sign", u"pay 100 to Li Si", {u"a.pdf", u"b.txt"}}};
+    platform::ui::KeyUseRequest request{u"https://bank.example", {}};
+    request.review.text = u"pay 100 to Li Si";
+    request.review.files = {{u"a.pdf", 4}, {u"b.txt", 5}};
     ConfirmDialog d(request, answers.sink());
     d.show();
     QVERIFY(QTest::qWaitForWindowExposed(&d));
