@@ -222,10 +222,11 @@ class DialogHost {
   bool has_staged_key_use() const { return staged_.has_value(); }
 
   // Asked by a backend right before it uses a private key (key_use.h).
-  // True: go on. Always true without a caller origin. With one: false for a
-  // signature when nothing was staged, or when |use.content| is given and is
-  // not the staged content; true when this call already confirmed the same
-  // key (issuer and serial number); else the person is asked now.
+  // True: go on. Always true without a caller origin. With one: false when
+  // the use names no certificate, for a signature when nothing was staged,
+  // or when |use.content| is given and is not the staged content; true when
+  // this call already confirmed the same key (issuer and serial number);
+  // else the person is asked now, with the staged review and the key's owner.
   bool ConfirmKeyUse(const KeyUse& use);
 
   // The reports recorded since the last call, oldest first; clears them.

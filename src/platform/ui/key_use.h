@@ -1,8 +1,9 @@
 // The review of a key use asked for by a web page: what the person sees
 // before a private key signs or decrypts on the page's behalf.
 //
-// The control stages, at the start of each member call that may use a key,
-// the very bytes it hands to the engine (StageKeyUse); the review text is
+// The control stages, in each member call that may use a key and right
+// before it calls the engine, the very bytes it hands over (StageKeyUse);
+// the review text is
 // decoded from those bytes by the control, never taken from the page's words.
 // Every backend that uses a private key (sign, raw sign, Advance sign, token
 // keys, envelope opening, signed envelopes; Linux and Windows alike) asks
