@@ -3,8 +3,8 @@
 //
 // The control stages, in each member call that may use a key and right
 // before it calls the engine, the very bytes it hands over (StageKeyUse);
-// the review text is
-// decoded from those bytes by the control, never taken from the page's words.
+// the review text is decoded from those bytes by the control, never taken
+// from the page's words.
 // Every backend that uses a private key (sign, raw sign, Advance sign, token
 // keys, envelope opening, signed envelopes; Linux and Windows alike) asks
 // right before the key is used:
