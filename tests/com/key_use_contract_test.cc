@@ -207,6 +207,27 @@ TEST_F(KeyUseContractTest, OpeningAnEnvelopeNeedsTheConfirmationAndGivesNoTextWi
   EXPECT_NE(shown[0].review->owner.subject.find(u"CN=张三"), std::u16string::npos);
 }
 
+TEST_F(KeyUseContractTest, OpeningASignedEnvelopeNeedsTheConfirmationToo) {
+  ui::SetCurrentDialogHost(nullptr);
+  ASSERT_EQ(qm_.QMSetPlainText(u"signed and sealed"), S_OK);
+  std::u16string envelope;
+  ASSERT_EQ(qm_.QMSignedAndEncryptedEnvelop(kSigner, kRecipient, &envelope), S_OK);
+  NoOneThere();
+  EXPECT_NE(Call([&] { return qm_.QMDecryptedAndVerifiedEnvelop(envelope); }), S_OK);
+  EXPECT_EQ(ErrorCode(), kCancelled);
+  std::u16string text = u"untouched";
+  qm_.QMGetPlainText(&text);
+  EXPECT_TRUE(text.empty()) << Utf16ToUtf8Lossy(text);
+
+  Answers("confirm\n");
+  EXPECT_EQ(Call([&] { return qm_.QMDecryptedAndVerifiedEnvelop(envelope); }), S_OK);
+  EXPECT_EQ(qm_.QMGetPlainText(&text), S_OK);
+  EXPECT_EQ(text, u"signed and sealed");
+  std::vector<ui::DialogReport> shown = Confirmations();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].action, u"decrypt");
+}
+
 TEST_F(KeyUseContractTest, TheTextShownIsTheWholeDecodedTextWithHiddenCharactersEscaped) {
   Answers("confirm\n");
   ASSERT_EQ(qm_.QMSetCodePage(65001), S_OK);
