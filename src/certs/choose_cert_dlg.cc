@@ -106,6 +106,9 @@ void CChooseCertDlg::InitDialog() {
     candidates_.ReadText(base + kEntrySubject, &row.subject);
     candidates_.ReadText(base + kEntryIssuer, &row.issuer);
     candidates_.ReadText(base + kEntryNotAfter, &row.not_after);
+    // Which certificate the row is, so that a pick confirms its key only.
+    candidates_.ReadText(base + kEntrySerial, &row.serial);
+    candidates_.ReadBytes(base + kEntryIssuerDer, &row.issuer_der);
     row.item = i;
     request_.rows.push_back(std::move(row));
   }

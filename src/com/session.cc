@@ -111,6 +111,28 @@ void WriteChooserFields(const DialogReport& r, json::Writer* w) {
   w->EndArray();
 }
 
+// What a review pane showed besides its text and file names: the counts,
+// and the key's owner when it names one.
+void WriteReviewFields(const platform::ui::KeyUseReview& review, json::Writer* w) {
+  w->Key("textUnits");
+  w->Int(static_cast<std::int64_t>(review.text_units));
+  w->Key("bytes");
+  w->Int(static_cast<std::int64_t>(review.byte_count));
+  w->Key("hidden");
+  w->Int(static_cast<std::int64_t>(review.hidden_count));
+  w->Key("notText");
+  w->Bool(review.not_text);
+  if (!review.owner.subject.empty() || !review.owner.serial.empty()) {
+    w->Key("owner");
+    w->BeginObject();
+    WriteStringField("subject", review.owner.subject, w);
+    WriteStringField("issuer", review.owner.issuer, w);
+    WriteStringField("serial", review.owner.serial, w);
+    WriteStringField("notAfter", review.owner.not_after, w);
+    w->EndObject();
+  }
+}
+
 // One dialog report:
 //   {"kind":"chooser","title","prompt","columns":[3],"buttons":[3],"notice",
 //    "rows":[{"subject","issuer","notAfter"}...],"answer"}
@@ -118,7 +140,10 @@ void WriteChooserFields(const DialogReport& r, json::Writer* w) {
 //   {"kind":"save","title","filter","defaultName","defaultExt","answer"}
 //   {"kind":"message","text","caption","answer"}
 //   {"kind":"consent","answer"}
-//   {"kind":"confirm","action","text","files":[...],"answer"}
+//   {"kind":"confirm","action","text","files":[...],"textUnits","bytes","hidden",
+//    "notText","owner":{"subject","issuer","serial","notAfter"},"answer"}
+// A chooser that carried the review adds "review":{"action","text","files",
+// "textUnits","bytes","hidden","notText"}.
 //   {"kind":"pin","label","triesLeft","passphrase","answer":"pin"|"cancel"}
 // with "origin" before "answer" when a web page asked.
 void AppendDialogReport(const DialogReport& r, json::Writer* w) {
@@ -128,6 +153,18 @@ void AppendDialogReport(const DialogReport& r, json::Writer* w) {
   switch (r.kind) {
     case DialogKind::kChooser:
       WriteChooserFields(r, w);
+      if (r.review.has_value()) {
+        std::vector<std::u16string> names;
+        for (const platform::ui::ReviewFile& f : r.review->files) names.push_back(f.name);
+        w->Key("review");
+        w->BeginObject();
+        WriteStringField("action", std::u16string(platform::ui::KeyUseActionName(r.review->action)),
+                         w);
+        WriteStringField("text", r.review->text, w);
+        WriteStringArray("files", names, w);
+        WriteReviewFields(*r.review, w);
+        w->EndObject();
+      }
       break;
     case DialogKind::kOpen:
       WriteStringField("title", r.title, w);
@@ -149,6 +186,7 @@ void AppendDialogReport(const DialogReport& r, json::Writer* w) {
       WriteStringField("action", r.action, w);
       WriteStringField("text", r.text, w);
       WriteStringArray("files", r.files, w);
+      if (r.review.has_value()) WriteReviewFields(*r.review, w);
       break;
     case DialogKind::kPin:
       WriteStringField("label", r.label, w);

@@ -70,6 +70,9 @@ struct ControlSettings {
   certs::CertInfoSet signer_info;
   certs::CertInfoSet recipient_info;
   std::optional<Bytes> outgoing_plain_text;
+  // The outgoing plain text was packed by the form members (QMAddFormItem,
+  // QMAddFile) from nothing: only then does a review list its items and files.
+  bool outgoing_is_form = false;
   std::optional<Bytes> received_plain_text;
   std::u16string notice_text = DefaultNoticeText();
   DialogTexts dialog_texts = DefaultDialogTexts();

@@ -17,6 +17,7 @@
 #include "control/dn_check.h"
 #include "control/engine_query.h"
 #include "control/file_routines.h"
+#include "control/key_use_stage.h"
 #include "control/method_frame.h"
 #include "control/quillmark_control.h"
 #include "control/text_convert.h"
@@ -28,9 +29,10 @@ namespace quillmark::control {
 namespace {
 
 // Takes the outgoing plain text for a member that consumes it; false when
-// there is none.
-bool TakeOutgoing(ControlSettings& s, Bytes* data) {
+// there is none. |packed_form|, when given: it was a form the control packed.
+bool TakeOutgoing(ControlSettings& s, Bytes* data, bool* packed_form = nullptr) {
   if (!s.outgoing_plain_text.has_value()) return false;
+  if (packed_form != nullptr) *packed_form = s.outgoing_is_form;
   *data = std::move(*s.outgoing_plain_text);
   s.outgoing_plain_text.reset();
   return true;
@@ -52,8 +54,11 @@ HRESULT RunEnvelopeMaker(ControlSettings& s, bool signed_envelope, std::u16strin
   frame.OnFailure(cleanup);
   return frame.Run([&] {
     Bytes data;
-    if (!TakeOutgoing(s, &data)) return frame.Fail(kErrEmptyInput, Message::kSourceEmpty);
-    return body(frame, data);
+    bool packed_form = false;
+    if (!TakeOutgoing(s, &data, &packed_form)) {
+      return frame.Fail(kErrEmptyInput, Message::kSourceEmpty);
+    }
+    return body(frame, data, packed_form);
   });
 }
 
@@ -73,6 +78,7 @@ HRESULT OpenMember(ControlSettings& s, bool signed_envelope, std::u16string_view
     }
     Bytes content;
     certs::CertInfoSet signer, recipient;
+    StageDecryption();
     Status status = signed_envelope
                         ? crypto::DecryptAndVerifyEnvelope(text, &content, &signer, &recipient)
                         : crypto::DecryptEnvelope(text, &content, &recipient);
@@ -88,32 +94,41 @@ HRESULT OpenMember(ControlSettings& s, bool signed_envelope, std::u16string_view
 // the message of a failed engine call.
 HRESULT SignAndEncryptMember(ControlSettings& s, certs::KeyRule key, std::u16string_view signer_dn,
                              std::u16string_view recipient_dn, std::u16string* pVal) {
-  return RunEnvelopeMaker(s, /*signed_envelope=*/true, pVal, [&](MethodFrame& frame, Bytes& data) {
-    if (recipient_dn.size() > kMaxDnLength || signer_dn.size() > kMaxDnLength) {
-      return frame.Fail(kErrTooLong, Message::kDnTooLong);
-    }
-    for (std::u16string_view dn : {signer_dn, recipient_dn}) {
-      if (int check = CheckDnArgument(dn, s.dn_separator); check != kOk) {
-        return frame.Fail(check, DnCheckMessage(check));
-      }
-    }
-    if (s.server_mode != 0 && (recipient_dn.empty() || signer_dn.empty())) {
-      return frame.Fail(kErrEmptyInput, Message::kSourceEmpty);
-    }
+  return RunEnvelopeMaker(
+      s, /*signed_envelope=*/true, pVal, [&](MethodFrame& frame, Bytes& data, bool packed_form) {
+        if (recipient_dn.size() > kMaxDnLength || signer_dn.size() > kMaxDnLength) {
+          return frame.Fail(kErrTooLong, Message::kDnTooLong);
+        }
+        for (std::u16string_view dn : {signer_dn, recipient_dn}) {
+          if (int check = CheckDnArgument(dn, s.dn_separator); check != kOk) {
+            return frame.Fail(check, DnCheckMessage(check));
+          }
+        }
+        if (s.server_mode != 0 && (recipient_dn.empty() || signer_dn.empty())) {
+          return frame.Fail(kErrEmptyInput, Message::kSourceEmpty);
+        }
 
-    crypto::SignedEnvelope made;
-    Status status = crypto::SignAndEncryptEnvelope(
-        data, QueryByDn(s, signer_dn, key), QueryByDn(s, recipient_dn),
-        {.digest_oid = s.digest_oid, .symmetric_oid = s.symmetric_oid}, ChooserTextsOf(s), &made);
-    if (!status.ok()) {
-      return frame.FailWith(status, key == certs::KeyRule::kSignatureKey
-                                        ? Message::kEncryptFailed
-                                        : Message::kMakeSignedEnvelopeFailed);
-    }
-    s.signer_info.UpdateFrom(std::move(made.signer));
-    s.recipient_info.UpdateFrom(std::move(made.recipient));
-    return SucceedWithText(&frame, s.code_page, made.text);
-  });
+        // A web page's key use is reviewed over exactly these bytes.
+        const Message failed = key == certs::KeyRule::kSignatureKey
+                                   ? Message::kEncryptFailed
+                                   : Message::kMakeSignedEnvelopeFailed;
+        if (int staged = StageSigning(s.code_page, data, packed_form); staged != kOk) {
+          return frame.Fail(staged, failed);
+        }
+        crypto::SignedEnvelope made;
+        Status status = crypto::SignAndEncryptEnvelope(
+            data, QueryByDn(s, signer_dn, key), QueryByDn(s, recipient_dn),
+            {.digest_oid = s.digest_oid, .symmetric_oid = s.symmetric_oid}, ChooserTextsOf(s),
+            &made);
+        if (!status.ok()) {
+          return frame.FailWith(status, key == certs::KeyRule::kSignatureKey
+                                            ? Message::kEncryptFailed
+                                            : Message::kMakeSignedEnvelopeFailed);
+        }
+        s.signer_info.UpdateFrom(std::move(made.signer));
+        s.recipient_info.UpdateFrom(std::move(made.recipient));
+        return SucceedWithText(&frame, s.code_page, made.text);
+      });
 }
 
 }  // namespace
@@ -121,22 +136,24 @@ HRESULT SignAndEncryptMember(ControlSettings& s, certs::KeyRule key, std::u16str
 HRESULT CCorvaneQuillmark::QMEncryptedEnvelop(std::u16string_view deReciptDN,
                                               std::u16string* pVal) {
   ControlSettings& s = settings_;
-  return RunEnvelopeMaker(s, /*signed_envelope=*/false, pVal, [&](MethodFrame& frame, Bytes& data) {
-    if (int check = CheckDnArgument(deReciptDN, s.dn_separator); check != kOk) {
-      return frame.Fail(check, DnCheckMessage(check));
-    }
-    if (deReciptDN.empty() && s.server_mode != 0) {
-      return frame.Fail(kErrEmptyInput, Message::kSourceEmpty);
-    }
+  return RunEnvelopeMaker(
+      s, /*signed_envelope=*/false, pVal,
+      [&](MethodFrame& frame, Bytes& data, bool /*packed_form*/) {
+        if (int check = CheckDnArgument(deReciptDN, s.dn_separator); check != kOk) {
+          return frame.Fail(check, DnCheckMessage(check));
+        }
+        if (deReciptDN.empty() && s.server_mode != 0) {
+          return frame.Fail(kErrEmptyInput, Message::kSourceEmpty);
+        }
 
-    Bytes envelope;
-    certs::CertInfoSet recipient;
-    Status status = crypto::EncryptEnvelope(data, QueryByDn(s, deReciptDN), s.symmetric_oid,
-                                            ChooserTextsOf(s), &envelope, &recipient);
-    if (!status.ok()) return frame.FailWith(status, Message::kEncryptFailed);
-    s.recipient_info.UpdateFrom(std::move(recipient));
-    return SucceedWithText(&frame, s.code_page, envelope);
-  });
+        Bytes envelope;
+        certs::CertInfoSet recipient;
+        Status status = crypto::EncryptEnvelope(data, QueryByDn(s, deReciptDN), s.symmetric_oid,
+                                                ChooserTextsOf(s), &envelope, &recipient);
+        if (!status.ok()) return frame.FailWith(status, Message::kEncryptFailed);
+        s.recipient_info.UpdateFrom(std::move(recipient));
+        return SucceedWithText(&frame, s.code_page, envelope);
+      });
 }
 
 HRESULT CCorvaneQuillmark::QMDecryptEnvelop(std::u16string_view envelopedMsg) {
@@ -164,7 +181,8 @@ HRESULT CCorvaneQuillmark::QMDecryptedAndVerifiedEnvelop(
 HRESULT CCorvaneQuillmark::QMEncryptFileAndSave(std::u16string_view base64Certificate) {
   ControlSettings& s = settings_;
   return RunEnvelopeMaker(
-      s, /*signed_envelope=*/false, nullptr, [&](MethodFrame& frame, Bytes& data) {
+      s, /*signed_envelope=*/false, nullptr,
+      [&](MethodFrame& frame, Bytes& data, bool /*packed_form*/) {
         if (base64Certificate.empty()) return frame.Fail(kErrEmptyInput, Message::kSourceEmpty);
         Bytes certificate;
         if (int status = ExactTextToBytes(s.code_page, base64Certificate, &certificate);

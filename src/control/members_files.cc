@@ -99,6 +99,7 @@ HRESULT CCorvaneQuillmark::QMAddFileForEncrypt(std::u16string_view fileName) {
                                             : frame.Fail(f->status.number(), f->message);
     }
     settings_.outgoing_plain_text = std::move(content);
+    settings_.outgoing_is_form = false;
     return frame.Succeed();
   });
 }

@@ -126,6 +126,13 @@ int ReadStubPath(std::u16string* folder, Message* message) {
   return kOk;
 }
 
+// Whether an append by the form members leaves a form they packed: the
+// outgoing plain text is absent or empty, or they packed it so far. Entries
+// appended to a text set otherwise do not make its look-alike entries real.
+bool PackedByFormMembers(const ControlSettings& s) {
+  return !s.outgoing_plain_text.has_value() || s.outgoing_plain_text->empty() || s.outgoing_is_form;
+}
+
 }  // namespace
 
 HRESULT CCorvaneQuillmark::QMSetPlainText(std::u16string_view plainText) {
@@ -138,6 +145,7 @@ HRESULT CCorvaneQuillmark::QMSetPlainText(std::u16string_view plainText) {
       return frame.Fail(status, ConversionMessage(status, Message::kConversion));
     }
     settings_.outgoing_plain_text = std::move(data);
+    settings_.outgoing_is_form = false;
     return frame.Succeed();
   });
 }
@@ -159,11 +167,13 @@ HRESULT CCorvaneQuillmark::QMAddFormItem(std::u16string_view itemContent) {
     if (int status = ExactTextToBytes(settings_.code_page, itemContent, &item); status != kOk) {
       return frame.Fail(status, ConversionMessage(status, Message::kConversion));
     }
+    const bool packed = PackedByFormMembers(settings_);
     PlaintextResult result = AppendTo(&settings_.outgoing_plain_text, [&](Bytes* outgoing) {
       return encoding::AppendToOutgoing(outgoing, item);
     });
     if (!result.ok())
       return frame.Fail(result.status, AppendMessage(result, Message::kAddFormFailed));
+    settings_.outgoing_is_form = packed;
     return frame.Succeed();
   });
 }
@@ -195,11 +205,13 @@ HRESULT CCorvaneQuillmark::QMAddFile(std::u16string_view fileName) {
     if (int status = TextToBytes(settings_.code_page, name, &name_bytes); status != kOk) {
       return frame.Fail(status, ConversionMessage(status, Message::kConversion));
     }
+    const bool packed = PackedByFormMembers(settings_);
     PlaintextResult result = AppendTo(&settings_.outgoing_plain_text, [&](Bytes* outgoing) {
       return encoding::AppendToOutgoing(outgoing, name_bytes, content);
     });
     if (!result.ok())
       return frame.Fail(result.status, AppendMessage(result, Message::kAddFileFailed));
+    settings_.outgoing_is_form = packed;
     return frame.Succeed();
   });
 }

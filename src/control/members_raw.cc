@@ -14,6 +14,7 @@
 #include "common/status.h"
 #include "control/dn_check.h"
 #include "control/engine_query.h"
+#include "control/key_use_stage.h"
 #include "control/method_frame.h"
 #include "control/quillmark_control.h"
 #include "control/text_convert.h"
@@ -36,6 +37,7 @@ HRESULT RawSignMember(ControlSettings& s, certs::KeyRule key, std::u16string_vie
       return frame.Fail(kErrEmptyInput, Message::kSourceEmpty);
     }
     // Dropped on every path, so taken rather than copied.
+    const bool packed_form = s.outgoing_is_form;
     Bytes data = std::move(*s.outgoing_plain_text);
     s.outgoing_plain_text.reset();
 
@@ -44,6 +46,10 @@ HRESULT RawSignMember(ControlSettings& s, certs::KeyRule key, std::u16string_vie
     }
     if (dn.empty() && s.server_mode != 0) {
       return frame.Fail(kErrEmptyInput, Message::kDefaultDnRequired);
+    }
+    // A web page's key use is reviewed over exactly these bytes.
+    if (int staged = StageSigning(s.code_page, data, packed_form); staged != kOk) {
+      return frame.Fail(staged, Message::kSignFailed);
     }
     certs::CertInfoSet info;
     Bytes signature;

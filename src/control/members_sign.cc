@@ -17,6 +17,7 @@
 #include "common/status.h"
 #include "control/dn_check.h"
 #include "control/engine_query.h"
+#include "control/key_use_stage.h"
 #include "control/method_frame.h"
 #include "control/quillmark_control.h"
 #include "control/text_convert.h"
@@ -111,13 +112,16 @@ struct StepFailure {
 using Step = std::optional<StepFailure>;
 
 // The data: the outgoing plain text (taken, since it is dropped on every
-// path) or the argument through the code page.
-Step TakeData(ControlSettings& s, const SignKind& kind, std::u16string_view plain_text,
-              Bytes* data) {
+// path) or the argument through the code page. |packed_form|: the data is a
+// form the control packed.
+Step TakeData(ControlSettings& s, const SignKind& kind, std::u16string_view plain_text, Bytes* data,
+              bool* packed_form) {
+  *packed_form = false;
   if (kind.data == Data::kOutgoing) {
     if (!s.outgoing_plain_text.has_value()) {
       return StepFailure{kErrEmptyInput, Message::kSourceEmpty};
     }
+    *packed_form = s.outgoing_is_form;
     *data = std::move(*s.outgoing_plain_text);
     s.outgoing_plain_text.reset();
     return std::nullopt;
@@ -170,7 +174,8 @@ HRESULT SignMember(ControlSettings& s, const SignKind& kind, const SignArgs& arg
   frame.OnFailure(cleanup);
   return frame.Run([&] {
     Bytes data;
-    if (Step taken = TakeData(s, kind, args.plain_text, &data)) {
+    bool packed_form = false;
+    if (Step taken = TakeData(s, kind, args.plain_text, &data, &packed_form)) {
       return frame.Fail(taken->number, taken->message);
     }
     certs::SignerQuery query;
@@ -178,6 +183,10 @@ HRESULT SignMember(ControlSettings& s, const SignKind& kind, const SignArgs& arg
                                             : QueryBySerialArgument(s, kind, args, &query);
     if (named) return frame.Fail(named->number, named->message);
 
+    // A web page's key use is reviewed over exactly these bytes.
+    if (int staged = StageSigning(s.code_page, data, packed_form); staged != kOk) {
+      return frame.Fail(staged, Message::kSignFailed);
+    }
     const crypto::SignOptions options = SignOptionsOf(s, kind.data == Data::kArgument);
     Bytes signature;
     certs::CertInfoSet info;

@@ -255,7 +255,6 @@ class DialogWidgetsTest : public QObject {
   void ConfirmShowsTheReviewInOurWords() {
     Answers answers;
     platform::ui::KeyUseRequest request = Confirm(u"pay 100 to Li Si");
-    request.subject = {u"sign", u"You are signing: PAY 10 CNY", {u"contract.pdf"}};
     request.review.files = {{u"a.pdf", 1024}, {u"b.txt", 1}};
     ConfirmDialog d(request, answers.sink());
     d.show();

@@ -37,8 +37,13 @@ const Bytes kContent = {'p', 'a', 'y', ' ', '1', '0', '0', ' ', 't', 'o', ' ', '
 // Starts a member call on |host| that is about to use a key on |content|.
 // The call's content is what the control hands to the engine; a host that
 // checks it against what a backend signs is given it here.
-void StartCall(DialogHost& host, ByteSpan /*content*/) {
-  host.BeginCall({u"sign", u"pay 100 to Bob", {}});
+void StartCall(DialogHost& host, ByteSpan content) {
+  host.BeginCall();
+  ui::KeyUseReview review;
+  review.text = u"pay 100 to Bob";
+  review.text_units = review.text.size();
+  review.byte_count = content.size();
+  host.StageKeyUse(std::move(review), content);
 }
 
 class KeyUseWinTest : public ::testing::Test {

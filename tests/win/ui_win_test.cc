@@ -25,6 +25,7 @@
 #include "platform/ui/win/review_pane.h"
 #include "platform/ui/win/review_window.h"
 #include "platform/ui/win/win32_host.h"
+#include "win/win_test_pki.h"
 
 namespace quillmark::platform::ui {
 namespace {
@@ -49,6 +50,35 @@ class WindowTest : public ::testing::Test {
 };
 using WinChooser = WindowTest;
 using WinDialogs = WindowTest;
+
+// The certificate whose key a review names: one test key, made once.
+const CertContext& ReviewOwner() {
+  static const CertContextPtr owner = [] {
+    static qmwintest::TestContainer key(L"QuillmarkUiWinReviewOwner");
+    qmwintest::CertProfile profile;
+    profile.subject = L"CN=Li Si, O=Quillmark Tests";
+    PCCERT_CONTEXT made = qmwintest::MakeCertificate(key, profile, key, nullptr);
+    CertContextPtr context =
+        made == nullptr ? nullptr
+                        : CertCreateCertificateContext(
+                              kX509AsnEncoding, ByteSpan(made->pbCertEncoded, made->cbCertEncoded));
+    if (made != nullptr) ::CertFreeCertificateContext(made);
+    return context;
+  }();
+  if (owner == nullptr) std::abort();
+  return *owner;
+}
+
+// A member call from the caller origin that signs |text|: staged as the
+// control stages it, then the backend's question for the owner's key.
+bool ConfirmSigning(DialogHost& host, std::u16string text) {
+  host.BeginCall();
+  KeyUseReview review;
+  review.text_units = text.size();
+  review.text = std::move(text);
+  host.StageKeyUse(std::move(review), {});
+  return host.ConfirmKeyUse({.action = KeyUseAction::kSign, .key_owner = &ReviewOwner()});
+}
 
 std::u16string Text(HWND window) {
   wchar_t buffer[512];
@@ -270,7 +300,7 @@ TEST_F(WinDialogs, ConsentHasNoDefaultAndNamesTheOrigin) {
 TEST_F(WinDialogs, TheKeyUseConfirmationIsTheReviewWithCancelAsTheDefault) {
   Win32DialogHost host;
   host.SetCallerOrigin(u"https://bank.example");
-  host.BeginCall({u"sign", u"pay 100\nto Bob", {}});
+  std::u16string review_text = u"pay 100\nto Bob";
   std::u16string text, origin;
   LRESULT def = 0;
   int focused = 0;
@@ -284,7 +314,7 @@ TEST_F(WinDialogs, TheKeyUseConfirmationIsTheReviewWithCancelAsTheDefault) {
       def = ::SendMessageW(dialog, DM_GETDEFID, 0, 0);
       Press(dialog, IDC_QM_ANSWER1);
     });
-    confirmed = host.ConfirmKeyUse();
+    confirmed = ConfirmSigning(host, review_text);
   }
   EXPECT_TRUE(confirmed);
   EXPECT_EQ(text, u"pay 100\r\nto Bob");
@@ -495,18 +525,15 @@ TEST_F(WinDialogs, TheAutopilotAnswersPinConsentAndKeyUse) {
     // In the key-use confirmation Return is Cancel.
     AutopilotSteps steps("key Return\nclick sign\n");
     host.SetCallerOrigin(u"https://bank.example");
-    host.BeginCall({u"sign", u"text", {}});
-    EXPECT_FALSE(host.ConfirmKeyUse());
+    EXPECT_FALSE(ConfirmSigning(host, u"text"));
   }
   {
     AutopilotSteps steps("click allow\n");  // no such button in the key-use dialog
-    host.BeginCall({u"sign", u"text", {}});
-    EXPECT_FALSE(host.ConfirmKeyUse());
+    EXPECT_FALSE(ConfirmSigning(host, u"text"));
   }
   {
     AutopilotSteps steps("click sign\n");
-    host.BeginCall({u"sign", u"text", {}});
-    EXPECT_TRUE(host.ConfirmKeyUse());
+    EXPECT_TRUE(ConfirmSigning(host, u"text"));
   }
 }
 
@@ -619,14 +646,12 @@ TEST_F(WinDialogs, TheAutopilotScrollsTheReviewToItsEndBeforeItSigns) {
     AutopilotSteps steps(
         "expect-sign off\nclick sign\nwait 200\nexpect-sign off\n"
         "scroll end\nwait 300\nexpect-sign on\nclick sign\n");
-    host.BeginCall({u"sign", LongReviewText(), {}});
-    EXPECT_TRUE(host.ConfirmKeyUse());
+    EXPECT_TRUE(ConfirmSigning(host, LongReviewText()));
   }
   {
     // Sign pressed before the end was shown does nothing; Esc cancels.
     AutopilotSteps steps("click sign\nwait 200\nkey Esc\n");
-    host.BeginCall({u"sign", LongReviewText(), {}});
-    EXPECT_FALSE(host.ConfirmKeyUse());
+    EXPECT_FALSE(ConfirmSigning(host, LongReviewText()));
   }
 }
 

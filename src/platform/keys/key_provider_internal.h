@@ -22,6 +22,7 @@
 #include "platform/keys/key_provider.h"
 #include "platform/openssl/openssl_ptr.h"
 #include "platform/os/last_error.h"
+#include "platform/store/cert_context.h"
 
 namespace quillmark::platform {
 
@@ -99,7 +100,14 @@ void RegisterKeyProviderBackend(std::u16string_view name,
 struct ProviderState {
   std::unique_ptr<KeyContainer> container;          // null for a verification context
   std::vector<std::shared_ptr<EVP_PKEY>> imported;  // public keys imported so far
+  // The certificate the container's key was opened for or matched against
+  // (CryptAcquireCertificatePrivateKey, CryptKeyMatchesCertificate): whose
+  // key a use from a web page names. Null for a container opened by name.
+  CertContextPtr key_owner;
 };
+
+// Remembers |cert| as the owner of the key in |state|.
+void SetKeyOwner(ProviderState* state, const CertContext& cert);
 
 class CryptProv {
  public:

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "common/unicode.h"
+#include "platform/names/cert_text.h"
 #include "platform/os/paths.h"
 #include "platform/os/secret_input.h"
 
@@ -135,6 +136,7 @@ DialogReport ChooserReport(const ChooserRequest& request) {
   report.buttons = request.buttons;
   report.notice = request.notice;
   report.rows = request.rows;
+  report.review = request.review;
   std::stable_sort(report.rows.begin(), report.rows.end(),
                    [](const ChooserRow& x, const ChooserRow& y) { return x.item < y.item; });
   return report;
@@ -198,8 +200,17 @@ FileAnswer TakeFileReply(FileAnswer answer, std::u16string unfit, std::u16string
 
 DialogHost::~DialogHost() = default;
 
-ChooserAnswer DialogHost::ChooseCertificate(const ChooserRequest& request) {
+ChooserAnswer DialogHost::ChooseCertificate(const ChooserRequest& asked) {
   try {
+    // For a web origin the chooser names the origin and, when the call staged
+    // what the key will sign, shows it: the pick is then the confirmation.
+    std::optional<ChooserRequest> with_review;
+    if (!caller_origin_.empty()) {
+      with_review.emplace(asked);
+      with_review->origin = caller_origin_;
+      if (staged_.has_value()) with_review->review = staged_->review;
+    }
+    const ChooserRequest& request = with_review.has_value() ? *with_review : asked;
     ChooserReply reply = AskChooser(request);
     ChooserAnswer a = reply.answer;
     DialogReport report = ChooserReport(request);
@@ -210,8 +221,12 @@ ChooserAnswer DialogHost::ChooseCertificate(const ChooserRequest& request) {
     } else {
       report.answer = TakeFittingChooserAnswer(&a);
     }
-    // A person who picked the certificate has seen who asks.
-    if (a.action == ChooserAnswer::Action::kChoose) key_use_confirmed_ = true;
+    // A pick in the review pane confirms the use of that row's key only.
+    if (a.action == ChooserAnswer::Action::kChoose && request.review.has_value()) {
+      for (const ChooserRow& row : request.rows) {
+        if (row.item == a.item) confirmed_keys_.push_back({row.issuer_der, row.serial});
+      }
+    }
     Record(std::move(report));
     return a;
   } catch (const std::bad_alloc&) {
@@ -288,21 +303,54 @@ ConsentAnswer DialogHost::AskOriginConsent(const ConsentRequest& request) {
   }
 }
 
-void DialogHost::BeginCall(KeyUseSubject subject) {
-  call_subject_ = std::move(subject);
-  key_use_confirmed_ = false;
+void DialogHost::BeginCall() {
+  staged_.reset();
+  confirmed_keys_.clear();
 }
 
-bool DialogHost::ConfirmKeyUse() {
-  if (caller_origin_.empty() || key_use_confirmed_) return true;
+void DialogHost::StageKeyUse(KeyUseReview review, ByteSpan content) {
+  if (caller_origin_.empty()) return;
+  staged_.reset();
+  staged_.emplace(StagedKeyUse{std::move(review), Bytes(content.begin(), content.end())});
+}
+
+bool DialogHost::AlreadyConfirmed(const CertContext& cert) const {
+  const ByteSpan issuer = cert.issuer_der();
+  const std::u16string serial = FormatSerialText(cert.serial());
+  return std::any_of(confirmed_keys_.begin(), confirmed_keys_.end(), [&](const ConfirmedKey& k) {
+    return k.serial == serial &&
+           std::equal(k.issuer_der.begin(), k.issuer_der.end(), issuer.begin(), issuer.end());
+  });
+}
+
+bool DialogHost::ConfirmKeyUse(const KeyUse& use) {
+  if (caller_origin_.empty()) return true;
   try {
-    KeyUseRequest request{caller_origin_, call_subject_, {}};
+    // Without the key's certificate there is no one to name: refused.
+    if (use.key_owner == nullptr) return false;
+    const bool signing = use.action == KeyUseAction::kSign;
+    if (signing) {
+      // A signature over bytes the control did not stage is never made.
+      if (!staged_.has_value() || staged_->review.action != KeyUseAction::kSign) return false;
+      if (!use.content.empty() && !std::equal(use.content.begin(), use.content.end(),
+                                              staged_->content.begin(), staged_->content.end())) {
+        return false;
+      }
+    }
+    if (AlreadyConfirmed(*use.key_owner)) return true;
+
+    KeyUseRequest request{caller_origin_, {}};
+    if (signing || (staged_.has_value() && staged_->review.action == use.action)) {
+      request.review = staged_->review;
+    }
+    request.review.action = use.action;
+    request.review.owner = KeyOwnerOf(*use.key_owner);
     KeyUseReply reply = AskKeyUse(request);
     DialogReport report;
     report.kind = DialogKind::kConfirm;
-    report.action = request.subject.action;
-    report.text = request.subject.text;
-    report.files = request.subject.files;
+    report.action = std::u16string(KeyUseActionName(request.review.action));
+    report.text = request.review.text;
+    for (const ReviewFile& f : request.review.files) report.files.push_back(f.name);
     if (!reply.unfit.empty()) {
       report.answer = std::move(reply.unfit);
       report.taken_as_cancel = true;
@@ -310,15 +358,18 @@ bool DialogHost::ConfirmKeyUse() {
     } else {
       report.answer = reply.confirmed ? u"confirm" : u"cancel";
     }
+    report.review = std::move(request.review);
     Record(std::move(report));
-    key_use_confirmed_ = reply.confirmed;
+    if (reply.confirmed) {
+      confirmed_keys_.push_back(
+          {Bytes(use.key_owner->issuer_der().begin(), use.key_owner->issuer_der().end()),
+           FormatSerialText(use.key_owner->serial())});
+    }
     return reply.confirmed;
   } catch (const std::bad_alloc&) {
     return false;
   }
 }
-
-bool DialogHost::ConfirmKeyUse(const KeyUse&) { return ConfirmKeyUse(); }
 
 PinAnswer DialogHost::AskPin(const PinRequest& request) {
   try {

@@ -38,15 +38,18 @@
 //
 // Caller origin: a host serving a web page is given the page's origin
 // (SetCallerOrigin). Every report then names it, hosts show it, and every use
-// of a private key needs the user's word first (ConfirmKeyUse): within one
-// member call (BeginCall) a certificate picked in the chooser, or one
-// confirmation, covers every key use of that call. Without an origin nothing
-// changes: keys are used without asking, as a local program expects.
+// of a private key needs the person's word first (ConfirmKeyUse, key_use.h).
+// Each member call starts with BeginCall; the control then stages what its
+// key would sign (StageKeyUse) right before it hands the bytes to the engine.
+// Within the call, a confirmation, or a pick in a chooser that carried the
+// staged review, covers later uses of that same key only. Without an origin
+// nothing changes: keys are used without asking, as a local program expects.
 #ifndef QUILLMARK_PLATFORM_UI_DIALOG_HOST_H_
 #define QUILLMARK_PLATFORM_UI_DIALOG_HOST_H_
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -68,6 +71,10 @@ struct ChooserRow {
   std::u16string issuer;     // issuer display name
   std::u16string not_after;  // validity-end text
   int item = 0;              // item data: the candidate's index in the candidate list
+  // Which certificate the row is, to know its key again when it is used: the
+  // issuer Name DER and the serial number as FormatSerialText writes it.
+  Bytes issuer_der = {};
+  std::u16string serial = {};
 };
 
 struct ChooserRequest {
@@ -136,18 +143,8 @@ enum class ConsentAnswer {
   kCancel,     // closed without an answer: refused this time only
 };
 
-// What a member call is about to do with a private key, shown in the
-// confirmation: the text to be signed (possibly shortened) and the names of
-// the files of a form, or, for an envelope, only the action.
-struct KeyUseSubject {
-  std::u16string action;  // e.g. u"sign", u"decrypt"
-  std::u16string text;
-  std::vector<std::u16string> files;
-};
-
 struct KeyUseRequest {
   std::u16string origin;
-  KeyUseSubject subject;
   KeyUseReview review = {};  // what the review pane shows, owner included
 };
 
@@ -179,10 +176,12 @@ struct DialogReport {
   std::u16string caption;                 // message
   std::u16string origin;                  // every kind, when a web page asked
   std::u16string action;                  // confirm
-  std::vector<std::u16string> files;      // confirm (text holds the text to be signed)
-  std::u16string label;                   // pin
-  int tries_left = -1;                    // pin
-  bool passphrase = false;                // pin
+  std::vector<std::u16string> files;      // confirm: the file names (text holds the review text)
+  // confirm, and a chooser that carried the review: exactly what was shown.
+  std::optional<KeyUseReview> review;
+  std::u16string label;     // pin
+  int tries_left = -1;      // pin
+  bool passphrase = false;  // pin
   // "choose 1", "cancel", "view", "view 1", "sort 2", "open /tmp/x",
   // "save /tmp/y.cry", "error", "ok", "allow", "always", "deny", "confirm", "pin" (the PIN
   // itself is never kept); for an answer that did
@@ -211,17 +210,23 @@ class DialogHost {
   void SetCallerOrigin(std::u16string origin) { caller_origin_ = std::move(origin); }
   const std::u16string& caller_origin() const { return caller_origin_; }
 
-  // Starts a member call on behalf of the caller: |subject| is what the
-  // confirmation shows should the call use a private key; earlier
-  // confirmations no longer count.
-  void BeginCall(KeyUseSubject subject);
+  // Starts a member call on behalf of the caller: what was staged and
+  // confirmed before no longer counts.
+  void BeginCall();
 
-  // Asked right before a private key is used. True: go on. Always true
-  // without a caller origin; with one, true when the chooser picked a
-  // certificate or the user confirmed during this call, else the user is
-  // asked now.
-  bool ConfirmKeyUse();
+  // What the key of this call would sign or open: |review| as the control
+  // made it from |content|, the very bytes it hands to the engine (empty for
+  // decryption). A later stage replaces an earlier one. Only kept while
+  // there is a caller origin; a local caller pays nothing.
+  void StageKeyUse(KeyUseReview review, ByteSpan content);
+  bool has_staged_key_use() const { return staged_.has_value(); }
+
   // Asked by a backend right before it uses a private key (key_use.h).
+  // True: go on. Always true without a caller origin. With one: false when
+  // the use names no certificate, for a signature when nothing was staged,
+  // or when |use.content| is given and is not the staged content; true when
+  // this call already confirmed the same key (issuer and serial number);
+  // else the person is asked now, with the staged review and the key's owner.
   bool ConfirmKeyUse(const KeyUse& use);
 
   // The reports recorded since the last call, oldest first; clears them.
@@ -266,10 +271,21 @@ class DialogHost {
  private:
   void Record(DialogReport report);
 
+  struct StagedKeyUse {
+    KeyUseReview review;
+    Bytes content;
+  };
+  // A key this call may use without asking again.
+  struct ConfirmedKey {
+    Bytes issuer_der;
+    std::u16string serial;
+  };
+  bool AlreadyConfirmed(const CertContext& cert) const;
+
   std::vector<DialogReport> reports_;
   std::u16string caller_origin_;
-  KeyUseSubject call_subject_;
-  bool key_use_confirmed_ = false;
+  std::optional<StagedKeyUse> staged_;
+  std::vector<ConfirmedKey> confirmed_keys_;
 };
 
 // A host that shows nothing: every dialog is cancelled, message boxes are

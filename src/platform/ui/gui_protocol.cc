@@ -91,11 +91,18 @@ bool GetTexts(const json::Value& object, std::u16string_view key,
   return true;
 }
 
+bool DecodeReview(const json::Value& v, KeyUseReview* r);
+
 bool DecodeChooser(const json::Value& v, ChooserRequest* r) {
   if (!GetText(v, u"title", &r->title) || !GetText(v, u"prompt", &r->prompt) ||
       !GetTexts(v, u"columns", &r->columns) || !GetTexts(v, u"buttons", &r->buttons) ||
       !GetText(v, u"notice", &r->notice) || !GetInt(v, u"selected", -1, &r->selected)) {
     return false;
+  }
+  if (const json::Value* review = v.Find(u"review"); review != nullptr) {
+    if (!review->is_object()) return false;
+    r->review.emplace();
+    if (!DecodeReview(*review, &*r->review)) return false;
   }
   const json::Value* rows = v.Find(u"rows");
   if (rows == nullptr) return true;
@@ -114,23 +121,91 @@ bool DecodeChooser(const json::Value& v, ChooserRequest* r) {
   return true;
 }
 
-bool DecodeKeyUse(const json::Value& v, KeyUseRequest* r) {
-  if (!GetText(v, u"verb", &r->subject.action) || !GetText(v, u"text", &r->subject.text)) {
+// A non-negative integer member; a missing one is 0.
+bool GetCount(const json::Value& object, std::u16string_view key, std::uint64_t* out) {
+  const json::Value* v = object.Find(key);
+  *out = 0;
+  if (v == nullptr) return true;
+  if (!v->is_int() || v->integer() < 0) return false;
+  *out = static_cast<std::uint64_t>(v->integer());
+  return true;
+}
+
+bool GetBool(const json::Value& object, std::u16string_view key, bool* out) {
+  const json::Value* v = object.Find(key);
+  *out = false;
+  if (v == nullptr) return true;
+  if (!v->is_bool()) return false;
+  *out = v->boolean();
+  return true;
+}
+
+// The review's members of |v| (the confirm request itself, or a chooser's
+// "review" object).
+bool DecodeReview(const json::Value& v, KeyUseReview* r) {
+  std::u16string action;
+  if (!GetText(v, u"action", &action)) return false;
+  if (action == KeyUseActionName(KeyUseAction::kSign)) {
+    r->action = KeyUseAction::kSign;
+  } else if (action == KeyUseActionName(KeyUseAction::kDecrypt)) {
+    r->action = KeyUseAction::kDecrypt;
+  } else {
+    return false;
+  }
+  if (!GetText(v, u"text", &r->text) || !GetCount(v, u"textUnits", &r->text_units) ||
+      !GetCount(v, u"bytes", &r->byte_count) || !GetCount(v, u"hidden", &r->hidden_count) ||
+      !GetBool(v, u"notText", &r->not_text)) {
     return false;
   }
   const json::Value* files = v.Find(u"files");
   if (files == nullptr) return true;
   if (!files->is_array()) return false;
   for (const json::Value& f : files->array()) {
-    if (!f.is_string()) return false;
-    r->subject.files.push_back(f.string());
+    if (!f.is_object()) return false;
+    ReviewFile file;
+    if (!GetText(f, u"name", &file.name) || !GetCount(f, u"size", &file.size)) return false;
+    r->files.push_back(std::move(file));
   }
   return true;
+}
+
+bool DecodeKeyUse(const json::Value& v, KeyUseRequest* r) {
+  if (!DecodeReview(v, &r->review)) return false;
+  const json::Value* owner = v.Find(u"owner");
+  if (owner == nullptr) return true;
+  KeyOwner& o = r->review.owner;
+  return owner->is_object() && GetText(*owner, u"subject", &o.subject) &&
+         GetText(*owner, u"issuer", &o.issuer) && GetText(*owner, u"serial", &o.serial) &&
+         GetText(*owner, u"notAfter", &o.not_after);
+}
+
+void WriteReviewMembers(json::Writer* w, const KeyUseReview& r) {
+  Field(w, "action", KeyUseActionName(r.action));
+  Field(w, "text", r.text);
+  w->Key("textUnits");
+  w->Int(static_cast<std::int64_t>(r.text_units));
+  w->Key("bytes");
+  w->Int(static_cast<std::int64_t>(r.byte_count));
+  w->Key("hidden");
+  w->Int(static_cast<std::int64_t>(r.hidden_count));
+  w->Key("notText");
+  w->Bool(r.not_text);
+  w->Key("files");
+  w->BeginArray();
+  for (const ReviewFile& f : r.files) {
+    w->BeginObject();
+    Field(w, "name", f.name);
+    w->Key("size");
+    w->Int(static_cast<std::int64_t>(f.size));
+    w->EndObject();
+  }
+  w->EndArray();
 }
 
 bool DecodeBody(const json::Value& v, Request* r) {
   switch (r->kind) {
     case DialogKind::kChooser:
+      r->chooser.origin = r->origin;
       return DecodeChooser(v, &r->chooser);
     case DialogKind::kOpen:
       return GetText(v, u"title", &r->open.title) && GetText(v, u"filter", &r->open.filter) &&
@@ -198,6 +273,12 @@ std::string EncodeChooser(const ChooserRequest& request, std::u16string_view ori
   w.EndArray();
   w.Key("selected");
   w.Int(request.selected);
+  if (request.review.has_value()) {
+    w.Key("review");
+    w.BeginObject();
+    WriteReviewMembers(&w, *request.review);
+    w.EndObject();
+  }
   return Finish(&w);
 }
 
@@ -237,12 +318,15 @@ std::string EncodeConsent(const ConsentRequest& request) {
 std::string EncodeKeyUse(const KeyUseRequest& request) {
   json::Writer w;
   Start(&w, DialogKind::kConfirm, request.origin);
-  Field(&w, "verb", request.subject.action);
-  Field(&w, "text", request.subject.text);
-  w.Key("files");
-  w.BeginArray();
-  for (const auto& f : request.subject.files) w.String(f);
-  w.EndArray();
+  WriteReviewMembers(&w, request.review);
+  const KeyOwner& o = request.review.owner;
+  w.Key("owner");
+  w.BeginObject();
+  Field(&w, "subject", o.subject);
+  Field(&w, "issuer", o.issuer);
+  Field(&w, "serial", o.serial);
+  Field(&w, "notAfter", o.not_after);
+  w.EndObject();
   return Finish(&w);
 }
 

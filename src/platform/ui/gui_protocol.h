@@ -10,13 +10,19 @@
 //   {"kind":"chooser","origin":O,"title":T,"prompt":P,"columns":[S,I,E],
 //    "buttons":[OK,CANCEL,VIEW],"notice":N,
 //    "rows":[{"item":2,"subject":S,"issuer":I,"notAfter":E},...],  (display order)
-//    "selected":ITEM or -1}
+//    "selected":ITEM or -1, "review":REVIEW}   ("review" only when it carries one)
 //   {"kind":"open","origin":O,"title":T,"filter":F,"initialPath":P}
 //   {"kind":"save","origin":O,"title":T,"filter":F,"defaultName":N,"defaultExt":X}
 //   {"kind":"message","origin":O,"text":T,"caption":C}
 //   {"kind":"consent","origin":O}
-//   {"kind":"confirm","origin":O,"verb":"sign","text":T,"files":[F,...]}
+//   {"kind":"confirm","origin":O,REVIEW's members,
+//    "owner":{"subject":S,"issuer":I,"serial":N,"notAfter":E}}
 //   {"kind":"pin","origin":O,"label":L,"triesLeft":N or -1,"passphrase":B}
+//
+// where REVIEW (key_use.h) is
+//
+//   {"action":"sign"|"decrypt","text":T,"textUnits":N,"bytes":N,"hidden":N,
+//    "notText":B,"files":[{"name":F,"size":N},...]}
 //
 // Answers, one per request:
 //
@@ -45,8 +51,10 @@ namespace quillmark::platform::ui::gui {
 
 // Longest answer line the host reads (a path or a PIN is far shorter).
 inline constexpr std::size_t kMaxAnswerLine = std::size_t{64} << 10;
-// Longest request line the helper reads (a chooser with many rows).
-inline constexpr std::size_t kMaxRequestLine = std::size_t{16} << 20;
+// Longest request line the helper reads: a review of the longest text a web
+// page may have signed (kMaxReviewedTextUnits, at most 3 bytes each in
+// UTF-8) with room for its file list, or a chooser with many rows.
+inline constexpr std::size_t kMaxRequestLine = std::size_t{64} << 20;
 
 // A request as the helper reads it. Only the part |kind| names is filled;
 // the chooser's rows are in display order (display_order stays empty).

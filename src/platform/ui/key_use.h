@@ -1,9 +1,10 @@
 // The review of a key use asked for by a web page: what the person sees
 // before a private key signs or decrypts on the page's behalf.
 //
-// The control stages, at the start of each member call that may use a key,
-// the very bytes it hands to the engine (StageKeyUse); the review text is
-// decoded from those bytes by the control, never taken from the page's words.
+// The control stages, in each member call that may use a key and right
+// before it calls the engine, the very bytes it hands over (StageKeyUse);
+// the review text is decoded from those bytes by the control, never taken
+// from the page's words.
 // Every backend that uses a private key (sign, raw sign, Advance sign, token
 // keys, envelope opening, signed envelopes; Linux and Windows alike) asks
 // right before the key is used:
@@ -22,6 +23,7 @@
 #ifndef QUILLMARK_PLATFORM_UI_KEY_USE_H_
 #define QUILLMARK_PLATFORM_UI_KEY_USE_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -32,6 +34,14 @@
 namespace quillmark::platform::ui {
 
 enum class KeyUseAction { kSign, kDecrypt };
+
+// The most content a web page may have reviewed and signed in one call: a
+// person cannot read more, and a review is never shown in part. The control
+// refuses a larger key use from a web origin before it reaches a key.
+inline constexpr std::size_t kMaxReviewedBytes = std::size_t{16} << 20;
+// The same bound on the review's text once its hidden characters are
+// escaped (UTF-16 units, file names included).
+inline constexpr std::size_t kMaxReviewedTextUnits = std::size_t{16} << 20;
 
 // "sign", "decrypt": the action as reports and the dialog protocol name it.
 std::u16string_view KeyUseActionName(KeyUseAction action);
@@ -75,7 +85,7 @@ struct KeyUseReview {
 struct KeyUse {
   KeyUseAction action = KeyUseAction::kSign;
   const CertContext* key_owner = nullptr;
-  ByteSpan content;
+  ByteSpan content = {};
 };
 
 }  // namespace quillmark::platform::ui

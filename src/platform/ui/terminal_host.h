@@ -68,6 +68,9 @@ class TerminalDialogHost : public DialogHost {
   void PrintPath(const std::string& path);
   // "== Title (filter) ==" above an Open or Save question.
   void PrintFileDialogHeading(std::u16string_view title, std::u16string_view filter);
+  // What a key would sign or open: the action, the whole text, its files and
+  // a warning when hidden characters were made visible.
+  void PrintReview(const KeyUseReview& review);
   // One line without its end; false at end of input.
   bool ReadLine(std::string* line);
 

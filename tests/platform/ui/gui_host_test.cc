@@ -19,6 +19,8 @@
 #include "common/unicode.h"
 #include "demo/demo_pki.h"
 #include "platform/os/home.h"
+#include "platform/store/cert_context.h"
+#include "support/cert_factory.h"
 #include "support/test_dirs.h"
 
 namespace quillmark::platform::ui {
@@ -199,12 +201,24 @@ TEST_F(GuiHostTest, ConsentKeyUseMessageAndPin) {
   EXPECT_EQ(Host("click deny\n").AskOriginConsent({u"https://bank.example"}), ConsentAnswer::kDeny);
   EXPECT_EQ(Host("key Esc\n").AskOriginConsent({u"https://bank.example"}), ConsentAnswer::kCancel);
 
-  host_.BeginCall({u"sign", u"pay 100", {}});
+  testing::EvpPkeyPtr key = testing::MakeEcKey();
+  testing::CertSpec spec;
+  spec.subject = testing::NameBuilder().Add("CN", "Alice").Der();
+  spec.subject_key = key.get();
+  CertContextPtr alice =
+      CertCreateCertificateContext(kX509AsnEncoding, testing::MakeCertificate(spec));
+  const KeyUse use{.action = KeyUseAction::kSign, .key_owner = alice.get(), .content = {}};
+  KeyUseReview review;
+  review.text = u"pay 100";
+  host_.BeginCall();
+  host_.StageKeyUse(review, AsBytes("pay 100"));
   Host("click sign\n");
-  EXPECT_TRUE(host_.ConfirmKeyUse());
-  host_.BeginCall({u"sign", u"pay 200", {u"a.pdf"}});
+  EXPECT_TRUE(host_.ConfirmKeyUse(use));
+  host_.BeginCall();
+  review.files = {{u"a.pdf", 4}};
+  host_.StageKeyUse(review, AsBytes("pay 200"));
   Host("key Esc\n");
-  EXPECT_FALSE(host_.ConfirmKeyUse());
+  EXPECT_FALSE(host_.ConfirmKeyUse(use));
 
   EXPECT_EQ(Host("click ok\n").MessageBox({u"No certificate selected.", u""}), kIdOk);
 

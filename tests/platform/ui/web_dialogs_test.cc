@@ -1,5 +1,5 @@
 // The dialogs of a web caller: the origin consent, the key-use confirmation
-// with its once-per-call rule, the preset path of the Open dialog, and the
+// over what the call staged, once per key and call, the preset path of the Open dialog, and the
 // origin on every report; PIN entry, whose answer never reaches a report;
 // through the script and terminal hosts.
 #include <gtest/gtest.h>
@@ -10,10 +10,13 @@
 
 #include "common/bytes.h"
 #include "common/unicode.h"
+#include "platform/names/cert_text.h"
 #include "platform/os/files.h"
+#include "platform/store/cert_context.h"
 #include "platform/ui/dialog_host.h"
 #include "platform/ui/script_host.h"
 #include "platform/ui/terminal_host.h"
+#include "support/cert_factory.h"
 #include "support/test_dirs.h"
 
 namespace quillmark::platform::ui {
@@ -26,67 +29,193 @@ ChooserRequest OneCandidate() {
   return r;
 }
 
-TEST(KeyUseConfirmationTest, ALocalCallerIsNeverAsked) {
+// A certificate of |cn| with serial number |serial|, issued by "Test CA".
+CertContextPtr Cert(std::string_view cn, std::uint8_t serial) {
+  static testing::EvpPkeyPtr key = testing::MakeEcKey();
+  testing::CertSpec spec;
+  spec.subject = testing::NameBuilder().Add("CN", cn).Der();
+  spec.issuer = testing::NameBuilder().Add("CN", "Test CA").Der();
+  spec.subject_key = key.get();
+  spec.serial = {serial};
+  return CertCreateCertificateContext(kX509AsnEncoding, testing::MakeCertificate(spec));
+}
+
+// The chooser's row for |cert| with item data |item|, as the chooser lists it.
+ChooserRow RowOf(const CertContext& cert, int item) {
+  ChooserRow row{u"subject", u"issuer", u"2030-01-01", item};
+  row.issuer_der.assign(cert.issuer_der().begin(), cert.issuer_der().end());
+  row.serial = FormatSerialText(cert.serial());
+  return row;
+}
+
+KeyUseReview SignReview(std::u16string text) {
+  KeyUseReview review;
+  review.text = std::move(text);
+  review.text_units = review.text.size();
+  review.byte_count = review.text.size();
+  return review;
+}
+
+KeyUse Signing(const CertContextPtr& cert, ByteSpan content = {}) {
+  return {.action = KeyUseAction::kSign, .key_owner = cert.get(), .content = content};
+}
+
+class KeyUseConfirmationTest : public ::testing::Test {
+ protected:
+  const CertContextPtr alice_ = Cert("Alice", 1);
+  const CertContextPtr bob_ = Cert("Bob", 2);
+  const Bytes content_ = {'p', 'a', 'y', ' ', '1', '0', '0'};
+};
+
+TEST_F(KeyUseConfirmationTest, ALocalCallerIsNeverAskedAndStagesNothing) {
   ScriptDialogHost host("cancel\n");
-  host.BeginCall({u"sign", u"pay 100", {}});
-  EXPECT_TRUE(host.ConfirmKeyUse());
-  EXPECT_TRUE(host.ConfirmKeyUse());
+  host.BeginCall();
+  host.StageKeyUse(SignReview(u"pay 100"), content_);
+  EXPECT_FALSE(host.has_staged_key_use());
+  EXPECT_TRUE(host.ConfirmKeyUse(Signing(alice_)));
+  EXPECT_TRUE(host.ConfirmKeyUse(Signing(bob_, AsBytes("other"))));
   EXPECT_EQ(host.remaining(), 1u);
   EXPECT_TRUE(host.TakeReports().empty());
 }
 
-TEST(KeyUseConfirmationTest, AWebCallerIsAskedOncePerCallWithWhatIsSigned) {
-  ScriptDialogHost host("confirm\nconfirm\n");
+TEST_F(KeyUseConfirmationTest, AWebSignatureWithNothingStagedIsRefusedWithoutAsking) {
+  ScriptDialogHost host("confirm\n");
   host.SetCallerOrigin(u"https://bank.example");
-  host.BeginCall({u"sign", u"pay 100", {u"a.pdf", u"b.pdf"}});
-  EXPECT_TRUE(host.ConfirmKeyUse());
-  EXPECT_TRUE(host.ConfirmKeyUse()) << "the same call does not ask twice";
+  host.BeginCall();
+  EXPECT_FALSE(host.ConfirmKeyUse(Signing(alice_)));
+  // A stage of an earlier call does not count either.
+  host.StageKeyUse(SignReview(u"pay 100"), content_);
+  host.BeginCall();
+  EXPECT_FALSE(host.ConfirmKeyUse(Signing(alice_)));
   EXPECT_EQ(host.remaining(), 1u);
-  std::vector<DialogReport> reports = host.TakeReports();
-  ASSERT_EQ(reports.size(), 1u);
-  EXPECT_EQ(reports[0].kind, DialogKind::kConfirm);
-  EXPECT_EQ(reports[0].origin, u"https://bank.example");
-  EXPECT_EQ(reports[0].action, u"sign");
-  EXPECT_EQ(reports[0].text, u"pay 100");
-  EXPECT_EQ(reports[0].files, (std::vector<std::u16string>{u"a.pdf", u"b.pdf"}));
-  EXPECT_EQ(reports[0].answer, u"confirm");
-  // The next call asks again.
-  host.BeginCall({u"decrypt", u"", {}});
-  EXPECT_TRUE(host.ConfirmKeyUse());
-  EXPECT_EQ(host.remaining(), 0u);
+  EXPECT_TRUE(host.TakeReports().empty());
 }
 
-TEST(KeyUseConfirmationTest, AnythingButConfirmRefusesAndAnExhaustedScriptRefuses) {
+TEST_F(KeyUseConfirmationTest, ContentOtherThanTheStagedBytesIsRefusedWithoutAsking) {
+  ScriptDialogHost host("confirm\n");
+  host.SetCallerOrigin(u"https://bank.example");
+  host.BeginCall();
+  host.StageKeyUse(SignReview(u"pay 100"), content_);
+  EXPECT_FALSE(host.ConfirmKeyUse(Signing(alice_, AsBytes("pay 999"))));
+  EXPECT_FALSE(host.ConfirmKeyUse(Signing(alice_, AsBytes("pay 1000"))));
+  EXPECT_FALSE(host.ConfirmKeyUse(Signing(alice_, AsBytes("pay 10"))));
+  EXPECT_EQ(host.remaining(), 1u);
+  EXPECT_TRUE(host.ConfirmKeyUse(Signing(alice_, content_)));
+}
+
+TEST_F(KeyUseConfirmationTest, TheConfirmationShowsTheStagedReviewAndTheKeysOwner) {
+  ScriptDialogHost host("confirm\n");
+  host.SetCallerOrigin(u"https://bank.example");
+  host.BeginCall();
+  KeyUseReview review = SignReview(u"pay 100");
+  review.files = {{u"a.pdf", 4}};
+  host.StageKeyUse(review, content_);
+  EXPECT_TRUE(host.ConfirmKeyUse(Signing(alice_, content_)));
+  std::vector<DialogReport> reports = host.TakeReports();
+  ASSERT_EQ(reports.size(), 1u);
+  const DialogReport& r = reports[0];
+  EXPECT_EQ(r.kind, DialogKind::kConfirm);
+  EXPECT_EQ(r.origin, u"https://bank.example");
+  EXPECT_EQ(r.action, u"sign");
+  EXPECT_EQ(r.text, u"pay 100");
+  EXPECT_EQ(r.files, (std::vector<std::u16string>{u"a.pdf"}));
+  EXPECT_EQ(r.answer, u"confirm");
+  ASSERT_TRUE(r.review.has_value());
+  EXPECT_EQ(r.review->owner.subject, u"CN=Alice");
+  EXPECT_EQ(r.review->owner.issuer, u"CN=Test CA");
+  EXPECT_EQ(r.review->owner.serial, FormatSerialText(alice_->serial()));
+  EXPECT_FALSE(r.review->owner.not_after.empty());
+  EXPECT_EQ(r.review->files.size(), 1u);
+  EXPECT_EQ(r.review->byte_count, 7u);
+}
+
+TEST_F(KeyUseConfirmationTest, OneConfirmationCoversTheSameKeyButNotAnother) {
+  ScriptDialogHost host("confirm\ncancel\n");
+  host.SetCallerOrigin(u"https://bank.example");
+  host.BeginCall();
+  host.StageKeyUse(SignReview(u"pay 100"), content_);
+  EXPECT_TRUE(host.ConfirmKeyUse(Signing(alice_, content_)));
+  EXPECT_TRUE(host.ConfirmKeyUse(Signing(Cert("Alice", 1))))
+      << "another context of the same certificate";
+  EXPECT_EQ(host.remaining(), 1u);
+  EXPECT_FALSE(host.ConfirmKeyUse(Signing(bob_))) << "a different key is asked for";
+  EXPECT_EQ(host.remaining(), 0u);
+  // The next call asks again.
+  host.BeginCall();
+  host.StageKeyUse(SignReview(u"pay 100"), content_);
+  EXPECT_FALSE(host.ConfirmKeyUse(Signing(alice_)));
+  std::vector<DialogReport> reports = host.TakeReports();
+  ASSERT_EQ(reports.size(), 3u);
+  EXPECT_EQ(reports[1].review->owner.subject, u"CN=Bob");
+  EXPECT_EQ(reports[1].answer, u"cancel");
+}
+
+TEST_F(KeyUseConfirmationTest, DecryptionIsAskedWithTheActionAndNoText) {
+  ScriptDialogHost host("confirm\n");
+  host.SetCallerOrigin(u"https://bank.example");
+  host.BeginCall();
+  KeyUseReview decrypt;
+  decrypt.action = KeyUseAction::kDecrypt;
+  host.StageKeyUse(decrypt, {});
+  EXPECT_TRUE(host.ConfirmKeyUse({.action = KeyUseAction::kDecrypt, .key_owner = alice_.get()}));
+  std::vector<DialogReport> reports = host.TakeReports();
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0].action, u"decrypt");
+  EXPECT_TRUE(reports[0].text.empty());
+  // A use with no certificate to name is refused.
+  EXPECT_FALSE(host.ConfirmKeyUse({.action = KeyUseAction::kDecrypt, .key_owner = nullptr}));
+}
+
+TEST_F(KeyUseConfirmationTest, AnythingButConfirmRefuses) {
   ScriptDialogHost host("cancel\nok\n");
   host.SetCallerOrigin(u"https://bank.example");
-  host.BeginCall({u"sign", u"x", {}});
-  EXPECT_FALSE(host.ConfirmKeyUse());
-  host.BeginCall({u"sign", u"x", {}});
-  EXPECT_FALSE(host.ConfirmKeyUse());
-  host.BeginCall({u"sign", u"x", {}});
-  EXPECT_FALSE(host.ConfirmKeyUse());
+  for (int i = 0; i < 3; ++i) {
+    host.BeginCall();
+    host.StageKeyUse(SignReview(u"x"), AsBytes("x"));
+    EXPECT_FALSE(host.ConfirmKeyUse(Signing(alice_)));
+  }
   std::vector<DialogReport> reports = host.TakeReports();
   ASSERT_EQ(reports.size(), 3u);
   EXPECT_EQ(reports[0].answer, u"cancel");
   EXPECT_FALSE(reports[0].taken_as_cancel);
   EXPECT_EQ(reports[1].answer, u"ok");
   EXPECT_TRUE(reports[1].taken_as_cancel);
-  EXPECT_EQ(reports[2].answer, u"cancel");
+  EXPECT_EQ(reports[2].answer, u"cancel") << "an exhausted script refuses";
 }
 
-TEST(KeyUseConfirmationTest, AChosenCertificateCountsForTheCallButACancelledChooserDoesNot) {
-  ScriptDialogHost host("choose 0\ncancel\ncancel\n");
+TEST_F(KeyUseConfirmationTest, AChooserCarryingTheReviewConfirmsOnlyThePickedRowsKey) {
+  ScriptDialogHost host("choose 1\ncancel\n");
   host.SetCallerOrigin(u"https://bank.example");
-  host.BeginCall({u"sign", u"x", {}});
-  EXPECT_EQ(host.ChooseCertificate(OneCandidate()).action, ChooserAnswer::Action::kChoose);
-  EXPECT_TRUE(host.ConfirmKeyUse());
-  host.BeginCall({u"sign", u"x", {}});
-  EXPECT_EQ(host.ChooseCertificate(OneCandidate()).action, ChooserAnswer::Action::kCancel);
-  EXPECT_FALSE(host.ConfirmKeyUse());
+  host.BeginCall();
+  host.StageKeyUse(SignReview(u"pay 100"), content_);
+  ChooserRequest request = OneCandidate();
+  request.rows = {RowOf(*alice_, 0), RowOf(*bob_, 1)};
+  EXPECT_EQ(host.ChooseCertificate(request).action, ChooserAnswer::Action::kChoose);
+  EXPECT_TRUE(host.ConfirmKeyUse(Signing(bob_, content_)));
+  EXPECT_EQ(host.remaining(), 1u) << "the pick was the confirmation";
+  EXPECT_FALSE(host.ConfirmKeyUse(Signing(alice_, content_))) << "the other row is asked for";
   std::vector<DialogReport> reports = host.TakeReports();
-  ASSERT_EQ(reports.size(), 3u);
-  for (const DialogReport& r : reports) EXPECT_EQ(r.origin, u"https://bank.example");
-  EXPECT_EQ(reports[2].kind, DialogKind::kConfirm);
+  ASSERT_EQ(reports.size(), 2u);
+  EXPECT_EQ(reports[0].kind, DialogKind::kChooser);
+  ASSERT_TRUE(reports[0].review.has_value());
+  EXPECT_EQ(reports[0].review->text, u"pay 100");
+  EXPECT_EQ(reports[1].kind, DialogKind::kConfirm);
+}
+
+TEST_F(KeyUseConfirmationTest, AChooserWithoutAReviewDoesNotConfirm) {
+  ScriptDialogHost host("choose 0\ncancel\n");
+  host.SetCallerOrigin(u"https://bank.example");
+  host.BeginCall();
+  ChooserRequest request = OneCandidate();
+  request.rows = {RowOf(*alice_, 0)};
+  EXPECT_EQ(host.ChooseCertificate(request).action, ChooserAnswer::Action::kChoose);
+  // Staged only after the chooser: the chooser could not show it.
+  host.StageKeyUse(SignReview(u"pay 100"), content_);
+  EXPECT_FALSE(host.ConfirmKeyUse(Signing(alice_, content_)));
+  std::vector<DialogReport> reports = host.TakeReports();
+  ASSERT_EQ(reports.size(), 2u);
+  EXPECT_FALSE(reports[0].review.has_value());
+  EXPECT_EQ(reports[1].kind, DialogKind::kConfirm);
 }
 
 TEST(OriginConsentTest, ScriptAnswersAndTheirReports) {
@@ -113,8 +242,9 @@ TEST(OriginConsentTest, NoDialogHostRefusesConsentAndKeyUse) {
   NoDialogHost host;
   EXPECT_EQ(host.AskOriginConsent({u"https://bank.example"}), ConsentAnswer::kCancel);
   host.SetCallerOrigin(u"https://bank.example");
-  host.BeginCall({u"sign", u"x", {}});
-  EXPECT_FALSE(host.ConfirmKeyUse());
+  host.BeginCall();
+  host.StageKeyUse(SignReview(u"x"), AsBytes("x"));
+  EXPECT_FALSE(host.ConfirmKeyUse(Signing(Cert("Alice", 1))));
 }
 
 TEST(PresetOpenPathTest, TheScriptAcceptsThePresetPathOnlyWhenThereIsOne) {
@@ -173,15 +303,42 @@ TEST_F(TerminalWebDialogsTest, ConsentNamesTheOriginAndRetriesAnUnknownWord) {
   EXPECT_NE(printed.find("? "), std::string::npos);
 }
 
-TEST_F(TerminalWebDialogsTest, KeyUseShowsTheTextAndTheFilesAndNeedsAYes) {
+TEST_F(TerminalWebDialogsTest, KeyUseShowsTheWholeTextTheOwnerAndTheWarningAndNeedsAYes) {
   TerminalDialogHost& host = Host("n\n");
   host.SetCallerOrigin(u"https://bank.example");
-  host.BeginCall({u"sign", u"pay 100", {u"invoice.pdf"}});
-  EXPECT_FALSE(host.ConfirmKeyUse());
+  host.BeginCall();
+  KeyUseReview review = SignReview(u"pay 100" + std::u16string(3000, u' ') +
+                                   u"AND \u27E6U+202E\u27E7 pay 99999\nline two");
+  review.hidden_count = 1;
+  review.files = {{u"invoice.pdf", 1234}};
+  host.StageKeyUse(review, AsBytes("x"));
+  EXPECT_FALSE(host.ConfirmKeyUse(Signing(Cert("Alice", 1))));
   std::string printed = Printed();
   EXPECT_NE(printed.find("https://bank.example asks to sign"), std::string::npos);
-  EXPECT_NE(printed.find("pay 100"), std::string::npos);
-  EXPECT_NE(printed.find("invoice.pdf"), std::string::npos);
+  EXPECT_NE(printed.find("AND \xE2\x9F\xA6U+202E\xE2\x9F\xA7 pay 99999\nline two"),
+            std::string::npos)
+      << "the whole text, its end and its lines included";
+  EXPECT_NE(printed.find("CN=Alice"), std::string::npos);
+  EXPECT_NE(printed.find("CN=Test CA"), std::string::npos);
+  EXPECT_NE(printed.find("invoice.pdf (1234 bytes)"), std::string::npos);
+  EXPECT_NE(printed.find("Warning: 1 hidden"), std::string::npos);
+}
+
+TEST_F(TerminalWebDialogsTest, AChooserCarryingTheReviewShowsItBeforeThePagesWords) {
+  TerminalDialogHost& host = Host("c\n");
+  host.SetCallerOrigin(u"https://bank.example");
+  host.BeginCall();
+  host.StageKeyUse(SignReview(u"PAY 99999 CNY to Mallory"), AsBytes("x"));
+  ChooserRequest request = OneCandidate();
+  request.prompt = u"You are signing: PAY 10 CNY to Alice";
+  EXPECT_EQ(host.ChooseCertificate(request).action, ChooserAnswer::Action::kCancel);
+  std::string printed = Printed();
+  const std::size_t real = printed.find("PAY 99999 CNY to Mallory");
+  const std::size_t words = printed.find("The page's own words follow.");
+  ASSERT_NE(real, std::string::npos);
+  ASSERT_NE(words, std::string::npos);
+  EXPECT_LT(real, words);
+  EXPECT_GT(printed.find("You are signing: PAY 10"), words);
 }
 
 TEST_F(TerminalWebDialogsTest, AnEmptyLineTakesThePresetOpenPath) {

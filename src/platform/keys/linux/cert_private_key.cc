@@ -51,6 +51,7 @@ bool AcquireOnce(const CertContext& cert, std::uint32_t flags, ProvHandle* prov,
       !SamePublicKey(spki, cert.public_key_info_der())) {
     return Fail(kNteBadPublicKey);
   }
+  if (opened->state != nullptr) SetKeyOwner(opened->state.get(), cert);
   *prov = std::move(opened);
   *key_spec = info.key_spec;
   return true;

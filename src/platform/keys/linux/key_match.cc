@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "platform/keys/key_provider_internal.h"
 #include "platform/names/cert_name.h"
 #include "platform/openssl/openssl_ptr.h"
 #include "platform/os/last_error.h"
@@ -28,9 +29,13 @@ bool CryptKeyMatchesCertificate(CryptProv& prov, std::uint32_t key_spec, const C
   const std::uint32_t before = GetLastError();
   if (!CryptExportPublicKeyInfo(prov, key_spec, kX509AsnEncoding, &spki)) {
     SetLastError(before);
+    if (prov.state != nullptr) SetKeyOwner(prov.state.get(), cert);
     return true;
   }
-  if (SamePublicKeyInfo(spki, cert.public_key_info_der())) return true;
+  if (SamePublicKeyInfo(spki, cert.public_key_info_der())) {
+    if (prov.state != nullptr) SetKeyOwner(prov.state.get(), cert);
+    return true;
+  }
   SetLastError(kNteBadPublicKey);
   return false;
 }

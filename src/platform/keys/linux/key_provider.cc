@@ -126,6 +126,10 @@ bool SignerKindOfKey(const EVP_PKEY* key, KeyKind* kind) {
   return true;
 }
 
+void SetKeyOwner(ProviderState* state, const CertContext& cert) {
+  state->key_owner = CertCreateCertificateContext(kX509AsnEncoding, cert.der());
+}
+
 std::shared_ptr<EVP_PKEY> SharePkey(ossl::PkeyPtr key) {
   return std::shared_ptr<EVP_PKEY>(key.release(), EVP_PKEY_free);
 }

@@ -69,8 +69,12 @@ bool CryptSignHashW(CryptHash& hash, std::uint32_t key_spec, std::u16string_view
                     std::uint32_t flags, Bytes* signature) {
   if (flags != 0) return Fail(kNteBadFlags);
   try {
-    // A web page's caller may use the key only with the user's word.
-    if (!ui::CurrentDialogHost().ConfirmKeyUse()) return Fail(kScardWCancelledByUser);
+    // A web page's caller may use the key only with the person's word.
+    const CertContext* owner = hash.prov != nullptr ? hash.prov->key_owner.get() : nullptr;
+    if (!ui::CurrentDialogHost().ConfirmKeyUse(
+            {.action = ui::KeyUseAction::kSign, .key_owner = owner, .content = {}})) {
+      return Fail(kScardWCancelledByUser);
+    }
     return SignHash(hash, key_spec, signature);
   } catch (const std::bad_alloc&) {
     return Fail(kNteNoMemory);

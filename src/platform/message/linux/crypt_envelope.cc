@@ -233,7 +233,10 @@ std::uint32_t UnwrapContentKey(const CryptDecryptMessagePara& para, PKCS7_ENVELO
         if (container == nullptr) continue;
         if (OidText(ri->key_enc_algor->algorithm) != kOidRsaEncryption) return kNteBadAlgId;
         // A web page's caller may use the key only with the user's word.
-        if (!ui::CurrentDialogHost().ConfirmKeyUse()) return kScardWCancelledByUser;
+        if (!ui::CurrentDialogHost().ConfirmKeyUse(
+                {.action = ui::KeyUseAction::kDecrypt, .key_owner = cert.get(), .content = {}})) {
+          return kScardWCancelledByUser;
+        }
         ByteSpan wrapped(ASN1_STRING_get0_data(ri->enc_key),
                          static_cast<std::size_t>(ASN1_STRING_length(ri->enc_key)));
         NoteEffect(Effect::kKeyUse);

@@ -13,6 +13,7 @@
 #include "platform/message/message_internal.h"
 #include "platform/os/last_error.h"
 #include "platform/store/cert_context_internal.h"
+#include "platform/ui/dialog_factory.h"
 
 namespace quillmark::platform {
 
@@ -69,6 +70,11 @@ std::uint32_t SignWithCertificateKey(const CertContext& cert, std::uint32_t algi
   if (!CryptAcquireCertificatePrivateKey(cert, kCryptAcquireCompareKeyFlag, &prov, &key_spec)) {
     std::uint32_t error = LastFailure();
     return MeansNoKey(error) ? kCryptENoKeyProperty : error;
+  }
+  // A web page's caller signs only what the person saw, with their word.
+  if (!ui::CurrentDialogHost().ConfirmKeyUse(
+          {.action = ui::KeyUseAction::kSign, .key_owner = &cert, .content = data})) {
+    return kScardWCancelledByUser;
   }
   HashHandle hash;
   Bytes raw;

@@ -89,6 +89,30 @@ void TerminalDialogHost::PrintLines(std::u16string_view text) {
   Print(TerminalVisibleText(text, /*lines=*/true));
 }
 
+void TerminalDialogHost::PrintReview(const KeyUseReview& review) {
+  if (review.action == KeyUseAction::kDecrypt) {
+    Print("Opens an envelope sent to you.\n");
+    return;
+  }
+  Print("Signs " + std::to_string(review.byte_count) + " bytes (" +
+        std::to_string(review.text_units) + " characters of text");
+  if (!review.files.empty()) Print(", " + std::to_string(review.files.size()) + " files");
+  Print("):\n----\n");
+  PrintLines(review.text);
+  Print("\n----\n");
+  for (const ReviewFile& f : review.files) {
+    Print("  file: ");
+    Print(f.name);
+    Print(" (" + std::to_string(f.size) + " bytes)\n");
+  }
+  if (review.not_text) Print("Warning: these bytes are not all text in the page's code page.\n");
+  if (review.hidden_count > 0) {
+    Print(
+        "Warning: " + std::to_string(review.hidden_count) +
+        " hidden or direction-changing characters are shown as \xE2\x9F\xA6U+....\xE2\x9F\xA7.\n");
+  }
+}
+
 void TerminalDialogHost::PrintPath(const std::string& path) { Print(Utf8ToUtf16Lossy(path)); }
 
 bool TerminalDialogHost::ReadLine(std::string* line) {
@@ -111,6 +135,11 @@ DialogHost::ChooserReply TerminalDialogHost::AskChooser(const ChooserRequest& re
   Print(request.title);
   Print(" ==\n");
   if (!caller_origin().empty()) Print(caller_origin() + u" asks to choose a certificate\n");
+  if (request.review.has_value()) {
+    Print("Choosing a certificate here uses its key to do this:\n");
+    PrintReview(*request.review);
+    Print("The page's own words follow.\n");
+  }
   Print(request.prompt);
   Print("\n       ");
   Print(request.columns[0] + u" | " + request.columns[1] + u" | " + request.columns[2]);
@@ -274,10 +303,20 @@ DialogHost::ConsentReply TerminalDialogHost::AskConsent(const ConsentRequest& re
 DialogHost::KeyUseReply TerminalDialogHost::AskKeyUse(const KeyUseRequest& request) {
   KeyUseReply reply;
   if (!available()) return reply;
-  Print(u"\n== " + request.origin + u" asks to " + request.subject.action +
+  const KeyUseReview& review = request.review;
+  Print(u"\n== " + request.origin + u" asks to " + std::u16string(KeyUseActionName(review.action)) +
         u" with your private key ==\n");
-  if (!request.subject.text.empty()) Print(request.subject.text + u"\n");
-  for (const std::u16string& file : request.subject.files) Print(u"  file: " + file + u"\n");
+  const KeyOwner& owner = review.owner;
+  Print("Key of: ");
+  Print(owner.subject);
+  Print("\nIssuer: ");
+  Print(owner.issuer);
+  Print("\nSerial: ");
+  Print(owner.serial);
+  Print("   valid until: ");
+  Print(owner.not_after);
+  Print("\n");
+  PrintReview(review);
   Print("y: go on   anything else: cancel\n> ");
   std::string line;
   if (!ReadLine(&line)) return reply;

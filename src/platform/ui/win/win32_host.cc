@@ -234,19 +234,9 @@ DialogHost::ConsentReply Win32DialogHost::AskConsent(const ConsentRequest& reque
 }
 
 DialogHost::KeyUseReply Win32DialogHost::AskKeyUse(const KeyUseRequest& request) {
-  KeyUseReview review = request.review;
-  if (review.text.empty() && review.files.empty() && !request.subject.text.empty()) {
-    // A request that carries only the call's description: shown as it is.
-    review.text = request.subject.text;
-    review.text_units = request.subject.text.size();
-    for (const std::u16string& name : request.subject.files) review.files.push_back({name, 0});
-    if (request.subject.action == KeyUseActionName(KeyUseAction::kDecrypt)) {
-      review.action = KeyUseAction::kDecrypt;
-    }
-  }
   auto autopilot = win::AutopilotFromEnvironment(win::AutopilotDialog::kKeyUse);
   KeyUseReply reply;
-  reply.confirmed = win::RunReview(Owner(), request.origin, review, autopilot.get());
+  reply.confirmed = win::RunReview(Owner(), request.origin, request.review, autopilot.get());
   return reply;
 }
 
