@@ -30,7 +30,6 @@ shot() {
 origin='"origin":"https://ebank.demo-bank.example"'
 shot chooser '{"kind":"chooser",'"$origin"',"title":"请选择您要用的证书","prompt":"请在列表中选择证书","columns":["主题","颁发者","截止日期"],"buttons":["确定","取消","查看"],"notice":"Quillmark signing control\r\nDemo Bank Co., Ltd.\r\nBuilt 2026-12-07","rows":[{"item":0,"subject":"张三","issuer":"Demo Bank Customer CA","notAfter":"2027-12-07 10:00:00GMT"},{"item":1,"subject":"شركة الأمانة للتجارة والاستثمار المحدودة","issuer":"Demo Bank Customer CA","notAfter":"2028-03-01 00:00:00GMT"},{"item":2,"subject":"Li Si, Corporate Treasury Department, Demo Bank Shanghai Branch, Pudong New Area","issuer":"Demo Bank Customer CA","notAfter":"2027-06-30 23:59:59GMT"},{"item":3,"subject":"赵六 (SM2)","issuer":"Demo Bank SM2 Customer CA","notAfter":"2029-01-15 08:00:00GMT"}],"selected":-1}' 'select 1'
 shot consent '{"kind":"consent",'"$origin"'}'
-shot confirm '{"kind":"confirm",'"$origin"',"verb":"sign","text":"转账 10,000.00 元 给 李四 (账号 6222 0000 1234 5678)\nPayment reference: INV-2026-1207","files":["invoice-2026-12.pdf","contract.docx"]}'
 shot pin '{"kind":"pin",'"$origin"',"label":"Demo Bank USB Key","triesLeft":2,"passphrase":false}' 'type 123'
 
 cli=$(dirname "$helper")/quillmark
@@ -49,6 +48,7 @@ fi
 # be signed, with the escapes it put in place of hidden characters, the
 # form's real files and the key's owner.
 owner='"owner":{"subject":"CN=张三, OU=Personal, O=Demo Bank, C=CN","issuer":"CN=Demo Bank Customer CA, OU=Certification Services, O=Demo Bank, C=CN","serial":"0123 4567 89AB","notAfter":"2027-12-07 10:00:00GMT"}'
-review_text='"text":"Pay ⟦U+202E⟧00.001 CNY to Alice⟦U+200B⟧\nAccount 6222 0000 1234 5678\nReference INV-2026-1207","textUnits":70,"bytes":72,"hidden":2,"notText":false'
-shot review '{"kind":"confirm",'"$origin"',"verb":"sign",'"$review_text"',"files":[{"name":"invoice-2026-12.pdf","size":48213}],'"$owner"'}' 'scroll-end'
+review_text='"text":"Pay ⟦U+202E⟧00.001 CNY to Alice⟦U+200B⟧\nAccount 6222 0000 1234 5678\nReference INV-2026-1207","textUnits":77,"bytes":81,"hidden":2,"notText":false'
+shot confirm '{"kind":"confirm",'"$origin"',"action":"sign","text":"转账 10,000.00 元 给 李四 (账号 6222 0000 1234 5678)\nPayment reference: INV-2026-1207","textUnits":77,"bytes":85,"hidden":0,"notText":false,"files":[{"name":"invoice-2026-12.pdf","size":48213},{"name":"contract.docx","size":20480}],'"$owner"'}' 'scroll-end'
+shot review '{"kind":"confirm",'"$origin"',"action":"sign",'"$review_text"',"files":[],'"$owner"'}' 'scroll-end'
 shot chooser-review '{"kind":"chooser",'"$origin"',"title":"You are signing: PAY 10 CNY to Alice","prompt":"请在列表中选择证书","columns":["主题","颁发者","截止日期"],"buttons":["Sign","取消","查看"],"notice":"Quillmark signing control","rows":[{"item":0,"subject":"张三","issuer":"Demo Bank Customer CA","notAfter":"2027-12-07 10:00:00GMT"},{"item":1,"subject":"Li Si","issuer":"Demo Bank Customer CA","notAfter":"2027-06-30 23:59:59GMT"}],"selected":-1,"review":{"action":"sign",'"$review_text"',"files":[]}}' 'select 0' 'scroll-end'
