@@ -124,15 +124,20 @@ class KeyMembers : public KeyUseContractTest {
     com::Variant result;
     std::u16string plain_text;  // the control's plain text afterwards
   };
-  Outcome Invoke(const com::MemberInfo& row, const testing::KeyMemberCall& call) {
+  // With |chooser|, the call names no signer and server mode is off: the
+  // user picks the signer.
+  Outcome Invoke(const com::MemberInfo& row, const testing::KeyMemberCall& call,
+                 bool chooser = false) {
     control::CCorvaneQuillmark qm;
-    EXPECT_EQ(qm.put_QMServerMode(1), S_OK);
+    EXPECT_EQ(qm.put_QMServerMode(chooser ? 0 : 1), S_OK);
+    std::vector<com::Variant> args = call.args;
+    if (chooser) args.at(call.signer_arg) = com::Variant(u"");
     if (!call.opens) {
       EXPECT_EQ(qm.QMSetPlainText(key_.text), S_OK);
     }
     Outcome out;
-    out.hr = Call(
-        [&] { return com::Dispatcher(&qm).Invoke(row.dispid, row.kind, call.args, &out.result); });
+    out.hr =
+        Call([&] { return com::Dispatcher(&qm).Invoke(row.dispid, row.kind, args, &out.result); });
     qm.get_errorNum(&out.error_num);
     qm.get_errorCode(&out.error_code);
     qm.QMGetPlainText(&out.plain_text);
@@ -200,6 +205,45 @@ TEST_F(KeyMembers, WithAConfirmationEveryKeyMemberWorksAndShowedWhoseKeyDoesWhat
     }
     EXPECT_NE(shown[0].review->owner.subject.find(call->key_owner), std::u16string::npos)
         << Utf16ToUtf8Lossy(shown[0].review->owner.subject);
+  }
+}
+
+TEST_F(KeyMembers, NamingNoSignerThePickInAChooserThatCarriesTheReviewIsTheConfirmation) {
+  for (const com::MemberInfo* row : com::MembersUsingKey()) {
+    const testing::KeyMemberCall* call = testing::FindKeyMemberCall(calls_, row->name);
+    if (call == nullptr || call->signer_arg < 0) continue;
+    SCOPED_TRACE(row->name);
+    // No one to pick: the member fails as with no certificate chosen (its
+    // own mapping of a closed chooser), signs nothing, and the chooser
+    // showed what would have been signed.
+    Answers("");
+    Outcome o = Invoke(*row, *call, /*chooser=*/true);
+    EXPECT_NE(o.hr, S_OK);
+    EXPECT_EQ(o.error_num, kErrCertNotFound);
+    EXPECT_TRUE(o.result.empty() || o.result == com::Variant(u""));
+    std::vector<ui::DialogReport> shown = ui::CurrentDialogHost().TakeReports();
+    ASSERT_EQ(shown.size(), 1u);
+    ASSERT_EQ(shown[0].kind, ui::DialogKind::kChooser);
+    EXPECT_EQ(shown[0].origin, kOrigin);
+    ASSERT_TRUE(shown[0].review.has_value());
+    EXPECT_EQ(shown[0].review->text, key_.text);
+    int li = -1;
+    for (const ui::ChooserRow& r : shown[0].rows) {
+      if (r.subject.find(u"Li Si") != std::u16string::npos) li = r.item;
+    }
+    ASSERT_GE(li, 0) << "Li Si is not offered";
+
+    // Picking Li Si's row signs, and no confirmation follows.
+    const std::string pick = "choose " + std::to_string(li);
+    Answers(pick + "\n");
+    o = Invoke(*row, *call, /*chooser=*/true);
+    EXPECT_EQ(o.hr, S_OK);
+    ASSERT_EQ(o.result.type(), com::Variant::Type::kString);
+    EXPECT_GT(o.result.string().size(), 100u);
+    shown = ui::CurrentDialogHost().TakeReports();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].kind, ui::DialogKind::kChooser);
+    EXPECT_EQ(shown[0].answer, Utf8ToUtf16Lossy(pick));
   }
 }
 

@@ -51,6 +51,10 @@ struct KeyMemberCall {
   bool opens = false;
   // The subject DN of the certificate whose key is used.
   std::u16string key_owner;
+  // Which of |args| names the signer (a DN or a serial number): given
+  // empty, with server mode off, the user picks the signer instead. -1 for
+  // the members that open an envelope.
+  int signer_arg = -1;
 };
 
 // One row per member that uses a private key.
