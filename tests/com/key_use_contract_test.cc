@@ -8,11 +8,13 @@
 // Only portable headers here: the same program runs on every system.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "com/dispatch.h"
+#include "com/type_library.h"
+#include "com/variant.h"
 #include "common/bytes.h"
 #include "common/status.h"
 #include "common/unicode.h"
@@ -25,6 +27,7 @@
 #include "platform/ui/dialog_factory.h"
 #include "platform/ui/dialog_host.h"
 #include "platform/ui/script_host.h"
+#include "support/key_member_calls.h"
 #include "support/test_dirs.h"
 
 namespace quillmark {
@@ -36,7 +39,6 @@ using control::S_OK;
 
 constexpr char16_t kOrigin[] = u"https://bank.example";
 constexpr char16_t kSigner[] = u"CN=Li Si";
-constexpr char16_t kRecipient[] = u"CN=张三";
 constexpr std::int32_t kCancelled = static_cast<std::int32_t>(platform::kScardWCancelledByUser);
 
 class KeyUseContractTest : public ::testing::Test {
@@ -91,141 +93,158 @@ class KeyUseContractTest : public ::testing::Test {
     }
     return out;
   }
-  // An envelope for 张三, made by a local caller (no key is used).
-  std::u16string EnvelopeForZhangSan(std::u16string_view text) {
-    ui::SetCurrentDialogHost(nullptr);
-    EXPECT_EQ(qm_.QMSetPlainText(text), S_OK);
-    std::u16string envelope;
-    EXPECT_EQ(qm_.QMEncryptedEnvelop(kRecipient, &envelope), S_OK);
-    EXPECT_FALSE(envelope.empty());
-    return envelope;
-  }
-
   static inline testing::ScratchDir* home_ = nullptr;
   static inline bool pki_made_ = false;
   static inline std::string pki_error_;
   control::CCorvaneQuillmark qm_;
 };
 
-// A member that signs the outgoing plain text or an argument; its result.
-struct SigningMember {
-  const char* name;
-  std::function<HRESULT(control::CCorvaneQuillmark&, std::u16string*)> call;
+// Every member the table marks as using a key, called through dispatch as a
+// web session calls it: in server mode, with the arguments of its row in
+// KeyMemberCalls(), on a control of its own.
+class KeyMembers : public KeyUseContractTest {
+ protected:
+  void SetUp() override {
+    KeyUseContractTest::SetUp();
+    if (IsSkipped()) return;
+    if (!key_made_) {
+      ui::SetCurrentDialogHost(nullptr);
+      control::CCorvaneQuillmark local;
+      std::string error;
+      ASSERT_TRUE(testing::MakeKeyMaterial(local, &key_, &error)) << error;
+      key_made_ = true;
+    }
+    calls_ = testing::KeyMemberCalls(key_);
+  }
+
+  struct Outcome {
+    HRESULT hr = S_OK;
+    std::int32_t error_num = 0;
+    std::int32_t error_code = 0;
+    com::Variant result;
+    std::u16string plain_text;  // the control's plain text afterwards
+  };
+  // With |chooser|, the call names no signer and server mode is off: the
+  // user picks the signer.
+  Outcome Invoke(const com::MemberInfo& row, const testing::KeyMemberCall& call,
+                 bool chooser = false) {
+    control::CCorvaneQuillmark qm;
+    EXPECT_EQ(qm.put_QMServerMode(chooser ? 0 : 1), S_OK);
+    std::vector<com::Variant> args = call.args;
+    if (chooser) args.at(call.signer_arg) = com::Variant(u"");
+    if (!call.opens) {
+      EXPECT_EQ(qm.QMSetPlainText(key_.text), S_OK);
+    }
+    Outcome out;
+    out.hr =
+        Call([&] { return com::Dispatcher(&qm).Invoke(row.dispid, row.kind, args, &out.result); });
+    qm.get_errorNum(&out.error_num);
+    qm.get_errorCode(&out.error_code);
+    qm.QMGetPlainText(&out.plain_text);
+    return out;
+  }
+
+  static inline testing::KeyMaterial key_;
+  static inline bool key_made_ = false;
+  std::vector<testing::KeyMemberCall> calls_;
 };
 
-const std::vector<SigningMember>& SigningMembers() {
-  static const std::vector<SigningMember> members = {
-      {"QMAttachedSign",
-       [](control::CCorvaneQuillmark& qm, std::u16string* out) {
-         qm.QMSetPlainText(u"pay 100");
-         return qm.QMAttachedSign(kSigner, out);
-       }},
-      {"QMDetachedSign",
-       [](control::CCorvaneQuillmark& qm, std::u16string* out) {
-         return qm.QMDetachedSign(u"pay 100", kSigner, out);
-       }},
-      {"QMRawSign",
-       [](control::CCorvaneQuillmark& qm, std::u16string* out) {
-         qm.QMSetPlainText(u"pay 100");
-         return qm.QMRawSign(kSigner, out);
-       }},
-      {"QMAdvanceAttachedSign",
-       [](control::CCorvaneQuillmark& qm, std::u16string* out) {
-         qm.QMSetPlainText(u"pay 100");
-         return qm.QMAdvanceAttachedSign(kSigner, out);
-       }},
-      {"QMAdvanceDetachedSign",
-       [](control::CCorvaneQuillmark& qm, std::u16string* out) {
-         return qm.QMAdvanceDetachedSign(u"pay 100", kSigner, out);
-       }},
-      {"QMSignedAndEncryptedEnvelop",
-       [](control::CCorvaneQuillmark& qm, std::u16string* out) {
-         qm.QMSetPlainText(u"pay 100");
-         return qm.QMSignedAndEncryptedEnvelop(kSigner, kRecipient, out);
-       }},
-  };
-  return members;
+TEST_F(KeyMembers, EveryMemberMarkedAsUsingAKeyHasACall) {
+  for (const com::MemberInfo* row : com::MembersUsingKey()) {
+    EXPECT_NE(testing::FindKeyMemberCall(calls_, row->name), nullptr)
+        << row->name << " uses a key and has no row in KeyMemberCalls()";
+  }
+  EXPECT_EQ(calls_.size(), com::MembersUsingKey().size()) << "a row for a member using no key";
 }
 
-TEST_F(KeyUseContractTest, WithNoOneToAnswerEverySigningMemberIsCancelledAndSignsNothing) {
+TEST_F(KeyMembers, WithNoOneToAnswerEveryKeyMemberIsCancelledAndGivesNothing) {
   for (bool no_host : {true, false}) {
-    for (const SigningMember& m : SigningMembers()) {
-      SCOPED_TRACE(std::string(m.name) + (no_host ? " with no dialogs" : " with an empty script"));
+    for (const com::MemberInfo* row : com::MembersUsingKey()) {
+      const testing::KeyMemberCall* call = testing::FindKeyMemberCall(calls_, row->name);
+      if (call == nullptr) continue;  // reported above
+      SCOPED_TRACE(std::string(row->name) +
+                   (no_host ? " with no dialogs" : " with an empty script"));
       no_host ? NoOneThere() : Answers("");
-      std::u16string out = u"untouched";
-      EXPECT_NE(Call([&] { return m.call(qm_, &out); }), S_OK);
-      EXPECT_NE(ErrorNum(), 0);
-      EXPECT_EQ(ErrorCode(), kCancelled);
-      EXPECT_TRUE(out.empty() || out == u"untouched") << Utf16ToUtf8Lossy(out);
+      const Outcome o = Invoke(*row, *call);
+      EXPECT_NE(o.hr, S_OK);
+      EXPECT_NE(o.error_num, 0);
+      EXPECT_EQ(o.error_code, kCancelled);
+      EXPECT_TRUE(o.result.empty() || o.result == com::Variant(u""));
+      if (call->opens) {
+        EXPECT_TRUE(o.plain_text.empty()) << Utf16ToUtf8Lossy(o.plain_text);
+      }
     }
   }
 }
 
-TEST_F(KeyUseContractTest, WithAConfirmationEverySigningMemberSignsAndShowedTheText) {
-  for (const SigningMember& m : SigningMembers()) {
-    SCOPED_TRACE(m.name);
+TEST_F(KeyMembers, WithAConfirmationEveryKeyMemberWorksAndShowedWhoseKeyDoesWhat) {
+  for (const com::MemberInfo* row : com::MembersUsingKey()) {
+    const testing::KeyMemberCall* call = testing::FindKeyMemberCall(calls_, row->name);
+    if (call == nullptr) continue;
+    SCOPED_TRACE(row->name);
     Answers("confirm\n");
-    std::u16string out;
-    EXPECT_EQ(Call([&] { return m.call(qm_, &out); }), S_OK);
-    EXPECT_EQ(ErrorNum(), 0);
-    EXPECT_FALSE(out.empty());
+    const Outcome o = Invoke(*row, *call);
+    EXPECT_EQ(o.hr, S_OK);
+    EXPECT_EQ(o.error_num, 0);
     std::vector<ui::DialogReport> shown = Confirmations();
     ASSERT_EQ(shown.size(), 1u) << "one confirmation per call";
     EXPECT_EQ(shown[0].answer, u"confirm");
     EXPECT_EQ(shown[0].origin, kOrigin);
-    EXPECT_EQ(shown[0].text, u"pay 100");
     ASSERT_TRUE(shown[0].review.has_value());
-    EXPECT_EQ(shown[0].review->byte_count, 7u);
-    EXPECT_NE(shown[0].review->owner.subject.find(u"CN=Li Si"), std::u16string::npos);
     EXPECT_FALSE(shown[0].review->owner.serial.empty());
+    if (call->opens) {
+      EXPECT_EQ(o.plain_text, key_.text);
+      EXPECT_EQ(shown[0].action, u"decrypt");
+      EXPECT_TRUE(shown[0].text.empty()) << "nothing to show before the envelope is open";
+    } else {
+      ASSERT_EQ(o.result.type(), com::Variant::Type::kString);
+      EXPECT_GT(o.result.string().size(), 100u);
+      EXPECT_EQ(shown[0].action, u"sign");
+      EXPECT_EQ(shown[0].text, key_.text);
+      EXPECT_EQ(shown[0].review->byte_count, key_.text.size());
+    }
+    EXPECT_NE(shown[0].review->owner.subject.find(call->key_owner), std::u16string::npos)
+        << Utf16ToUtf8Lossy(shown[0].review->owner.subject);
   }
 }
 
-TEST_F(KeyUseContractTest, OpeningAnEnvelopeNeedsTheConfirmationAndGivesNoTextWithout) {
-  const std::u16string envelope = EnvelopeForZhangSan(u"sealed 信封");
-  for (bool no_host : {true, false}) {
-    SCOPED_TRACE(no_host ? "no dialogs" : "an empty script");
-    no_host ? NoOneThere() : Answers("");
-    control::CCorvaneQuillmark qm;
-    EXPECT_NE(Call([&] { return qm.QMDecryptEnvelop(envelope); }), S_OK);
-    std::int32_t code = 0;
-    qm.get_errorCode(&code);
-    EXPECT_EQ(code, kCancelled);
-    std::u16string text = u"untouched";
-    qm.QMGetPlainText(&text);
-    EXPECT_TRUE(text.empty()) << Utf16ToUtf8Lossy(text);
+TEST_F(KeyMembers, NamingNoSignerThePickInAChooserThatCarriesTheReviewIsTheConfirmation) {
+  for (const com::MemberInfo* row : com::MembersUsingKey()) {
+    const testing::KeyMemberCall* call = testing::FindKeyMemberCall(calls_, row->name);
+    if (call == nullptr || call->signer_arg < 0) continue;
+    SCOPED_TRACE(row->name);
+    // No one to pick: the member fails as with no certificate chosen (its
+    // own mapping of a closed chooser), signs nothing, and the chooser
+    // showed what would have been signed.
+    Answers("");
+    Outcome o = Invoke(*row, *call, /*chooser=*/true);
+    EXPECT_NE(o.hr, S_OK);
+    EXPECT_EQ(o.error_num, kErrCertNotFound);
+    EXPECT_TRUE(o.result.empty() || o.result == com::Variant(u""));
+    std::vector<ui::DialogReport> shown = ui::CurrentDialogHost().TakeReports();
+    ASSERT_EQ(shown.size(), 1u);
+    ASSERT_EQ(shown[0].kind, ui::DialogKind::kChooser);
+    EXPECT_EQ(shown[0].origin, kOrigin);
+    ASSERT_TRUE(shown[0].review.has_value());
+    EXPECT_EQ(shown[0].review->text, key_.text);
+    int li = -1;
+    for (const ui::ChooserRow& r : shown[0].rows) {
+      if (r.subject.find(u"Li Si") != std::u16string::npos) li = r.item;
+    }
+    ASSERT_GE(li, 0) << "Li Si is not offered";
+
+    // Picking Li Si's row signs, and no confirmation follows.
+    const std::string pick = "choose " + std::to_string(li);
+    Answers(pick + "\n");
+    o = Invoke(*row, *call, /*chooser=*/true);
+    EXPECT_EQ(o.hr, S_OK);
+    ASSERT_EQ(o.result.type(), com::Variant::Type::kString);
+    EXPECT_GT(o.result.string().size(), 100u);
+    shown = ui::CurrentDialogHost().TakeReports();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].kind, ui::DialogKind::kChooser);
+    EXPECT_EQ(shown[0].answer, Utf8ToUtf16Lossy(pick));
   }
-  Answers("confirm\n");
-  EXPECT_EQ(Call([&] { return qm_.QMDecryptEnvelop(envelope); }), S_OK);
-  std::u16string text;
-  EXPECT_EQ(qm_.QMGetPlainText(&text), S_OK);
-  EXPECT_EQ(text, u"sealed 信封");
-  std::vector<ui::DialogReport> shown = Confirmations();
-  ASSERT_EQ(shown.size(), 1u);
-  EXPECT_EQ(shown[0].action, u"decrypt");
-  EXPECT_TRUE(shown[0].text.empty());
-  EXPECT_NE(shown[0].review->owner.subject.find(u"CN=张三"), std::u16string::npos);
-}
-
-TEST_F(KeyUseContractTest, OpeningASignedEnvelopeNeedsTheConfirmationToo) {
-  ui::SetCurrentDialogHost(nullptr);
-  ASSERT_EQ(qm_.QMSetPlainText(u"signed and sealed"), S_OK);
-  std::u16string envelope;
-  ASSERT_EQ(qm_.QMSignedAndEncryptedEnvelop(kSigner, kRecipient, &envelope), S_OK);
-  NoOneThere();
-  EXPECT_NE(Call([&] { return qm_.QMDecryptedAndVerifiedEnvelop(envelope); }), S_OK);
-  EXPECT_EQ(ErrorCode(), kCancelled);
-  std::u16string text = u"untouched";
-  qm_.QMGetPlainText(&text);
-  EXPECT_TRUE(text.empty()) << Utf16ToUtf8Lossy(text);
-
-  Answers("confirm\n");
-  EXPECT_EQ(Call([&] { return qm_.QMDecryptedAndVerifiedEnvelop(envelope); }), S_OK);
-  EXPECT_EQ(qm_.QMGetPlainText(&text), S_OK);
-  EXPECT_EQ(text, u"signed and sealed");
-  std::vector<ui::DialogReport> shown = Confirmations();
-  ASSERT_EQ(shown.size(), 1u);
-  EXPECT_EQ(shown[0].action, u"decrypt");
 }
 
 TEST_F(KeyUseContractTest, TheTextShownIsTheWholeDecodedTextWithHiddenCharactersEscaped) {

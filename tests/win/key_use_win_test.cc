@@ -13,6 +13,8 @@
 
 #include "platform/keys/cert_private_key.h"
 #include "platform/keys/hash.h"
+#include "platform/keys/key_match.h"
+#include "platform/keys/key_provider.h"
 #include "platform/keys/sign_verify.h"
 #include "platform/message/message.h"
 #include "platform/os/last_error.h"
@@ -90,6 +92,8 @@ class KeyUseWinTest : public ::testing::Test {
     return para;
   }
 
+  static constexpr char16_t kContainer[] = u"QuillmarkKeyUseWinTest";
+  static constexpr char16_t kProvider[] = u"Microsoft Enhanced RSA and AES Cryptographic Provider";
   TestContainer key_{L"QuillmarkKeyUseWinTest"};
   TestStore store_{L"QuillmarkKeyUseWinTest"};
   CertContextPtr signer_;
@@ -107,6 +111,22 @@ struct KeyUseCase {
 
 class KeyUses : public KeyUseWinTest {
  protected:
+  // Signs the SHA-256 hash of kContent with the key of |prov|.
+  static bool SignContentHash(ProvHandle prov, std::uint32_t key_spec, Bytes* out) {
+    HashHandle hash;
+    if (!CryptCreateHash(*prov, kCalgSha256, nullptr, 0, &hash) ||
+        !CryptHashData(*hash, kContent, 0)) {
+      ADD_FAILURE() << "no hash to sign: " << std::hex << GetLastError();
+      return false;
+    }
+    const bool signed_ = CryptSignHashW(*hash, key_spec, u"", 0, out);
+    // Freeing the handles sets the system's last error: keep the call's.
+    const std::uint32_t error = GetLastError();
+    hash.reset();
+    prov.reset();
+    SetLastError(error);
+    return signed_;
+  }
   // |c| goes on once the user confirms, asking once.
   void ExpectConfirmed(const KeyUseCase& c) {
     DialogHost& host = Use(std::make_unique<ui::ScriptDialogHost>("confirm\n"), kOrigin);
@@ -129,21 +149,25 @@ class KeyUses : public KeyUseWinTest {
          [](KeyUseWinTest* t, Bytes* out) {
            ProvHandle prov;
            std::uint32_t key_spec = 0;
-           HashHandle hash;
            if (!CryptAcquireCertificatePrivateKey(*t->signer_, kCryptAcquireCompareKeyFlag, &prov,
-                                                  &key_spec) ||
-               !CryptCreateHash(*prov, kCalgSha256, nullptr, 0, &hash) ||
-               !CryptHashData(*hash, kContent, 0)) {
-             ADD_FAILURE() << "no hash to sign: " << std::hex << GetLastError();
+                                                  &key_spec)) {
+             ADD_FAILURE() << "no key: " << std::hex << GetLastError();
              return false;
            }
-           const bool signed_ = CryptSignHashW(*hash, key_spec, u"", 0, out);
-           // Freeing the handles sets the system's last error: keep the call's.
-           const std::uint32_t error = GetLastError();
-           hash.reset();
-           prov.reset();
-           SetLastError(error);
-           return signed_;
+           return SignContentHash(std::move(prov), key_spec, out);
+         },
+         nullptr},
+        // As the raw and Advance signers open it: by its container's name,
+        // then matched against the certificate, which names the key's owner.
+        {"CryptSignHashW on a container opened by name",
+         [](KeyUseWinTest* t, Bytes* out) {
+           ProvHandle prov;
+           if (!CryptAcquireContextW(&prov, kContainer, kProvider, kProvRsaFull, 0) ||
+               !CryptKeyMatchesCertificate(*prov, kAtKeyExchange, *t->signer_)) {
+             ADD_FAILURE() << "no key: " << std::hex << GetLastError();
+             return false;
+           }
+           return SignContentHash(std::move(prov), kAtKeyExchange, out);
          },
          nullptr},
         {"CryptDecryptMessage",

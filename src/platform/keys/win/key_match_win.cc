@@ -49,14 +49,30 @@ bool SamePublicKeyInfo(ByteSpan a, ByteSpan b) {
          std::equal(kx.pbData, kx.pbData + kx.cbData, ky.pbData, ky.pbData + ky.cbData);
 }
 
+namespace {
+
+// The handle now holds |cert|'s key: it names the certificate when the key
+// is about to be used.
+void SetKeyOwner(CryptProv& prov, const CertContext& cert) {
+  if (prov.prov != nullptr) {
+    prov.prov->key_owner = CertCreateCertificateContext(kX509AsnEncoding, cert.der());
+  }
+}
+
+}  // namespace
+
 bool CryptKeyMatchesCertificate(CryptProv& prov, std::uint32_t key_spec, const CertContext& cert) {
   const std::uint32_t saved = GetLastError();
   Bytes spki;
   if (!CryptExportPublicKeyInfo(prov, key_spec, kX509AsnEncoding, &spki)) {
     SetLastError(saved);  // signing reports the container's own error
+    SetKeyOwner(prov, cert);
     return true;
   }
-  if (SamePublicKeyInfo(spki, cert.public_key_info_der())) return true;
+  if (SamePublicKeyInfo(spki, cert.public_key_info_der())) {
+    SetKeyOwner(prov, cert);
+    return true;
+  }
   SetLastError(kNteBadPublicKey);
   return false;
 }

@@ -33,8 +33,9 @@ struct SystemProv {
   HCRYPTPROV handle = 0;
   bool verify_only = false;  // a verification context: no private keys
   // The certificate whose key this handle was opened for
-  // (CryptAcquireCertificatePrivateKey), named when the key is about to be
-  // used; null for a container opened by name.
+  // (CryptAcquireCertificatePrivateKey) or found to hold
+  // (CryptKeyMatchesCertificate), named when the key is about to be used;
+  // null for a container opened by name and never matched.
   CertContextPtr key_owner;
 };
 
