@@ -9,6 +9,7 @@
 #include "common/json.h"
 #include "common/unicode.h"
 #include "platform/ui/dialog_factory.h"
+#include "platform/ui/gui_protocol.h"
 
 namespace quillmark::com {
 
@@ -114,22 +115,9 @@ void WriteChooserFields(const DialogReport& r, json::Writer* w) {
 // What a review pane showed besides its text and file names: the counts,
 // and the key's owner when it names one.
 void WriteReviewFields(const platform::ui::KeyUseReview& review, json::Writer* w) {
-  w->Key("textUnits");
-  w->Int(static_cast<std::int64_t>(review.text_units));
-  w->Key("bytes");
-  w->Int(static_cast<std::int64_t>(review.byte_count));
-  w->Key("hidden");
-  w->Int(static_cast<std::int64_t>(review.hidden_count));
-  w->Key("notText");
-  w->Bool(review.not_text);
+  platform::ui::gui::WriteReviewCounts(w, review);
   if (!review.owner.subject.empty() || !review.owner.serial.empty()) {
-    w->Key("owner");
-    w->BeginObject();
-    WriteStringField("subject", review.owner.subject, w);
-    WriteStringField("issuer", review.owner.issuer, w);
-    WriteStringField("serial", review.owner.serial, w);
-    WriteStringField("notAfter", review.owner.not_after, w);
-    w->EndObject();
+    platform::ui::gui::WriteKeyOwner(w, review.owner);
   }
 }
 

@@ -182,14 +182,7 @@ bool DecodeKeyUse(const json::Value& v, KeyUseRequest* r) {
 void WriteReviewMembers(json::Writer* w, const KeyUseReview& r) {
   Field(w, "action", KeyUseActionName(r.action));
   Field(w, "text", r.text);
-  w->Key("textUnits");
-  w->Int(static_cast<std::int64_t>(r.text_units));
-  w->Key("bytes");
-  w->Int(static_cast<std::int64_t>(r.byte_count));
-  w->Key("hidden");
-  w->Int(static_cast<std::int64_t>(r.hidden_count));
-  w->Key("notText");
-  w->Bool(r.not_text);
+  WriteReviewCounts(w, r);
   w->Key("files");
   w->BeginArray();
   for (const ReviewFile& f : r.files) {
@@ -319,15 +312,29 @@ std::string EncodeKeyUse(const KeyUseRequest& request) {
   json::Writer w;
   Start(&w, DialogKind::kConfirm, request.origin);
   WriteReviewMembers(&w, request.review);
-  const KeyOwner& o = request.review.owner;
-  w.Key("owner");
-  w.BeginObject();
-  Field(&w, "subject", o.subject);
-  Field(&w, "issuer", o.issuer);
-  Field(&w, "serial", o.serial);
-  Field(&w, "notAfter", o.not_after);
-  w.EndObject();
+  WriteKeyOwner(&w, request.review.owner);
   return Finish(&w);
+}
+
+void WriteReviewCounts(json::Writer* w, const KeyUseReview& review) {
+  w->Key("textUnits");
+  w->Int(static_cast<std::int64_t>(review.text_units));
+  w->Key("bytes");
+  w->Int(static_cast<std::int64_t>(review.byte_count));
+  w->Key("hidden");
+  w->Int(static_cast<std::int64_t>(review.hidden_count));
+  w->Key("notText");
+  w->Bool(review.not_text);
+}
+
+void WriteKeyOwner(json::Writer* w, const KeyOwner& owner) {
+  w->Key("owner");
+  w->BeginObject();
+  Field(w, "subject", owner.subject);
+  Field(w, "issuer", owner.issuer);
+  Field(w, "serial", owner.serial);
+  Field(w, "notAfter", owner.not_after);
+  w->EndObject();
 }
 
 std::string EncodePin(const PinRequest& request, std::u16string_view origin) {

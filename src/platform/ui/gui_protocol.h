@@ -45,6 +45,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/json.h"
 #include "platform/ui/dialog_host.h"
 
 namespace quillmark::platform::ui::gui {
@@ -75,6 +76,13 @@ std::string EncodeSave(const SaveFileRequest& request, std::u16string_view origi
 std::string EncodeMessage(const MessageRequest& request, std::u16string_view origin);
 std::string EncodeConsent(const ConsentRequest& request);
 std::string EncodeKeyUse(const KeyUseRequest& request);
+
+// Members of the object |w| is writing: a review's counts ("textUnits",
+// "bytes", "hidden", "notText"), and a key's owner as "owner":{"subject",
+// "issuer","serial","notAfter"}. The session's dialog reports write them
+// the same way.
+void WriteReviewCounts(json::Writer* w, const KeyUseReview& review);
+void WriteKeyOwner(json::Writer* w, const KeyOwner& owner);
 std::string EncodePin(const PinRequest& request, std::u16string_view origin);
 
 // False with a short |error| for a line that is not a request.
