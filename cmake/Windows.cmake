@@ -175,6 +175,15 @@ if(QM_BUILD_TESTS AND EXISTS /usr/src/googletest/CMakeLists.txt)
              COMMAND sh ${PROJECT_SOURCE_DIR}/tests/win/cscript/run_com_server.sh
                      ${CMAKE_BINARY_DIR} ${PROJECT_SOURCE_DIR}/tests/win/cscript)
     set_tests_properties(win.cscript.com_server PROPERTIES TIMEOUT 600 RUN_SERIAL TRUE)
+    if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+      set(QM_TYPELIB_KIND win64)
+    else()
+      set(QM_TYPELIB_KIND win32)
+    endif()
+    add_test(NAME win.regsvr32.type_library
+             COMMAND sh ${PROJECT_SOURCE_DIR}/tests/win/cscript/run_typelib_registration.sh
+                     ${CMAKE_BINARY_DIR} ${PROJECT_SOURCE_DIR} ${QM_TYPELIB_KIND})
+    set_tests_properties(win.regsvr32.type_library PROPERTIES TIMEOUT 300 RUN_SERIAL TRUE)
     add_test(NAME win.cli.register_command
              COMMAND sh ${PROJECT_SOURCE_DIR}/tests/win/cscript/run_register_command.sh
                      ${CMAKE_BINARY_DIR})
