@@ -3,8 +3,9 @@
 # The layers are the same targets as on Linux, made from the same list; each
 # platform family compiles its win/ backend (the real CryptoAPI, registry,
 # dialogs and shell) instead of its linux/ one. Everything is linked
-# statically against the compiler's runtime, so quillmark.dll and the
-# programs need nothing but the system's own DLLs.
+# statically against the compiler's runtime and zlib, so quillmark.dll and
+# the programs need nothing but the system's own DLLs (a test checks their
+# import tables).
 set(QM_BACKEND win)
 enable_language(RC)  # the dialogs', strings' and type library's resources
 
@@ -174,6 +175,15 @@ if(QM_BUILD_TESTS AND EXISTS /usr/src/googletest/CMakeLists.txt)
              COMMAND sh ${PROJECT_SOURCE_DIR}/tests/win/cscript/run_com_server.sh
                      ${CMAKE_BINARY_DIR} ${PROJECT_SOURCE_DIR}/tests/win/cscript)
     set_tests_properties(win.cscript.com_server PROPERTIES TIMEOUT 600 RUN_SERIAL TRUE)
+    if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+      set(QM_TYPELIB_KIND win64)
+    else()
+      set(QM_TYPELIB_KIND win32)
+    endif()
+    add_test(NAME win.regsvr32.type_library
+             COMMAND sh ${PROJECT_SOURCE_DIR}/tests/win/cscript/run_typelib_registration.sh
+                     ${CMAKE_BINARY_DIR} ${PROJECT_SOURCE_DIR} ${QM_TYPELIB_KIND})
+    set_tests_properties(win.regsvr32.type_library PROPERTIES TIMEOUT 300 RUN_SERIAL TRUE)
     add_test(NAME win.cli.register_command
              COMMAND sh ${PROJECT_SOURCE_DIR}/tests/win/cscript/run_register_command.sh
                      ${CMAKE_BINARY_DIR})
@@ -187,4 +197,31 @@ if(QM_BUILD_TESTS AND EXISTS /usr/src/googletest/CMakeLists.txt)
     endif()
   endif()
   # --- end of the COM server ----------------------------------------------
+
+  # --- What the files need from the system --------------------------------
+  # Every .exe and .dll at the top of the build tree imports only DLLs that
+  # Windows ships (tests/win/imports/system_dlls.txt). The probe is linked
+  # against zlib1.dll's import library on purpose and must be caught.
+  find_package(Python3 COMPONENTS Interpreter)
+  find_library(QM_ZLIB_IMPORT_LIB NAMES libz.dll.a)
+  if(Python3_FOUND AND QM_WIN_PROGRAMS)
+    set(QM_IMPORTS_DIR ${PROJECT_SOURCE_DIR}/tests/win/imports)
+    add_test(NAME win.imports.system_dlls_only
+             COMMAND ${Python3_EXECUTABLE} ${QM_IMPORTS_DIR}/check_imports.py
+                     --allowed ${QM_IMPORTS_DIR}/system_dlls.txt --require quillmark.dll
+                     --require quillmark.exe --require quillmark-host.exe ${CMAKE_BINARY_DIR})
+    if(QM_ZLIB_IMPORT_LIB)
+      add_executable(qm_zlib_dll_probe ${QM_IMPORTS_DIR}/zlib_dll_probe.c)
+      target_link_libraries(qm_zlib_dll_probe PRIVATE ${QM_ZLIB_IMPORT_LIB})
+      set_target_properties(qm_zlib_dll_probe PROPERTIES RUNTIME_OUTPUT_DIRECTORY
+                            ${CMAKE_BINARY_DIR}/imports_probe)
+      add_test(NAME win.imports.catches_zlib_dll
+               COMMAND ${Python3_EXECUTABLE} ${QM_IMPORTS_DIR}/check_imports.py
+                       --allowed ${QM_IMPORTS_DIR}/system_dlls.txt
+                       $<TARGET_FILE:qm_zlib_dll_probe>)
+      set_tests_properties(win.imports.catches_zlib_dll PROPERTIES PASS_REGULAR_EXPRESSION
+                           "qm_zlib_dll_probe.exe imports zlib1.dll, which is not a Windows")
+    endif()
+  endif()
+  # --- end of the system DLLs -----------------------------------------------
 endif()

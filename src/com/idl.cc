@@ -100,6 +100,9 @@ std::string TypeLibraryIdl() {
   idl += "]\n";
   idl += "library LydraQuillmark\n{\n";
   idl += "\timportlib(\"stdole2.tlb\");\n\n";
+  // Named before the dispinterface: widl 7 otherwise overwrites the last
+  // byte of the library's GUID in the compiled type library.
+  idl += "\tinterface ILydraCorvaneQuillmark;\n\n";
   idl += "\t[\n";
   idl += "\t\tuuid(" + Uuid(kDiidILydraCorvaneQuillmarkEvents) + "),\n";
   idl += "\t\thelpstring(\"_ILydraCorvaneQuillmarkEvents Interface\")\n";

@@ -38,6 +38,11 @@ std::u16string Utf16(const std::string& ascii) {
 
 std::u16string TypeLibKeyPath() { return u"TypeLib\\" + std::u16string(kLibidText); }
 
+// The module's own entry: the other bitness's module has its own beside it.
+std::u16string TypeLibPlatformKeyPath() {
+  return TypeLibKeyPath() + u"\\1.0\\0\\" + std::u16string(platform::kModuleTypeLibPlatform);
+}
+
 std::u16string InterfaceKeyPath() {
   return u"Interface\\" + Utf16(GuidToString(kIidILydraCorvaneQuillmark));
 }
@@ -96,6 +101,34 @@ std::uint32_t DeleteIfEmpty(std::u16string_view path) {
   return error == kErrorFileNotFound ? kErrorSuccess : error;
 }
 
+// Removes the module's entry of the type library, then the version key when
+// nothing but its FLAGS and HELPDIR is left there (as UnRegisterTypeLib
+// does), then the library's key when empty.
+std::uint32_t DeleteTypeLibEntry() {
+  const std::u16string version = TypeLibKeyPath() + u"\\1.0";
+  std::uint32_t first_error = DeleteTree(TypeLibPlatformKeyPath());
+  auto keep = [&first_error](std::uint32_t error) {
+    if (first_error == kErrorSuccess) first_error = error;
+  };
+  keep(DeleteIfEmpty(version + u"\\0"));
+  platform::RegKey key;
+  std::uint32_t error =
+      platform::RegOpenKeyExW(kHkeyClassesRoot, version, 0, platform::kKeyRead, &key);
+  if (error == kErrorSuccess) {
+    bool others = false;
+    std::u16string name;
+    for (std::uint32_t i = 0; platform::RegEnumKeyExW(key, i, &name) == kErrorSuccess; ++i) {
+      if (name != u"FLAGS" && name != u"HELPDIR") others = true;
+    }
+    platform::RegCloseKey(&key);
+    if (!others) keep(DeleteTree(version));
+  } else if (error != kErrorFileNotFound) {
+    keep(error);
+  }
+  keep(DeleteIfEmpty(TypeLibKeyPath()));
+  return first_error;
+}
+
 // The ProgIDs and the class key with everything below it.
 void WriteClassEntries(const std::u16string& module, const std::u16string& stub_path,
                        ClassesRootWriter* w) {
@@ -131,7 +164,7 @@ void WriteTypeLibEntries(const std::u16string& module, ClassesRootWriter* w) {
   // The module's folder, with its last separator.
   std::u16string folder = module.substr(0, module.size() - platform::PathFileName(module).size());
   w->Key(typelib_version, u"LydraQuillmark 1.0 Type Library");
-  w->Key(typelib_version + u"\\0\\win32", module);
+  w->Key(TypeLibPlatformKeyPath(), module);
   w->Key(typelib_version + u"\\FLAGS", u"0");
   w->Key(typelib_version + u"\\HELPDIR", folder);
   const std::u16string interface_key = InterfaceKeyPath();
@@ -176,7 +209,6 @@ HRESULT UnregisterServer() {
       std::u16string(kClassKeyPath),
       std::u16string(kProgId),
       std::u16string(kVersionIndependentProgId),
-      TypeLibKeyPath() + u"\\1.0",
       InterfaceKeyPath(),
   };
   // Every change below is one rewrite of the registry file.
@@ -187,7 +219,7 @@ HRESULT UnregisterServer() {
     std::uint32_t error = DeleteTree(path);
     if (first_error == kErrorSuccess) first_error = error;
   }
-  std::uint32_t error = DeleteIfEmpty(TypeLibKeyPath());
+  std::uint32_t error = DeleteTypeLibEntry();
   if (first_error == kErrorSuccess) first_error = error;
   // Keys already removed are not undone by a later failure, as before: what
   // could be removed is written.

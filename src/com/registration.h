@@ -23,7 +23,7 @@
 // so re-registering resets stubPath. Then the type library is registered:
 //
 //   TypeLib\{library GUID}\1.0                @ "LydraQuillmark 1.0 Type Library"
-//     0\win32                                 @ module path (the library is its resource 1)
+//     0\win32 (win64 in a 64-bit DLL)         @ module path (the library is its resource 1)
 //     FLAGS                                   @ "0"
 //     HELPDIR                                 @ folder of the module
 //   Interface\{interface IID}                 @ "ILydraCorvaneQuillmark"
@@ -32,9 +32,11 @@
 //
 // Finally the stubPath folder itself is created (mode 0700) when missing.
 //
-// UnregisterServer removes all of these except the CLSID parent key (and
-// TypeLib\{library GUID} only when no other version remains below it); keys
-// already missing are not an error.
+// UnregisterServer removes all of these except the CLSID parent key. Of the
+// type library it removes the module's own 0\win32 or 0\win64 entry, the
+// version key only when no other module's entry remains below it, and
+// TypeLib\{library GUID} only when no other version does; keys already
+// missing are not an error.
 //
 // Each of the two is one rewrite of the registry file (a registry
 // transaction), so a process killed midway leaves the whole registration or

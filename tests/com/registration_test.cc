@@ -237,6 +237,26 @@ TEST_F(RegistrationTest, UnregisterRemovesAllButTheClsidParent) {
   EXPECT_EQ(got.count(u"TypeLib\\{F4ABE35D-ED6E-447B-A4F4-B19CAFA02AE8}"), 0u) << Show(got);
 }
 
+// The 32- and 64-bit modules share the library's version key, each with its
+// own entry below 0: unregistering one leaves the other's entry and the
+// version key it needs.
+TEST_F(RegistrationTest, UnregisterKeepsTheOtherBitnesssTypeLibEntry) {
+  const std::u16string version = u"TypeLib\\{F4ABE35D-ED6E-447B-A4F4-B19CAFA02AE8}\\1.0";
+  ASSERT_EQ(DllRegisterServer(), S_OK);
+  SetString(version + u"\\0\\win64", u"", u"C:\\x64\\quillmark.dll");
+  ASSERT_EQ(DllUnregisterServer(), S_OK);
+  Tree got = DumpClassesRoot();
+  EXPECT_EQ(got.count(version + u"\\0\\win32"), 0u) << Show(got);
+  ASSERT_EQ(got.count(version + u"\\0\\win64"), 1u) << Show(got);
+  EXPECT_EQ(got[version + u"\\0\\win64"][u""], u"C:\\x64\\quillmark.dll");
+
+  // Once the other entry is gone too, the next unregistration takes the rest.
+  platform::RegDeleteTreeW(kHkeyClassesRoot, version + u"\\0\\win64");
+  ASSERT_EQ(DllUnregisterServer(), S_OK);
+  got = DumpClassesRoot();
+  EXPECT_EQ(got.count(u"TypeLib\\{F4ABE35D-ED6E-447B-A4F4-B19CAFA02AE8}"), 0u) << Show(got);
+}
+
 TEST_F(RegistrationTest, FailuresAreReportedAsErrors) {
   // A home folder that cannot exist: below a regular file.
   std::string file = home_.File("plain");

@@ -6,6 +6,7 @@
 // The type library's table first: the system's headers define S_OK and the
 // other statuses as macros, which the table's own header must not meet.
 #include "com/type_library.h"
+#include "control/guids.h"
 
 #include <windows.h>
 
@@ -16,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <map>
 #include <string>
 #include <utility>
@@ -542,6 +544,40 @@ TEST_F(ComServerTest, DrawPaintsInsideTheBounds) {
   SelectObject(dc, old);
   DeleteObject(bitmap);
   DeleteDC(dc);
+}
+
+// quillmark.dll itself, as regsvr32 and a script host load it: the type
+// library in its resources is the one the IDL and the registration name, for
+// the module's own bitness, and holds the class and both interfaces.
+TEST(ComServerDllTest, EmbeddedTypeLibraryHasTheLibraryIdentity) {
+  std::wstring path(MAX_PATH, L'\0');
+  path.resize(GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
+  path.resize(path.find_last_of(L"\\/") + 1);
+  path += L"quillmark.dll";
+  Ref<ITypeLib> library;
+  ASSERT_EQ(LoadTypeLibEx(path.c_str(), REGKIND_NONE, reinterpret_cast<ITypeLib**>(library.out())),
+            S_OK);
+  TLIBATTR* attr = nullptr;
+  ASSERT_EQ(library->GetLibAttr(&attr), S_OK);
+  GUID libid;
+  static_assert(sizeof libid == sizeof control::kLibidLydraQuillmark);
+  std::memcpy(&libid, &control::kLibidLydraQuillmark, sizeof libid);
+  EXPECT_TRUE(IsEqualGUID(attr->guid, libid));
+  EXPECT_EQ(attr->wMajorVerNum, 1);
+  EXPECT_EQ(attr->wMinorVerNum, 0);
+  EXPECT_EQ(attr->syskind, sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32);
+  library->ReleaseTLibAttr(attr);
+
+  const std::pair<const GUID*, TYPEKIND> types[] = {
+      {&Clsid(), TKIND_COCLASS}, {&Iid(), TKIND_DISPATCH}, {&EventsDiid(), TKIND_DISPATCH}};
+  for (const auto& [guid, kind] : types) {
+    Ref<ITypeInfo> info;
+    ASSERT_EQ(library->GetTypeInfoOfGuid(*guid, reinterpret_cast<ITypeInfo**>(info.out())), S_OK);
+    TYPEATTR* type = nullptr;
+    ASSERT_EQ(info->GetTypeAttr(&type), S_OK);
+    EXPECT_EQ(type->typekind, kind);
+    info->ReleaseTypeAttr(type);
+  }
 }
 
 }  // namespace

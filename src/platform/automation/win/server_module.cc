@@ -91,16 +91,18 @@ std::int32_t RegisterModuleTypeLibrary() {
 
 std::int32_t UnregisterModuleTypeLibrary(const AutomationGuid& libid) {
   const GUID id = automation_win::ToGuid(libid);
-  // The registration names the library's path under "win64" or, as wine
-  // writes it, "win32"; each is looked for. Nothing registered under a
-  // system kind answers E_INVALIDARG, so that counts as nothing to remove.
-  for (SYSKIND kind : {SYS_WIN64, SYS_WIN32}) {
-    HRESULT hr = UnRegisterTypeLib(id, 1, 0, LOCALE_NEUTRAL, kind);
-    if (hr == S_OK) return S_OK;
-    if (hr != E_INVALIDARG && hr != TYPE_E_REGISTRYACCESS && hr != TYPE_E_LIBNOTREGISTERED &&
-        hr != HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)) {
-      return hr;
-    }
+  // Only this module's own entry: a module of the other bitness registered
+  // beside it keeps its own. Nothing registered for this system kind
+  // answers E_INVALIDARG, so that counts as nothing to remove.
+#if defined(_WIN64)
+  constexpr SYSKIND kind = SYS_WIN64;
+#else
+  constexpr SYSKIND kind = SYS_WIN32;
+#endif
+  HRESULT hr = UnRegisterTypeLib(id, 1, 0, LOCALE_NEUTRAL, kind);
+  if (hr != S_OK && hr != E_INVALIDARG && hr != TYPE_E_REGISTRYACCESS &&
+      hr != TYPE_E_LIBNOTREGISTERED && hr != HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)) {
+    return hr;
   }
   return S_OK;
 }
