@@ -24,11 +24,15 @@ bool FileSystemPath(std::u16string_view path, std::string* out) {
   return Utf16ToUtf8(path, out);
 }
 
-Status ReadPath(std::u16string_view path, std::uint64_t max_size, std::u16string* name,
+Status ReadPath(std::u16string_view path, const FileReadQuery& query, std::u16string* name,
                 Bytes* content) {
   if (!platform::PathHasSeparator(path)) return kFailed;  // the file cannot be opened
   std::string fs_path;
   if (!FileSystemPath(path, &fs_path)) return kFailed;
+  std::uint64_t max_size = query.max_size;
+  if (query.max_size_for_name) {
+    max_size = std::min(max_size, query.max_size_for_name(platform::PathFileName(path)));
+  }
   // The control keeps byte strings with 32-bit signed lengths.
   max_size = std::min<std::uint64_t>(max_size, std::numeric_limits<std::int32_t>::max());
   Bytes data;
@@ -71,7 +75,7 @@ Status ReadFileOrAsk(const FileReadQuery& query, std::u16string* name, Bytes* co
     // dialog, and only the file the dialog answers is read.
     const bool web_caller = !host.caller_origin().empty();
     if (query.path.has_value() && !web_caller) {
-      return ReadPath(*query.path, query.max_size, name, content);
+      return ReadPath(*query.path, query, name, content);
     }
     FileAnswer answer = host.OpenFile({std::u16string(query.title), std::u16string(query.filter),
                                        query.path.has_value() ? std::u16string(*query.path) : u""});
@@ -83,7 +87,7 @@ Status ReadFileOrAsk(const FileReadQuery& query, std::u16string* name, Bytes* co
       case FileAnswer::Outcome::kOk:
         break;
     }
-    return ReadPath(answer.path, query.max_size, name, content);
+    return ReadPath(answer.path, query, name, content);
   } catch (const std::bad_alloc&) {
     return kFailed;
   }

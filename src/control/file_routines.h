@@ -8,9 +8,10 @@
 //                  '/', a file that cannot be read, something that is not a
 //                  regular file (a folder, a FIFO, a device), an empty file,
 //                  and, with platform code kErrorFileTooLarge (223), a file
-//                  of more than the query's max_size bytes (refused from its
-//                  size before a byte is read); kErrEmptyInput for a missing
-//                  output.
+//                  of more than the query's max_size bytes, or of more than
+//                  its max_size_for_name allows for the file's name (refused
+//                  from its size before a byte is read); kErrEmptyInput for a
+//                  missing output.
 //   SaveFileOrAsk: 0; kFailed for a cancelled dialog, a dialog error or a
 //                  file that cannot be written.
 // Paths are POSIX paths in UTF-16; a path holding a NUL unit or an unpaired
@@ -20,6 +21,7 @@
 #define QUILLMARK_CONTROL_FILE_ROUTINES_H_
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,8 +33,9 @@ namespace quillmark::control {
 
 inline constexpr int kReadCancelled = -2;
 
-// The most a file read for a page may hold: what the formatted plaintext
-// container can carry (its number fields hold eight decimal digits).
+// The most a file read for a page may hold: eight decimal digits, as in the
+// formatted plaintext's number fields. A file added to that container holds
+// less, since its entry counts its name and two length fields as well.
 inline constexpr std::uint64_t kMaxReadFileSize = 99'999'999;
 
 struct FileReadQuery {
@@ -41,6 +44,9 @@ struct FileReadQuery {
   // The file to read; none lets the user pick one in the Open dialog.
   std::optional<std::u16string_view> path;
   std::uint64_t max_size = kMaxReadFileSize;
+  // When set, the bound for the file named `file_name` (the text after the
+  // path's last '/'), applied together with max_size before a byte is read.
+  std::function<std::uint64_t(std::u16string_view file_name)> max_size_for_name;
 };
 
 // Reads the file the query names or the user picks. When the dialog host

@@ -44,7 +44,7 @@ std::optional<ReadFailure> ReadFileArgument(std::u16string_view file_name, bool 
   if (file_name.empty() && server_mode) return ReadFailure{kErrEmptyInput, Message::kSourceEmpty};
   std::optional<std::u16string_view> path;
   if (!file_name.empty()) path = file_name;
-  Status status = ReadFileOrAsk({u"Open", u"*.*", path, max_size}, name, bytes);
+  Status status = ReadFileOrAsk({u"Open", u"*.*", path, max_size, {}}, name, bytes);
   if (status.ok()) return std::nullopt;
   // Only a file over the size limit carries a platform code; the other
   // failures leave errorCode as it was.

@@ -10,6 +10,7 @@
 #include "control/method_frame.h"
 #include "control/quillmark_control.h"
 #include "control/text_convert.h"
+#include "encoding/formatted_plaintext_layout.h"
 #include "encoding/plaintext_buffer.h"
 #include "platform/os/paths.h"
 #include "platform/registry/registry.h"
@@ -191,9 +192,15 @@ HRESULT CCorvaneQuillmark::QMAddFile(std::u16string_view fileName) {
     Bytes content;
     std::optional<std::u16string_view> path;
     if (!fileName.empty()) path = fileName;
-    if (Status status =
-            ReadFileOrAsk({kOpenTitle, kAllFilesFilter, path, kMaxReadFileSize}, &name, &content);
-        !status.ok()) {
+    // A file the container cannot hold under its name is refused from its
+    // size, unread. A name the code page cannot hold fails after the read.
+    FileReadQuery query{kOpenTitle, kAllFilesFilter, path, kMaxReadFileSize, {}};
+    query.max_size_for_name = [&](std::u16string_view file_name) {
+      Bytes bytes;
+      if (TextToBytes(settings_.code_page, file_name, &bytes) != kOk) return kMaxReadFileSize;
+      return encoding::MaxFileContentSize(bytes.size());
+    };
+    if (Status status = ReadFileOrAsk(query, &name, &content); !status.ok()) {
       if (status.number() == kReadCancelled) {
         return frame.Fail(kErrUserCancelled, Message::kUserCancelled);
       }

@@ -14,6 +14,12 @@
 // Statuses, in the order of the steps:
 //   kErrEmptyInput           no text, or no content output (attached)
 //   kErrBase64Decode, kErrNoMemory
+//   limits                   kErrMessageNotRecognised with kCryptEOssError
+//                            (the one refusal with another platform code):
+//                            a package with more certificates, digest
+//                            algorithms, CRLs or signer infos than any PKCS#7
+//                            message may carry (msg::kMaxMessageItems), or a
+//                            message inside it, refused before it is parsed
 //   parsing                  kErrBerDecode, kErrNotSignedData,
 //                            kErrBadAlgorithm, kErrCertContext, and
 //                            kErrInvalidSignature for an attached package
@@ -21,7 +27,7 @@
 //   checking                 kErrKeyDeviceNotFound, kErrPublicKeyImport,
 //                            kErrHashCreate, kErrHashData, kErrSignatureCheck
 //   chain statuses           VerifyCertificateChain's, unchanged
-// On any failure the platform code is the error number itself.
+// On any other failure the platform code is the error number itself.
 //
 //   Bytes content;
 //   Status status = AdvanceVerifyAttached(text, &content, &info);

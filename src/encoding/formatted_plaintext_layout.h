@@ -48,6 +48,12 @@ constexpr bool FileFits(std::uint64_t name_size, std::uint64_t content_size) {
          FileEntrySize(name_size, content_size) <= kMaxNumberField;
 }
 
+// The most content a file named with `name_size` bytes may hold and still
+// fit FileFits: the section total counts the name and both length fields too.
+constexpr std::uint64_t MaxFileContentSize(std::uint64_t name_size) {
+  return name_size >= kMaxNumberField - 16 ? 0 : kMaxNumberField - 16 - name_size;
+}
+
 // Encoded size of a container whose sections hold `form_total` and
 // `file_total` entry bytes: zero when both are empty, else both total fields
 // plus the entries.

@@ -140,8 +140,9 @@ TEST_F(PlaintextMembersTest, FilesThatCannotBeReadFail) {
 }
 
 TEST_F(PlaintextMembersTest, FilesBeyondTheContainerOrNotRegularAreRefusedUnread) {
-  // Sparse files: an 8 GiB one, and one byte over the 99,999,999 the
-  // container can carry. Refused from their size with ERROR_FILE_TOO_LARGE.
+  // Sparse files: an 8 GiB one, and one byte over the 99,999,999 any file
+  // read for a page may hold. Refused from their size with
+  // ERROR_FILE_TOO_LARGE.
   const std::string path = dir_.File("big.bin");
   for (std::int64_t size : {std::int64_t{8} << 30, std::int64_t{100'000'000}}) {
     SCOPED_TRACE(size);
@@ -172,6 +173,63 @@ TEST_F(PlaintextMembersTest, FilesBeyondTheContainerOrNotRegularAreRefusedUnread
     EXPECT_EQ(code, 223);
   }
   EXPECT_EQ(Outgoing(), "<absent>");
+}
+
+// The largest file the container holds is 99,999,999 less its name and its
+// two length fields: that one is added; one byte more is refused from its
+// size (ERROR_FILE_TOO_LARGE) with nothing added. QMAddFileForEncrypt takes
+// the file whole, so its bound is the full 99,999,999. Sparse files.
+TEST_F(PlaintextMembersTest, AFileIsAddedUpToWhatTheContainerHolds) {
+  auto sparse = [&](const std::string& name, std::int64_t size) {
+    const std::string path = dir_.File(name);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    EXPECT_GE(fd, 0);
+    EXPECT_EQ(::ftruncate(fd, static_cast<off_t>(size)), 0);
+    ::close(fd);
+    return U16(path);
+  };
+  auto outgoing_size = [&]() -> std::int64_t {
+    const auto& o = qm_.settings().outgoing_plain_text;
+    return o.has_value() ? static_cast<std::int64_t>(o->size()) : -1;
+  };
+  struct Case {
+    const char* name;
+    std::int64_t size;
+    bool encrypt;
+    bool added;
+  };
+  const Case cases[] = {
+      {"f", 99'999'983, false, false},        {"f", 99'999'982, false, true},
+      {"报告.bin", 99'999'976, false, false},  // 8 bytes in GBK
+      {"报告.bin", 99'999'975, false, true},  {"f", 100'000'000, true, false},
+      {"f", 99'999'999, true, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.name) + " " + std::to_string(c.size) +
+                 (c.encrypt ? " encrypt" : ""));
+    ASSERT_EQ(qm_.QMSetPlainText(u"before"), S_OK);
+    const std::u16string path = sparse(c.name, c.size);
+    const HRESULT hr = c.encrypt ? qm_.QMAddFileForEncrypt(path) : qm_.QMAddFile(path);
+    std::int32_t code = 0;
+    qm_.get_errorCode(&code);
+    if (c.added) {
+      EXPECT_EQ(hr, S_OK);
+      EXPECT_EQ(Num(), 0);
+      // The whole container: both totals, E and N, the name, the content.
+      const std::int64_t name_size = std::string(c.name) == "f" ? 1 : 8;
+      EXPECT_EQ(outgoing_size(), c.encrypt ? c.size : 32 + name_size + c.size);
+      if (!c.encrypt) {
+        EXPECT_EQ(outgoing_size() - 16, 99'999'999);  // the file section's total
+      }
+    } else {
+      EXPECT_EQ(hr, S_FALSE);
+      EXPECT_EQ(Num(), kFailed);
+      EXPECT_EQ(Msg(), "读取文件失败");
+      EXPECT_EQ(code, 223);
+      EXPECT_EQ(Outgoing(), "before");
+    }
+    ::unlink(dir_.File(c.name).c_str());
+  }
 }
 
 TEST_F(PlaintextMembersTest, ASignedFileMayHoldItsBase64TextButNoMore) {

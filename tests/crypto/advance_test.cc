@@ -7,9 +7,12 @@
 #include <openssl/x509.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "certs/cert_info.h"
@@ -254,6 +257,129 @@ TEST_F(AdvanceTest, UndecodableTextAndMissingArguments) {
   EXPECT_EQ(AdvanceVerifyAttached(AsBytes("YWJj"), nullptr, nullptr), NumberAsCode(kErrEmptyInput));
   EXPECT_EQ(AdvanceSign(kData, {.dn = u"CN=Li Si", .server_mode = true}, {}, {}, nullptr, nullptr),
             kErrEmptyInput);
+}
+
+// The header size and whole size of the DER value at the front of |in|.
+std::pair<std::size_t, std::size_t> DerSizes(ByteSpan in) {
+  std::size_t length = in[1], header = 2;
+  if (length & 0x80) {
+    const std::size_t octets = length & 0x7F;
+    length = 0;
+    for (std::size_t i = 0; i < octets; ++i) length = (length << 8) | in[2 + i];
+    header += octets;
+  }
+  return {header, header + length};
+}
+
+Bytes DerValue(std::uint8_t tag, const Bytes& content) {
+  Bytes out = {tag};
+  if (content.size() < 0x80) {
+    out.push_back(static_cast<std::uint8_t>(content.size()));
+  } else {
+    Bytes octets;
+    for (std::size_t v = content.size(); v > 0; v >>= 8) {
+      octets.insert(octets.begin(), static_cast<std::uint8_t>(v));
+    }
+    out.push_back(static_cast<std::uint8_t>(0x80 | octets.size()));
+    out.insert(out.end(), octets.begin(), octets.end());
+  }
+  out.insert(out.end(), content.begin(), content.end());
+  return out;
+}
+
+// The fields of the SignedData inside a package: version, digestAlgorithms,
+// contentInfo, [0] certificates, signerInfos.
+struct SignedFields {
+  Bytes oid;
+  std::vector<Bytes> fields;
+};
+
+SignedFields SplitPackage(ByteSpan der) {
+  SignedFields out;
+  ByteSpan content_info = der.subspan(DerSizes(der).first);
+  const std::size_t oid_size = DerSizes(content_info).second;
+  out.oid.assign(content_info.begin(), content_info.begin() + oid_size);
+  ByteSpan explicit_content = content_info.subspan(oid_size);
+  ByteSpan body = explicit_content.subspan(DerSizes(explicit_content).first);
+  for (ByteSpan rest = body.subspan(DerSizes(body).first); !rest.empty();) {
+    const std::size_t size = DerSizes(rest).second;
+    out.fields.emplace_back(rest.begin(), rest.begin() + size);
+    rest = rest.subspan(size);
+  }
+  return out;
+}
+
+// |package| with |count| copies of |item| added after the items of the
+// SignedData's field |index| (a SET or the [0] certificates).
+Bytes WithExtraItems(ByteSpan package, std::size_t index, ByteSpan item, std::size_t count) {
+  SignedFields parts = SplitPackage(package);
+  Bytes& field = parts.fields.at(index);
+  Bytes items(field.begin() + static_cast<std::ptrdiff_t>(DerSizes(field).first), field.end());
+  items.reserve(items.size() + count * item.size());
+  for (std::size_t i = 0; i < count; ++i) items.insert(items.end(), item.begin(), item.end());
+  field = DerValue(field[0], items);
+  Bytes body;
+  for (const Bytes& f : parts.fields) body.insert(body.end(), f.begin(), f.end());
+  Bytes content_info = parts.oid;
+  const Bytes wrapped = DerValue(0xA0, DerValue(0x30, body));
+  content_info.insert(content_info.end(), wrapped.begin(), wrapped.end());
+  return DerValue(0x30, content_info);
+}
+
+// The first item of the SignedData's field |index|.
+Bytes FirstItem(ByteSpan package, std::size_t index) {
+  const Bytes field = SplitPackage(package).fields.at(index);
+  ByteSpan items = ByteSpan(field).subspan(DerSizes(field).first);
+  return Bytes(items.begin(), items.begin() + DerSizes(items).second);
+}
+
+// A package is held to the item limits of every PKCS#7 message: a hundred
+// digest algorithms, certificates or signer infos verify, one more is
+// refused as QMAttachedVerify refuses it (-10007, CRYPT_E_OSS_ERROR), in
+// both forms, before the package is parsed.
+TEST_F(AdvanceTest, PackagesAreHeldToTheMessageItemLimits) {
+  Bytes attached, detached;
+  ASSERT_EQ(Sign(kData, u"CN=Li Si", false, &attached), kOk);
+  ASSERT_EQ(Sign(kData, u"CN=Li Si", true, &detached), kOk);
+  const Bytes attached_der = Decode(attached), detached_der = Decode(detached);
+  const Status refused(kErrMessageNotRecognised, platform::kCryptEOssError);
+  struct Row {
+    const char* what;
+    std::size_t field;
+    bool empty_item;  // an empty SEQUENCE rather than a copy of the first item
+  };
+  const Row rows[] = {
+      {"digest algorithms", 1, false},
+      {"certificates", 3, false},
+      {"empty signer infos", 4, true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    const Bytes item = row.empty_item ? Bytes{0x30, 0x00} : FirstItem(attached_der, row.field);
+    Bytes content;
+    EXPECT_EQ(AdvanceVerifyAttached(Encode(WithExtraItems(attached_der, row.field, item, 99)),
+                                    &content, nullptr),
+              kOk);
+    EXPECT_EQ(content, kData);
+    content = {'o', 'l', 'd'};
+    certs::CertInfoSet info;
+    EXPECT_EQ(AdvanceVerifyAttached(Encode(WithExtraItems(attached_der, row.field, item, 100)),
+                                    &content, &info),
+              refused);
+    EXPECT_EQ(content, Bytes({'o', 'l', 'd'}));
+    EXPECT_EQ(info.Get(certs::kFieldSubject), nullptr);
+    EXPECT_EQ(AdvanceVerifyDetached(Encode(WithExtraItems(detached_der, row.field, item, 100)),
+                                    kData, nullptr),
+              refused);
+  }
+
+  // A million empty signer infos beside the real one: refused from the look,
+  // without building a million of anything.
+  const Bytes many = WithExtraItems(attached_der, 4, Bytes{0x30, 0x00}, 1'000'000);
+  const auto start = std::chrono::steady_clock::now();
+  Bytes content;
+  EXPECT_EQ(AdvanceVerifyAttached(Encode(many), &content, nullptr), refused);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
 }
 
 TEST_F(AdvanceTest, ChooserOffersTheListTheSignModePrefers) {

@@ -151,25 +151,24 @@ bool ContentType(const Element& content_info, int* type) {
 // The SignedData (or SignedAndEnvelopedData) fields: every set of
 // certificates, CRLs, algorithms and signer or recipient infos stays within
 // the limit, and the encapsulated content is not a message again.
-std::uint32_t CheckSignedFields(const Element& body, bool with_recipients) {
+MessageShape CheckSignedFields(const Element& body, bool with_recipients) {
   Children fields(body);
   // version, digestAlgorithms, contentInfo, ...
   constexpr int kEncapsulatedIndex = 2;
   for (int index = 0; !fields.AtEnd(); ++index) {
     Element field;
-    if (!fields.Next(&field)) return kCryptEOssError;
+    if (!fields.Next(&field)) return MessageShape::kMalformed;
     if (field.tag == kContext0 || field.tag == kContext1 || field.tag == kSet) {
       std::size_t count = 0;
-      if (!Children(field).CountUpTo(kMaxMessageItems, &count) || count > kMaxMessageItems) {
-        return kCryptEOssError;
-      }
+      if (!Children(field).CountUpTo(kMaxMessageItems, &count)) return MessageShape::kMalformed;
+      if (count > kMaxMessageItems) return MessageShape::kBeyondLimits;
     } else if (index == kEncapsulatedIndex && !with_recipients) {
       int type = 0;
-      if (!ContentType(field, &type)) return kCryptEOssError;
-      if (type > kTypeData && type <= kTypeLast) return kCryptEOssError;
+      if (!ContentType(field, &type)) return MessageShape::kMalformed;
+      if (type > kTypeData && type <= kTypeLast) return MessageShape::kBeyondLimits;
     }
   }
-  return 0;
+  return MessageShape::kFits;
 }
 
 // Appends a definite-length header for |tag| and |length| in its shortest form.
@@ -191,24 +190,28 @@ bool IsPlainDefinite(const Element& e) { return !e.indefinite && (e.tag & 0x1F) 
 
 }  // namespace
 
-std::uint32_t CheckMessageShape(ByteSpan der) {
+MessageShape LookAtMessageShape(ByteSpan der) {
   Element content_info;
   std::size_t size = 0;
   if (!ElementSize(der, 0, &size) || size != der.size() || !ReadHeader(der, &content_info)) {
-    return kCryptEOssError;
+    return MessageShape::kMalformed;
   }
   int type = 0;
-  if (!ContentType(content_info, &type)) return kCryptEOssError;
-  if (type != kTypeSigned && type != kTypeSignedAndEnveloped) return 0;
+  if (!ContentType(content_info, &type)) return MessageShape::kMalformed;
+  if (type != kTypeSigned && type != kTypeSignedAndEnveloped) return MessageShape::kFits;
 
   Children fields(content_info);
   Element oid, explicit_content, body;
   if (!fields.Next(&oid) || !fields.Next(&explicit_content) || explicit_content.tag != kContext0) {
-    return kCryptEOssError;
+    return MessageShape::kMalformed;
   }
   Children inside(explicit_content);
-  if (!inside.Next(&body) || body.tag != kSequence) return kCryptEOssError;
+  if (!inside.Next(&body) || body.tag != kSequence) return MessageShape::kMalformed;
   return CheckSignedFields(body, type == kTypeSignedAndEnveloped);
+}
+
+std::uint32_t CheckMessageShape(ByteSpan der) {
+  return LookAtMessageShape(der) == MessageShape::kFits ? 0 : kCryptEOssError;
 }
 
 }  // namespace quillmark::platform::msg

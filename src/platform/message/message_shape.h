@@ -17,11 +17,21 @@ namespace quillmark::platform::msg {
 // SignedAndEnvelopedData, recipient infos) one message may carry, each.
 inline constexpr std::size_t kMaxMessageItems = 100;
 
-// kCryptEOssError when |der| is not one well-formed BER value, a set of a
-// SignedData or SignedAndEnvelopedData holds more than kMaxMessageItems
-// items, or a SignedData encapsulates another PKCS#7 message (signed,
-// enveloped, digested or encrypted) instead of data; 0 otherwise. Nothing
-// else about the message is checked.
+enum class MessageShape {
+  kFits,
+  kMalformed,     // not one well-formed BER value, or no ContentInfo
+  kBeyondLimits,  // too many items in a set, or a message inside a SignedData
+};
+
+// kBeyondLimits when a set of a SignedData or SignedAndEnvelopedData in
+// |der| holds more than kMaxMessageItems items, or a SignedData encapsulates
+// another PKCS#7 message (signed, enveloped, digested or encrypted) instead
+// of data; kMalformed when |der| is not one well-formed BER value or its
+// fields cannot be walked. Nothing else about the message is checked. Every
+// reader of a PKCS#7 SignedData takes this look first.
+MessageShape LookAtMessageShape(ByteSpan der);
+
+// kCryptEOssError unless LookAtMessageShape(der) is kFits; 0 then.
 std::uint32_t CheckMessageShape(ByteSpan der);
 
 // For a definite-length SignedData that carries a certificates field whose

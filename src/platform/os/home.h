@@ -4,9 +4,12 @@
 // A process may override it (the session runner's --home). The folder is
 // created with mode 0700 on first use.
 //
-// Like ssh with ~/.ssh, the home folder is refused when it, or its stores/ or
-// keys/ folder, is writable by group or others or owned by another user:
-// QuillmarkHome() is empty then and HomeFolderProblem() says why.
+// Like ssh with ~/.ssh, the home folder is refused when it, or its stores/,
+// keys/ or store-index/ folder, is writable by group or others or owned by
+// another user: QuillmarkHome() is empty then and HomeFolderProblem() says
+// why. The same rule holds for every store folder, key container and file
+// the stores and keys read below it (each refused where it is read); on
+// Linux the rule is platform/os/linux/home_rule.h.
 //
 // On Windows: $QUILLMARK_HOME, else %APPDATA%\Quillmark; the user's own home
 // is %USERPROFILE%. Access is left to the folder's ACL; the folder, or its
@@ -25,7 +28,9 @@ std::string QuillmarkHome();
 
 // Why the current home folder may not be used, as one line for the user, e.g.
 // "refusing home folder /x: writable by others (mode 0777); run chmod 700 /x";
-// empty when it is fine or not there yet.
+// empty when it is fine or not there yet. Besides HomeFolderProblemAt's
+// folders it looks at every store folder and key container (on Linux), so a
+// command that calls it once names any folder the stores would refuse.
 std::string HomeFolderProblem();
 
 // The same check for the folder |path|.

@@ -1,5 +1,5 @@
-// The home folder is refused, as ssh refuses ~/.ssh, when it or its stores/
-// or keys/ folder could be changed by someone else; every way into the home
+// The home folder is refused, as ssh refuses ~/.ssh, when it or its stores/,
+// keys/ or store-index/ folder could be changed by someone else; every way into the home
 // then fails instead of reading or writing keys there.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -23,6 +23,7 @@ class HomeRefusalTest : public ::testing::Test {
     home_ = dir_.File("home");
     ASSERT_TRUE(MakeDirectories(home_ + "/stores/MY", 0700));
     ASSERT_TRUE(MakeDirectories(home_ + "/keys", 0700));
+    ASSERT_TRUE(MakeDirectories(home_ + "/store-index", 0700));
     SetQuillmarkHome(home_);
   }
   void TearDown() override { SetQuillmarkHome(""); }
@@ -49,6 +50,12 @@ TEST_F(HomeRefusalTest, FoldersOthersCanChangeAreRefusedWithTheReason) {
       {"/stores", 0757,
        h + "/stores is writable by others (mode 0757); run chmod 700 " + h + "/stores"},
       {"/keys", 0720, h + "/keys is writable by group (mode 0720); run chmod 700 " + h + "/keys"},
+      {"/store-index", 0777,
+       h + "/store-index is writable by others (mode 0777); run chmod 700 " + h + "/store-index"},
+      // A store folder: named by HomeFolderProblem, though QuillmarkHome
+      // stays usable (the store itself is refused when it is opened).
+      {"/stores/MY", 0770,
+       h + "/stores/MY is writable by group (mode 0770); run chmod 700 " + h + "/stores/MY"},
       // Readable or searchable by others is the user's choice.
       {"", 0755, ""},
       {"/keys", 0711, ""},
@@ -59,7 +66,8 @@ TEST_F(HomeRefusalTest, FoldersOthersCanChangeAreRefusedWithTheReason) {
     Chmod(path, c.mode);
     std::string expected = c.problem.empty() ? "" : "refusing home folder " + h + ": " + c.problem;
     EXPECT_EQ(HomeFolderProblem(), expected);
-    EXPECT_EQ(QuillmarkHome(), c.problem.empty() ? home_ : "");
+    const bool whole_home_refused = !c.problem.empty() && std::string(c.sub) != "/stores/MY";
+    EXPECT_EQ(QuillmarkHome(), whole_home_refused ? "" : home_);
     Chmod(path, 0700);
   }
   EXPECT_EQ(HomeFolderProblem(), "");

@@ -20,6 +20,7 @@
 #include "platform/os/files.h"
 #include "platform/os/home.h"
 #include "platform/os/last_error.h"
+#include "platform/os/linux/home_rule.h"
 #include "platform/os/secret_input.h"
 #include "platform/ui/dialog_factory.h"
 
@@ -124,6 +125,21 @@ std::uint32_t UnlockKey(const std::string& path, const std::string& container, B
   return 0;
 }
 
+// The home folder of "HOME/keys/CONTAINER/FILE".
+std::string HomeOfKeyFile(const std::string& path) {
+  std::size_t at = path.size();
+  for (int i = 0; i < 3 && at != std::string::npos && at > 0; ++i) at = path.rfind('/', at - 1);
+  return at == std::string::npos ? path : path.substr(0, at);
+}
+
+// Whether the container folder |dir| passes the home folder's rule; one that
+// another user may write into holds no key of ours.
+bool TrustedContainer(const std::string& dir) {
+  struct stat st;
+  const std::string home = dir.substr(0, dir.rfind("/keys/"));
+  return ::lstat(dir.c_str(), &st) == 0 && HomeRuleProblem(home, dir, st, /*folder=*/true).empty();
+}
+
 bool ValidContainerName(const std::string& name) {
   return !name.empty() && name != "." && name != ".." && name.size() <= 200 &&
          name.find('/') == std::string::npos && name.find('\0') == std::string::npos;
@@ -158,8 +174,11 @@ class ParsedKeyCache {
   // kKeyLocked when |key| is asked for.
   std::uint32_t Load(const std::string& path, ossl::PkeyPtr* key, ossl::PkeyPtr* public_half,
                      Bytes* spki = nullptr) {
+    // A key file is this user's, writable by no one else, and no link, FIFO
+    // or device (home_rule.h), or it is no key.
     struct stat st;
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::lstat(path.c_str(), &st) != 0 ||
+        !HomeRuleProblem(HomeOfKeyFile(path), path, st, /*folder=*/false).empty()) {
       Forget(path);
       return kNteNoKey;
     }
@@ -428,7 +447,7 @@ class SoftwareProvider : public KeyProviderBackend {
                               std::unique_ptr<KeyContainer>* out) override {
     std::string dir;
     if (std::uint32_t err = ContainerPath(name, &dir)) return err;
-    if (!IsDirectory(dir)) return kNteBadKeyset;
+    if (!IsDirectory(dir) || !TrustedContainer(dir)) return kNteBadKeyset;
     *out = std::make_unique<SoftwareContainer>(dir);
     return 0;
   }

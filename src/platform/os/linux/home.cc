@@ -1,14 +1,18 @@
 #include "platform/os/home.h"
 
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include "common/no_destructor.h"
 #include "platform/os/files.h"
+#include "platform/os/linux/home_rule.h"
 
 namespace quillmark::platform {
 
@@ -28,9 +32,17 @@ std::string EnvOrEmpty(const char* name) {
 std::string FolderProblem(const std::string& home, const std::string& path) {
   struct stat st;
   if (::stat(path.c_str(), &st) != 0) return std::string();
+  return HomeRuleProblem(home, path, st, /*folder=*/true);
+}
+
+}  // namespace
+
+std::string HomeRuleProblem(const std::string& home, const std::string& path, const struct stat& st,
+                            bool folder) {
   std::string lead = "refusing home folder " + home + ": ";
   if (path != home) lead += path + " is ";
-  if (!S_ISDIR(st.st_mode)) return lead + "not a folder";
+  if (folder && !S_ISDIR(st.st_mode)) return lead + "not a folder";
+  if (!folder && !S_ISREG(st.st_mode)) return lead + "not a regular file";
   if (st.st_uid != ::geteuid()) {
     return lead + "owned by another user (uid " + std::to_string(st.st_uid) + ")";
   }
@@ -39,13 +51,36 @@ std::string FolderProblem(const std::string& home, const std::string& path) {
   char octal[8];
   std::snprintf(octal, sizeof octal, "%04o", mode);
   const char* who = (mode & 002) != 0 ? "others" : "group";
-  return lead + "writable by " + who + " (mode " + octal + "); run chmod 700 " + path;
+  return lead + "writable by " + who + " (mode " + octal + "); run chmod " +
+         (folder ? "700 " : "go-w ") + path;
 }
 
-}  // namespace
+int OpenHomeFile(const std::string& home, const std::string& path, struct stat* st,
+                 std::string* problem) {
+  // O_NONBLOCK keeps open() from waiting on a FIFO, O_NOCTTY a terminal from
+  // becoming ours, O_NOFOLLOW a link from leading elsewhere (ELOOP).
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) {
+    if (errno == ELOOP) {
+      *problem = "refusing home folder " + home + ": " + path + " is a symbolic link";
+    }
+    return -1;
+  }
+  std::string why;
+  if (::fstat(fd, st) != 0) {
+    why = "refusing home folder " + home + ": " + path + " cannot be examined";
+  } else {
+    why = HomeRuleProblem(home, path, *st, /*folder=*/false);
+  }
+  if (why.empty()) return fd;
+  ::close(fd);
+  *problem = std::move(why);
+  errno = EACCES;
+  return -1;
+}
 
 std::string HomeFolderProblemAt(const std::string& path) {
-  for (const char* sub : {"", "/stores", "/keys"}) {
+  for (const char* sub : {"", "/stores", "/keys", "/store-index"}) {
     std::string problem = FolderProblem(path, path + sub);
     if (!problem.empty()) return problem;
   }
@@ -54,7 +89,20 @@ std::string HomeFolderProblemAt(const std::string& path) {
 
 std::string HomeFolderProblem() {
   std::string path = QuillmarkHomePath();
-  return path.empty() ? std::string() : HomeFolderProblemAt(path);
+  if (path.empty()) return std::string();
+  std::string problem = HomeFolderProblemAt(path);
+  if (!problem.empty()) return problem;
+  // Once per command: every store folder and key container as well.
+  for (const char* sub : {"/stores/", "/keys/"}) {
+    const std::string folder = path + sub;
+    for (const std::string& name : ListDirectory(folder.substr(0, folder.size() - 1))) {
+      struct stat st;
+      if (::lstat((folder + name).c_str(), &st) != 0 || S_ISREG(st.st_mode)) continue;
+      problem = HomeRuleProblem(path, folder + name, st, /*folder=*/true);
+      if (!problem.empty()) return problem;
+    }
+  }
+  return std::string();
 }
 
 std::string UserHomeDirectory() {

@@ -33,6 +33,7 @@
 #include "platform/os/files.h"
 #include "platform/os/home.h"
 #include "platform/os/last_error.h"
+#include "platform/os/linux/home_rule.h"
 #include "platform/store/cert_context_impl.h"
 #include "platform/store/cert_context_internal.h"
 #include "platform/store/store_index.h"
@@ -108,12 +109,24 @@ std::unordered_map<std::string, SnapshotPtr>& Cache() {
   return *cache;
 }
 
-// Reads a regular file together with its stat key.
-bool ReadFileWithKey(const std::string& path, Bytes* out, FileKey* key) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0) return false;
+// The home folder of a store folder ("HOME/stores/NAME").
+std::string HomeOfStore(const std::string& store_path) {
+  std::size_t name_at = store_path.rfind('/');
+  std::size_t stores_at =
+      name_at == std::string::npos || name_at == 0 ? name_at : store_path.rfind('/', name_at - 1);
+  return stores_at == std::string::npos ? store_path : store_path.substr(0, stores_at);
+}
+
+// Reads a file of the store folder |store_path| together with its stat key:
+// a regular file that passes the home folder's rule, opened without
+// following a link or waiting on a FIFO. False (errno set) otherwise.
+bool ReadFileWithKey(const std::string& store_path, const std::string& name, Bytes* out,
+                     FileKey* key) {
   struct stat st;
-  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxFileSize;
+  std::string problem;
+  int fd = OpenHomeFile(HomeOfStore(store_path), store_path + "/" + name, &st, &problem);
+  if (fd < 0) return false;
+  bool ok = st.st_size <= kMaxFileSize;
   if (ok) {
     *key = KeyOf(st);
     out->resize(static_cast<size_t>(st.st_size));
@@ -127,6 +140,7 @@ bool ReadFileWithKey(const std::string& path, Bytes* out, FileKey* key) {
     out->resize(done);
   }
   ::close(fd);
+  if (!ok) errno = EFBIG;
   return ok;
 }
 
@@ -161,7 +175,7 @@ bool StampOf(const std::string& path, FileKey* key, bool* readable_kind = nullpt
 bool ReadEntry(const std::string& path, const std::string& store_name, const std::string& name,
                FileKind kind, const FileEntry* before, FileEntry* entry) {
   Bytes data;
-  if (!ReadFileWithKey(path + "/" + name, &data, &entry->key)) {
+  if (!ReadFileWithKey(path, name, &data, &entry->key)) {
     entry->readable = false;
     return StampOf(path + "/" + name, &entry->key, &entry->read_failed);
   }
@@ -521,6 +535,13 @@ CertStore CertOpenStore(std::uint32_t provider, std::uint32_t /*encoding*/, std:
     state->name = FolderNameFor(stores, utf8, &exists);
     state->path = stores + "/" + state->name;
     state->read_only = (flags & kCertStoreReadOnlyFlag) != 0;
+    struct stat st;
+    if (exists && (::lstat(state->path.c_str(), &st) != 0 ||
+                   !HomeRuleProblem(home, state->path, st, /*folder=*/true).empty())) {
+      // Someone else may write there: nothing in it is believed.
+      SetLastError(kErrorAccessDenied);
+      return CertStore();
+    }
     if (!exists) {
       if (flags & kCertStoreOpenExistingFlag) {
         SetLastError(kErrorFileNotFound);
@@ -717,7 +738,7 @@ bool CertReloadKeyProvInfo(const CertContext& cert) {
   FileKey key;
   PropertySlot::State state = PropertySlot::State::kAbsent;
   KeyProvInfo info;
-  if (ReadFileWithKey(impl.store_path + "/" + impl.thumbprint + ".keyprov", &data, &key)) {
+  if (ReadFileWithKey(impl.store_path, impl.thumbprint + ".keyprov", &data, &key)) {
     state = ParseKeyProvInfo(AsChars(data), &info) ? PropertySlot::State::kPresent
                                                    : PropertySlot::State::kUnreadable;
   } else if (errno != ENOENT) {

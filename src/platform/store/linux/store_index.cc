@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "platform/os/files.h"
+#include "platform/os/linux/home_rule.h"
 
 namespace quillmark::platform {
 
@@ -86,13 +87,19 @@ bool ValidKind(std::uint8_t k) {
          k <= static_cast<std::uint8_t>(IndexedKind::kUnreadable);
 }
 
-// Reads an index file of this user that no one else may write.
+// Reads an index file that passes the home folder's rule (this user's, that
+// no one else may write; never a link, FIFO or device). The home is the
+// folder above the index's own folder.
 bool ReadOwnFile(const std::string& path, Bytes* out) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0) return false;
+  const std::size_t name_at = path.rfind('/');
+  const std::size_t folder_at =
+      name_at == std::string::npos || name_at == 0 ? name_at : path.rfind('/', name_at - 1);
+  const std::string home = folder_at == std::string::npos ? path : path.substr(0, folder_at);
   struct stat st;
-  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
-            (st.st_mode & 022) == 0 && st.st_size >= static_cast<off_t>(kHeaderSize) &&
+  std::string problem;
+  int fd = OpenHomeFile(home, path, &st, &problem);
+  if (fd < 0) return false;
+  bool ok = st.st_size >= static_cast<off_t>(kHeaderSize) &&
             static_cast<std::uint64_t>(st.st_size) <= kMaxStoreIndexSize;
   if (ok) {
     out->resize(static_cast<std::size_t>(st.st_size));
